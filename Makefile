@@ -1,0 +1,36 @@
+# Front door for newcomers: `make run` builds everything and runs the main
+# example; `make test` builds and runs every test. Both install missing
+# Debian packages first. Build trees: build/ (release), build-asan/, build-tsan/.
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build run test asan tsan clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+build: deps
+	cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
+	cmake --build build -j $(JOBS)
+
+run: build
+	@tools/run-main-job.sh build
+
+test: build
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+asan: deps
+	cmake -S . -B build-asan -DKORVEL_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS) -LE nosan
+
+tsan: deps
+	cmake -S . -B build-tsan -DKORVEL_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L threads
+
+clean:
+	rm -rf build build-asan build-tsan
