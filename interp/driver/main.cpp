@@ -1,0 +1,5 @@
+// Entry point of korvel (command line handling follows).
+int main()
+{
+    return 0;
+}
