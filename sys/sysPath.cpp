@@ -19,7 +19,8 @@ bool copyOut(std::string_view s, char *pOut)
         pOut[0] = '\0';
         return false;
     }
-    memcpy(pOut, s.data(), s.size());
+    if (!s.empty())
+        memcpy(pOut, s.data(), s.size());
     pOut[s.size()] = '\0';
     return true;
 }
