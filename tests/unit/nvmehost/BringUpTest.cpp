@@ -1,0 +1,104 @@
+// Controller bring-up: PCIe preparation, CAP, the enable/disable handshake
+// and the first admin commands.
+#include "HostFixture.h"
+
+using namespace nvmehost;
+
+namespace {
+
+using BringUp = HostFixture;
+
+TEST_F(BringUp, PcieInitialisationLeavesD0WithMemoryAndBusMaster)
+{
+    int nPm = findCapability(*plat, slot, CAP_ID_PM);
+    ASSERT_GE(nPm, 0);
+    EXPECT_EQ(cfgRead(*plat, slot, uint32_t(nPm) + 4, 2) & 3, 0u) << "power state D0";
+    uint32_t nCmd = cfgRead(*plat, slot, CFG_COMMAND, 2);
+    EXPECT_TRUE(nCmd & CMD_MEMORY_SPACE);
+    EXPECT_TRUE(nCmd & CMD_BUS_MASTER);
+}
+
+TEST_F(BringUp, CapabilitiesAreSane)
+{
+    const ControllerCaps &c = ctl->caps();
+    EXPECT_GE(c.maxQueueEntries(), 2u);
+    EXPECT_GE(c.nTimeout500ms, 1u);
+    EXPECT_LE(c.nMpsMin, c.nMpsMax);
+    EXPECT_TRUE(c.nCss & 1) << "NVM command set";
+    uint32_t nVs = ctl->reg32(REG_VS);
+    EXPECT_GE(nVs >> 16, 1u);
+}
+
+TEST_F(BringUp, EnableSetsReadyAndDisableClearsIt)
+{
+    std::string sErr;
+    ASSERT_TRUE(ctl->bringUp(16, 16, &sErr)) << sErr;
+    EXPECT_TRUE(ctl->reg32(REG_CSTS) & CSTS_RDY);
+    EXPECT_FALSE(ctl->reg32(REG_CSTS) & CSTS_CFS);
+    uint32_t nCc = ctl->reg32(REG_CC);
+    EXPECT_EQ((nCc >> 16) & 0xF, 6u);
+    EXPECT_EQ((nCc >> 20) & 0xF, 4u);
+    EXPECT_EQ(ctl->reg32(REG_AQA), (15u << 16) | 15u);
+    EXPECT_EQ(ctl->reg64(REG_ASQ), ctl->adminSq().ring.bus());
+    EXPECT_EQ(ctl->reg64(REG_ACQ), ctl->adminCq().ring.bus());
+
+    ASSERT_TRUE(ctl->disable(&sErr)) << sErr;
+    EXPECT_FALSE(ctl->reg32(REG_CSTS) & CSTS_RDY);
+    // And again: a controller comes back after a disable.
+    ASSERT_TRUE(ctl->bringUp(16, 16, &sErr)) << sErr;
+    uint8_t aId[4096];
+    EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok());
+}
+
+TEST_F(BringUp, AdminCommandsCompleteWithMatchingFields)
+{
+    ASSERT_NO_FATAL_FAILURE(bringUp(8));
+    uint8_t aId[4096];
+    for (int i = 0; i < 3; ++i) {
+        SqEntry cmd;
+        cmd.setOpcode(0x06);
+        DmaMemory buf = dataBuffer(4096, ctl->pageSize());
+        cmd.setPrp1(buf.bus());
+        cmd.dw[10] = 0x01;
+        Completion c = ctl->admin(cmd);
+        ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+        EXPECT_EQ(c.nSqId, 0);
+        EXPECT_EQ(c.nSqHead, ctl->adminSq().nTail) << "SQ head reports the consumed entry";
+        std::memcpy(aId, buf.host(), sizeof aId);
+        EXPECT_EQ(aId[0] | (aId[1] << 8), int(cfgRead(*plat, slot, CFG_VENDOR_ID, 2))) << "VID";
+    }
+    EXPECT_TRUE(ctl->strays().empty());
+}
+
+TEST_F(BringUp, UnsupportedAdminOpcodeIsInvalidOpcode)
+{
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    SqEntry cmd;
+    cmd.setOpcode(0xBF);     // not a defined admin opcode
+    Completion c = ctl->admin(cmd);
+    EXPECT_TRUE(c.is(0, 0x01)) << std::hex << c.nStatus;
+}
+
+TEST_F(BringUp, NumberOfQueuesIsGrantedOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    EXPECT_LE(nSqGranted, 8u);
+    EXPECT_LE(nCqGranted, 8u);
+    // After an I/O queue exists the count may not change any more.
+    ASSERT_TRUE(ctl->createIoCq(1, 16).ok());
+    Completion c = ctl->setQueueCount(4, 4, nullptr, nullptr);
+    EXPECT_TRUE(c.is(0, 0x0C)) << "command sequence error expected, status " << std::hex << c.nStatus;
+}
+
+TEST_F(BringUp, AdminQueueBaseIgnoresReservedLowBits)
+{
+    std::string sErr;
+    ASSERT_TRUE(ctl->disable(&sErr)) << sErr;
+    DmaMemory sqm = dataBuffer(2 * ctl->pageSize(), ctl->pageSize());
+    ctl->setReg64(REG_ASQ, sqm.bus() + 64);
+    ctl->setReg64(REG_ACQ, sqm.bus() + 0x123);
+    EXPECT_EQ(ctl->reg64(REG_ASQ), sqm.bus());
+    EXPECT_EQ(ctl->reg64(REG_ACQ), sqm.bus());
+}
+
+} // namespace

@@ -1,0 +1,83 @@
+// Host-side submission and completion rings in DMA memory. A queue only
+// moves its own indices; the controller object rings the doorbells.
+#pragma once
+#include "DmaMemory.h"
+#include "HostTypes.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+
+namespace nvmehost {
+
+class HostCq {
+public:
+    uint16_t nQid = 0;
+    uint32_t nSize = 0;         // entries
+    uint32_t nHead = 0;
+    bool bPhase = true;         // phase tag a new entry carries
+    uint32_t nDbOffset = 0;     // head doorbell
+    DmaMemory ring;
+
+    // The completion at the head, if the controller has posted it.
+    bool peek(Completion *pOut)
+    {
+        uint8_t *pEntry = ring.host() + size_t(nHead) * 16;
+        // The phase tag is published last; everything before it is valid
+        // once the tag reads as expected.
+        uint32_t nDw3 = std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t *>(pEntry + 12))
+                            .load(std::memory_order_acquire);
+        if (bool((nDw3 >> 16) & 1) != bPhase)
+            return false;
+        uint32_t aDw[3];
+        std::memcpy(aDw, pEntry, sizeof aDw);
+        pOut->nDw0 = aDw[0];
+        pOut->nDw1 = aDw[1];
+        pOut->nSqHead = uint16_t(aDw[2]);
+        pOut->nSqId = uint16_t(aDw[2] >> 16);
+        pOut->nCid = uint16_t(nDw3);
+        pOut->nStatus = uint16_t(nDw3 >> 17);
+        pOut->bTimedOut = false;
+        return true;
+    }
+
+    // Takes the head entry and advances the head (flipping the phase on a
+    // wrap). The caller writes the head doorbell.
+    bool pop(Completion *pOut)
+    {
+        if (!peek(pOut))
+            return false;
+        if (++nHead == nSize) {
+            nHead = 0;
+            bPhase = !bPhase;
+        }
+        return true;
+    }
+};
+
+class HostSq {
+public:
+    uint16_t nQid = 0;
+    uint16_t nCqid = 0;
+    uint32_t nSize = 0;         // entries
+    uint32_t nTail = 0;
+    uint32_t nHead = 0;         // as last reported by a completion
+    uint32_t nDbOffset = 0;     // tail doorbell
+    uint16_t nNextCid = 0;
+    DmaMemory ring;
+
+    bool full() const { return (nTail + 1) % nSize == nHead; }
+    uint32_t freeSlots() const { return nSize - 1 - (nTail + nSize - nHead) % nSize; }
+
+    // Copies the entry to the tail slot; false when the ring is full.
+    bool push(const SqEntry &cmd)
+    {
+        if (full())
+            return false;
+        std::memcpy(ring.host() + size_t(nTail) * 64, &cmd, 64);
+        nTail = (nTail + 1) % nSize;
+        return true;
+    }
+};
+
+} // namespace nvmehost
