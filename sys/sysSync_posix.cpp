@@ -6,9 +6,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 struct sysMutex_t {
     std::recursive_mutex mutex;
+    std::atomic<std::thread::id> owner{};   // the holding thread, or none
+    int nDepth = 0;                         // touched by the owner only
 };
 
 struct sysCond_t {
@@ -37,12 +40,24 @@ void sysMutexLock(sysMutex_t *pMutex)
 {
     SYS_ASSERT(kSource, pMutex != nullptr);
     pMutex->mutex.lock();
+    if (pMutex->nDepth++ == 0)
+        pMutex->owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
 }
 
+// Unlocking a mutex that the calling thread does not hold does nothing.
 void sysMutexUnlock(sysMutex_t *pMutex)
 {
     SYS_ASSERT(kSource, pMutex != nullptr);
+    if (!sysMutexIsOwner(pMutex))
+        return;
+    if (--pMutex->nDepth == 0)
+        pMutex->owner.store(std::thread::id(), std::memory_order_relaxed);
     pMutex->mutex.unlock();
+}
+
+int sysMutexIsOwner(sysMutex_t *pMutex)
+{
+    return pMutex && pMutex->owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
 }
 
 sysCond_t *sysCondCreate(void)
@@ -61,14 +76,30 @@ void sysCondBroadcast(sysCond_t *pCond)
     pCond->cond.notify_all();
 }
 
-// Releases one level of the recursive lock while waiting; a caller that holds
-// the mutex more than once keeps it held through the wait.
+// The mutex is released completely while waiting, however often the caller
+// holds it, and held as often again on return. A caller that does not hold
+// it only sleeps for the bounded wait.
 void sysCondWait(sysCond_t *pCond, sysMutex_t *pMutex)
 {
     SYS_ASSERT(kSource, pCond != nullptr);
     SYS_ASSERT(kSource, pMutex != nullptr);
-    int64_t nMs = g_nWaitLimitMs.load(std::memory_order_relaxed);
-    pCond->cond.wait_for(pMutex->mutex, std::chrono::milliseconds(nMs));
+    const auto limit = std::chrono::milliseconds(g_nWaitLimitMs.load(std::memory_order_relaxed));
+    if (!sysMutexIsOwner(pMutex)) {
+        std::mutex m;
+        std::unique_lock<std::mutex> lock(m);
+        pCond->cond.wait_for(lock, limit);
+        return;
+    }
+    const int nDepth = pMutex->nDepth;
+    for (int i = 1; i < nDepth; i++)
+        pMutex->mutex.unlock();
+    pMutex->nDepth = 0;
+    pMutex->owner.store(std::thread::id(), std::memory_order_relaxed);
+    pCond->cond.wait_for(pMutex->mutex, limit);
+    for (int i = 1; i < nDepth; i++)
+        pMutex->mutex.lock();
+    pMutex->nDepth = nDepth;
+    pMutex->owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
 }
 
 int64_t sysCondSetWaitLimitMs(int64_t nMs)

@@ -129,6 +129,34 @@ TEST(SysMutex, RecursiveForTheOwner)
     sysMutexDelete(m);
 }
 
+TEST(SysMutex, UnlockByANonOwnerDoesNothing)
+{
+    sysMutex_t *m = sysMutexCreate();
+    EXPECT_EQ(0, sysMutexIsOwner(m));
+    sysMutexUnlock(m);   // not held: ignored
+    sysMutexLock(m);
+    EXPECT_EQ(1, sysMutexIsOwner(m));
+    std::atomic<int> nOwnerSeen{-1};
+    struct Arg {
+        sysMutex_t *m;
+        std::atomic<int> *pSeen;
+    } a{m, &nOwnerSeen};
+    sysTask_t *t = sysTaskCreate(
+        [](void *p) -> void * {
+            Arg *pa = static_cast<Arg *>(p);
+            pa->pSeen->store(sysMutexIsOwner(pa->m));
+            sysMutexUnlock(pa->m);   // held by another thread: ignored
+            return nullptr;
+        },
+        &a);
+    sysTaskJoin(t);
+    EXPECT_EQ(0, nOwnerSeen.load());
+    EXPECT_EQ(1, sysMutexIsOwner(m));   // still ours
+    sysMutexUnlock(m);
+    EXPECT_EQ(0, sysMutexIsOwner(m));
+    sysMutexDelete(m);
+}
+
 TEST(SysCond, WaitEndsAtTheBoundWithoutBroadcast)
 {
     WaitLimit limit(100);
@@ -180,6 +208,41 @@ TEST(SysCond, WaitReleasesTheMutexAndBroadcastWakes)
     sysTaskJoin(t);
     EXPECT_EQ(2, s.nStage.load());
     EXPECT_LT(elapsedMs(t0), 10000);   // woken, not timed out
+    sysCondDelete(s.pCond);
+    sysMutexDelete(s.pMutex);
+}
+
+TEST(SysCond, WaitReleasesEveryLevelOfARecursiveHold)
+{
+    WaitLimit limit(60000);
+    Shared s;
+    s.pMutex = sysMutexCreate();
+    s.pCond = sysCondCreate();
+    sysTask_t *t = sysTaskCreate(
+        [](void *p) -> void * {
+            Shared *ps = static_cast<Shared *>(p);
+            sysMutexLock(ps->pMutex);
+            sysMutexLock(ps->pMutex);
+            ps->nStage = 1;
+            while (!ps->bFlag)
+                sysCondWait(ps->pCond, ps->pMutex);
+            // Held twice again: one unlock leaves it held.
+            sysMutexUnlock(ps->pMutex);
+            ps->nStage = sysMutexIsOwner(ps->pMutex) ? 2 : 3;
+            sysMutexUnlock(ps->pMutex);
+            return nullptr;
+        },
+        &s);
+    while (s.nStage.load() != 1)
+        sysSleepMs(1);
+    sysTimeVal_t t0 = sysTimeNow();
+    sysMutexLock(s.pMutex);
+    s.bFlag = true;
+    sysCondBroadcast(s.pCond);
+    sysMutexUnlock(s.pMutex);
+    sysTaskJoin(t);
+    EXPECT_EQ(2, s.nStage.load());
+    EXPECT_LT(elapsedMs(t0), 10000);
     sysCondDelete(s.pCond);
     sysMutexDelete(s.pMutex);
 }
