@@ -1,5 +1,7 @@
-// Entry point of korvel (command line handling follows).
-int main()
+// Entry point of korvel.
+#include "driver/krvCmdLine.h"
+
+int main(int argc, char **argv)
 {
-    return 0;
+    return krvMain(argc, argv);
 }
