@@ -207,29 +207,42 @@ bool HostController::submit(HostSq &q, SqEntry &cmd)
 
 Completion HostController::execute(HostSq &q, SqEntry cmd, int nTimeoutMs)
 {
-    Completion c;
     HostCq *pCq = cq(q.nCqid);
     if (!pCq || !submit(q, cmd)) {
+        Completion c;
         c.bTimedOut = true;
         return c;
     }
+    return waitCompletion(*pCq, q.nQid, cmd.cid(), nTimeoutMs);
+}
+
+Completion HostController::waitCompletion(HostCq &q, uint16_t nSqId, uint16_t nCid, int nTimeoutMs)
+{
+    for (auto it = vStrays.begin(); it != vStrays.end(); ++it) {
+        if (it->nCid == nCid && it->nSqId == nSqId) {
+            Completion c = *it;
+            vStrays.erase(it);
+            return c;
+        }
+    }
+    Completion c;
     auto tEnd = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
     for (;;) {
         bool bAny = false;
-        while (reap(*pCq, &c)) {
+        while (reap(q, &c)) {
             bAny = true;
-            if (c.nCid == cmd.cid() && c.nSqId == q.nQid) {
-                ringCq(*pCq);
+            if (c.nCid == nCid && c.nSqId == nSqId) {
+                ringCq(q);
                 return c;
             }
             vStrays.push_back(c);
         }
         if (bAny)
-            ringCq(*pCq);
+            ringCq(q);
         if (Clock::now() >= tEnd) {
             Completion t;
-            t.nCid = cmd.cid();
-            t.nSqId = q.nQid;
+            t.nCid = nCid;
+            t.nSqId = nSqId;
             t.bTimedOut = true;
             return t;
         }

@@ -73,6 +73,9 @@ public:
     // strays(). A command without completion in time comes back with
     // bTimedOut set.
     Completion execute(HostSq &q, SqEntry cmd, int nTimeoutMs = 5000);
+    // Waits for the completion of (SQ id, CID) on a CQ, looking at the
+    // strays first; rings the CQ head doorbell after what it took.
+    Completion waitCompletion(HostCq &q, uint16_t nSqId, uint16_t nCid, int nTimeoutMs = 5000);
     Completion admin(const SqEntry &cmd, int nTimeoutMs = 5000) { return execute(adminSq(), cmd, nTimeoutMs); }
     std::vector<Completion> &strays() { return vStrays; }
 

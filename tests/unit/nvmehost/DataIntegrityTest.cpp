@@ -1,0 +1,205 @@
+// What is written is what is read, in every LBA format the namespace
+// offers: data alone, metadata interleaved at the end of each block, and
+// metadata in a separate buffer named by MPTR; plus the LBA range and
+// namespace checks of reads and writes.
+#include "HostFixture.h"
+#include "PrpBuilder.h"
+
+#include <nvme/types.h>
+
+using namespace nvmehost;
+
+namespace {
+
+class DataIntegrity : public HostFixture {
+protected:
+    void SetUp() override
+    {
+        HostFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        bringUpWithIo(32);
+        if (HasFatalFailure())
+            return;
+        nvme_id_ctrl id;
+        ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+        bFormat = id.oacs & (1u << 1);
+        nMdtsBytes = id.mdts ? (size_t(1) << id.mdts) * ctl->pageSize() : (size_t(1) << 20);
+        ns = firstNamespace();
+    }
+
+    // Writes and reads back nBlocks at nSlba; metadata goes through MPTR
+    // when the format has separate metadata.
+    void roundTrip(uint64_t nSlba, uint32_t nBlocks, uint32_t nSeed)
+    {
+        const bool bSeparateMeta = ns.nMetaSize && !ns.bExtended;
+        const size_t nPerBlock = ns.nBlockSize + (ns.bExtended ? ns.nMetaSize : 0);
+        const size_t nData = nPerBlock * nBlocks;
+        const size_t nMeta = bSeparateMeta ? size_t(ns.nMetaSize) * nBlocks : 0;
+        DmaMemory src = dataBuffer(nData, ctl->pageSize());
+        DmaMemory dst = dataBuffer(nData, ctl->pageSize());
+        DmaMemory srcMeta, dstMeta;
+        fillPattern(src.host(), nData, nSeed);
+        if (nMeta) {
+            srcMeta = dataBuffer(nMeta, 4);
+            dstMeta = dataBuffer(nMeta, 4);
+            fillPattern(srcMeta.host(), nMeta, nSeed + 1000);
+        }
+        for (int bRead = 0; bRead < 2; ++bRead) {
+            SqEntry cmd = makeRw(bRead ? OP_READ : OP_WRITE, ns.nNsid, nSlba, nBlocks);
+            PrpBuilder prp(*ctl);
+            std::string sErr;
+            ASSERT_TRUE(prp.build(cmd, (bRead ? dst : src).bus(), nData, &sErr)) << sErr;
+            if (nMeta)
+                cmd.setMptr((bRead ? dstMeta : srcMeta).bus());
+            Completion c = ctl->execute(*ctl->sq(1), cmd);
+            ASSERT_TRUE(c.ok()) << (bRead ? "read" : "write") << " of " << nBlocks << " at " << nSlba << " status "
+                                << std::hex << c.nStatus << c.bTimedOut;
+        }
+        EXPECT_EQ(std::memcmp(src.host(), dst.host(), nData), 0) << "data at " << nSlba;
+        if (nMeta) {
+            EXPECT_EQ(std::memcmp(srcMeta.host(), dstMeta.host(), nMeta), 0) << "metadata at " << nSlba;
+        }
+    }
+
+    void exerciseCurrentFormat()
+    {
+        const size_t nPerBlock = ns.nBlockSize + (ns.bExtended ? ns.nMetaSize : 0);
+        uint32_t nMaxBlocks = uint32_t(std::min<size_t>(nMdtsBytes / nPerBlock, 64));
+        ASSERT_GE(nMaxBlocks, 1u);
+        ASSERT_NO_FATAL_FAILURE(roundTrip(0, 1, 1));
+        ASSERT_NO_FATAL_FAILURE(roundTrip(1, nMaxBlocks, 2));
+        ASSERT_NO_FATAL_FAILURE(roundTrip(ns.nSize / 2 + 3, 3, 3));
+        ASSERT_NO_FATAL_FAILURE(roundTrip(ns.nSize - 1, 1, 4));
+        // Overwrite part of an earlier range; the neighbours keep their data.
+        ASSERT_NO_FATAL_FAILURE(roundTrip(2, 2, 5));
+        const bool bSeparateMeta = ns.nMetaSize && !ns.bExtended;
+        DmaMemory whole = dataBuffer(nPerBlock, ctl->pageSize());
+        DmaMemory meta = dataBuffer(std::max<size_t>(ns.nMetaSize, 4), 4);
+        std::vector<uint8_t> expect(nMaxBlocks * nPerBlock);
+        fillPattern(expect.data(), expect.size(), 2);
+        SqEntry r = makeRw(OP_READ, ns.nNsid, 1, 1);
+        r.setPrp1(whole.bus());
+        if (bSeparateMeta)
+            r.setMptr(meta.bus());
+        ASSERT_TRUE(ctl->execute(*ctl->sq(1), r).ok());
+        EXPECT_EQ(std::memcmp(whole.host(), expect.data(), nPerBlock), 0) << "block 1 was disturbed";
+    }
+
+    bool bFormat = false;
+    size_t nMdtsBytes = 0;
+    NamespaceInfo ns;
+};
+
+TEST_F(DataIntegrity, CurrentFormat)
+{
+    ASSERT_NO_FATAL_FAILURE(exerciseCurrentFormat());
+}
+
+TEST_F(DataIntegrity, EveryLbaFormat)
+{
+    if (!bFormat)
+        GTEST_SKIP() << "Format NVM not supported";
+    ASSERT_GE(ns.formats.size(), 1u);
+    for (uint32_t f = 0; f < ns.formats.size(); ++f) {
+        for (int bExtended = 0; bExtended < (ns.formats[f].nMetaSize ? 2 : 1); ++bExtended) {
+            SCOPED_TRACE("format " + std::to_string(f) + (bExtended ? " extended" : ""));
+            Completion c = formatNamespace(*ctl, ns.nNsid, f, bExtended);
+            if (c.is(0, 0x0B) || c.is(1, 0x0A)) {
+                // Invalid format: the namespace cannot take this one.
+                continue;
+            }
+            ASSERT_TRUE(c.ok()) << "format status " << std::hex << c.nStatus << c.bTimedOut;
+            uint32_t nNsid = ns.nNsid;
+            ASSERT_TRUE(readNamespaceInfo(*ctl, nNsid, &ns));
+            ASSERT_EQ(ns.nFormatIndex, f);
+            ASSERT_EQ(ns.bExtended, bool(bExtended));
+            ASSERT_EQ(ns.nBlockSize, ns.formats[f].nDataSize);
+            ASSERT_NO_FATAL_FAILURE(exerciseCurrentFormat());
+        }
+    }
+}
+
+TEST_F(DataIntegrity, FormatLeavesBlocksReadingZeros)
+{
+    if (!bFormat)
+        GTEST_SKIP() << "Format NVM not supported";
+    if ((ns.nDlfeat & 7) != 1)
+        GTEST_SKIP() << "deallocated blocks are not reported to read zeros";
+    ASSERT_NO_FATAL_FAILURE(roundTrip(5, 2, 30));
+    ASSERT_TRUE(formatNamespace(*ctl, ns.nNsid, ns.nFormatIndex, ns.bExtended).ok());
+    ASSERT_TRUE(readNamespaceInfo(*ctl, ns.nNsid, &ns));
+    DmaMemory buf = dataBuffer(2 * ns.nBlockSize, ctl->pageSize());
+    std::memset(buf.host(), 0xEE, 2 * ns.nBlockSize);
+    if (ns.nMetaSize && !ns.bExtended)
+        GTEST_SKIP();
+    ASSERT_TRUE(io(OP_READ, ns.nNsid, 5, 2, buf).ok());
+    for (size_t i = 0; i < 2 * ns.nBlockSize; ++i)
+        ASSERT_EQ(buf.host()[i], 0) << "byte " << i;
+}
+
+TEST_F(DataIntegrity, LbaRangeAndNamespaceChecks)
+{
+    DmaMemory buf = dataBuffer(4 * ns.nBlockSize, ctl->pageSize());
+    Completion c = io(OP_READ, ns.nNsid, ns.nSize, 1, buf);
+    EXPECT_TRUE(c.is(0, 0x80)) << "LBA out of range expected, status " << std::hex << c.nStatus;
+    c = io(OP_WRITE, ns.nNsid, ns.nSize - 1, 2, buf);
+    EXPECT_TRUE(c.is(0, 0x80)) << "LBA out of range expected, status " << std::hex << c.nStatus;
+    c = io(OP_READ, ns.nNsid, ~0ull - 1, 4, buf);
+    EXPECT_TRUE(c.is(0, 0x80)) << "a range that wraps past 2^64 is out of range, status " << std::hex << c.nStatus;
+
+    nvme_id_ctrl id;
+    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    SqEntry r = makeRw(OP_READ, id.nn + 1, 0, 1);
+    r.setPrp1(buf.bus());
+    c = ctl->execute(*ctl->sq(1), r);
+    EXPECT_TRUE(c.is(0, 0x0B)) << "invalid namespace expected, status " << std::hex << c.nStatus;
+    r.setNsid(0);
+    c = ctl->execute(*ctl->sq(1), r);
+    EXPECT_TRUE(c.is(0, 0x0B)) << "invalid namespace expected, status " << std::hex << c.nStatus;
+    // An I/O opcode the command set does not define.
+    SqEntry bad = makeRw(0x7E, ns.nNsid, 0, 1);
+    c = ctl->execute(*ctl->sq(1), bad);
+    EXPECT_TRUE(c.is(0, 0x01)) << "invalid opcode expected, status " << std::hex << c.nStatus;
+}
+
+TEST_F(DataIntegrity, CompareAndWriteZeroes)
+{
+    if (ns.nMetaSize)
+        GTEST_SKIP() << "plain data formats only";
+    ASSERT_NO_FATAL_FAILURE(roundTrip(40, 4, 40));
+    DmaMemory same = dataBuffer(4 * ns.nBlockSize, ctl->pageSize());
+    fillPattern(same.host(), 4 * ns.nBlockSize, 40);
+    Completion c = io(OP_COMPARE, ns.nNsid, 40, 4, same);
+    EXPECT_TRUE(c.ok()) << std::hex << c.nStatus;
+    same.host()[3 * ns.nBlockSize + 7] ^= 1;
+    c = io(OP_COMPARE, ns.nNsid, 40, 4, same);
+    EXPECT_TRUE(c.is(2, 0x85)) << "compare failure expected, status " << std::hex << c.nStatus;
+
+    SqEntry z = makeRw(OP_WRITE_ZEROES, ns.nNsid, 41, 2);
+    c = ctl->execute(*ctl->sq(1), z);
+    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+    DmaMemory rd = dataBuffer(4 * ns.nBlockSize, ctl->pageSize());
+    ASSERT_TRUE(io(OP_READ, ns.nNsid, 40, 4, rd).ok());
+    std::vector<uint8_t> expect(4 * ns.nBlockSize);
+    fillPattern(expect.data(), expect.size(), 40);
+    std::memset(expect.data() + ns.nBlockSize, 0, 2 * ns.nBlockSize);
+    EXPECT_EQ(std::memcmp(rd.host(), expect.data(), expect.size()), 0);
+}
+
+TEST_F(DataIntegrity, WriteUncorrectableUntilRewritten)
+{
+    if (ns.nMetaSize)
+        GTEST_SKIP() << "plain data formats only";
+    SqEntry u = makeRw(OP_WRITE_UNCORRECTABLE, ns.nNsid, 60, 1);
+    Completion c = ctl->execute(*ctl->sq(1), u);
+    if (c.is(0, 0x01))
+        GTEST_SKIP() << "Write Uncorrectable not supported";
+    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+    DmaMemory buf = dataBuffer(ns.nBlockSize, ctl->pageSize());
+    c = io(OP_READ, ns.nNsid, 60, 1, buf);
+    EXPECT_TRUE(c.is(2, 0x81)) << "unrecovered read error expected, status " << std::hex << c.nStatus;
+    ASSERT_NO_FATAL_FAILURE(roundTrip(60, 1, 61));
+}
+
+} // namespace

@@ -1,0 +1,139 @@
+// Identify data: controller, namespaces, lists, and the statuses for
+// requests that name nothing.
+#include "HostFixture.h"
+
+#include <nvme/types.h>
+
+using namespace nvmehost;
+
+namespace {
+
+using Identify = HostFixture;
+
+// ASCII fields are printable and padded with spaces, never NUL.
+void expectAsciiField(const char *p, size_t n, const char *szName)
+{
+    bool bPrintable = true;
+    for (size_t i = 0; i < n; ++i)
+        bPrintable = bPrintable && p[i] >= 0x20 && p[i] <= 0x7E;
+    EXPECT_TRUE(bPrintable) << szName << " holds non-printable bytes";
+    EXPECT_NE(p[0], ' ') << szName << " is blank or left-padded";
+}
+
+TEST_F(Identify, ControllerFieldsMatchRegistersAndConfigSpace)
+{
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    nvme_id_ctrl id;
+    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    EXPECT_EQ(id.vid, cfgRead(*plat, slot, CFG_VENDOR_ID, 2));
+    EXPECT_EQ(id.ssvid, cfgRead(*plat, slot, 0x2C, 2)) << "subsystem vendor id";
+    expectAsciiField(id.sn, sizeof id.sn, "SN");
+    expectAsciiField(id.mn, sizeof id.mn, "MN");
+    expectAsciiField(id.fr, sizeof id.fr, "FR");
+    EXPECT_EQ(id.ver, ctl->reg32(REG_VS));
+    EXPECT_EQ(id.sqes & 0xF, 6) << "required SQ entry size 64 bytes";
+    EXPECT_GE(id.sqes >> 4, 6);
+    EXPECT_EQ(id.cqes & 0xF, 4) << "required CQ entry size 16 bytes";
+    EXPECT_GE(id.cqes >> 4, 4);
+    EXPECT_GE(id.nn, 1u);
+    if (id.mdts) {
+        EXPECT_GE((size_t(1) << id.mdts) * ctl->pageSize(), 4096u);
+    }
+}
+
+TEST_F(Identify, ActiveNamespacesAreAscendingAndDescribed)
+{
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    nvme_id_ctrl idc;
+    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &idc).ok());
+    auto v = activeNamespaces(*ctl);
+    ASSERT_FALSE(v.empty());
+    for (size_t i = 0; i < v.size(); ++i) {
+        EXPECT_LE(v[i], idc.nn);
+        if (i) {
+            EXPECT_LT(v[i - 1], v[i]);
+        }
+        NamespaceInfo ns;
+        ASSERT_TRUE(readNamespaceInfo(*ctl, v[i], &ns)) << "nsid " << v[i];
+        EXPECT_GT(ns.nSize, 0u);
+        EXPECT_LE(ns.nCapacity, ns.nSize);
+        EXPECT_GE(ns.nBlockSize, 512u);
+        EXPECT_EQ(ns.nBlockSize & (ns.nBlockSize - 1), 0u);
+    }
+    // The list starting after the last id is empty.
+    uint32_t aList[1024];
+    ASSERT_TRUE(ctl->identify(0x02, v.back(), 0, aList).ok());
+    EXPECT_EQ(aList[0], 0u);
+}
+
+TEST_F(Identify, NamespaceIdsThatNameNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    nvme_id_ctrl idc;
+    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &idc).ok());
+    uint8_t aBuf[4096];
+    // Beyond NN: Invalid Namespace or Format.
+    Completion c = ctl->identify(0x00, idc.nn + 1, 0, aBuf);
+    EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.nStatus;
+    // 0xFFFFFFFF: the common namespace capabilities (with namespace
+    // management) or an invalid namespace.
+    c = ctl->identify(0x00, 0xFFFFFFFFu, 0, aBuf);
+    EXPECT_TRUE(c.ok() || c.is(0, 0x0B)) << std::hex << c.nStatus;
+    // The active list refuses 0xFFFFFFFE and 0xFFFFFFFF.
+    c = ctl->identify(0x02, 0xFFFFFFFFu, 0, aBuf);
+    EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.nStatus;
+}
+
+TEST_F(Identify, ReservedCnsIsInvalidField)
+{
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    uint8_t aBuf[4096];
+    Completion c = ctl->identify(0xFE, 0, 0, aBuf);
+    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.nStatus;
+}
+
+TEST_F(Identify, NamespaceDescriptorsCarryAUniqueId)
+{
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    auto v = activeNamespaces(*ctl);
+    ASSERT_FALSE(v.empty());
+    uint8_t aBuf[4096];
+    Completion c = ctl->identify(0x03, v[0], 0, aBuf);
+    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+    // Descriptors: type, length, two reserved bytes, then the id. At least
+    // one of EUI64 (1), NGUID (2) or UUID (3) is present.
+    bool bFound = false;
+    for (size_t n = 0; n + 4 <= sizeof aBuf && aBuf[n] != 0;) {
+        uint8_t nType = aBuf[n], nLen = aBuf[n + 1];
+        if (nType >= 1 && nType <= 3)
+            bFound = true;
+        if (nLen == 0)
+            break;
+        n += 4 + nLen;
+    }
+    EXPECT_TRUE(bFound);
+}
+
+TEST_F(Identify, DataGoesThroughAnUnalignedPrp1)
+{
+    // PRP1 may start anywhere in a page (dword aligned); the data then
+    // runs on into the page PRP2 names.
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    nvme_id_ctrl ref;
+    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &ref).ok());
+    size_t nPage = ctl->pageSize();
+    DmaMemory buf = dataBuffer(2 * nPage, nPage);
+    SqEntry cmd;
+    cmd.setOpcode(0x06);
+    cmd.dw[10] = 0x01;
+    cmd.setPrp1(buf.bus() + nPage - 100);
+    cmd.setPrp2(buf.bus() + nPage);
+    // A small canary in front of the data must survive.
+    std::memset(buf.host(), 0xA5, nPage - 100);
+    Completion c = ctl->admin(cmd);
+    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+    EXPECT_EQ(std::memcmp(buf.host() + nPage - 100, &ref, 4096), 0);
+    EXPECT_EQ(buf.host()[nPage - 101], 0xA5);
+}
+
+} // namespace
