@@ -34,6 +34,13 @@ struct PciFunctionInfo {
 class Device;
 
 // A physically contiguous DMA buffer.
+//
+// Ordering between the host and the device on DMA memory: everything the
+// host writes before an mmioWrite32() (a doorbell) is visible to the device
+// when it acts on that write. A device publishes a completion entry by
+// writing bytes 0-13 first and then the status half-word with the phase tag
+// (bytes 14-15) as one release store; a host polls that half-word with an
+// acquire load and reads the rest of the entry only after the tag matched.
 struct DmaBuffer {
     void *pHost = nullptr;      // host address, readable and writable
     uint64_t nBusAddr = 0;      // what goes into registers, PRPs and SGLs

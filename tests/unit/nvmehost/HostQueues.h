@@ -23,20 +23,23 @@ public:
     bool peek(Completion *pOut)
     {
         uint8_t *pEntry = ring.host() + size_t(nHead) * 16;
-        // The phase tag is published last; everything before it is valid
-        // once the tag reads as expected.
-        uint32_t nDw3 = std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t *>(pEntry + 12))
-                            .load(std::memory_order_acquire);
-        if (bool((nDw3 >> 16) & 1) != bPhase)
+        // The status half-word with the phase tag is published last (a
+        // release store); everything before it is valid once the tag reads
+        // as expected.
+        uint16_t nStatusPhase = std::atomic_ref<uint16_t>(*reinterpret_cast<uint16_t *>(pEntry + 14))
+                                    .load(std::memory_order_acquire);
+        if (bool(nStatusPhase & 1) != bPhase)
             return false;
         uint32_t aDw[3];
+        uint16_t nCid;
         std::memcpy(aDw, pEntry, sizeof aDw);
+        std::memcpy(&nCid, pEntry + 12, sizeof nCid);
         pOut->nDw0 = aDw[0];
         pOut->nDw1 = aDw[1];
         pOut->nSqHead = uint16_t(aDw[2]);
         pOut->nSqId = uint16_t(aDw[2] >> 16);
-        pOut->nCid = uint16_t(nDw3);
-        pOut->nStatus = uint16_t(nDw3 >> 17);
+        pOut->nCid = nCid;
+        pOut->nStatus = uint16_t(nStatusPhase >> 1);
         pOut->bTimedOut = false;
         return true;
     }

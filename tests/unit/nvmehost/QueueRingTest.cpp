@@ -14,8 +14,8 @@ using QueueRing = HostFixture;
 // Phase bit of a raw CQ slot, read the way the controller publishes it.
 bool slotPhase(HostCq &q, uint32_t nSlot)
 {
-    auto *p = reinterpret_cast<uint32_t *>(q.ring.host() + size_t(nSlot) * 16 + 12);
-    return (std::atomic_ref<uint32_t>(*p).load(std::memory_order_acquire) >> 16) & 1;
+    auto *p = reinterpret_cast<uint16_t *>(q.ring.host() + size_t(nSlot) * 16 + 14);
+    return std::atomic_ref<uint16_t>(*p).load(std::memory_order_acquire) & 1;
 }
 
 TEST_F(QueueRing, PhaseTagFlipsOnEveryWrapOfAnIoQueue)
