@@ -3,7 +3,6 @@
 #include "krvScanner.h"
 #include "krvScanModel.h"
 #include "script/krvScriptFile.h"
-#include "sysPath.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -33,12 +32,11 @@ static krvScanInput_t *newInput(krvScriptFile_t *pFile, const char *pMem, const 
     krvScanInput_t *pIn = static_cast<krvScanInput_t *>(calloc(1, sizeof(krvScanInput_t)));
     if (!pIn)
         return nullptr;
-    char szBase[SYS_PATH_MAX];
-    sysPathFileName(szPath, szBase);
+    const char *pSlash = strrchr(szPath, '/');
     pIn->pFile = pFile;
     pIn->pMem = pMem;
     pIn->szPath = dupText(szPath);
-    pIn->szBase = dupText(szBase);
+    pIn->szBase = dupText(pSlash ? pSlash + 1 : szPath);
     if (!pIn->szPath || !pIn->szBase) {
         pIn->pFile = nullptr;   // the caller still owns the file on failure
         freeInput(pIn);
