@@ -106,7 +106,9 @@ static bool writeAll(const std::string &out, const unsigned char *p, size_t n)
 
 int main(int argc, char **argv)
 {
-    const char *pProg = argc > 0 ? argv[0] : "krvenc";
+    const char *pProg = argc > 0 && argv[0][0] != '\0' ? argv[0] : "krvenc";
+    if (const char *pSlash = strrchr(pProg, '/'))
+        pProg = pSlash + 1;
     if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
         usage(stdout, pProg);
         return 0;
