@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver/krvPaths.h"
+#include "exthost/krvModuleSearch.h"
 #include "model/krvHostFuncs.h"
 #include "sysPath.h"
 
@@ -18,7 +19,10 @@ int krvModuleQuery(const char *szPath)
     char szStem[256];
     if (!krvModuleStem(szPath, szStem, sizeof(szStem)))
         return 1;
-    void *pLib = pHost->pfnLoadLib(szPath);
+    // Not at the path: the module folders (program folder, KORVEL_MODULE_PATH).
+    char szFound[SYS_PATH_MAX];
+    krvFindModuleFile(szPath, szFound);
+    void *pLib = pHost->pfnLoadLib(szFound);
     if (!pLib)
         return 1;
 

@@ -2,8 +2,10 @@
 // sequence reaches a component; components not built yet are skipped.
 #include "driver/krvRunPhases.h"
 
+#include "exthost/krvModule.h"
+#include "exthost/krvModule.h"
+#include "frontend/krvParse.h"
 #include "model/krvModel.h"
-#include "script/krvScriptFile.h"
 
 int krvPhaseInitTables(void)
 {
@@ -17,18 +19,7 @@ void krvPhaseFreeTables(void)
 
 krvEnv_t *krvPhaseParse(const char *szPath)
 {
-    krvEnv_t *pEnv = krvEnvTableFind(szPath);
-    if (pEnv)
-        return pEnv;
-    // Until the grammar is wired in, only the opening of the main file is
-    // done, with its report.
-    krvScriptFile_t *pFile = krvScriptOpen(szPath);
-    if (!pFile) {
-        krvError("Fail to open \"%s\"\n", szPath);
-        return nullptr;
-    }
-    krvScriptClose(pFile);
-    return nullptr;
+    return krvParseScriptGroup(szPath);
 }
 
 int krvPhaseResolve(krvEnv_t *)
@@ -51,12 +42,14 @@ int krvPhaseCheck(krvEnv_t *)
     return KRV_PHASE_SKIPPED;
 }
 
-void krvPhasePrepareModules(krvEnv_t *)
+void krvPhasePrepareModules(krvEnv_t *pEnv)
 {
+    krvPrepareModules(pEnv);
 }
 
-void krvPhaseDeinitModules(krvEnv_t *)
+void krvPhaseDeinitModules(krvEnv_t *pEnv)
 {
+    krvDeinitModules(pEnv);
 }
 
 int krvPhaseRunMain(krvEnv_t *, int, char **)
@@ -64,6 +57,7 @@ int krvPhaseRunMain(krvEnv_t *, int, char **)
     return KRV_PHASE_SKIPPED;
 }
 
-void krvPhaseReleaseEnv(krvEnv_t *)
+void krvPhaseReleaseEnv(krvEnv_t *pEnv)
 {
+    krvFreeModules(pEnv);
 }
