@@ -3,7 +3,6 @@
 #include "driver/krvRunPhases.h"
 
 #include "exthost/krvModule.h"
-#include "exthost/krvModule.h"
 #include "frontend/krvParse.h"
 #include "model/krvModel.h"
 
