@@ -131,8 +131,14 @@ static int directivePath(krvScanner_t *pSc, bool bLoad, std::string &name, char 
 {
     skipBlanks(pSc);
     std::string word;
-    while (pSc->nPos < pSc->nLen && pSc->szLine[pSc->nPos] != ' ' && pSc->szLine[pSc->nPos] != '\t')
-        word += pSc->szLine[pSc->nPos++];
+    const char *pClose = pSc->szLine[pSc->nPos] == '<' ? strchr(pSc->szLine + pSc->nPos, '>') : nullptr;
+    if (pClose) {
+        // "<name>", blanks just inside the brackets allowed.
+        word.assign(pSc->szLine + pSc->nPos, static_cast<size_t>(pClose - (pSc->szLine + pSc->nPos)) + 1);
+    } else {
+        while (pSc->nPos < pSc->nLen && pSc->szLine[pSc->nPos] != ' ' && pSc->szLine[pSc->nPos] != '\t')
+            word += pSc->szLine[pSc->nPos++];
+    }
     skipRestOfLine(pSc);   // the rest of the line is ignored
     if (word.size() >= KRV_SCAN_DIRNAME_SIZE) {
         krvScanError(pSc, 151, "%s filename is longer than %d characters", bLoad ? "loaded" : "included",
