@@ -1,0 +1,183 @@
+// Platform operations over the simulated bus. Devices handed out are
+// records of this file (the platform's Device type stays opaque); DMA
+// buffers come from the bus-address space of the simulation.
+#include "SimBackend.h"
+
+#include <mutex>
+#include <unordered_set>
+
+namespace kxmplat {
+
+namespace {
+
+struct SimDevice {
+    nvmesim::Controller *pCtrl;
+    nvmesim::Subsystem *pSubsys;
+    PciSlot slot;
+};
+
+SimDevice *sim(Device *p) { return reinterpret_cast<SimDevice *>(p); }
+
+class SimPlatform final : public Platform {
+public:
+    explicit SimPlatform(std::unique_ptr<nvmesim::Bus> bus) : m_bus(std::move(bus)) {}
+    ~SimPlatform() override { close(); }
+
+    const char *name() const override { return "sim"; }
+
+    int enumerate(std::vector<PciFunctionInfo> &out, size_t nMax) override {
+        out.clear();
+        for (size_t i = 0; i < m_bus->functionCount() && out.size() < nMax; ++i) {
+            const nvmesim::BusFunction &f = m_bus->function(i);
+            PciFunctionInfo info;
+            info.nVendorId = f.pCtrl->vendorId();
+            info.nDeviceId = f.pCtrl->deviceId();
+            info.slot = PciSlot{f.nDomain, f.nBus, f.nDevice, f.nFunction};
+            out.push_back(info);
+        }
+        return static_cast<int>(out.size());
+    }
+
+    int cfgRead(const PciSlot &slot, uint32_t nOffset, uint32_t *pValue, int nWidth) override {
+        nvmesim::Controller *c = find(slot);
+        if (!c) {
+            *pValue = nWidth == 1 ? 0xFF : nWidth == 2 ? 0xFFFF : 0xFFFFFFFFu;
+            return -1;
+        }
+        return c->cfgRead(nOffset, pValue, nWidth);
+    }
+
+    int cfgWrite(const PciSlot &slot, uint32_t nOffset, uint32_t nValue, int nWidth) override {
+        nvmesim::Controller *c = find(slot);
+        return c ? c->cfgWrite(nOffset, nValue, nWidth) : -1;
+    }
+
+    int openDevice(const PciSlot &slot, Device **ppDev) override {
+        const nvmesim::BusFunction *f = findFunction(slot);
+        if (!f || !ppDev)
+            return -1;
+        auto *d = new SimDevice{f->pCtrl, f->pDevice, slot};
+        std::lock_guard lock(m_mutex);
+        m_open.insert(d);
+        *ppDev = reinterpret_cast<Device *>(d);
+        return 0;
+    }
+
+    void closeDevice(Device *pDev) override {
+        std::lock_guard lock(m_mutex);
+        auto it = m_open.find(sim(pDev));
+        if (it == m_open.end())
+            return;   // unknown or already closed
+        delete *it;
+        m_open.erase(it);
+    }
+
+    uint32_t mmioRead32(Device *pDev, uint32_t nOffset) override {
+        return pDev ? sim(pDev)->pCtrl->mmioRead32(nOffset) : 0xFFFFFFFFu;
+    }
+
+    void mmioWrite32(Device *pDev, uint32_t nOffset, uint32_t nValue) override {
+        if (pDev)
+            sim(pDev)->pCtrl->mmioWrite32(nOffset, nValue);
+    }
+
+    int dmaAlloc(Device *, size_t nSize, DmaBuffer *pBuf) override {
+        if (!pBuf)
+            return -1;
+        void *pHost = nullptr;
+        uint64_t nBus = 0;
+        if (m_bus->dma().alloc(nSize, &pHost, &nBus) != 0)
+            return -1;
+        pBuf->pHost = pHost;
+        pBuf->nBusAddr = nBus;
+        pBuf->nSize = nSize;
+        pBuf->pHandle = reinterpret_cast<void *>(static_cast<uintptr_t>(nBus));
+        return 0;
+    }
+
+    void dmaFree(Device *, DmaBuffer *pBuf) override {
+        if (!pBuf || !pBuf->pHost)
+            return;
+        m_bus->dma().free(pBuf->nBusAddr);
+        *pBuf = DmaBuffer();
+    }
+
+    int sriovTotalVFs(Device *) override { return 0; }
+
+    int sriovEnable(Device *, int n, std::vector<Device *> &vfs) override {
+        vfs.clear();
+        return n == 0 ? 0 : 0;   // no virtual functions: none enabled
+    }
+
+    int hotReset(Device *pDev) override {
+        if (!pDev)
+            return 0;
+        sim(pDev)->pSubsys->hotReset();
+        return 1;
+    }
+
+    int close() override {
+        std::lock_guard lock(m_mutex);
+        for (SimDevice *d : m_open)
+            delete d;
+        m_open.clear();
+        return 1;
+    }
+
+    nvmesim::Bus *bus() { return m_bus.get(); }
+
+    nvmesim::Controller *controllerOf(Device *pDev) {
+        std::lock_guard lock(m_mutex);
+        auto it = m_open.find(sim(pDev));
+        return it == m_open.end() ? nullptr : (*it)->pCtrl;
+    }
+
+private:
+    const nvmesim::BusFunction *findFunction(const PciSlot &s) const {
+        for (size_t i = 0; i < m_bus->functionCount(); ++i) {
+            const nvmesim::BusFunction &f = m_bus->function(i);
+            if (f.nDomain == s.nDomain && f.nBus == s.nBus && f.nDevice == s.nDevice && f.nFunction == s.nFunction)
+                return &f;
+        }
+        return nullptr;
+    }
+    nvmesim::Controller *find(const PciSlot &s) const {
+        const nvmesim::BusFunction *f = findFunction(s);
+        return f ? f->pCtrl : nullptr;
+    }
+
+    std::unique_ptr<nvmesim::Bus> m_bus;
+    std::mutex m_mutex;
+    std::unordered_set<SimDevice *> m_open;
+};
+
+} // namespace
+
+std::unique_ptr<Platform> makeSimPlatform(std::string *pErr) {
+    std::string szErr;
+    nvmesim::SimConfig cfg;
+    if (!nvmesim::configFromEnvironment(&cfg, &szErr)) {
+        if (pErr)
+            *pErr = "KXM_NVME_SIM: " + szErr;
+        return nullptr;
+    }
+    auto bus = nvmesim::Bus::create(cfg, &szErr);
+    if (!bus) {
+        if (pErr)
+            *pErr = "KXM_NVME_SIM: " + szErr;
+        return nullptr;
+    }
+    return std::make_unique<SimPlatform>(std::move(bus));
+}
+
+nvmesim::Bus *simBusOf(Platform *pPlat) {
+    auto *p = dynamic_cast<SimPlatform *>(pPlat);
+    return p ? p->bus() : nullptr;
+}
+
+nvmesim::Controller *simControllerOf(Platform *pPlat, Device *pDev) {
+    auto *p = dynamic_cast<SimPlatform *>(pPlat);
+    return p ? p->controllerOf(pDev) : nullptr;
+}
+
+} // namespace kxmplat

@@ -1,0 +1,88 @@
+// One simulated device: an NVM subsystem whose controllers are the PCI
+// functions of one device and whose namespaces they share. Besides what
+// the controllers use internally it offers the events a test set-up can
+// cause from outside: an NVM subsystem reset and a power cycle.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "nvmesim/Config.h"
+#include "nvmesim/Controller.h"
+#include "nvmesim/DmaSpace.h"
+
+namespace nvmesim {
+
+class Namespace;
+
+class Subsystem {
+public:
+    Subsystem(const DeviceConfig &cfg, size_t nIndex, DmaSpace &dma);
+    ~Subsystem();
+    Subsystem(const Subsystem &) = delete;
+    Subsystem &operator=(const Subsystem &) = delete;
+
+    // Creates the configured namespaces and starts the controllers.
+    bool init(std::string *pErr);
+
+    const DeviceConfig &config() const { return m_cfg; }
+    size_t index() const { return m_nIndex; }
+    size_t controllerCount() const { return m_ctrls.size(); }
+    Controller &controller(size_t i) { return *m_ctrls[i]; }
+
+    // As a write of "NVMe" to NSSR: every controller resets and the
+    // functions answer configuration reads with all ones for the link-down
+    // time.
+    void subsystemReset();
+    // Power removed and restored without a shutdown: counted as an unsafe
+    // shutdown unless every controller had completed a shutdown.
+    void powerCycle();
+    bool linkDown() const;
+    // A hot reset of the link above the device: every function gets a
+    // conventional reset (configuration space and controller back to their
+    // reset values); the media and namespaces stay.
+    void hotReset();
+
+    uint32_t namespaceCount() const;
+    uint64_t capacity() const { return m_nCapacity; }
+    uint64_t unallocated() const;
+    uint64_t powerCycles() const { return m_nPowerCycles.load(); }
+    uint64_t unsafeShutdowns() const { return m_nUnsafeShutdowns.load(); }
+
+    // --- used by the controllers ---
+    Namespace *ns(uint32_t nNsid) const;
+    uint32_t maxNamespaces() const { return m_cfg.nMaxNamespaces; }
+    const std::vector<LbaFormat> &formats() const { return m_cfg.lbaFormats; }
+    // Status-returning management operations (status field values).
+    uint16_t createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFlbas, uint8_t nNmic, uint32_t *pNsid);
+    uint16_t deleteNamespace(uint32_t nNsid);
+    uint16_t attachNamespace(uint32_t nNsid, const std::vector<uint16_t> &cntlids, bool bAttach);
+    uint16_t formatNamespace(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex);
+    // Controllers attached to a namespace (CNTLIDs), or all controllers.
+    std::vector<uint16_t> controllerIds(uint32_t nNsid) const;
+    void noteShutdownComplete(uint32_t nCtrlIndex, bool bDone);
+    std::mutex &mgmtMutex() const { return m_mgmtMutex; }
+
+private:
+    bool addNamespace(const NamespaceConfig &nc, std::string *pErr);
+    void notifyChanged(uint32_t nNsid, uint64_t nMaskBefore, uint64_t nMaskAfter);
+
+    DeviceConfig m_cfg;
+    size_t m_nIndex;
+    DmaSpace &m_dma;
+    std::vector<std::unique_ptr<Controller>> m_ctrls;
+    mutable std::mutex m_mgmtMutex;
+    std::vector<std::atomic<Namespace *>> m_slots;          // index = nsid
+    std::vector<std::unique_ptr<Namespace>> m_owned;
+    uint64_t m_nCapacity = 0;
+    uint64_t m_nAllocated = 0;
+    std::atomic<int64_t> m_nLinkDownUntil{0};               // steady clock, ns
+    std::atomic<uint64_t> m_nPowerCycles{1};
+    std::atomic<uint64_t> m_nUnsafeShutdowns{0};
+    std::atomic<uint64_t> m_nShutdownMask{0};
+};
+
+} // namespace nvmesim

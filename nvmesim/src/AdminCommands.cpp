@@ -1,0 +1,164 @@
+// Admin command dispatch, the error log, asynchronous events, Abort and
+// Keep Alive.
+#include <algorithm>
+#include <cstring>
+
+#include "ControllerCore.h"
+#include "nvmesim/Subsystem.h"
+
+namespace nvmesim {
+
+namespace {
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
+constexpr uint16_t spec(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+} // namespace
+
+uint16_t ControllerCore::admin(const Sqe &e, uint32_t *pDw0, bool *pDeferred) {
+    if (m_feat.nKato)
+        m_kaDeadline = Clock::now() + std::chrono::milliseconds(m_feat.nKato);
+    // Admin commands use PRPs on this transport.
+    if (((e.nFlags >> 6) & 3) != 0)
+        return gen(NVME_SC_INVALID_FIELD);
+    if (e.nFlags & 3)
+        return gen(NVME_SC_INVALID_FIELD);   // no fused operations
+    switch (e.nOpcode) {
+    case nvme_admin_delete_sq: return adminDeleteSq(e);
+    case nvme_admin_create_sq: return adminCreateSq(e);
+    case nvme_admin_get_log_page: return adminGetLogPage(e);
+    case nvme_admin_delete_cq: return adminDeleteCq(e);
+    case nvme_admin_create_cq: return adminCreateCq(e);
+    case nvme_admin_identify: return adminIdentify(e);
+    case nvme_admin_abort_cmd: return adminAbort(e, pDw0);
+    case nvme_admin_set_features: return adminSetFeatures(e, pDw0);
+    case nvme_admin_get_features: return adminGetFeatures(e, pDw0);
+    case nvme_admin_async_event: return adminAsyncEvent(e, pDeferred);
+    case nvme_admin_ns_mgmt: return adminNamespaceMgmt(e, pDw0);
+    case nvme_admin_fw_commit: return adminFirmwareCommit(e, pDw0);
+    case nvme_admin_fw_download: return adminFirmwareDownload(e);
+    case nvme_admin_dev_self_test: return adminSelfTest(e);
+    case nvme_admin_ns_attach: return adminNamespaceAttach(e);
+    case nvme_admin_keep_alive: return adminKeepAlive(e);
+    case nvme_admin_format_nvm: return adminFormat(e);
+    case nvme_admin_get_lba_status: return adminLbaStatus(e);
+    default: return gen(NVME_SC_INVALID_OPCODE);
+    }
+}
+
+void ControllerCore::addErrorEntry(uint16_t nSqId, uint16_t nCid, uint16_t nStatus, uint32_t nNsid, uint64_t nLba) {
+    ++m_nErrorCount;
+    nvme_error_log_page &x = m_errors[(m_nErrorCount - 1) % m_errors.size()];
+    std::memset(&x, 0, sizeof x);
+    x.error_count = m_nErrorCount;
+    x.sqid = nSqId;
+    x.cmdid = nCid;
+    x.status_field = static_cast<uint16_t>(nStatus << 1);
+    x.parm_error_location = 0xFFFF;
+    x.lba = nLba;
+    x.nsid = nNsid;
+}
+
+void ControllerCore::postEvent(uint8_t nType, uint8_t nInfo, uint8_t nLogPage) {
+    {
+        std::lock_guard lock(m_eventMutex);
+        if (m_pendingEvents.size() < 64)
+            m_pendingEvents.push_back(nType | (nInfo << 8) | (static_cast<uint32_t>(nLogPage) << 16));
+    }
+    kick();
+}
+
+void ControllerCore::noteChangedNamespace(uint32_t nNsid) {
+    {
+        std::lock_guard lock(m_eventMutex);
+        if (std::find(m_changedNs.begin(), m_changedNs.end(), nNsid) == m_changedNs.end()) {
+            if (m_changedNs.size() >= 1024)
+                m_bChangedNsOverflow = true;
+            else
+                m_changedNs.push_back(nNsid);
+        }
+    }
+    postEvent(NVME_AER_NOTICE, NVME_AER_NOTICE_NS_CHANGED, NVME_LOG_LID_CHANGED_NS);
+}
+
+// Hands queued events to outstanding Asynchronous Event Requests. An event
+// type stays masked after it was reported until the host reads the log
+// page that goes with it.
+void ControllerCore::deliverEvents() {
+    {
+        std::lock_guard lock(m_eventMutex);
+        while (!m_pendingEvents.empty()) {
+            const uint32_t ev = m_pendingEvents.front();
+            m_pendingEvents.pop_front();
+            const uint8_t nType = ev & 0xFF;
+            if (nType == NVME_AER_NOTICE && !(m_feat.nAsyncEventCfg & (1u << 8)))
+                continue;   // namespace attribute notices disabled
+            if (std::find(m_events.begin(), m_events.end(), ev) == m_events.end())
+                m_events.push_back(ev);
+        }
+    }
+    while (!m_aerCids.empty() && !m_events.empty() && (m_csts.load() & 1)) {
+        auto it = std::find_if(m_events.begin(), m_events.end(),
+                               [&](uint32_t ev) { return !((m_nMaskedEvents >> (ev & 7)) & 1); });
+        if (it == m_events.end())
+            return;
+        const uint32_t ev = *it;
+        m_events.erase(it);
+        m_nMaskedEvents |= 1u << (ev & 7);
+        Completion c{0, m_aerCids.front(), ev, 0, {}};
+        m_aerCids.erase(m_aerCids.begin());
+        post(c);
+    }
+}
+
+uint16_t ControllerCore::adminAsyncEvent(const Sqe &e, bool *pDeferred) {
+    if (m_aerCids.size() >= 4)
+        return spec(NVME_SC_ASYNC_LIMIT);
+    m_aerCids.push_back(e.nCid);
+    *pDeferred = true;
+    deliverEvents();
+    return 0;
+}
+
+uint16_t ControllerCore::adminKeepAlive(const Sqe &) { return 0; }
+
+// Abort finds the command among those fetched but not completed yet
+// (outstanding event requests, delayed or withheld completions). Dword 0
+// bit 0 is cleared when the command was aborted.
+uint16_t ControllerCore::adminAbort(const Sqe &e, uint32_t *pDw0) {
+    const uint16_t nSqId = e.nCdw10 & 0xFFFF, nCid = static_cast<uint16_t>(e.nCdw10 >> 16);
+    *pDw0 = 1;
+    const uint16_t nAborted = makeStatus(sct::kGeneric, NVME_SC_ABORT_REQ);
+    if (nSqId == 0) {
+        auto it = std::find(m_aerCids.begin(), m_aerCids.end(), nCid);
+        if (it != m_aerCids.end()) {
+            m_aerCids.erase(it);
+            post(Completion{0, nCid, 0, nAborted, {}});
+            *pDw0 = 0;
+            return 0;
+        }
+    }
+    auto match = [&](const Completion &c) { return c.nSqId == nSqId && c.nCid == nCid; };
+    auto it = std::find_if(m_withheld.begin(), m_withheld.end(), match);
+    if (it != m_withheld.end()) {
+        Completion c = *it;
+        m_withheld.erase(it);
+        m_nWithheldCount = m_withheld.size();
+        c.nStatus = nAborted;
+        c.nDw0 = 0;
+        post(c);
+        *pDw0 = 0;
+        return 0;
+    }
+    auto it2 = std::find_if(m_delayed.begin(), m_delayed.end(), match);
+    if (it2 != m_delayed.end()) {
+        Completion c = *it2;
+        m_delayed.erase(it2);
+        std::make_heap(m_delayed.begin(), m_delayed.end(), [](const Completion &a, const Completion &b) { return a.due > b.due; });
+        c.nStatus = nAborted;
+        c.nDw0 = 0;
+        post(c);
+        *pDw0 = 0;
+    }
+    return 0;
+}
+
+} // namespace nvmesim

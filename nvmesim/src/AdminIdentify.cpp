@@ -1,0 +1,238 @@
+// Identify: controller, namespaces, namespace lists, identification
+// descriptors, controller lists and the I/O command set structures.
+#include <cstring>
+#include <string>
+
+#include "ControllerCore.h"
+#include "Namespace.h"
+#include "nvmesim/Subsystem.h"
+
+namespace nvmesim {
+
+namespace {
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
+
+void padded(char *pOut, size_t n, const std::string &s) {
+    std::memset(pOut, ' ', n);
+    std::memcpy(pOut, s.data(), std::min(n, s.size()));
+}
+
+void put128(uint8_t *p, uint64_t v) {
+    std::memset(p, 0, 16);
+    std::memcpy(p, &v, 8);
+}
+
+uint8_t log2u(uint32_t v) {
+    uint8_t n = 0;
+    while ((1u << n) < v)
+        ++n;
+    return n;
+}
+} // namespace
+
+Namespace *ControllerCore::activeNamespace(uint32_t nNsid) const {
+    Namespace *p = m_subsys.ns(nNsid);
+    return p && p->attachedTo(m_nIndex) ? p : nullptr;
+}
+
+void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
+    const DeviceConfig &dev = m_subsys.config();
+    std::memset(&id, 0, sizeof id);
+    id.vid = dev.nVendorId;
+    id.ssvid = dev.nSubsysVendorId;
+    padded(id.sn, sizeof id.sn, dev.szSerial);
+    padded(id.mn, sizeof id.mn, dev.szModel);
+    padded(id.fr, sizeof id.fr, m_fwSlots[m_nFwActiveSlot - 1]);
+    id.rab = 6;
+    id.cmic = m_subsys.controllerCount() > 1 ? 0x2 : 0;
+    id.mdts = m_cfg.nMdts;
+    id.cntlid = cntlid();
+    id.ver = 0x00020000;
+    id.oaes = 1u << 8;   // namespace attribute notices
+    id.cntrltype = 1;    // I/O controller
+    id.oacs = 0x2 | 0x4 | 0x10 | (dev.bNamespaceManagement ? 0x8 : 0);
+    id.acl = 3;
+    id.aerl = 3;
+    id.frmw = 0x16;      // three slots, activation without reset
+    id.lpa = 0x06;       // commands supported and effects, extended data
+    id.elpe = static_cast<uint8_t>(m_errors.size() - 1);
+    id.npss = 0;
+    id.wctemp = 343;
+    id.cctemp = 353;
+    id.hmpre = 1024;
+    id.hmmin = 0;
+    if (dev.bNamespaceManagement) {
+        put128(id.tnvmcap, m_subsys.capacity());
+        put128(id.unvmcap, m_subsys.unallocated());
+    }
+    id.kas = 1;
+    id.sqes = 0x66;
+    id.cqes = 0x44;
+    id.nn = m_subsys.maxNamespaces();
+    id.oncs = 0x1DF;     // compare, write uncorrectable, DSM, write zeroes, save/select, timestamp, verify, copy
+    id.fna = 0;
+    id.vwc = dev.bVolatileWriteCache ? 0x07 : 0x00;
+    id.ocfs = 0x1;
+    id.sgls = m_cfg.bSgl ? (0x1u | (1u << 16) | (1u << 19)) : 0;
+    const std::string szNqn = "nqn.2026-12.org.korvel:sim:" + std::to_string(m_subsys.index());
+    std::memcpy(id.subnqn, szNqn.data(), std::min(szNqn.size(), sizeof id.subnqn - 1));
+    id.psd[0].mp = 2500;
+    id.psd[0].enlat = 10;
+    id.psd[0].exlat = 10;
+}
+
+bool ControllerCore::fillIdentifyNamespace(uint32_t nNsid, nvme_id_ns &id, bool bAllocated) const {
+    std::memset(&id, 0, sizeof id);
+    const auto &formats = m_subsys.formats();
+    auto fillFormats = [&] {
+        id.nlbaf = static_cast<uint8_t>(formats.size() - 1);
+        id.mc = 0x3;
+        id.dlfeat = 0x09;
+        for (size_t i = 0; i < formats.size() && i < 64; ++i) {
+            id.lbaf[i].ms = formats[i].nMetaSize;
+            id.lbaf[i].ds = log2u(formats[i].nDataSize);
+            id.lbaf[i].rp = formats[i].nDataSize >= 4096 ? 0 : 2;
+        }
+    };
+    if (nNsid == NVME_NSID_ALL) {
+        fillFormats();
+        return true;
+    }
+    Namespace *p = bAllocated ? m_subsys.ns(nNsid) : activeNamespace(nNsid);
+    if (!p)
+        return true;   // inactive: all zeros
+    std::shared_lock lock(p->rw);
+    fillFormats();
+    id.nsze = p->nBlocks;
+    id.ncap = p->nBlocks;
+    id.nuse = p->nBlocks;
+    id.flbas = static_cast<uint8_t>((p->nFormat & 0xF) | (p->bExtended ? 0x10 : 0) | ((p->nFormat & 0x30) << 1));
+    id.nmic = m_subsys.controllerCount() > 1 ? 1 : 0;
+    id.mssrl = kCopyMaxRange;
+    id.mcl = kCopyMaxBlocks;
+    id.msrc = kCopyMaxRanges - 1;
+    put128(id.nvmcap, p->bytes());
+    std::memcpy(id.nguid, p->nguid, 16);
+    std::memcpy(id.eui64, p->nguid, 8);
+    return true;
+}
+
+uint16_t ControllerCore::adminIdentify(const Sqe &e) {
+    const uint8_t nCns = e.nCdw10 & 0xFF;
+    const uint16_t nCntid = static_cast<uint16_t>(e.nCdw10 >> 16);
+    const uint8_t nCsi = static_cast<uint8_t>(e.nCdw11 >> 24);
+    const uint32_t nNsid = e.nNsid;
+    const uint32_t nNn = m_subsys.maxNamespaces();
+    const bool bMgmt = m_subsys.config().bNamespaceManagement;
+    auto &buf = m_bounce2;
+    buf.assign(4096, 0);
+    auto validNsid = [&](uint32_t n) { return n >= 1 && n <= nNn; };
+    auto nsList = [&](bool bAllocated) -> uint16_t {
+        if (nNsid >= 0xFFFFFFFE)
+            return gen(NVME_SC_INVALID_NS);
+        auto *pList = reinterpret_cast<uint32_t *>(buf.data());
+        size_t n = 0;
+        for (uint32_t id = nNsid + 1; id <= nNn && n < 1024; ++id) {
+            const Namespace *p = bAllocated ? m_subsys.ns(id) : activeNamespace(id);
+            if (p)
+                pList[n++] = id;
+        }
+        return 0;
+    };
+    auto ctrlList = [&](const std::vector<uint16_t> &ids) {
+        auto *p = reinterpret_cast<uint16_t *>(buf.data());
+        uint16_t n = 0;
+        for (uint16_t id : ids)
+            if (id >= nCntid && n < 2047)
+                p[1 + n++] = id;
+        p[0] = n;
+    };
+    uint16_t s = 0;
+    switch (nCns) {
+    case NVME_IDENTIFY_CNS_NS:
+    case NVME_IDENTIFY_CNS_ALLOCATED_NS: {
+        const bool bAlloc = nCns == NVME_IDENTIFY_CNS_ALLOCATED_NS;
+        if (bAlloc && !bMgmt)
+            return gen(NVME_SC_INVALID_FIELD);
+        if (!validNsid(nNsid) && !(nNsid == NVME_NSID_ALL && bMgmt))
+            return gen(NVME_SC_INVALID_NS);
+        fillIdentifyNamespace(nNsid, *reinterpret_cast<nvme_id_ns *>(buf.data()), bAlloc);
+        break;
+    }
+    case NVME_IDENTIFY_CNS_CTRL:
+        fillIdentifyController(*reinterpret_cast<nvme_id_ctrl *>(buf.data()));
+        break;
+    case NVME_IDENTIFY_CNS_NS_ACTIVE_LIST:
+        s = nsList(false);
+        break;
+    case NVME_IDENTIFY_CNS_CSI_NS_ACTIVE_LIST:
+        if (nCsi != 0)
+            break;   // no namespaces of another command set
+        s = nsList(false);
+        break;
+    case NVME_IDENTIFY_CNS_ALLOCATED_NS_LIST:
+    case NVME_IDENTIFY_CNS_CSI_ALLOCATED_NS_LIST:
+        if (!bMgmt)
+            return gen(NVME_SC_INVALID_FIELD);
+        if (nCns == NVME_IDENTIFY_CNS_CSI_ALLOCATED_NS_LIST && nCsi != 0)
+            break;
+        s = nsList(true);
+        break;
+    case NVME_IDENTIFY_CNS_NS_DESC_LIST: {
+        const Namespace *p = validNsid(nNsid) ? activeNamespace(nNsid) : nullptr;
+        if (!p)
+            return gen(NVME_SC_INVALID_NS);
+        uint8_t *q = buf.data();
+        q[0] = 2;   // NGUID
+        q[1] = 16;
+        std::memcpy(q + 4, p->nguid, 16);
+        q += 20;
+        q[0] = 1;   // EUI-64
+        q[1] = 8;
+        std::memcpy(q + 4, p->nguid, 8);
+        q += 12;
+        q[0] = 4;   // command set identifier: NVM
+        q[1] = 1;
+        q[4] = 0;
+        break;
+    }
+    case NVME_IDENTIFY_CNS_CSI_NS:
+        if (nCsi != 0)
+            return gen(NVME_SC_INVALID_FIELD);
+        if (!validNsid(nNsid) || !activeNamespace(nNsid))
+            return gen(NVME_SC_INVALID_NS);
+        break;   // nothing beyond the base namespace data for NVM
+    case NVME_IDENTIFY_CNS_CSI_CTRL: {
+        if (nCsi != 0)
+            return gen(NVME_SC_INVALID_FIELD);
+        auto *p = reinterpret_cast<nvme_id_ctrl_nvm *>(buf.data());
+        p->dmrl = 255;
+        p->dmrsl = 0xFFFFFFFF;
+        break;
+    }
+    case NVME_IDENTIFY_CNS_NS_CTRL_LIST:
+        if (!bMgmt)
+            return gen(NVME_SC_INVALID_FIELD);
+        if (!validNsid(nNsid) || !m_subsys.ns(nNsid))
+            return gen(NVME_SC_INVALID_NS);
+        ctrlList(m_subsys.controllerIds(nNsid));
+        break;
+    case NVME_IDENTIFY_CNS_CTRL_LIST:
+        if (!bMgmt)
+            return gen(NVME_SC_INVALID_FIELD);
+        ctrlList(m_subsys.controllerIds(0));
+        break;
+    case NVME_IDENTIFY_CNS_COMMAND_SET_STRUCTURE: {
+        auto *p = reinterpret_cast<nvme_id_iocs *>(buf.data());
+        p->iocsc[0] = 1;   // NVM command set only
+        break;
+    }
+    default:
+        return gen(NVME_SC_INVALID_FIELD);
+    }
+    if (s)
+        return s;
+    return sendData(e, buf.data(), 4096);
+}
+
+} // namespace nvmesim

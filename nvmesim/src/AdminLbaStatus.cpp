@@ -1,0 +1,53 @@
+// Get LBA Status: ranges of blocks that would fail to read.
+#include <cstring>
+
+#include "ControllerCore.h"
+#include "Namespace.h"
+
+namespace nvmesim {
+
+namespace {
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
+} // namespace
+
+uint16_t ControllerCore::adminLbaStatus(const Sqe &e) {
+    const uint64_t nSlba = e.nCdw10 | (static_cast<uint64_t>(e.nCdw11) << 32);
+    const uint64_t nLen = (static_cast<uint64_t>(e.nCdw12) + 1) * 4;
+    const uint32_t nRange = e.nCdw13 & 0xFFFF;
+    const uint8_t nAtype = static_cast<uint8_t>(e.nCdw13 >> 24);
+    if (nAtype != 0x10 && nAtype != 0x11)
+        return gen(NVME_SC_INVALID_FIELD);
+    if (nLen > maxTransfer())
+        return gen(NVME_SC_INVALID_FIELD);
+    Namespace *ns = activeNamespace(e.nNsid);
+    if (!ns)
+        return gen(NVME_SC_INVALID_NS);
+    std::shared_lock lock(ns->rw);
+    if (nSlba >= ns->nBlocks)
+        return gen(NVME_SC_LBA_RANGE);
+    const uint64_t nEnd = nRange ? std::min(ns->nBlocks, nSlba + nRange) : ns->nBlocks;
+    std::vector<uint8_t> &buf = m_bounce2;
+    buf.assign(nLen, 0);
+    const size_t nMaxDesc = nLen >= 8 ? (nLen - 8) / 16 : 0;
+    auto *pHdr = reinterpret_cast<nvme_lba_status *>(buf.data());
+    uint32_t n = 0;
+    ns->forEachUncorrectable(nSlba, [&](uint64_t s, uint64_t x) {
+        if (s >= nEnd || n >= nMaxDesc)
+            return false;
+        const uint64_t a = std::max(s, nSlba), b = std::min(x, nEnd);
+        nvme_lba_status_desc d;
+        std::memset(&d, 0, sizeof d);
+        d.dslba = a;
+        d.nlb = static_cast<uint32_t>(std::min<uint64_t>(b - a, 0xFFFFFFFF));
+        std::memcpy(buf.data() + 8 + 16 * n, &d, sizeof d);
+        ++n;
+        return true;
+    });
+    if (nLen >= 8) {
+        pHdr->nlsd = n;
+        pHdr->cmpc = 1;   // the whole range was examined
+    }
+    return sendData(e, buf.data(), nLen);
+}
+
+} // namespace nvmesim

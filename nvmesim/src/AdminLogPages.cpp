@@ -1,0 +1,147 @@
+// Get Log Page: error information, SMART / health, firmware slot, changed
+// namespace list, commands supported and effects, device self-test.
+#include <cstring>
+
+#include "ControllerCore.h"
+#include "nvmesim/Subsystem.h"
+
+namespace nvmesim {
+
+namespace {
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
+constexpr uint16_t spec(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+
+void put128(uint8_t *p, uint64_t v) {
+    std::memset(p, 0, 16);
+    std::memcpy(p, &v, 8);
+}
+} // namespace
+
+uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
+    const uint8_t nLid = e.nCdw10 & 0xFF;
+    const bool bRae = (e.nCdw10 >> 15) & 1;
+    const uint64_t nDwords = ((e.nCdw10 >> 16) | (static_cast<uint64_t>(e.nCdw11 & 0xFFFF) << 16)) + 1;
+    const uint64_t nLen = nDwords * 4;
+    const uint64_t nOffset = e.nCdw12 | (static_cast<uint64_t>(e.nCdw13) << 32);
+    const uint8_t nCsi = static_cast<uint8_t>(e.nCdw14 >> 24);
+    if (nOffset & 3)
+        return gen(NVME_SC_INVALID_FIELD);
+    if (nLen > maxTransfer())
+        return gen(NVME_SC_INVALID_FIELD);
+    std::vector<uint8_t> &log = m_bounce2;
+    uint8_t nEventType = 0xFF;
+    switch (nLid) {
+    case NVME_LOG_LID_ERROR: {
+        log.assign(m_errors.size() * sizeof(nvme_error_log_page), 0);
+        auto *p = reinterpret_cast<nvme_error_log_page *>(log.data());
+        const uint64_t n = std::min<uint64_t>(m_nErrorCount, m_errors.size());
+        for (uint64_t i = 0; i < n; ++i)   // newest first
+            p[i] = m_errors[(m_nErrorCount - 1 - i) % m_errors.size()];
+        nEventType = NVME_AER_ERROR;
+        break;
+    }
+    case NVME_LOG_LID_SMART: {
+        if (e.nNsid != 0 && e.nNsid != NVME_NSID_ALL)
+            return gen(NVME_SC_INVALID_FIELD);
+        log.assign(sizeof(nvme_smart_log), 0);
+        auto *p = reinterpret_cast<nvme_smart_log *>(log.data());
+        const uint16_t nTemp = m_subsys.config().nTemperatureK;
+        p->critical_warning = (nTemp > m_feat.nTempOver || nTemp < m_feat.nTempUnder) ? 0x02 : 0;
+        p->temperature[0] = static_cast<uint8_t>(nTemp);
+        p->temperature[1] = static_cast<uint8_t>(nTemp >> 8);
+        p->avail_spare = 100;
+        p->spare_thresh = 10;
+        put128(p->data_units_read, (m_nDataUnitsRead.load() + 999) / 1000);
+        put128(p->data_units_written, (m_nDataUnitsWritten.load() + 999) / 1000);
+        put128(p->host_reads, m_nHostReads.load());
+        put128(p->host_writes, m_nHostWrites.load());
+        put128(p->power_cycles, m_subsys.powerCycles());
+        put128(p->power_on_hours,
+               static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::hours>(Clock::now() - m_startedAt).count()));
+        put128(p->unsafe_shutdowns, m_subsys.unsafeShutdowns());
+        put128(p->media_errors, m_nMediaErrors.load());
+        put128(p->num_err_log_entries, m_nErrorCount);
+        p->temp_sensor[0] = nTemp;
+        nEventType = NVME_AER_SMART;
+        break;
+    }
+    case NVME_LOG_LID_FW_SLOT: {
+        log.assign(sizeof(nvme_firmware_slot), 0);
+        auto *p = reinterpret_cast<nvme_firmware_slot *>(log.data());
+        p->afi = static_cast<uint8_t>(m_nFwActiveSlot | (m_nFwNextSlot << 4));
+        for (int i = 0; i < 3; ++i)
+            if (!m_fwSlots[i].empty()) {
+                std::memset(p->frs[i], ' ', 8);
+                std::memcpy(p->frs[i], m_fwSlots[i].data(), std::min<size_t>(8, m_fwSlots[i].size()));
+            }
+        break;
+    }
+    case NVME_LOG_LID_CHANGED_NS: {
+        log.assign(4096, 0);
+        auto *p = reinterpret_cast<uint32_t *>(log.data());
+        std::lock_guard lock(m_eventMutex);
+        if (m_bChangedNsOverflow)
+            p[0] = 0xFFFFFFFF;
+        else
+            std::copy(m_changedNs.begin(), m_changedNs.end(), p);
+        if (!bRae) {
+            m_changedNs.clear();
+            m_bChangedNsOverflow = false;
+        }
+        nEventType = NVME_AER_NOTICE;
+        break;
+    }
+    case NVME_LOG_LID_CMD_EFFECTS: {
+        if (nCsi != 0)
+            return gen(NVME_SC_INVALID_FIELD);
+        log.assign(sizeof(nvme_cmd_effects_log), 0);
+        auto *p = reinterpret_cast<nvme_cmd_effects_log *>(log.data());
+        constexpr uint32_t kSupp = 1, kLbcc = 2, kNcc = 4, kNic = 8, kCcc = 16;
+        for (uint8_t op : {0x00, 0x01, 0x02, 0x04, 0x05, 0x06, 0x08, 0x09, 0x0A, 0x0C, 0x11, 0x14, 0x18, 0x86})
+            p->acs[op] = kSupp;
+        p->acs[nvme_admin_fw_commit] = kSupp | kCcc;
+        if (m_subsys.config().bNamespaceManagement) {
+            p->acs[nvme_admin_ns_mgmt] = kSupp | kNic | kNcc;
+            p->acs[nvme_admin_ns_attach] = kSupp | kNic | kNcc;
+        }
+        p->acs[nvme_admin_format_nvm] = kSupp | kLbcc | kNcc | (1u << 16);   // no other commands outstanding
+        for (uint8_t op : {nvme_cmd_flush, nvme_cmd_read, nvme_cmd_compare, nvme_cmd_verify})
+            p->iocs[op] = kSupp;
+        for (uint8_t op : {nvme_cmd_write, nvme_cmd_write_uncor, nvme_cmd_write_zeroes, nvme_cmd_dsm, nvme_cmd_copy})
+            p->iocs[op] = kSupp | kLbcc;
+        break;
+    }
+    case NVME_LOG_LID_DEVICE_SELF_TEST: {
+        log.assign(sizeof(nvme_self_test_log), 0);
+        auto *p = reinterpret_cast<nvme_self_test_log *>(log.data());
+        p->current_operation = m_selfTest.nCurrent;
+        if (m_selfTest.nCurrent) {
+            const auto nTotal = (m_selfTest.end - m_selfTest.start).count();
+            const auto nDone = (Clock::now() - m_selfTest.start).count();
+            p->completion = static_cast<uint8_t>(nTotal > 0 ? std::min<int64_t>(99, nDone * 100 / nTotal) : 0);
+        }
+        for (size_t i = 0; i < static_cast<size_t>(NVME_LOG_ST_MAX_RESULTS); ++i)
+            p->result[i].dsts = 0x0F;   // unused entry
+        for (size_t i = 0; i < m_selfTest.results.size() && i < static_cast<size_t>(NVME_LOG_ST_MAX_RESULTS); ++i)
+            p->result[i] = m_selfTest.results[i];
+        break;
+    }
+    default:
+        return spec(NVME_SC_INVALID_LOG_PAGE);
+    }
+    if (nOffset > log.size())
+        return gen(NVME_SC_INVALID_FIELD);
+    if (!bRae && nEventType != 0xFF)
+        m_nMaskedEvents &= ~(1u << nEventType);
+    // Bytes past the end of the log read as zeros.
+    const uint64_t nAvail = log.size() - nOffset;
+    if (nLen > nAvail) {
+        std::vector<uint8_t> &out = m_bounce;
+        out.assign(nLen, 0);
+        std::memcpy(out.data(), log.data() + nOffset, nAvail);
+        return sendData(e, out.data(), nLen);
+    }
+    return sendData(e, log.data() + nOffset, nLen);
+}
+
+} // namespace nvmesim

@@ -1,0 +1,78 @@
+// Namespace Management, Namespace Attachment and Format NVM.
+#include <cstring>
+
+#include "ControllerCore.h"
+#include "nvmesim/Subsystem.h"
+
+namespace nvmesim {
+
+namespace {
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
+constexpr uint16_t spec(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+} // namespace
+
+uint16_t ControllerCore::adminNamespaceMgmt(const Sqe &e, uint32_t *pDw0) {
+    if (!m_subsys.config().bNamespaceManagement)
+        return gen(NVME_SC_INVALID_OPCODE);
+    const uint8_t nSel = e.nCdw10 & 0xF;
+    if (nSel == 0) {
+        if (static_cast<uint8_t>(e.nCdw11 >> 24) != 0)
+            return spec(NVME_SC_IOCS_NOT_SUPPORTED);
+        nvme_id_ns id;
+        const uint16_t s = recvData(e, &id, sizeof id);
+        if (s)
+            return s;
+        if (id.dps != 0)
+            return spec(NVME_SC_INVALID_FORMAT);
+        uint32_t nNsid = 0;
+        const uint16_t r = m_subsys.createNamespace(id.nsze, id.ncap, id.flbas, id.nmic, &nNsid);
+        if (!r)
+            *pDw0 = nNsid;
+        return r;
+    }
+    if (nSel == 1) {
+        if (e.nNsid == 0 || (e.nNsid > m_subsys.maxNamespaces() && e.nNsid != NVME_NSID_ALL))
+            return gen(NVME_SC_INVALID_NS);
+        return m_subsys.deleteNamespace(e.nNsid);
+    }
+    return gen(NVME_SC_INVALID_FIELD);
+}
+
+uint16_t ControllerCore::adminNamespaceAttach(const Sqe &e) {
+    if (!m_subsys.config().bNamespaceManagement)
+        return gen(NVME_SC_INVALID_OPCODE);
+    const uint8_t nSel = e.nCdw10 & 0xF;
+    if (nSel > 1)
+        return gen(NVME_SC_INVALID_FIELD);
+    if (e.nNsid == 0 || (e.nNsid > m_subsys.maxNamespaces() && e.nNsid != NVME_NSID_ALL))
+        return gen(NVME_SC_INVALID_NS);
+    uint16_t list[2048];
+    const uint16_t s = recvData(e, list, sizeof list);
+    if (s)
+        return s;
+    if (list[0] > 2047)
+        return spec(NVME_SC_CTRL_LIST_INVALID);
+    std::vector<uint16_t> ids(list + 1, list + 1 + list[0]);
+    return m_subsys.attachNamespace(e.nNsid, ids, nSel == 0);
+}
+
+uint16_t ControllerCore::adminFormat(const Sqe &e) {
+    const uint32_t nLbaf = (e.nCdw10 & 0xF) | (((e.nCdw10 >> 12) & 3) << 4);
+    const bool bMset = (e.nCdw10 >> 4) & 1;
+    const uint8_t nPi = (e.nCdw10 >> 5) & 7;
+    const uint8_t nSes = (e.nCdw10 >> 9) & 7;
+    if (e.nNsid == 0 || (e.nNsid > m_subsys.maxNamespaces() && e.nNsid != NVME_NSID_ALL))
+        return gen(NVME_SC_INVALID_NS);
+    if (nSes > 1)
+        return gen(NVME_SC_INVALID_FIELD);   // no cryptographic erase
+    if (nPi != 0 || nLbaf >= m_subsys.formats().size())
+        return spec(NVME_SC_INVALID_FORMAT);
+    if (e.nNsid != NVME_NSID_ALL && !activeNamespace(e.nNsid))
+        return gen(NVME_SC_INVALID_NS);
+    const uint16_t s = m_subsys.formatNamespace(e.nNsid, nLbaf, bMset, m_nIndex);
+    if (!s && m_subsys.config().timings.nFormatUs)
+        std::this_thread::sleep_for(std::chrono::microseconds(m_subsys.config().timings.nFormatUs));
+    return s;
+}
+
+} // namespace nvmesim

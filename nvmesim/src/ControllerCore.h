@@ -1,0 +1,302 @@
+// The inside of a simulated controller. Register writes, resets and the
+// command processing of the worker thread all run under m_procMutex;
+// doorbell writes only store into atomics and wake the worker, so the I/O
+// path takes no lock that the host contends for.
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <shared_mutex>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nvme/types.h>
+
+#include "nvmesim/Config.h"
+#include "nvmesim/DmaSpace.h"
+#include "nvmesim/Faults.h"
+#include "nvmesim/Types.h"
+#include "PciConfigSpace.h"
+
+namespace nvmesim {
+
+class Subsystem;
+class Namespace;
+
+using Clock = std::chrono::steady_clock;
+
+// Copy command limits (blocks per source range, blocks in all, ranges).
+constexpr uint16_t kCopyMaxRange = 4096;
+constexpr uint32_t kCopyMaxBlocks = 8192;
+constexpr uint32_t kCopyMaxRanges = 128;
+
+struct SubmissionQueue {
+    bool bValid = false;
+    uint16_t nCqId = 0;
+    uint32_t nSize = 0;
+    uint32_t nHead = 0;
+    uint32_t nTail = 0;          // last valid doorbell value
+    uint8_t nPrio = 0;
+    uint64_t nBase = 0;          // contiguous ring
+    std::vector<uint64_t> pages; // ring pages when not contiguous
+};
+
+struct CompletionQueue {
+    bool bValid = false;
+    uint32_t nSize = 0;
+    uint32_t nTail = 0;
+    uint32_t nHead = 0;          // last valid doorbell value
+    uint8_t nPhase = 1;
+    uint32_t nReserved = 0;      // fetched commands whose completion is still to come
+    uint32_t nSqRefs = 0;
+    bool bIen = false;
+    uint16_t nIv = 0;
+    uint64_t nBase = 0;
+    std::vector<uint64_t> pages;
+
+    uint32_t used() const { return (nTail + nSize - nHead) % nSize; }
+    bool hasRoom() const { return used() + nReserved < nSize - 1; }
+};
+
+struct Completion {
+    uint16_t nSqId;
+    uint16_t nCid;
+    uint32_t nDw0;
+    uint16_t nStatus;
+    Clock::time_point due;
+};
+
+// A contiguous piece of a data transfer in bus-address space.
+struct DataSeg {
+    uint64_t nAddr;
+    uint64_t nLen;
+    bool bBucket;    // SGL bit bucket: data is discarded
+};
+
+struct FeatureState {
+    uint32_t nArbitration = 0;
+    uint32_t nPowerMgmt = 0;
+    uint16_t nTempOver = 0x0157;     // 343 K
+    uint16_t nTempUnder = 0;
+    uint32_t nErrorRecovery = 0;
+    uint32_t nVolatileWc = 1;
+    uint32_t nNumQueues = 0;         // granted, 0-based SQ count | CQ count << 16
+    bool bNumQueuesSet = false;
+    uint32_t nIrqCoalescing = 0;
+    uint32_t nIrqConfig = 0;
+    uint32_t nWriteAtomicity = 0;
+    uint32_t nAsyncEventCfg = 0;
+    uint32_t nHmb = 0;
+    uint32_t nHmbSize = 0;
+    uint64_t nHmbList = 0;
+    uint32_t nHmbCount = 0;
+    uint32_t nKato = 0;              // ms
+    int64_t nTimestampBase = 0;      // ms at nTimestampSetAt
+    Clock::time_point timestampSetAt = Clock::now();
+    bool bTimestampSet = false;
+};
+
+struct SelfTestState {
+    uint8_t nCurrent = 0;          // 0 none, 1 short, 2 extended
+    Clock::time_point start;
+    Clock::time_point end;
+    uint32_t nNsid = 0;
+    std::deque<nvme_st_result> results;   // newest first, at most 20
+};
+
+class ControllerCore {
+public:
+    ControllerCore(Subsystem &subsys, const ControllerConfig &cfg, uint32_t nIndex, DmaSpace &dma);
+    ~ControllerCore();
+    void start();
+    void stop();
+
+    // --- host side (any thread) ---
+    int cfgRead(uint32_t nOffset, uint32_t *pValue, int nWidth);
+    int cfgWrite(uint32_t nOffset, uint32_t nValue, int nWidth);
+    uint32_t mmioRead32(uint32_t nOffset);
+    void mmioWrite32(uint32_t nOffset, uint32_t nValue);
+
+    // --- subsystem side ---
+    // Controller level reset as for CC.EN 1->0 (queues gone, work dropped).
+    void controllerReset();
+    // NVM subsystem reset or power cycle: controller reset, registers and
+    // configuration space back to their power-on values.
+    void subsystemReset(bool bNssrOccurred);
+    // Conventional reset of the function (hot reset of its link).
+    void conventionalReset();
+    // An asynchronous event for this controller (type, info, log page).
+    void postEvent(uint8_t nType, uint8_t nInfo, uint8_t nLogPage);
+    void noteChangedNamespace(uint32_t nNsid);
+
+    uint32_t index() const { return m_nIndex; }
+    uint16_t cntlid() const { return static_cast<uint16_t>(m_nIndex + 1); }
+    FaultInjector &faults() { return m_faults; }
+    Subsystem &subsystem() { return m_subsys; }
+    const ControllerConfig &config() const { return m_cfg; }
+
+    std::atomic<uint64_t> m_nCompleted{0};
+    std::atomic<uint64_t> m_nResets{0};
+    std::atomic<size_t> m_nWithheldCount{0};
+
+    // SMART counters (written by the worker, read by log pages and tests).
+    std::atomic<uint64_t> m_nDataUnitsRead{0};     // bytes / 512
+    std::atomic<uint64_t> m_nDataUnitsWritten{0};
+    std::atomic<uint64_t> m_nHostReads{0};
+    std::atomic<uint64_t> m_nHostWrites{0};
+    std::atomic<uint64_t> m_nMediaErrors{0};
+
+private:
+    // Worker.
+    void workerMain();
+    bool step(Clock::time_point now);
+    void kick();
+    void runTimers(Clock::time_point now);
+    void scanDoorbells();
+    bool processQueues();
+    void execute(uint16_t nSqId, const Sqe &e);
+    void finish(const Completion &c, bool bAdmin);
+    bool post(const Completion &c);
+    void flushReady(Clock::time_point now);
+    Clock::time_point nextDeadline() const;
+
+    // Registers.
+    void writeCc(uint32_t nNew);
+    uint64_t cap() const;
+    bool enableChecks() const;
+    void setCsts(uint32_t nSet, uint32_t nClear);
+    void fatal();
+    void resetLocked();
+    void resetAll(uint32_t nCsts, bool bPowerOn);
+
+    // Queues and memory.
+    bool sqEntryAddr(const SubmissionQueue &q, uint32_t nIdx, uint64_t *pAddr) const;
+    bool cqEntryAddr(const CompletionQueue &q, uint32_t nIdx, uint64_t *pAddr) const;
+    uint16_t readQueuePages(uint64_t nPrp1, uint32_t nBytes, bool bContig, uint64_t *pBase, std::vector<uint64_t> *pPages);
+
+    // Data pointers (PRP and SGL walkers).
+    uint16_t buildSegments(const Sqe &e, uint64_t nLen, bool bToHost, bool bAllowSgl, std::vector<DataSeg> &out);
+    uint16_t buildPrp(uint64_t nPrp1, uint64_t nPrp2, uint64_t nLen, std::vector<DataSeg> &out);
+    uint16_t buildSgl(const uint8_t *pSgl1, uint64_t nLen, bool bToHost, std::vector<DataSeg> &out);
+    uint16_t toHost(const std::vector<DataSeg> &segs, const void *pSrc, uint64_t nLen);
+    uint16_t fromHost(const std::vector<DataSeg> &segs, void *pDst, uint64_t nLen);
+    uint16_t sendData(const Sqe &e, const void *p, uint64_t nLen);   // admin data to host
+    uint16_t recvData(const Sqe &e, void *p, uint64_t nLen);         // admin data from host
+    uint64_t maxTransfer() const;
+
+    // Admin commands, one family per file.
+    uint16_t admin(const Sqe &e, uint32_t *pDw0, bool *pDeferred);
+    uint16_t adminCreateCq(const Sqe &e);
+    uint16_t adminCreateSq(const Sqe &e);
+    uint16_t adminDeleteSq(const Sqe &e);
+    uint16_t adminDeleteCq(const Sqe &e);
+    uint16_t adminIdentify(const Sqe &e);
+    void fillIdentifyController(nvme_id_ctrl &id) const;
+    bool fillIdentifyNamespace(uint32_t nNsid, nvme_id_ns &id, bool bAllocated) const;
+    uint16_t adminGetFeatures(const Sqe &e, uint32_t *pDw0);
+    uint16_t adminSetFeatures(const Sqe &e, uint32_t *pDw0);
+    uint16_t adminGetLogPage(const Sqe &e);
+    uint16_t adminAbort(const Sqe &e, uint32_t *pDw0);
+    uint16_t adminAsyncEvent(const Sqe &e, bool *pDeferred);
+    uint16_t adminKeepAlive(const Sqe &e);
+    uint16_t adminNamespaceMgmt(const Sqe &e, uint32_t *pDw0);
+    uint16_t adminNamespaceAttach(const Sqe &e);
+    uint16_t adminFormat(const Sqe &e);
+    uint16_t adminFirmwareDownload(const Sqe &e);
+    uint16_t adminFirmwareCommit(const Sqe &e, uint32_t *pDw0);
+    uint16_t adminSelfTest(const Sqe &e);
+    uint16_t adminLbaStatus(const Sqe &e);
+    void deliverEvents();
+    void addErrorEntry(uint16_t nSqId, uint16_t nCid, uint16_t nStatus, uint32_t nNsid, uint64_t nLba);
+    void finishSelfTest(uint8_t nResult);   // 0 done, 1 aborted by command, 2 by a reset
+
+    // NVM commands.
+    uint16_t io(const Sqe &e, uint32_t *pDw0);
+    uint16_t ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite);
+    uint16_t ioCompare(const Sqe &e, Namespace &ns);
+    uint16_t ioWriteZeroes(const Sqe &e, Namespace &ns);
+    uint16_t ioWriteUncorrectable(const Sqe &e, Namespace &ns);
+    uint16_t ioDsm(const Sqe &e, Namespace &ns);
+    uint16_t ioVerify(const Sqe &e, Namespace &ns);
+    uint16_t ioCopy(const Sqe &e, Namespace &ns);
+    uint16_t metaTransfer(const Sqe &e, Namespace &ns, uint64_t nSlba, uint32_t nBlocks, bool bWrite);
+    Namespace *activeNamespace(uint32_t nNsid) const;
+
+    friend class Controller;
+
+    Subsystem &m_subsys;
+    ControllerConfig m_cfg;
+    uint32_t m_nIndex;
+    DmaSpace &m_dma;
+    FaultInjector m_faults;
+
+    // Configuration space (own lock: accessible while the worker runs).
+    mutable std::mutex m_cfgMutex;
+    uint64_t m_nBarSize;      // both set while m_pci is built
+    uint32_t m_nMsixTable;
+    PciConfigSpace m_pci;
+    std::atomic<bool> m_bMemEnabled{false};
+    std::atomic<bool> m_bBusMaster{false};
+    std::vector<uint32_t> m_msix;   // table then pending bits, as dwords
+
+    // Registers.
+    std::atomic<uint32_t> m_cc{0};
+    std::atomic<uint32_t> m_csts{0};
+    std::atomic<uint32_t> m_aqa{0};
+    std::atomic<uint64_t> m_asq{0};
+    std::atomic<uint64_t> m_acq{0};
+    std::atomic<uint32_t> m_intms{0};
+    uint32_t m_nDbStride = 4;
+    uint32_t m_nDoorbells = 0;                 // 2 * (queue pairs + 1)
+    std::unique_ptr<std::atomic<uint32_t>[]> m_db;
+    std::unique_ptr<std::atomic<uint64_t>[]> m_dbDirty;
+    uint32_t m_nDirtyWords = 0;
+
+    // Worker wake-up.
+    std::thread m_thread;
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wakeCv;
+    std::atomic<uint64_t> m_nGen{0};
+    std::atomic<bool> m_bSleeping{false};
+    std::atomic<bool> m_bStop{false};
+
+    // Everything below is guarded by m_procMutex.
+    std::mutex m_procMutex;
+    uint32_t m_nCcActive = 0;
+    uint32_t m_nPageSize = 4096;
+    Clock::time_point m_readyAt = Clock::time_point::max();
+    Clock::time_point m_shutdownAt = Clock::time_point::max();
+    Clock::time_point m_kaDeadline = Clock::time_point::max();
+    std::vector<SubmissionQueue> m_sq;
+    std::vector<CompletionQueue> m_cq;
+    uint32_t m_nRrNext = 0;
+    std::vector<Completion> m_delayed;   // a heap on 'due'
+    std::vector<Completion> m_withheld;
+    uint64_t m_nReleasesSeen = 0;
+    std::vector<uint16_t> m_aerCids;
+    std::deque<uint32_t> m_events;       // type | info << 8 | log << 16
+    std::mutex m_eventMutex;             // m_pendingEvents, m_changedNs (posted from other controllers)
+    std::deque<uint32_t> m_pendingEvents;
+    std::vector<uint32_t> m_changedNs;
+    bool m_bChangedNsOverflow = false;
+    uint32_t m_nMaskedEvents = 0;        // event types waiting for their log page to be read
+    FeatureState m_feat;
+    std::vector<nvme_error_log_page> m_errors;   // ring
+    uint64_t m_nErrorCount = 0;
+    SelfTestState m_selfTest;
+    std::vector<uint8_t> m_fwImage;
+    std::string m_fwSlots[3];
+    Clock::time_point m_startedAt;
+    uint8_t m_nFwActiveSlot = 1;
+    uint8_t m_nFwNextSlot = 0;
+    std::vector<DataSeg> m_segs;          // reused per command
+    std::vector<DataSeg> m_segs2;
+    std::vector<uint8_t> m_bounce;
+    std::vector<uint8_t> m_bounce2;
+};
+
+} // namespace nvmesim

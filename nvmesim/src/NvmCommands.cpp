@@ -1,0 +1,316 @@
+// NVM command set: Read, Write, Flush, Compare, Write Zeroes, Write
+// Uncorrectable, Dataset Management, Verify and Copy, with separate
+// (MPTR) or interleaved metadata.
+#include <cstring>
+
+#include "ControllerCore.h"
+#include "Namespace.h"
+#include "nvmesim/Subsystem.h"
+
+namespace nvmesim {
+
+namespace {
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
+constexpr uint16_t spec(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t media(uint16_t nSc) { return makeStatus(sct::kMedia, nSc); }
+
+uint64_t slbaOf(const Sqe &e) { return e.nCdw10 | (static_cast<uint64_t>(e.nCdw11) << 32); }
+uint32_t nlbOf(const Sqe &e) { return (e.nCdw12 & 0xFFFF) + 1; }
+bool inRange(const Namespace &ns, uint64_t nSlba, uint64_t nCount) {
+    return nSlba < ns.nBlocks && nCount <= ns.nBlocks - nSlba;
+}
+} // namespace
+
+uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
+    (void)pDw0;
+    if (e.nFlags & 3)
+        return gen(NVME_SC_INVALID_FIELD);   // no fused operations
+    if (e.nOpcode == nvme_cmd_flush && e.nNsid == NVME_NSID_ALL)
+        return 0;
+    switch (e.nOpcode) {
+    case nvme_cmd_flush:
+    case nvme_cmd_write:
+    case nvme_cmd_read:
+    case nvme_cmd_write_uncor:
+    case nvme_cmd_compare:
+    case nvme_cmd_write_zeroes:
+    case nvme_cmd_dsm:
+    case nvme_cmd_verify:
+    case nvme_cmd_copy:
+        break;
+    default:
+        return gen(NVME_SC_INVALID_OPCODE);
+    }
+    Namespace *ns = activeNamespace(e.nNsid);
+    if (!ns)
+        return gen(NVME_SC_INVALID_NS);
+    std::shared_lock lock(ns->rw);
+    if (!ns->data || !ns->attachedTo(m_nIndex))
+        return gen(NVME_SC_INVALID_NS);   // deleted or detached meanwhile
+    switch (e.nOpcode) {
+    case nvme_cmd_flush: return 0;
+    case nvme_cmd_write: return ioReadWrite(e, *ns, true);
+    case nvme_cmd_read: return ioReadWrite(e, *ns, false);
+    case nvme_cmd_write_uncor: return ioWriteUncorrectable(e, *ns);
+    case nvme_cmd_compare: return ioCompare(e, *ns);
+    case nvme_cmd_write_zeroes: return ioWriteZeroes(e, *ns);
+    case nvme_cmd_dsm: return ioDsm(e, *ns);
+    case nvme_cmd_verify: return ioVerify(e, *ns);
+    case nvme_cmd_copy: return ioCopy(e, *ns);
+    default: return gen(NVME_SC_INVALID_OPCODE);
+    }
+}
+
+// Separate metadata of a read or write: MPTR is the buffer (PSDT 00b and
+// 01b) or the address of one SGL data block descriptor (PSDT 10b).
+uint16_t ControllerCore::metaTransfer(const Sqe &e, Namespace &ns, uint64_t nSlba, uint32_t nBlocks, bool bWrite) {
+    if (!ns.nMetaSize || ns.bExtended || !ns.meta)
+        return 0;
+    const uint64_t nLen = static_cast<uint64_t>(nBlocks) * ns.nMetaSize;
+    uint64_t nAddr = e.nMptr;
+    if (((e.nFlags >> 6) & 3) == 2) {
+        uint8_t d[16];
+        if (!m_dma.read(e.nMptr, d, sizeof d))
+            return gen(NVME_SC_DATA_XFER_ERROR);
+        uint32_t nDescLen;
+        std::memcpy(&nAddr, d, 8);
+        std::memcpy(&nDescLen, d + 8, 4);
+        if ((d[15] >> 4) != 0 || (d[15] & 0xF) != 0)
+            return gen(NVME_SC_SGL_INVALID_TYPE);
+        if (nDescLen != nLen)
+            return gen(NVME_SC_SGL_INVALID_METADATA);
+    } else if (nAddr & 3) {
+        return gen(NVME_SC_INVALID_FIELD);
+    }
+    uint8_t *p = m_dma.translate(nAddr, nLen);
+    if (!p)
+        return gen(NVME_SC_DATA_XFER_ERROR);
+    const uint64_t nOff = nSlba * ns.nMetaSize;
+    const bool bOk = bWrite ? ns.meta->write(nOff, p, nLen) : ns.meta->read(nOff, p, nLen);
+    if (!bOk)
+        return bWrite ? media(NVME_SC_WRITE_FAULT) : media(NVME_SC_READ_ERROR);
+    return 0;
+}
+
+uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
+    const uint64_t nSlba = slbaOf(e);
+    const uint32_t nNlb = nlbOf(e);
+    if (!inRange(ns, nSlba, nNlb))
+        return gen(NVME_SC_LBA_RANGE);
+    const uint64_t nBs = ns.blockSize();
+    const uint64_t nUnit = nBs + (ns.bExtended ? ns.nMetaSize : 0);
+    const uint64_t nLen = nUnit * nNlb;
+    if (nLen > maxTransfer())
+        return gen(NVME_SC_INVALID_FIELD);
+    uint16_t s = buildSegments(e, nLen, !bWrite, m_cfg.bSgl, m_segs);
+    if (s)
+        return s;
+    if (!bWrite && ns.anyUncorrectable(nSlba, nNlb)) {
+        m_nMediaErrors.fetch_add(1, std::memory_order_relaxed);
+        return media(NVME_SC_READ_ERROR);
+    }
+    const uint16_t nFail = bWrite ? media(NVME_SC_WRITE_FAULT) : media(NVME_SC_READ_ERROR);
+    if (!ns.bExtended || !ns.nMetaSize) {
+        // Straight between the media and the host pages.
+        uint64_t nOff = nSlba << ns.nLbaShift;
+        for (const auto &seg : m_segs) {
+            if (!seg.bBucket) {
+                uint8_t *p = m_dma.translate(seg.nAddr, seg.nLen);
+                if (!p)
+                    return gen(NVME_SC_DATA_XFER_ERROR);
+                if (!(bWrite ? ns.data->write(nOff, p, seg.nLen) : ns.data->read(nOff, p, seg.nLen)))
+                    return nFail;
+            }
+            nOff += seg.nLen;
+        }
+    } else {
+        // Each block's metadata follows its data in the host buffer.
+        m_bounce.resize(nLen);
+        if (bWrite && (s = fromHost(m_segs, m_bounce.data(), nLen)))
+            return s;
+        for (uint32_t i = 0; i < nNlb; ++i) {
+            uint8_t *p = m_bounce.data() + i * nUnit;
+            const uint64_t b = nSlba + i;
+            const bool bOk = bWrite ? ns.data->write(b << ns.nLbaShift, p, nBs) && ns.meta->write(b * ns.nMetaSize, p + nBs, ns.nMetaSize)
+                                    : ns.data->read(b << ns.nLbaShift, p, nBs) && ns.meta->read(b * ns.nMetaSize, p + nBs, ns.nMetaSize);
+            if (!bOk)
+                return nFail;
+        }
+        if (!bWrite && (s = toHost(m_segs, m_bounce.data(), nLen)))
+            return s;
+    }
+    if ((s = metaTransfer(e, ns, nSlba, nNlb, bWrite)))
+        return s;
+    if (bWrite) {
+        ns.clearUncorrectable(nSlba, nNlb);
+        m_nDataUnitsWritten.fetch_add((nNlb * nBs) / 512, std::memory_order_relaxed);
+        m_nHostWrites.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        m_nDataUnitsRead.fetch_add((nNlb * nBs) / 512, std::memory_order_relaxed);
+        m_nHostReads.fetch_add(1, std::memory_order_relaxed);
+    }
+    return 0;
+}
+
+uint16_t ControllerCore::ioCompare(const Sqe &e, Namespace &ns) {
+    const uint64_t nSlba = slbaOf(e);
+    const uint32_t nNlb = nlbOf(e);
+    if (!inRange(ns, nSlba, nNlb))
+        return gen(NVME_SC_LBA_RANGE);
+    const uint64_t nBs = ns.blockSize();
+    const uint64_t nUnit = nBs + (ns.bExtended ? ns.nMetaSize : 0);
+    const uint64_t nLen = nUnit * nNlb;
+    if (nLen > maxTransfer())
+        return gen(NVME_SC_INVALID_FIELD);
+    uint16_t s = buildSegments(e, nLen, false, m_cfg.bSgl, m_segs);
+    if (s)
+        return s;
+    if (ns.anyUncorrectable(nSlba, nNlb)) {
+        m_nMediaErrors.fetch_add(1, std::memory_order_relaxed);
+        return media(NVME_SC_READ_ERROR);
+    }
+    m_bounce.resize(nLen);
+    m_bounce2.resize(nLen);
+    if ((s = fromHost(m_segs, m_bounce.data(), nLen)))
+        return s;
+    for (uint32_t i = 0; i < nNlb; ++i) {
+        uint8_t *p = m_bounce2.data() + i * nUnit;
+        const uint64_t b = nSlba + i;
+        if (!ns.data->read(b << ns.nLbaShift, p, nBs))
+            return media(NVME_SC_READ_ERROR);
+        if (nUnit > nBs && !ns.meta->read(b * ns.nMetaSize, p + nBs, ns.nMetaSize))
+            return media(NVME_SC_READ_ERROR);
+    }
+    if (std::memcmp(m_bounce.data(), m_bounce2.data(), nLen) != 0)
+        return media(NVME_SC_COMPARE_FAILED);
+    if (ns.nMetaSize && !ns.bExtended && ns.meta) {
+        const uint64_t nMeta = static_cast<uint64_t>(nNlb) * ns.nMetaSize;
+        const uint8_t *pHost = nullptr;
+        if (((e.nFlags >> 6) & 3) != 2)
+            pHost = m_dma.translate(e.nMptr, nMeta);
+        if (pHost) {
+            m_bounce2.resize(nMeta);
+            if (!ns.meta->read(nSlba * ns.nMetaSize, m_bounce2.data(), nMeta))
+                return media(NVME_SC_READ_ERROR);
+            if (std::memcmp(pHost, m_bounce2.data(), nMeta) != 0)
+                return media(NVME_SC_COMPARE_FAILED);
+        } else if (((e.nFlags >> 6) & 3) != 2) {
+            return gen(NVME_SC_DATA_XFER_ERROR);
+        }
+    }
+    return 0;
+}
+
+uint16_t ControllerCore::ioWriteZeroes(const Sqe &e, Namespace &ns) {
+    const uint64_t nSlba = slbaOf(e);
+    const uint32_t nNlb = nlbOf(e);
+    if (!inRange(ns, nSlba, nNlb))
+        return gen(NVME_SC_LBA_RANGE);
+    if (!ns.data->zero(nSlba << ns.nLbaShift, static_cast<uint64_t>(nNlb) << ns.nLbaShift))
+        return media(NVME_SC_WRITE_FAULT);
+    if (ns.meta && !ns.meta->zero(nSlba * ns.nMetaSize, static_cast<uint64_t>(nNlb) * ns.nMetaSize))
+        return media(NVME_SC_WRITE_FAULT);
+    ns.clearUncorrectable(nSlba, nNlb);
+    return 0;
+}
+
+uint16_t ControllerCore::ioWriteUncorrectable(const Sqe &e, Namespace &ns) {
+    const uint64_t nSlba = slbaOf(e);
+    const uint32_t nNlb = nlbOf(e);
+    if (!inRange(ns, nSlba, nNlb))
+        return gen(NVME_SC_LBA_RANGE);
+    ns.markUncorrectable(nSlba, nNlb);
+    return 0;
+}
+
+uint16_t ControllerCore::ioDsm(const Sqe &e, Namespace &ns) {
+    const uint32_t nRanges = (e.nCdw10 & 0xFF) + 1;
+    const bool bDeallocate = (e.nCdw11 >> 2) & 1;
+    nvme_dsm_range ranges[256];
+    uint16_t s = buildSegments(e, nRanges * sizeof(nvme_dsm_range), false, m_cfg.bSgl, m_segs);
+    if (s || (s = fromHost(m_segs, ranges, nRanges * sizeof(nvme_dsm_range))))
+        return s;
+    for (uint32_t i = 0; i < nRanges; ++i)
+        if (ranges[i].nlb && !inRange(ns, ranges[i].slba, ranges[i].nlb))
+            return gen(NVME_SC_LBA_RANGE);
+    if (!bDeallocate)
+        return 0;
+    // Deallocated blocks read as zeros.
+    for (uint32_t i = 0; i < nRanges; ++i) {
+        const auto &r = ranges[i];
+        if (!r.nlb)
+            continue;
+        if (!ns.data->zero(r.slba << ns.nLbaShift, static_cast<uint64_t>(r.nlb) << ns.nLbaShift))
+            return media(NVME_SC_WRITE_FAULT);
+        if (ns.meta && !ns.meta->zero(r.slba * ns.nMetaSize, static_cast<uint64_t>(r.nlb) * ns.nMetaSize))
+            return media(NVME_SC_WRITE_FAULT);
+        ns.clearUncorrectable(r.slba, r.nlb);
+    }
+    return 0;
+}
+
+uint16_t ControllerCore::ioVerify(const Sqe &e, Namespace &ns) {
+    const uint64_t nSlba = slbaOf(e);
+    const uint32_t nNlb = nlbOf(e);
+    if (!inRange(ns, nSlba, nNlb))
+        return gen(NVME_SC_LBA_RANGE);
+    if (ns.anyUncorrectable(nSlba, nNlb)) {
+        m_nMediaErrors.fetch_add(1, std::memory_order_relaxed);
+        return media(NVME_SC_READ_ERROR);
+    }
+    return 0;
+}
+
+uint16_t ControllerCore::ioCopy(const Sqe &e, Namespace &ns) {
+    const uint64_t nDest = slbaOf(e);
+    const uint32_t nRanges = (e.nCdw12 & 0xFF) + 1;
+    const uint32_t nFormat = (e.nCdw12 >> 8) & 0xF;
+    if (nFormat != 0)
+        return gen(NVME_SC_INVALID_FIELD);
+    if (nRanges > kCopyMaxRanges)
+        return spec(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
+    nvme_copy_range ranges[kCopyMaxRanges];
+    uint16_t s = buildSegments(e, nRanges * sizeof(nvme_copy_range), false, m_cfg.bSgl, m_segs);
+    if (s || (s = fromHost(m_segs, ranges, nRanges * sizeof(nvme_copy_range))))
+        return s;
+    uint64_t nTotal = 0;
+    for (uint32_t i = 0; i < nRanges; ++i) {
+        const uint32_t n = static_cast<uint32_t>(ranges[i].nlb) + 1;
+        if (n > kCopyMaxRange)
+            return spec(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
+        nTotal += n;
+    }
+    if (nTotal > kCopyMaxBlocks)
+        return spec(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
+    for (uint32_t i = 0; i < nRanges; ++i)
+        if (!inRange(ns, ranges[i].slba, static_cast<uint64_t>(ranges[i].nlb) + 1))
+            return gen(NVME_SC_LBA_RANGE);
+    if (!inRange(ns, nDest, nTotal))
+        return gen(NVME_SC_LBA_RANGE);
+    for (uint32_t i = 0; i < nRanges; ++i)
+        if (ns.anyUncorrectable(ranges[i].slba, static_cast<uint64_t>(ranges[i].nlb) + 1)) {
+            m_nMediaErrors.fetch_add(1, std::memory_order_relaxed);
+            return media(NVME_SC_READ_ERROR);
+        }
+    // Read every source first: sources and destination may overlap.
+    const uint64_t nBs = ns.blockSize();
+    m_bounce.resize(nTotal * nBs);
+    m_bounce2.resize(nTotal * ns.nMetaSize);
+    uint64_t nAt = 0;
+    for (uint32_t i = 0; i < nRanges; ++i) {
+        const uint64_t n = static_cast<uint64_t>(ranges[i].nlb) + 1;
+        if (!ns.data->read(ranges[i].slba << ns.nLbaShift, m_bounce.data() + nAt * nBs, n * nBs))
+            return media(NVME_SC_READ_ERROR);
+        if (ns.meta && !ns.meta->read(ranges[i].slba * ns.nMetaSize, m_bounce2.data() + nAt * ns.nMetaSize, n * ns.nMetaSize))
+            return media(NVME_SC_READ_ERROR);
+        nAt += n;
+    }
+    if (!ns.data->write(nDest << ns.nLbaShift, m_bounce.data(), nTotal * nBs))
+        return media(NVME_SC_WRITE_FAULT);
+    if (ns.meta && !ns.meta->write(nDest * ns.nMetaSize, m_bounce2.data(), nTotal * ns.nMetaSize))
+        return media(NVME_SC_WRITE_FAULT);
+    ns.clearUncorrectable(nDest, nTotal);
+    return 0;
+}
+
+} // namespace nvmesim

@@ -1,0 +1,61 @@
+// The 4 KiB configuration space of one PCI function: a type 0 header with
+// the NVMe class code and a 64-bit BAR0, and a capability list of power
+// management, MSI-X and PCI Express. Writes go through per-byte write
+// masks, so read-only fields stay as they are. Not thread-safe by itself:
+// the owning controller serialises access.
+#pragma once
+#include <array>
+#include <cstdint>
+
+namespace nvmesim {
+
+struct PciIdentity {
+    uint16_t nVendorId;
+    uint16_t nDeviceId;
+    uint16_t nSubsysVendorId;
+    uint16_t nSubsysId;
+    uint64_t nBarSize;        // power of two >= 16 KiB
+    uint64_t nBarAddress;     // what the firmware assigned at power-on
+    uint16_t nMsixVectors;
+    uint32_t nMsixTableOffset;
+    uint32_t nMsixPbaOffset;
+};
+
+class PciConfigSpace {
+public:
+    static constexpr uint32_t kSize = 4096;
+    static constexpr uint32_t kPmCap = 0x40;
+    static constexpr uint32_t kMsixCap = 0x50;
+    static constexpr uint32_t kPcieCap = 0x60;
+
+    enum class Effect { None, FunctionReset };
+
+    explicit PciConfigSpace(const PciIdentity &id);
+
+    // nWidth 1, 2 or 4, naturally aligned, inside the 4 KiB; else false.
+    bool read(uint32_t nOffset, int nWidth, uint32_t *pValue) const;
+    bool write(uint32_t nOffset, int nWidth, uint32_t nValue, Effect *pEffect);
+
+    // Power-on state (also what a function-level or conventional reset
+    // gives): BAR0 unassigned, decoding off.
+    void reset();
+    // Power-on state as the firmware leaves it: BAR0 assigned.
+    void powerOn();
+
+    bool memoryEnabled() const { return (cmd() & 0x2) && powerState() == 0; }
+    bool busMaster() const { return (cmd() & 0x4) && powerState() == 0; }
+    uint8_t powerState() const { return m_data[kPmCap + 4] & 3; }
+
+private:
+    uint16_t cmd() const { return static_cast<uint16_t>(m_data[4] | (m_data[5] << 8)); }
+    void put8(uint32_t n, uint8_t v, uint8_t nMask = 0) { m_def[n] = v; m_mask[n] = nMask; }
+    void put16(uint32_t n, uint16_t v, uint16_t nMask = 0);
+    void put32(uint32_t n, uint32_t v, uint32_t nMask = 0);
+
+    PciIdentity m_id;
+    std::array<uint8_t, kSize> m_data{};
+    std::array<uint8_t, kSize> m_def{};
+    std::array<uint8_t, kSize> m_mask{};
+};
+
+} // namespace nvmesim

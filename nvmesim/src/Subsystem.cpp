@@ -1,0 +1,303 @@
+#include "nvmesim/Subsystem.h"
+
+#include <chrono>
+
+#include "ControllerCore.h"
+#include "Namespace.h"
+
+namespace nvmesim {
+
+namespace {
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+uint32_t log2u(uint64_t v) {
+    uint32_t n = 0;
+    while ((1ull << n) < v)
+        ++n;
+    return n;
+}
+} // namespace
+
+Subsystem::Subsystem(const DeviceConfig &cfg, size_t nIndex, DmaSpace &dma)
+    : m_cfg(cfg), m_nIndex(nIndex), m_dma(dma), m_slots(cfg.nMaxNamespaces + 1) {
+    for (auto &s : m_slots)
+        s.store(nullptr);
+}
+
+Subsystem::~Subsystem() {
+    for (auto &c : m_ctrls)
+        c->core().stop();
+    m_ctrls.clear();
+}
+
+bool Subsystem::init(std::string *pErr) {
+    uint64_t nUsed = 0;
+    for (const auto &nc : m_cfg.namespaces)
+        nUsed += nc.nBlocks * (m_cfg.lbaFormats[nc.nFormat].nDataSize + m_cfg.lbaFormats[nc.nFormat].nMetaSize);
+    m_nCapacity = m_cfg.nCapacity ? m_cfg.nCapacity : std::max<uint64_t>(2 * nUsed, 4ull << 30);
+    if (nUsed > m_nCapacity) {
+        *pErr = "devices[" + std::to_string(m_nIndex) + "].capacity: smaller than the namespaces";
+        return false;
+    }
+    for (size_t i = 0; i < m_cfg.controllers.size(); ++i)
+        m_ctrls.push_back(std::make_unique<Controller>(
+            std::make_unique<ControllerCore>(*this, m_cfg.controllers[i], static_cast<uint32_t>(i), m_dma)));
+    for (const auto &nc : m_cfg.namespaces)
+        if (!addNamespace(nc, pErr))
+            return false;
+    for (auto &c : m_ctrls)
+        c->core().start();
+    return true;
+}
+
+bool Subsystem::addNamespace(const NamespaceConfig &nc, std::string *pErr) {
+    uint32_t nNsid = nc.nNsid;
+    if (!nNsid) {
+        for (nNsid = 1; nNsid <= m_cfg.nMaxNamespaces && m_slots[nNsid].load(); ++nNsid) {
+        }
+    }
+    if (nNsid == 0 || nNsid > m_cfg.nMaxNamespaces || m_slots[nNsid].load()) {
+        *pErr = "devices[" + std::to_string(m_nIndex) + "].namespaces: namespace id " + std::to_string(nNsid) +
+                " is taken or above maxNamespaces";
+        return false;
+    }
+    auto ns = std::make_unique<Namespace>();
+    ns->nNsid = nNsid;
+    ns->nBlocks = nc.nBlocks;
+    ns->nFormat = nc.nFormat;
+    ns->nLbaShift = log2u(m_cfg.lbaFormats[nc.nFormat].nDataSize);
+    ns->nMetaSize = m_cfg.lbaFormats[nc.nFormat].nMetaSize;
+    ns->bExtended = nc.bExtendedLba;
+    ns->szBackingFile = nc.szBackingFile;
+    for (int i = 0; i < 8; ++i) {
+        ns->nguid[i] = static_cast<uint8_t>(0xA0 + m_nIndex);
+        ns->nguid[8 + i] = static_cast<uint8_t>(nNsid >> (8 * (i % 4)));
+    }
+    if (!ns->createMedia(pErr))
+        return false;
+    uint64_t nMask = 0;
+    if (nc.attach.empty())
+        nMask = m_ctrls.size() >= 64 ? ~0ull : (1ull << m_ctrls.size()) - 1;
+    for (uint32_t c : nc.attach)
+        nMask |= 1ull << c;
+    ns->attachedMask = nMask;
+    m_nAllocated += ns->nBlocks * (ns->blockSize() + ns->nMetaSize);
+    m_slots[nNsid].store(ns.get());
+    m_owned.push_back(std::move(ns));
+    return true;
+}
+
+Namespace *Subsystem::ns(uint32_t nNsid) const {
+    if (nNsid == 0 || nNsid >= m_slots.size())
+        return nullptr;
+    return m_slots[nNsid].load(std::memory_order_acquire);
+}
+
+uint32_t Subsystem::namespaceCount() const {
+    uint32_t n = 0;
+    for (const auto &s : m_slots)
+        n += s.load() != nullptr;
+    return n;
+}
+
+uint64_t Subsystem::unallocated() const {
+    std::lock_guard lock(m_mgmtMutex);
+    return m_nCapacity - m_nAllocated;
+}
+
+bool Subsystem::linkDown() const { return nowNs() < m_nLinkDownUntil.load(); }
+
+void Subsystem::subsystemReset() {
+    m_nLinkDownUntil = nowNs() + static_cast<int64_t>(m_cfg.timings.nLinkDownMs) * 1000000;
+    for (auto &c : m_ctrls)
+        c->core().subsystemReset(true);
+}
+
+void Subsystem::hotReset() {
+    for (auto &c : m_ctrls)
+        c->core().conventionalReset();
+}
+
+void Subsystem::powerCycle() {
+    const uint64_t nAll = m_ctrls.size() >= 64 ? ~0ull : (1ull << m_ctrls.size()) - 1;
+    if ((m_nShutdownMask.load() & nAll) != nAll)
+        m_nUnsafeShutdowns.fetch_add(1);
+    m_nPowerCycles.fetch_add(1);
+    m_nShutdownMask = 0;
+    for (auto &c : m_ctrls)
+        c->core().subsystemReset(false);
+}
+
+void Subsystem::noteShutdownComplete(uint32_t nCtrlIndex, bool bDone) {
+    if (bDone)
+        m_nShutdownMask.fetch_or(1ull << nCtrlIndex);
+    else
+        m_nShutdownMask.fetch_and(~(1ull << nCtrlIndex));
+}
+
+std::vector<uint16_t> Subsystem::controllerIds(uint32_t nNsid) const {
+    std::vector<uint16_t> out;
+    const Namespace *p = nNsid ? ns(nNsid) : nullptr;
+    for (size_t i = 0; i < m_ctrls.size(); ++i)
+        if (!nNsid || (p && p->attachedTo(static_cast<uint32_t>(i))))
+            out.push_back(static_cast<uint16_t>(i + 1));
+    return out;
+}
+
+void Subsystem::notifyChanged(uint32_t nNsid, uint64_t nBefore, uint64_t nAfter) {
+    for (size_t i = 0; i < m_ctrls.size(); ++i)
+        if (((nBefore | nAfter) >> i) & 1)
+            m_ctrls[i]->core().noteChangedNamespace(nNsid);
+}
+
+uint16_t Subsystem::createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFlbas, uint8_t nNmic, uint32_t *pNsid) {
+    (void)nNmic;
+    const uint32_t nFormat = (nFlbas & 0xF) | ((nFlbas >> 1) & 0x30);
+    if (nFormat >= m_cfg.lbaFormats.size())
+        return makeStatus(sct::kCmdSpecific, NVME_SC_INVALID_FORMAT, true);
+    if (nBlocks == 0)
+        return makeStatus(sct::kGeneric, NVME_SC_INVALID_FIELD, true);
+    if (nCap != nBlocks)
+        return makeStatus(sct::kCmdSpecific, NVME_SC_THIN_PROV_NOT_SUPP, true);
+    std::lock_guard lock(m_mgmtMutex);
+    const LbaFormat &f = m_cfg.lbaFormats[nFormat];
+    const uint64_t nBytes = nBlocks * (f.nDataSize + f.nMetaSize);
+    if (nBlocks > (1ull << 48) || nBytes > m_nCapacity - m_nAllocated)
+        return makeStatus(sct::kCmdSpecific, NVME_SC_NS_INSUFFICIENT_CAP, true);
+    uint32_t nNsid = 1;
+    while (nNsid <= m_cfg.nMaxNamespaces && m_slots[nNsid].load())
+        ++nNsid;
+    if (nNsid > m_cfg.nMaxNamespaces)
+        return makeStatus(sct::kCmdSpecific, NVME_SC_NS_ID_UNAVAILABLE, true);
+    NamespaceConfig nc;
+    nc.nNsid = nNsid;
+    nc.nBlocks = nBlocks;
+    nc.nFormat = nFormat;
+    nc.bExtendedLba = (nFlbas & 0x10) != 0;
+    nc.attach = {};
+    std::string szErr;
+    auto ns = std::make_unique<Namespace>();
+    ns->nNsid = nNsid;
+    ns->nBlocks = nBlocks;
+    ns->nFormat = nFormat;
+    ns->nLbaShift = log2u(f.nDataSize);
+    ns->nMetaSize = f.nMetaSize;
+    ns->bExtended = nc.bExtendedLba;
+    for (int i = 0; i < 8; ++i) {
+        ns->nguid[i] = static_cast<uint8_t>(0xA0 + m_nIndex);
+        ns->nguid[8 + i] = static_cast<uint8_t>(nNsid >> (8 * (i % 4)));
+    }
+    if (!ns->createMedia(&szErr))
+        return makeStatus(sct::kGeneric, NVME_SC_INTERNAL);
+    m_nAllocated += nBytes;
+    m_slots[nNsid].store(ns.get(), std::memory_order_release);
+    m_owned.push_back(std::move(ns));
+    *pNsid = nNsid;
+    return 0;
+}
+
+uint16_t Subsystem::deleteNamespace(uint32_t nNsid) {
+    std::vector<std::pair<uint32_t, uint64_t>> changed;
+    {
+        std::lock_guard lock(m_mgmtMutex);
+        for (uint32_t id = 1; id < m_slots.size(); ++id) {
+            if (nNsid != NVME_NSID_ALL && id != nNsid)
+                continue;
+            Namespace *p = m_slots[id].load();
+            if (!p) {
+                if (nNsid != NVME_NSID_ALL)
+                    return makeStatus(sct::kGeneric, NVME_SC_INVALID_NS, true);
+                continue;
+            }
+            std::unique_lock rw(p->rw);
+            m_slots[id].store(nullptr, std::memory_order_release);
+            const uint64_t nMask = p->attachedMask.exchange(0);
+            m_nAllocated -= p->nBlocks * (p->blockSize() + p->nMetaSize);
+            p->data.reset();
+            p->meta.reset();
+            p->nBlocks = 0;
+            changed.emplace_back(id, nMask);
+            // The shell stays in m_owned: a command that looked it up just
+            // before finds it empty instead of freed.
+        }
+    }
+    for (auto &c : changed)
+        notifyChanged(c.first, c.second, 0);
+    return 0;
+}
+
+uint16_t Subsystem::attachNamespace(uint32_t nNsid, const std::vector<uint16_t> &cntlids, bool bAttach) {
+    uint64_t nBefore = 0, nAfter = 0;
+    {
+        std::lock_guard lock(m_mgmtMutex);
+        if (nNsid == NVME_NSID_ALL)
+            return makeStatus(sct::kGeneric, NVME_SC_INVALID_FIELD, true);
+        Namespace *p = ns(nNsid);
+        if (!p)
+            return makeStatus(sct::kGeneric, NVME_SC_INVALID_NS, true);
+        uint64_t nSel = 0;
+        for (uint16_t id : cntlids) {
+            if (id == 0 || id > m_ctrls.size() || ((nSel >> (id - 1)) & 1))
+                return makeStatus(sct::kCmdSpecific, NVME_SC_CTRL_LIST_INVALID, true);
+            nSel |= 1ull << (id - 1);
+        }
+        if (!nSel)
+            return makeStatus(sct::kCmdSpecific, NVME_SC_CTRL_LIST_INVALID, true);
+        nBefore = p->attachedMask.load();
+        if (bAttach && (nBefore & nSel))
+            return makeStatus(sct::kCmdSpecific, NVME_SC_NS_ALREADY_ATTACHED, true);
+        if (!bAttach && (nBefore & nSel) != nSel)
+            return makeStatus(sct::kCmdSpecific, NVME_SC_NS_NOT_ATTACHED, true);
+        nAfter = bAttach ? (nBefore | nSel) : (nBefore & ~nSel);
+        p->attachedMask.store(nAfter, std::memory_order_release);
+    }
+    notifyChanged(nNsid, nBefore ^ nAfter, 0);
+    return 0;
+}
+
+uint16_t Subsystem::formatNamespace(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex) {
+    std::lock_guard lock(m_mgmtMutex);
+    if (nFormat >= m_cfg.lbaFormats.size())
+        return makeStatus(sct::kCmdSpecific, NVME_SC_INVALID_FORMAT, true);
+    const LbaFormat &f = m_cfg.lbaFormats[nFormat];
+    std::vector<Namespace *> targets;
+    for (uint32_t id = 1; id < m_slots.size(); ++id) {
+        Namespace *p = m_slots[id].load();
+        if (p && (nNsid == NVME_NSID_ALL || id == nNsid) && p->attachedTo(nCtrlIndex))
+            targets.push_back(p);
+    }
+    if (targets.empty())
+        return makeStatus(sct::kGeneric, NVME_SC_INVALID_NS, true);
+    // The capacity in bytes of the data stays; the block count follows the
+    // new block size.
+    uint64_t nNeed = 0, nFree = 0;
+    for (Namespace *p : targets) {
+        const uint64_t nBlocks = p->bytes() / f.nDataSize;
+        nNeed += nBlocks * (f.nDataSize + f.nMetaSize);
+        nFree += p->nBlocks * (p->blockSize() + p->nMetaSize);
+    }
+    if (nNeed > m_nCapacity - m_nAllocated + nFree)
+        return makeStatus(sct::kCmdSpecific, NVME_SC_NS_INSUFFICIENT_CAP, true);
+    for (Namespace *p : targets) {
+        std::unique_lock rw(p->rw);
+        m_nAllocated -= p->nBlocks * (p->blockSize() + p->nMetaSize);
+        p->nBlocks = p->bytes() / f.nDataSize;
+        p->nFormat = nFormat;
+        p->nLbaShift = log2u(f.nDataSize);
+        p->nMetaSize = f.nMetaSize;
+        p->bExtended = bExtended;
+        std::string szErr;
+        if (!p->createMedia(&szErr)) {
+            p->nBlocks = 0;
+            return makeStatus(sct::kGeneric, NVME_SC_INTERNAL);
+        }
+        p->data->clear();
+        if (p->meta)
+            p->meta->clear();
+        m_nAllocated += p->nBlocks * (p->blockSize() + p->nMetaSize);
+    }
+    return 0;
+}
+
+} // namespace nvmesim
