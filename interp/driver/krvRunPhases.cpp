@@ -2,9 +2,12 @@
 // sequence reaches a component; components not built yet are skipped.
 #include "driver/krvRunPhases.h"
 
+#include "checker/krvCheck.h"
 #include "exthost/krvModule.h"
 #include "frontend/krvParse.h"
+#include "layout/krvLayout.h"
 #include "model/krvModel.h"
+#include "resolve/krvSolve.h"
 
 int krvPhaseInitTables(void)
 {
@@ -21,24 +24,27 @@ krvEnv_t *krvPhaseParse(const char *szPath)
     return krvParseScriptGroup(szPath);
 }
 
-int krvPhaseResolve(krvEnv_t *)
+int krvPhaseResolve(krvEnv_t *pEnv)
 {
-    return KRV_PHASE_SKIPPED;
+    krvSolveGroup(pEnv);
+    return KRV_PHASE_DONE;
 }
 
-int krvPhaseLayout(krvEnv_t *)
+int krvPhaseLayout(krvEnv_t *pEnv)
 {
-    return KRV_PHASE_SKIPPED;
+    krvSolveStructSizeOffset(krvGlobalNs(), pEnv);
+    return KRV_PHASE_DONE;
 }
 
-int krvPhaseAllocGlobals(krvEnv_t *)
+int krvPhaseAllocGlobals(krvEnv_t *pEnv)
 {
-    return KRV_PHASE_SKIPPED;
+    return krvAllocGlobalVars(pEnv, krvGlobalNs()) ? KRV_PHASE_DONE : KRV_PHASE_FAILED;
 }
 
 int krvPhaseCheck(krvEnv_t *)
 {
-    return KRV_PHASE_SKIPPED;
+    krvCheckObjectModel();
+    return KRV_PHASE_DONE;
 }
 
 void krvPhasePrepareModules(krvEnv_t *pEnv)
