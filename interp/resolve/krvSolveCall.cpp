@@ -104,15 +104,15 @@ void krvSolveCall(krvEnv_t *pEnv, krvNamespace_t *pNs, krvFuncInfo_t *pFunc, krv
         krvSolveInternalErr(pEnv, pCall->nFileIdx, pCall->nLine, "call without a function name");
         return;
     }
-    if (pCallee->u.varRef.pIndexes) {
-        krvSolveErrAt(pEnv, 200, pCallee, 1, "Syntax error; unexpected '[' after \"%s\"", pCallee->u.varRef.szName);
-        krvFreeAPTN(pCallee->u.varRef.pIndexes);
-        pCallee->u.varRef.pIndexes = nullptr;
-    }
     if (pCallee->u.varRef.pMember) {
         solveMemberCall(pEnv, pNs, pFunc, pCall);
         krvSolveUsrArgs(pEnv, pNs, pFunc, pCall, bInLoop);
         return;
+    }
+    if (pCallee->u.varRef.pIndexes) {
+        krvSolveErrAt(pEnv, 200, pCallee, 1, "Syntax error; unexpected '[' after \"%s\"", pCallee->u.varRef.szName);
+        krvFreeAPTN(pCallee->u.varRef.pIndexes);
+        pCallee->u.varRef.pIndexes = nullptr;
     }
 
     const char *szName = pCallee->u.varRef.szName;

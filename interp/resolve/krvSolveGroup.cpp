@@ -85,7 +85,60 @@ void krvSolveNamespace(krvEnv_t *pEnv, krvNamespace_t *pNs)
         krvSolveNamespace(pEnv, static_cast<krvNamespace_t *>(pElem));
 }
 
+// Structure types are bound quietly across the whole group before any code
+// is resolved, so that code may use variables, parameters and structures of
+// namespaces that the walk reaches later. Names that cannot be bound here
+// keep their type name and are reported by the walk itself.
+static void bindQuietly(krvNamespace_t *pNs, krvVar_t *pVar)
+{
+    if (!pVar || !pVar->nt.tname)
+        return;
+    krvStruct_t *pType = nullptr;
+    if (pVar->nt.nsres) {
+        if (krvNamespace_t *pTarget = krvFindNsByQual(pVar->nt.nsres))
+            pType = krvFindStruct(pTarget, pVar->nt.tname);
+    } else {
+        for (krvNamespace_t *p = pNs; p && !pType; p = p->parent)
+            pType = krvFindStruct(p, pVar->nt.tname);
+    }
+    if (!pType)
+        return;
+    free(pVar->nt.tname);
+    krvFreeNameList(pVar->nt.nsres);
+    pVar->nt.tname = nullptr;
+    pVar->pType = pType;
+}
+
+static void bindFuncQuietly(krvNamespace_t *pNs, krvFuncInfo_t *pFunc)
+{
+    if (pFunc->type != KRV_USR_FUNC_TYPE)
+        return;
+    for (krvVar_t *p = pFunc->pParams; p; p = p->link)
+        bindQuietly(pNs, p);
+    for (krvVar_t *p = pFunc->pLocals; p; p = p->link)
+        bindQuietly(pNs, p);
+}
+
+static void bindNamespaceQuietly(krvNamespace_t *pNs)
+{
+    for (void *pElem : krvSolveTableElems(pNs->structs)) {
+        krvStruct_t *pStruct = static_cast<krvStruct_t *>(pElem);
+        krvNamespace_t *pHome = pStruct->pNamespace ? pStruct->pNamespace : pNs;
+        for (krvVar_t *pMd = pStruct->pMembers; pMd; pMd = pMd->link)
+            bindQuietly(pHome, pMd);
+        for (void *pMf : krvSolveTableElems(pStruct->mfuncs))
+            bindFuncQuietly(pHome, static_cast<krvFuncInfo_t *>(pMf));
+    }
+    for (void *pElem : krvSolveTableElems(pNs->vars))
+        bindQuietly(pNs, static_cast<krvVar_t *>(pElem));
+    for (void *pElem : krvSolveTableElems(pNs->funcs))
+        bindFuncQuietly(pNs, static_cast<krvFuncInfo_t *>(pElem));
+    for (void *pElem : krvSolveTableElems(pNs->nss))
+        bindNamespaceQuietly(static_cast<krvNamespace_t *>(pElem));
+}
+
 void krvSolveGroup(krvEnv_t *pEnv)
 {
+    bindNamespaceQuietly(krvGlobalNs());
     krvSolveNamespace(pEnv, krvGlobalNs());
 }
