@@ -170,8 +170,10 @@ int krvLoadModule(krvEnv_t *peee, const char *szFullPath, const char **ppScript)
 
     // 8. The record.
     krvModule_t *pMod = static_cast<krvModule_t *>(calloc(1, sizeof(krvModule_t)));
-    if (pMod)
-        pMod->szPath = strdup(szPath), pMod->szBaseName = strdup(szBase);
+    if (pMod) {
+        pMod->szPath = strdup(szPath);
+        pMod->szBaseName = strdup(szBase);
+    }
     if (pMod == nullptr || pMod->szPath == nullptr || pMod->szBaseName == nullptr) {
         // The module has registered handlers into the model: its library
         // stays loaded so that nothing points into unmapped code.
