@@ -390,7 +390,7 @@ ref
 
 elems
     : elem
-    | elems '.' elem                      { $$ = krvPAddMember($1, $3); }
+    | elems '.' elem                      { $$ = krvPAddMember(pCtx, $1, $3); }
     ;
 
 elem

@@ -11,7 +11,15 @@ struct krvParseCtx_t {
     krvScanner_t *pScan;
     int nSyntaxErrors;
     int nNsOverflow;                 // namespace blocks nested past the stack (not entered)
+    void *pDepths;                   // nesting depth of expression trees being built (krvParseTree.cpp)
 };
+
+// Deepest expression tree the parser builds; a deeper one ends the parse
+// (the later phases walk trees recursively).
+#define KRV_P_EXPR_DEPTH_MAX 4000
+
+void krvPDepthsInit(krvParseCtx_t *pCtx);
+void krvPDepthsFree(krvParseCtx_t *pCtx);
 
 // Lists the grammar hands up before they become records.
 struct krvPDecl_t {                  // declarators of one declaration
@@ -44,7 +52,7 @@ krvAPTN_t *krvPEmptyDim(krvParseCtx_t *pCtx);
 // Element of a reference: name (taken) with its index expressions.
 krvAPTN_t *krvPElement(krvParseCtx_t *pCtx, char *szName, krvAPTN_t *pIndexes);
 // Appends a further ".member" element to a reference's member chain.
-krvAPTN_t *krvPAddMember(krvAPTN_t *pRef, krvAPTN_t *pElem);
+krvAPTN_t *krvPAddMember(krvParseCtx_t *pCtx, krvAPTN_t *pRef, krvAPTN_t *pElem);
 // Sets the qualification of a reference (taken).
 krvAPTN_t *krvPQualify(krvAPTN_t *pRef, krvNameList_t *pQual);
 // Dollar name reference (name taken).

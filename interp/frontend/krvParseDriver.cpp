@@ -95,7 +95,9 @@ static krvEnv_t *parseGroup(const char *szPath, krvScriptFile_t *pFile, const ch
     krvParseCtx_t ctx{};
     ctx.pEnv = pEnv;
     ctx.pScan = pScan;
+    krvPDepthsInit(&ctx);
     int rc = bInit ? krvpparse(&ctx) : 1;
+    krvPDepthsFree(&ctx);
     krvScanFree(pScan);
     delete pScan;
     if (rc != 0 || ctx.nSyntaxErrors != 0) {

@@ -180,7 +180,7 @@ int krvScanPushInput(krvScanner_t *pSc, krvScriptFile_t *pFile, const char *pMem
         return 0;
     }
     if (pSc->pfnPushFile && !pSc->pfnPushFile(pSc->pHookArg, szPath)) {
-        // The parser's file stack refused it (it reports why).
+        krvScanError(pSc, 303, "\"%s\" is not read: the group cannot take more files", szPath);
         freeInput(pIn);
         return 0;
     }

@@ -1,6 +1,8 @@
 // Trees built by the grammar: expressions, references, calls, statements.
 #include "frontendTestEnv.h"
 
+#include "frontend/krvParseCtx.h"
+
 // Body of the user function `name` in the global namespace.
 static krvAPTN_t *bodyOf(const char *szName)
 {
@@ -208,4 +210,30 @@ TEST_F(FrontendTest, SyntaxErrorsDiscardTheGroup)
         std::string out = output();
         EXPECT_NE(out.find("syntax error at or near line"), std::string::npos) << t << ": " << out;
     }
+}
+
+TEST_F(FrontendTest, ExpressionDepthIsBounded)
+{
+    // A long left-associative chain needs no parser stack but makes a deep
+    // tree: past the limit the parse ends and the group is discarded.
+    std::string text = "main() { var a; a = 1";
+    for (int i = 0; i < KRV_P_EXPR_DEPTH_MAX + 10; i++)
+        text += "+1";
+    text += "; }\n";
+    EXPECT_EQ(parse(text.c_str()), nullptr);
+    EXPECT_EQ(output(), "Error P303: t.krv line 2: expression is nested deeper than 4000 levels\n");
+    // Just within the limit the script is accepted.
+    text = "main() { var a; a = 1";
+    for (int i = 0; i < KRV_P_EXPR_DEPTH_MAX - 10; i++)
+        text += "+1";
+    text += "; }\n";
+    krvSetLastDiagId(0);
+    EXPECT_NE(parse(text.c_str()), nullptr);
+    EXPECT_EQ(output(), "");
+    // Member chains count too.
+    text = "main() { var a; a = b";
+    for (int i = 0; i < KRV_P_EXPR_DEPTH_MAX + 10; i++)
+        text += ".m";
+    text += "; }\n";
+    EXPECT_EQ(parse(text.c_str()), nullptr);
 }
