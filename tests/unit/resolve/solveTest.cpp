@@ -129,4 +129,89 @@ TEST_F(Solve, VariableLookupOrderAndConstants)
     EXPECT_EQ(out(), "Error S203: t.krv line 9: constant Id k cannot be assigned a value by = operator\n");
 }
 
+
+TEST_F(Solve, MemberDataInMemberFunctionsGoesThroughTheObject)
+{
+    krvStruct_t *t = addStruct(krvGlobalNs(), "T");
+    krvVar_t *md = addMember(t, "a", nullptr, 3);
+    krvFuncInfo_t *mf = krvNewUsrFunc("get", 0, 4);
+    mf->pNamespace = krvGlobalNs();
+    mf->obj = krvNewVar(KRV_OBJ_NAME_FOR_MFUNC, 0, 4);
+    mf->obj->stoffset = 1;
+    mf->obj->pType = t;
+    mf->nAutoVarNum = 1;
+    krvAddMemberFunc(t, mf);
+    krvAPTN_t *r = ref("a", intc(2));
+    addStmt(mf, exprStmt(r));
+    krvAPTN_t *c = call("get", nullptr);           // a call on the implicit object
+    addStmt(mf, exprStmt(c));
+    krvSolveGroup(env());
+    EXPECT_EQ(out(), "");
+    EXPECT_STREQ(r->u.varRef.szName, KRV_OBJ_NAME_FOR_MFUNC);
+    EXPECT_EQ(r->u.varRef.pVarPtr, mf->obj);
+    EXPECT_EQ(r->u.varRef.pIndexes, nullptr);
+    ASSERT_NE(r->u.varRef.pMember, nullptr);
+    EXPECT_STREQ(r->u.varRef.pMember->u.varRef.szName, "a");
+    EXPECT_EQ(r->u.varRef.pMember->u.varRef.pVarPtr, md);
+    EXPECT_NE(r->u.varRef.pMember->u.varRef.pIndexes, nullptr);
+    EXPECT_EQ(c->nKind, krvAPTNType_usrCall);
+    EXPECT_EQ(c->u.usrCall.pFuncPtr, mf);
+    ASSERT_NE(c->u.usrCall.objRef, nullptr);
+    EXPECT_EQ(c->u.usrCall.objRef->u.varRef.pVarPtr, mf->obj);
+}
+
+TEST_F(Solve, FunctionNamesAsBuiltinArgumentsBecomeFunctionReferences)
+{
+    krvNamespace_t *n = krvCreateNs(krvGlobalNs(), "n");
+    krvFuncInfo_t *job = addFunc(n, "job");
+    addParam(job, "v");
+    krvFuncInfo_t *f = addFunc(n, "f");
+    krvAPTN_t *arg = ref("job");
+    krvAPTN_t *c = call("task_create", chain(arg, intc(1)));
+    addStmt(f, exprStmt(c));
+    krvSolveGroup(env());
+    EXPECT_EQ(out(), "");
+    EXPECT_EQ(c->nKind, krvAPTNType_builtinCall);
+    EXPECT_EQ(c->u.builtinCall.pArgs, arg);          // the argument node stays in place
+    EXPECT_EQ(arg->nKind, krvAPTNType_funcRef);
+    EXPECT_EQ(arg->u.funcRef.pFuncPtr, job);
+    ASSERT_NE(arg->u.funcRef.pRef, nullptr);
+    EXPECT_STREQ(arg->u.funcRef.pRef->u.varRef.szName, "job");
+    EXPECT_EQ(arg->next->nKind, krvAPTNType_intConst);
+}
+
+TEST_F(Solve, SwitchLabelsFromConstantsAndDroppedVariables)
+{
+    krvValue_t v{};
+    v.type = KRV_DT_INTEGER;
+    v.val.nInt = 9;
+    krvAddConst(krvGlobalNs(), krvNewConst("NINE", &v, 0, 1));
+    addGlobal(krvGlobalNs(), "var9");
+    krvFuncInfo_t *f = addFunc(krvGlobalNs(), "f");
+    krvAPTN_t *sw = krvNewAPTN(krvAPTNType_switchStmt, 0, 3);
+    sw->u.switchStmt.pExpr = intc(1);
+    krvCaseGroup_t *g1 = krvNewCaseGroup();
+    krvCaseLabel_t *l1 = krvNewCaseLabel(0, 4);
+    l1->pRef = ref("NINE");
+    krvCaseLabel_t *l2 = krvNewCaseLabel(0, 5);
+    l2->pRef = ref("var9");
+    krvCaseLabel_t *l3 = krvNewCaseLabel(0, 6);
+    l3->pValue = krvAllocValues(1);
+    krvSetInt(l3->pValue, 9);
+    l1->next = l2;
+    l2->next = l3;
+    g1->pLabels = l1;
+    g1->exeBodyHead = g1->exeBodyTail = stmt(krvAPTNType_breakStmt, 7);
+    sw->u.switchStmt.pGroups = g1;
+    addStmt(f, sw);
+    krvSolveGroup(env());
+    EXPECT_EQ(out(), "Error S207: t.krv line 6: case duplicate in switch statement\n");
+    EXPECT_EQ(env()->finfo->nErrors, 0);
+    ASSERT_EQ(g1->pLabels, l1);
+    EXPECT_EQ(l1->pRef, nullptr);
+    EXPECT_EQ(l1->pValue->val.nInt, 9);
+    EXPECT_EQ(l1->next, l3);                          // the variable label is gone
+    EXPECT_EQ(sysHashFind(sw->u.switchStmt.pCaseTable, l3->pValue), l1);
+}
+
 }  // namespace
