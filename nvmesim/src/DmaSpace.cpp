@@ -18,10 +18,10 @@ DmaSpace::~DmaSpace() {
         std::free(kv.second.pHost);
 }
 
-int DmaSpace::alloc(size_t nSize, void **ppHost, uint64_t *pBusAddr) {
+int DmaSpace::alloc(size_t nSize, void **ppHost, uint64_t *pBusAddr, bool bPageAligned) {
     if (nSize == 0 || nSize > (1ull << 40))
         return -1;
-    const uint64_t nOffset = m_nInPageOffset % m_nPageSize;
+    const uint64_t nOffset = bPageAligned ? 0 : m_nInPageOffset % m_nPageSize;
     const uint64_t nSpan = (nSize + nOffset + m_nPageSize - 1) / m_nPageSize * m_nPageSize;
     auto *pMem = static_cast<uint8_t *>(std::aligned_alloc(m_nPageSize, nSpan));
     if (!pMem)

@@ -79,6 +79,11 @@ public:
     // DMA buffers: 0 on success.
     virtual int dmaAlloc(Device *pDev, size_t nSize, DmaBuffer *pBuf) = 0;
     virtual void dmaFree(Device *pDev, DmaBuffer *pBuf) = 0;
+    // As dmaAlloc, but the buffer always starts on a page boundary even when
+    // the backend shifts other buffers inside their first page (the
+    // simulator's in-page offset option); queue rings need this. Released
+    // with dmaFree.
+    virtual int dmaAllocPageAligned(Device *pDev, size_t nSize, DmaBuffer *pBuf) { return dmaAlloc(pDev, nSize, pBuf); }
 
     // SR-IOV: number of virtual functions the device can offer (0: none).
     virtual int sriovTotalVFs(Device *pDev) = 0;

@@ -81,12 +81,16 @@ public:
             sim(pDev)->pCtrl->mmioWrite32(nOffset, nValue);
     }
 
-    int dmaAlloc(Device *, size_t nSize, DmaBuffer *pBuf) override {
+    int dmaAlloc(Device *, size_t nSize, DmaBuffer *pBuf) override { return alloc(nSize, pBuf, false); }
+
+    int dmaAllocPageAligned(Device *, size_t nSize, DmaBuffer *pBuf) override { return alloc(nSize, pBuf, true); }
+
+    int alloc(size_t nSize, DmaBuffer *pBuf, bool bAligned) {
         if (!pBuf)
             return -1;
         void *pHost = nullptr;
         uint64_t nBus = 0;
-        if (m_bus->dma().alloc(nSize, &pHost, &nBus) != 0)
+        if (m_bus->dma().alloc(nSize, &pHost, &nBus, bAligned) != 0)
             return -1;
         pBuf->pHost = pHost;
         pBuf->nBusAddr = nBus;

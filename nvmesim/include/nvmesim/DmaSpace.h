@@ -30,7 +30,9 @@ public:
     DmaSpace &operator=(const DmaSpace &) = delete;
 
     // Returns 0 and fills *ppHost and *pBusAddr, or -1 (size 0 or no memory).
-    int alloc(size_t nSize, void **ppHost, uint64_t *pBusAddr);
+    // bPageAligned ignores the in-page offset (queue rings need page
+    // alignment).
+    int alloc(size_t nSize, void **ppHost, uint64_t *pBusAddr, bool bPageAligned = false);
     // Releases the buffer that starts at nBusAddr; -1 if there is none.
     int free(uint64_t nBusAddr);
 

@@ -52,10 +52,10 @@ public:
             bus->dma().free(b.nBus);
     }
 
-    Buf alloc(size_t n) {
+    Buf alloc(size_t n, bool bAligned = false) {
         Buf b;
         void *p = nullptr;
-        if (bus->dma().alloc(n, &p, &b.nBus) != 0)
+        if (bus->dma().alloc(n, &p, &b.nBus, bAligned) != 0)
             throw std::runtime_error("dma alloc");
         b.p = static_cast<uint8_t *>(p);
         b.nSize = n;
@@ -84,8 +84,8 @@ public:
         pciEnable();
         Queue &a = q[0];
         a = Queue();
-        a.sq = alloc(nAsq * 64);
-        a.cq = alloc(nAcq * 16);
+        a.sq = alloc(nAsq * 64, true);
+        a.cq = alloc(nAcq * 16, true);
         a.nSqSize = nAsq;
         a.nCqSize = nAcq;
         c->mmioWrite32(0x24, ((nAcq - 1) << 16) | (nAsq - 1));
@@ -167,31 +167,41 @@ public:
         return run(0, e);
     }
 
+    // Queue creation; the host's record of the queue changes only when
+    // the controller accepts it.
     uint16_t createCq(uint16_t nQid, uint32_t nSize) {
-        Queue &x = q[nQid];
-        x.cq = alloc(nSize * 16);
-        x.nCqSize = nSize;
-        x.nCqHead = 0;
-        x.nPhase = 1;
+        Buf ring = alloc(std::max<size_t>(nSize, 1) * 16, true);
         Sqe e = cmd(nvme_admin_create_cq);
-        e.nPrp1 = x.cq.nBus;
+        e.nPrp1 = ring.nBus;
         e.nCdw10 = ((nSize - 1) << 16) | nQid;
         e.nCdw11 = 1;
-        return run(0, e);
+        const uint16_t s = run(0, e);
+        if (s == 0) {
+            Queue &x = q[nQid];
+            x.cq = ring;
+            x.nCqSize = nSize;
+            x.nCqHead = 0;
+            x.nPhase = 1;
+        }
+        return s;
     }
 
     uint16_t createSq(uint16_t nQid, uint16_t nCqId, uint32_t nSize) {
-        Queue &x = q[nQid];
-        x.sq = alloc(nSize * 64);
-        x.nSqSize = nSize;
-        x.nTail = 0;
-        x.nCqId = nCqId;
-        x.nId = nQid;
+        Buf ring = alloc(std::max<size_t>(nSize, 1) * 64, true);
         Sqe e = cmd(nvme_admin_create_sq);
-        e.nPrp1 = x.sq.nBus;
+        e.nPrp1 = ring.nBus;
         e.nCdw10 = ((nSize - 1) << 16) | nQid;
         e.nCdw11 = (static_cast<uint32_t>(nCqId) << 16) | 1;
-        return run(0, e);
+        const uint16_t s = run(0, e);
+        if (s == 0) {
+            Queue &x = q[nQid];
+            x.sq = ring;
+            x.nSqSize = nSize;
+            x.nTail = 0;
+            x.nCqId = nCqId;
+            x.nId = nQid;
+        }
+        return s;
     }
 
     // Admin bring-up plus one I/O queue pair (id 1).
