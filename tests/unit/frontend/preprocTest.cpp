@@ -2,10 +2,12 @@
 // files, nesting limits, module loading failures.
 #include "frontendTestEnv.h"
 
+#include <cstring>
 #include <unistd.h>
 
 #include "frontend/krvParse.h"
 #include "krvGrammar.hpp"
+#include "script/krvScriptEncode.h"
 
 static std::string tempDir()
 {
@@ -166,4 +168,51 @@ TEST_F(FrontendTest, SyntaxErrorInAnIncludedFileDiscardsTheGroup)
     // The model is empty again: only the predefined variables are left.
     EXPECT_EQ(krvFindConst(krvGlobalNs(), "K"), nullptr);
     EXPECT_NE(krvFindVar(krvGlobalNs(), "$0"), nullptr);
+}
+
+TEST_F(FrontendTest, IncludedFileMayBeEncrypted)
+{
+    std::string d = tempDir() + "/enc";
+    const char *szText = "const SECRET = 5;\nconst E = 0x1K;\n";
+    size_t nLen = 0;
+    unsigned char *pEnc = krvEncEncode(reinterpret_cast<const unsigned char *>(szText), strlen(szText), &nLen);
+    ASSERT_NE(pEnc, nullptr);
+    writeFile(d + "/lib.krv.enc", std::string(reinterpret_cast<char *>(pEnc), nLen));
+    free(pEnc);
+    writeFile(d + "/main.krv", "#include <lib.krv>\n#if SECRET == 5\nmain() { }\n#endif\n");
+    krvEnv_t *pEnv = krvParseScriptGroup((d + "/main.krv").c_str());
+    ASSERT_NE(pEnv, nullptr);
+    m_pEnv = pEnv;
+    EXPECT_NE(pEnv->pMainFunc, nullptr);
+    EXPECT_EQ(output(), "Error P201: lib.krv line 2: illegal character \"K\" after a number\n");
+}
+
+TEST_F(FrontendTest, ParserFileStackFollowsPushAndPop)
+{
+    krvEnv_t *pEnv = krvNewEnv("/x/main.krv");
+    ASSERT_NE(pEnv, nullptr);
+    parseFileInfo_t *pFi = pEnv->finfo;
+    EXPECT_EQ(krvParserPushFile(pFi, "/x/a.krv"), 1);
+    EXPECT_EQ(pFi->currentDepth, 1);
+    EXPECT_EQ(pFi->currentFileIdx, 1);
+    EXPECT_STREQ(pFi->fileStack[1].szBaseName, "a.krv");
+    EXPECT_EQ(krvParserPushFile(pFi, "/x/b.krv"), 1);
+    EXPECT_EQ(pFi->currentFileIdx, 2);
+    krvParserPopFile(pFi);
+    EXPECT_EQ(pFi->currentDepth, 1);
+    EXPECT_EQ(pFi->currentFileIdx, 1);
+    EXPECT_EQ(pFi->fileStack[2].szPath, nullptr);
+    krvParserPopFile(pFi);
+    EXPECT_EQ(pFi->currentFileIdx, 0);
+    // Depths 0 to 31: the 32nd push is refused.
+    for (int i = 1; i < 32; i++)
+        EXPECT_EQ(krvParserPushFile(pFi, ("/x/d" + std::to_string(i) + ".krv").c_str()), 1);
+    EXPECT_EQ(pFi->currentDepth, 31);
+    output();
+    EXPECT_EQ(krvParserPushFile(pFi, "/x/over.krv"), 0);
+    EXPECT_EQ(output(), "Debug: krvParserPushFile(): currentDepth is 31; will overflow after push\n");
+    EXPECT_EQ(krvFileInfoFindFile(pFi, "/x/over.krv"), -1);
+    while (pFi->currentDepth > 0)
+        krvParserPopFile(pFi);
+    krvFreeEnv(pEnv);
 }
