@@ -2,7 +2,9 @@
 // sequence reaches a component; components not built yet are skipped.
 #include "driver/krvRunPhases.h"
 
+#include "builtin/krvBuiltins.h"
 #include "checker/krvCheck.h"
+#include "eval/krvEval.h"
 #include "exthost/krvModule.h"
 #include "frontend/krvParse.h"
 #include "layout/krvLayout.h"
@@ -11,8 +13,8 @@
 
 int krvPhaseInitTables(void)
 {
-    // Built-in function table: to be created here by the built-ins.
-    return KRV_PHASE_SKIPPED;
+    krvBuiInstallHandlers();
+    return KRV_PHASE_DONE;
 }
 
 void krvPhaseFreeTables(void)
@@ -57,12 +59,38 @@ void krvPhaseDeinitModules(krvEnv_t *pEnv)
     krvDeinitModules(pEnv);
 }
 
-int krvPhaseRunMain(krvEnv_t *, int, char **)
+struct runMainJob_t {
+    krvEnv_t *pEnv;
+    krvRunArgs_t args;
+    int ok;
+};
+
+static void runMainJob(void *p)
 {
-    return KRV_PHASE_SKIPPED;
+    auto *pJob = static_cast<runMainJob_t *>(p);
+    krvEvalState_t *pSt = pJob->pEnv->pEval;
+    pSt->flXcpt = 0;
+    pJob->ok = krvEvalRunTask(pJob->pEnv, &pSt->result, &pSt->flXcpt, KRV_RUN_MAIN, &pJob->args);
+    krvClearValue(&pSt->result);    // a string result of main is freed
+}
+
+int krvPhaseRunMain(krvEnv_t *pEnv, int argc, char **argv)
+{
+    if (krvEvalStateInit(pEnv) != 0) {
+        krvError("out of memory\n");
+        return KRV_PHASE_FAILED;
+    }
+    runMainJob_t job{pEnv, {}, 0};
+    job.args.argc = argc;
+    job.args.argv = argv;
+    // main runs on a thread of its own whose stack fits the deepest call
+    // nesting the evaluator allows; the driver waits for it.
+    krvEvalRunOnBigStack(runMainJob, &job);
+    return job.ok ? KRV_PHASE_DONE : KRV_PHASE_FAILED;
 }
 
 void krvPhaseReleaseEnv(krvEnv_t *pEnv)
 {
+    krvEvalStateFree(pEnv);
     krvFreeModules(pEnv);
 }

@@ -1,0 +1,29 @@
+// The handlers of the built-in functions and their installation into the
+// built-in table.
+#pragma once
+#include <cstdint>
+
+#include "builtin/krvBuiltinTable.h"
+
+// Installs every handler this interpreter has into the table. Called once
+// before the first run; a second call does nothing harmful.
+void krvBuiInstallHandlers(void);
+
+int krvBuiFunc_print(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
+                     uint32_t *pFlXcptFlags);
+int krvBuiFunc_printh(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
+                      uint32_t *pFlXcptFlags);
+int krvBuiFunc_backtrace(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
+                         uint32_t *pFlXcptFlags);
+int krvBuiFunc_sleep(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
+                     uint32_t *pFlXcptFlags);
+int krvBuiFunc_scan(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
+                    uint32_t *pFlXcptFlags);
+int krvBuiFunc_intsize(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
+                       uint32_t *pFlXcptFlags);
+int krvBuiFunc_isstring(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
+                        uint32_t *pFlXcptFlags);
+
+// Writes a string the way print shows it: the text is its own format, so
+// "%%" gives one percent sign; any other '%' is printed as it stands.
+void krvBuiPrintFormatText(const char *szText);

@@ -1,0 +1,110 @@
+// The evaluator: statements, expressions, user calls and the task runner
+// that starts main (and later tasks and module callbacks).
+#pragma once
+#include <cstdint>
+
+#include "eval/krvEvalState.h"
+#include "model/krvModel.h"
+
+// ---- evaluation state -------------------------------------------------------
+// Creates the environment's evaluation state (empty stack, top 0); 0, or -1
+// when out of memory. A second call does nothing.
+int krvEvalStateInit(krvEnv_t *pEnv);
+// Tears the stack down (every slot released, chunks freed), frees the
+// backtrace stack and the state itself. Safe on an environment without one.
+void krvEvalStateFree(krvEnv_t *pEnv);
+// Makes sure slots [0, nEnd) exist; 0, or -1 (reported at pAt) past the limit.
+int krvEvalStackReserve(krvEnv_t *pEnv, int32_t nEnd, const krvAPTN_t *pAt);
+// Releases what a slot owns and marks it free.
+void krvEvalSlotRelease(krvSlot_t *pSlot);
+
+// ---- statements and expressions -----------------------------------------------
+// Evaluates any node (statement or expression) into pResult. Returns 1, or 0
+// on a run-time error or exit. A goto hands its tag name out through
+// *pszTagName with bit 16 set in *pFlXcptFlags.
+int krvEval_APTN(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pNode, const char **pszTagName,
+                 krvValue_t *pResult, uint32_t *pFlXcptFlags);
+// The goto search inside a statement: resumes execution at the statement
+// tagged *pszTagName when it is found inside pNode (then *pGotoFlag is 0).
+int krvEval_APTN_goto(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pNode, const char **pszTagName,
+                      int *pGotoFlag, krvValue_t *pResult, uint32_t *pFlXcptFlags);
+// Operator expressions (kind 7).
+int krvEvalExpr(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pExpr, krvValue_t *pResult,
+                uint32_t *pFlXcptFlags);
+// The body loop of an activation: runs the statements from pFirst, handles
+// return and the goto search. 1 or 0.
+int krvEvalFuncBody(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pFirst, krvValue_t *pResult,
+                    uint32_t *pFlXcptFlags);
+
+// ---- element location -------------------------------------------------------------
+// Where a reference leads: the element's first cell and what the last
+// element of its path is.
+struct krvLoc_t {
+    krvValue_t *pCell;             // first cell of the element (or of the array's leading element)
+    krvValue_t *pArrBase;          // first cell of the array the last path element names (arrays)
+    uint8_t dbd;                   // dbd of the last path element
+    krvStruct_t *pType;            // its structure type, NULL when elementary
+    const int32_t *pSizes;         // its size descriptor (arrays)
+    int bView;                     // pSizes is a sub-range view descriptor
+    krvAPTN_t *pIndexes;           // index list of the last path element
+    krvAPTN_t *pLastNode;          // last node of the path
+    krvVar_t *pLastVar;            // variable (or member datum) of the last element
+};
+// Locates the element a reference names. Plain indices of the last path
+// element are applied up to the first sub-range. 1, or 0 after a report.
+int krvEvalLocate(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pRef, krvLoc_t *pLoc,
+                  uint32_t *pFlXcptFlags);
+
+// A window over an array: the dimensions not fixed by plain indices.
+#define KRV_WIN_DIMS_MAX 32
+struct krvWindow_t {
+    krvValue_t *pBase;             // underlying element (0, ..., 0) of these dimensions
+    int32_t nElemSize;             // cells per element
+    int32_t nDims;
+    int32_t nLead;                 // dimensions consumed by plain indices
+    int32_t aUnder[KRV_WIN_DIMS_MAX + 1];   // underlying stride of each dimension, [nDims] = 1
+    int32_t aUnderSize[KRV_WIN_DIMS_MAX];   // underlying size of each dimension
+    int32_t aAddrStart[KRV_WIN_DIMS_MAX];   // first index in the underlying storage
+    int32_t aStart[KRV_WIN_DIMS_MAX];       // first index as the reference sees it
+    int32_t aCount[KRV_WIN_DIMS_MAX];
+};
+// Message set for window errors (argument binding or printing).
+enum krvWinMsgs_t { KRV_WIN_MSG_ARG, KRV_WIN_MSG_PRINT };
+// Builds the window of an array reference located by krvEvalLocate. 1, or 0
+// after a report.
+int krvEvalWindow(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, const krvLoc_t *pLoc, krvWindow_t *pWin,
+                  krvWinMsgs_t eMsgs, uint32_t *pFlXcptFlags);
+// Number of elements in a window.
+int64_t krvWindowCount(const krvWindow_t *pWin);
+// Element i (row-major) of a window: its first cell.
+krvValue_t *krvWindowElem(const krvWindow_t *pWin, int64_t i);
+
+// ---- calls and the runner --------------------------------------------------------
+int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
+                       uint32_t *pFlXcptFlags);
+// Extension calls are carried out by the extension host through this hook;
+// while none is installed such a call fails with a message.
+typedef int (*krvEvalExtCall_t)(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
+                                uint32_t *pFlXcptFlags);
+void krvEvalSetExtCaller(krvEvalExtCall_t pfn);
+krvEvalExtCall_t krvEvalGetExtCaller(void);
+
+// Task runner modes.
+#define KRV_RUN_MAIN 0
+#define KRV_RUN_TASK 1
+#define KRV_RUN_CALLBACK 2
+struct krvRunArgs_t {
+    int argc;                      // mode 0
+    char **argv;
+    const krvValue_t *pArg;        // mode 1
+    int32_t nCount;                // mode 2
+    const krvValue_t *pValues;
+};
+// Runs the environment's entry function (pEnv->pEval->pEntryFunc; for mode 0
+// pEnv->pMainFunc when unset) with its entry activation. Returns the
+// activation's status (1 or 0); 0 without an entry function.
+int krvEvalRunTask(krvEnv_t *pEnv, krvValue_t *pResult, uint32_t *pFlXcptFlags, int nMode, const krvRunArgs_t *pArgs);
+// Runs fn(pArg) on a thread with a stack large enough for the deepest call
+// nesting the evaluator allows, and waits for it. 0, or -1 when no thread
+// could be made (fn is then run on the calling thread).
+int krvEvalRunOnBigStack(void (*fn)(void *), void *pArg);

@@ -1,0 +1,243 @@
+// User function and member function calls: frame, object, argument binding
+// (by value and by reference; elementary values, structures, whole arrays
+// and sub-range views), locals, the body and the return value.
+#include <climits>
+#include <cstdio>
+#include <pthread.h>
+
+#include "eval/krvEvalFrame.h"
+
+int krvEvalNativeStackLow(krvEnv_t *pEnv, const krvAPTN_t *pAt)
+{
+    const char *pLimit = pEnv->pEval->pNativeLimit;
+    if (pLimit && static_cast<const char *>(__builtin_frame_address(0)) < pLimit) {
+        krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt, "Too deep function calls; the native stack is exhausted.");
+        return 1;
+    }
+    return 0;
+}
+
+static const char *argName(const krvAPTN_t *pArg)
+{
+    return pArg->nKind == krvAPTNType_varRef && pArg->u.varRef.szName ? pArg->u.varRef.szName : "";
+}
+
+static int needVarRef(krvEnv_t *pEnv, const krvAPTN_t *pArg, const krvVar_t *pParam)
+{
+    if (pArg->nKind == krvAPTNType_varRef)
+        return 1;
+    krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "A variable is required for parameter %s.", pParam->szName);
+    return 0;
+}
+
+static int outOfMemory(krvEnv_t *pEnv, const krvAPTN_t *pAt)
+{
+    krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt, "Out of memory for the call's arguments.");
+    return 0;
+}
+
+// Makes the slot a reference to cells it does not own.
+static void makeRef(krvSlot_t *pSlot, uint8_t dbd, krvStruct_t *pType, krvValue_t *pData)
+{
+    if (!KRV_IS_VAR_REF(pSlot->dbd) && pSlot->pData && pSlot->nCells > 0)
+        krvFreeValues(pSlot->pData, pSlot->nCells);
+    if (pSlot->bOwnSizes)
+        free(pSlot->pASizes);
+    pSlot->bOwnSizes = 0;
+    pSlot->pASizes = nullptr;
+    pSlot->nCells = 0;
+    pSlot->dbd = dbd;
+    pSlot->pType = pType;
+    pSlot->pData = pData;
+}
+
+static int bindArray(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const krvVar_t *pParam, krvSlot_t *pSlot,
+                     uint32_t *pFl)
+{
+    if (!needVarRef(pEnv, pArg, pParam))
+        return 0;
+    krvLoc_t loc;
+    if (!krvEvalLocate(pEnv, pCur, pArg, &loc, pFl))
+        return 0;
+    if (!KRV_IS_VAR_ARRAY(loc.dbd) || !loc.pSizes) {
+        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "%s is not an array variable.", argName(pArg));
+        return 0;
+    }
+    krvWindow_t win;
+    if (!krvEvalWindow(pEnv, pCur, &loc, &win, KRV_WIN_MSG_ARG, pFl))
+        return 0;
+    const int32_t *pP = pParam->arrSize.pSizes;
+    int n = win.nDims;
+    if (!pP || pP[0] != n) {
+        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "unmatched array dimension passed to parameter %s",
+                   pParam->szName);
+        return 0;
+    }
+    if (!KRV_IS_VAR_VSARR(pParam->dbd)) {
+        for (int j = 0; j < n; j++) {
+            int32_t nReal = pP[j + 2] ? pP[j + 1] / pP[j + 2] : 0;
+            if (win.aCount[j] != nReal) {
+                int k = win.nLead + j;
+                krvErrorAt(KRV_RTE_RANGE, pEnv, pArg, "%s: %d-%s index: size is evaled as %d, but real size is %d",
+                           argName(pArg), k, krvOrdinalSuffix(k), win.aCount[j], nReal);
+                return 0;
+            }
+        }
+    }
+    if (KRV_IS_VAR_REF(pParam->dbd)) {
+        // A view over the caller's cells: underlying products, starts, window products.
+        size_t nLen = static_cast<size_t>(3 * n + 3);
+        int32_t *pV = static_cast<int32_t *>(malloc(nLen * sizeof(int32_t)));
+        if (!pV)
+            return outOfMemory(pEnv, pArg);
+        pV[0] = n;
+        int32_t *pU = pV + 1, *pS = pV + n + 2, *pW = pV + 2 * n + 2;
+        pU[n] = 1;
+        pW[n] = 1;
+        for (int k = n - 1; k >= 0; k--) {
+            pU[k + 1] = win.aUnder[k];
+            pS[k] = win.aAddrStart[k];
+            pW[k] = pW[k + 1] * win.aCount[k];
+        }
+        pU[0] = win.aUnder[0] * win.aUnderSize[0];
+        makeRef(pSlot, pParam->dbd, loc.pType, win.pBase);
+        pSlot->pASizes = pV;
+        pSlot->bOwnSizes = 1;
+        return 1;
+    }
+    // By value: a new array of the window's sizes holding copies.
+    int64_t nCount = krvWindowCount(&win);
+    int64_t nCells = nCount * win.nElemSize;
+    if (nCells > INT32_MAX)
+        return outOfMemory(pEnv, pArg);
+    int32_t *pNew = static_cast<int32_t *>(malloc(static_cast<size_t>(n + 2) * sizeof(int32_t)));
+    if (!pNew)
+        return outOfMemory(pEnv, pArg);
+    pNew[0] = n;
+    pNew[n + 1] = 1;
+    for (int k = n - 1; k >= 0; k--)
+        pNew[k + 1] = pNew[k + 2] * win.aCount[k];
+    if (KRV_IS_VAR_REF(pSlot->dbd))
+        makeRef(pSlot, KRV_DBD_ELEMENT, nullptr, nullptr);
+    if (pSlot->bOwnSizes)
+        free(pSlot->pASizes);
+    pSlot->pASizes = pNew;
+    pSlot->bOwnSizes = 1;
+    if (krvEvalSlotOwnCells(pSlot, static_cast<int32_t>(nCells)) != 0)
+        return outOfMemory(pEnv, pArg);
+    for (int64_t i = 0; i < nCount; i++) {
+        krvValue_t *pSrc = krvWindowElem(&win, i);
+        krvValue_t *pDst = pSlot->pData + i * win.nElemSize;
+        for (int32_t c = 0; c < win.nElemSize; c++)
+            if (krvEvalCopy(&pDst[c], &pSrc[c]) != 0)
+                return outOfMemory(pEnv, pArg);
+    }
+    pSlot->dbd = pParam->dbd;
+    pSlot->pType = loc.pType;
+    return 1;
+}
+
+static int bindOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const krvVar_t *pParam, krvSlot_t *pSlot,
+                   uint32_t *pFl)
+{
+    if (KRV_IS_VAR_ARRAY(pParam->dbd))
+        return bindArray(pEnv, pCur, pArg, pParam, pSlot, pFl);
+    if (KRV_IS_VAR_REF(pParam->dbd)) {
+        if (!needVarRef(pEnv, pArg, pParam))
+            return 0;
+        krvLoc_t loc;
+        if (!krvEvalLocate(pEnv, pCur, pArg, &loc, pFl))
+            return 0;
+        makeRef(pSlot, pParam->dbd, pParam->pType, loc.pCell);
+        return 1;
+    }
+    if (krvStruct_t *pType = pParam->pType) {
+        if (!needVarRef(pEnv, pArg, pParam))
+            return 0;
+        krvLoc_t loc;
+        if (!krvEvalLocate(pEnv, pCur, pArg, &loc, pFl))
+            return 0;
+        if (pSlot->bOwnSizes) {
+            free(pSlot->pASizes);
+            pSlot->bOwnSizes = 0;
+        }
+        pSlot->pASizes = nullptr;
+        if (KRV_IS_VAR_REF(pSlot->dbd))
+            makeRef(pSlot, KRV_DBD_ELEMENT, nullptr, nullptr);
+        if (krvEvalSlotOwnCells(pSlot, pType->nSize) != 0)
+            return outOfMemory(pEnv, pArg);
+        for (int32_t c = 0; c < pType->nSize; c++)
+            if (krvEvalCopy(&pSlot->pData[c], &loc.pCell[c]) != 0)
+                return outOfMemory(pEnv, pArg);
+        pSlot->dbd = pParam->dbd;
+        pSlot->pType = pType;
+        return 1;
+    }
+    // Elementary by value: evaluated straight into the slot's one cell.
+    if (!(pSlot->dbd == KRV_DBD_ELEMENT && !pSlot->pType && pSlot->nCells == 1 && pSlot->pData)) {
+        if (KRV_IS_VAR_REF(pSlot->dbd))
+            makeRef(pSlot, KRV_DBD_ELEMENT, nullptr, nullptr);
+        if (pSlot->bOwnSizes) {
+            free(pSlot->pASizes);
+            pSlot->bOwnSizes = 0;
+        }
+        pSlot->pASizes = nullptr;
+        pSlot->pType = nullptr;
+        if (krvEvalSlotOwnCells(pSlot, 1) != 0)
+            return outOfMemory(pEnv, pArg);
+    }
+    return krvEvalNode(pEnv, pCur, pArg, pSlot->pData, pFl) && !(*pFl & KRV_XCPT_EXIT);
+}
+
+int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *pFl)
+{
+    krvFuncInfo_t *pF = pCall->u.usrCall.pFuncPtr;
+    if (!pF || pF->type != KRV_USR_FUNC_TYPE) {
+        char szText[300];
+        snprintf(szText, sizeof szText, "not solve function call to %s",
+                 pCall->u.usrCall.szName ? pCall->u.usrCall.szName : "");
+        krvEvalUnbound(pEnv, pCall, szText);
+        return 0;
+    }
+    krvEvalState_t *pSt = pEnv->pEval;
+    if (krvEvalNativeStackLow(pEnv, pCall))
+        return 0;
+    int32_t nFrame = pF->nAutoVarNum;
+    int32_t nSavedTop = pSt->top;
+    int32_t nSavedFrameTop = pSt->nFrameTop;
+    int32_t nNewTop = nSavedTop + nFrame;
+    if (krvEvalStackReserve(pEnv, nNewTop + 2, pCall) != 0)
+        return 0;
+    // Calls made while the arguments are evaluated go above this frame.
+    pSt->top = nNewTop;
+    int ok = 1;
+    if (pF->obj) {
+        krvAPTN_t *pObjRef = pCall->u.usrCall.objRef;
+        krvLoc_t loc;
+        if (!pObjRef || pObjRef->nKind != krvAPTNType_varRef || !krvEvalLocate(pEnv, pCur, pObjRef, &loc, pFl)) {
+            if (!pObjRef)
+                krvEvalUnbound(pEnv, pCall, "member function call without object");
+            ok = 0;
+        } else {
+            krvSlot_t *pSlot = krvEvalSlot(pSt, nNewTop - pF->obj->stoffset);
+            uint8_t dbd = static_cast<uint8_t>((pF->obj->dbd & ~KRV_DBD_ARRAY_BIT) | KRV_DBD_REF_BIT);
+            makeRef(pSlot, dbd, loc.pType, loc.pCell);
+        }
+    }
+    krvAPTN_t *pArg = pCall->u.usrCall.pArgs;
+    for (krvVar_t *pP = pF->pParams; ok && pP && pArg; pP = pP->link, pArg = pArg->next)
+        ok = bindOne(pEnv, pCur, pArg, pP, krvEvalSlot(pSt, nNewTop - pP->stoffset), pFl);
+    if (ok)
+        ok = krvEvalSetupLocals(pEnv, pF, nNewTop, pCall);
+    if (ok) {
+        pSt->nFrameTop = nNewTop;
+        ok = krvEvalInitLocals(pEnv, pF, pFl);
+        if (ok) {
+            krvEvalSetInt(pResult, 0);
+            ok = krvEvalFuncBody(pEnv, pF, pF->pBody, pResult, pFl);
+        }
+    }
+    pSt->nFrameTop = nSavedFrameTop;
+    pSt->top = nSavedTop;
+    return ok;
+}

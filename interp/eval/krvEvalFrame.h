@@ -1,0 +1,14 @@
+// Frame set-up shared by user calls and entry activations.
+#pragma once
+#include "eval/krvEvalInt.h"
+
+// Gives slot pSlot exactly nCells fresh cells (integer 0) that it owns,
+// reusing what it holds when the count matches. 0, or -1 out of memory.
+int krvEvalSlotOwnCells(krvSlot_t *pSlot, int32_t nCells);
+// Sets up the locals of pFunc for a frame ending at nFrameTop (step of the
+// call sequence before top is raised). 1, or 0 after a report.
+int krvEvalSetupLocals(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, int32_t nFrameTop, const krvAPTN_t *pAt);
+// Runs the initialisers of the elementary locals (frame already raised).
+int krvEvalInitLocals(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, uint32_t *pFl);
+// Reports a call nested deeper than the native stack allows; 1 when it did.
+int krvEvalNativeStackLow(krvEnv_t *pEnv, const krvAPTN_t *pAt);

@@ -1,0 +1,78 @@
+// The evaluation stack: chunks made on demand, slot release, tear-down, and
+// the state that holds them.
+#include <cstdlib>
+#include <cstring>
+
+#include "eval/krvEval.h"
+
+int krvEvalStateInit(krvEnv_t *pEnv)
+{
+    if (!pEnv)
+        return -1;
+    if (pEnv->pEval)
+        return 0;
+    auto *pSt = static_cast<krvEvalState_t *>(calloc(1, sizeof(krvEvalState_t)));
+    if (!pSt)
+        return -1;
+    pSt->result.type = KRV_DT_INTEGER;
+    pEnv->pEval = pSt;
+    return 0;
+}
+
+void krvEvalSlotRelease(krvSlot_t *pSlot)
+{
+    if (!KRV_IS_VAR_REF(pSlot->dbd) && pSlot->pData && pSlot->nCells > 0)
+        krvFreeValues(pSlot->pData, pSlot->nCells);
+    if (pSlot->bOwnSizes)
+        free(pSlot->pASizes);
+    memset(pSlot, 0, sizeof *pSlot);
+    pSlot->dbd = KRV_DBD_UNKNOWN;
+}
+
+void krvEvalStateFree(krvEnv_t *pEnv)
+{
+    if (!pEnv || !pEnv->pEval)
+        return;
+    krvEvalState_t *pSt = pEnv->pEval;
+    for (int c = 0; c < KRV_STACK_CHUNK_NUM; c++) {
+        krvSlot_t *pChunk = pSt->pChunks[c];
+        if (!pChunk)
+            continue;
+        for (int i = 0; i < KRV_STACK_CHUNK_SLOTS; i++)
+            if (pChunk[i].dbd != KRV_DBD_UNKNOWN || pChunk[i].pData || pChunk[i].pASizes)
+                krvEvalSlotRelease(&pChunk[i]);
+        free(pChunk);
+    }
+    free(pSt->ppBacktrace);
+    krvClearValue(&pSt->result);
+    if (pSt->pEntryCall)
+        krvFreeAPTN(pSt->pEntryCall);
+    free(pSt);
+    pEnv->pEval = nullptr;
+}
+
+int krvEvalStackReserve(krvEnv_t *pEnv, int32_t nEnd, const krvAPTN_t *pAt)
+{
+    krvEvalState_t *pSt = pEnv->pEval;
+    if (nEnd <= pSt->nLastAlloc)
+        return 0;
+    if (nEnd > KRV_STACK_SLOT_MAX) {
+        krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt,
+                   "Evaluation stack overflow; the calls need more than %d slots for parameters and locals.",
+                   KRV_STACK_SLOT_MAX);
+        return -1;
+    }
+    while (pSt->nLastAlloc < nEnd) {
+        int c = pSt->nLastAlloc >> KRV_STACK_CHUNK_SHIFT;
+        auto *pChunk = static_cast<krvSlot_t *>(calloc(KRV_STACK_CHUNK_SLOTS, sizeof(krvSlot_t)));
+        if (!pChunk) {
+            krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt, "Evaluation stack overflow; out of memory.");
+            return -1;
+        }
+        for (int i = 0; i < KRV_STACK_CHUNK_SLOTS; i++)
+            pChunk[i].dbd = KRV_DBD_UNKNOWN;
+        pSt->pChunks[c] = pChunk;
+        pSt->nLastAlloc += KRV_STACK_CHUNK_SLOTS;
+    }
+    return 0;
+}
