@@ -79,7 +79,9 @@ protected:
         std::vector<uint8_t> expect(nMaxBlocks * nPerBlock);
         fillPattern(expect.data(), expect.size(), 2);
         SqEntry r = makeRw(OP_READ, ns.nNsid, 1, 1);
-        r.setPrp1(whole.bus());
+        PrpBuilder prp(*ctl);
+        std::string sErr;
+        ASSERT_TRUE(prp.build(r, whole.bus(), nPerBlock, &sErr)) << sErr;
         if (bSeparateMeta)
             r.setMptr(meta.bus());
         ASSERT_TRUE(ctl->execute(*ctl->sq(1), r).ok());
