@@ -16,11 +16,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace nvmehost;
 
 namespace {
+
+inline void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
 
 struct Options {
     uint64_t nCount = 1000000;
@@ -126,7 +134,13 @@ double runDepth(HostController &ctl, const NamespaceInfo &ns, uint32_t nDepth, u
             if (bPushed)
                 ctl.ringSq(sq);
             nIdlePolls = 0;
-        } else if ((++nIdlePolls & 0xFFFF) == 0) {
+        } else if ((++nIdlePolls & 0x3F) != 0) {
+            cpuRelax();
+        } else if ((nIdlePolls & 0xFFFF) != 0) {
+            // Nothing for a while: let the controller's thread have the
+            // core when the machine has fewer cores than runnable threads.
+            std::this_thread::yield();
+        } else {
             // A controller that stops answering must not hang the run.
             auto tNow = std::chrono::steady_clock::now();
             if (nIdlePolls == 0x10000)
