@@ -38,10 +38,18 @@ void ControllerCore::workerMain() {
             continue;
         // New doorbells usually follow soon under load: look for them a
         // moment before going to sleep.
+        // (The clock is read only now and then: on some machines reading it
+        // costs more than the work it would time.)
         const auto spinEnd = Clock::now() + kSpin;
-        while (m_nGen.load(std::memory_order_relaxed) == nGen && !m_bStop.load(std::memory_order_relaxed) &&
-               Clock::now() < spinEnd)
-            cpuRelax();
+        for (uint32_t i = 1; m_nGen.load(std::memory_order_relaxed) == nGen && !m_bStop.load(std::memory_order_relaxed); ++i) {
+            if (i < 512) {
+                cpuRelax();
+            } else {
+                std::this_thread::yield();   // a host thread may be waiting for this core
+                if (i % 8 == 0 && Clock::now() >= spinEnd)
+                    break;
+            }
+        }
         if (m_nGen.load() != nGen)
             continue;
         std::unique_lock lock(m_wakeMutex);

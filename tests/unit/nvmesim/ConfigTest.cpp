@@ -1,1 +1,109 @@
-#include "TestHost.h"
+#include "nvmesim/Config.h"
+
+#include <cstdlib>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+using namespace nvmesim;
+
+namespace {
+std::string error(const std::string &json) {
+    SimConfig c;
+    std::string err;
+    EXPECT_FALSE(parseConfig(json, &c, &err)) << json;
+    return err;
+}
+} // namespace
+
+TEST(Config, Defaults) {
+    SimConfig c = defaultConfig();
+    ASSERT_EQ(c.devices.size(), 1u);
+    const DeviceConfig &d = c.devices[0];
+    ASSERT_EQ(d.controllers.size(), 1u);
+    ASSERT_EQ(d.namespaces.size(), 1u);
+    EXPECT_EQ(d.namespaces[0].nBlocks * d.lbaFormats[d.namespaces[0].nFormat].nDataSize, 1ull << 30);
+    EXPECT_EQ(d.lbaFormats[0].nDataSize, 512u);
+    EXPECT_EQ(d.controllers[0].nMqes, 1023);
+    EXPECT_EQ(d.controllers[0].nQueuePairs, 64u);
+    EXPECT_EQ(d.controllers[0].nDstrd, 0);
+    EXPECT_EQ(d.controllers[0].nMpsMin, 0);
+    EXPECT_EQ(d.controllers[0].nTo, 20);
+}
+
+TEST(Config, FullDescription) {
+    SimConfig c;
+    std::string err;
+    ASSERT_TRUE(parseConfig(R"({
+      "dmaInPageOffset": 512,
+      "devices": [
+        {"vendorId": "0x1234", "serial": "S1", "capacity": "16G", "maxNamespaces": 8,
+         "lbaFormats": [{"dataSize": 512}, {"dataSize": "4K", "metaSize": 8}],
+         "controllers": [{"mqes": 255, "queuePairs": 8, "faults": {"latencyUs": [5, 50],
+            "injectStatus": [{"queue": "io", "opcode": 2, "nth": 3, "status": "0x281"}],
+            "bogusCid": [{"queue": "admin", "opcode": 6}]}}, {}],
+         "namespaces": [{"nsid": 2, "size": "1G", "format": 1, "attach": [1]}, {"blocks": 100}],
+         "timings": {"readyDelayUs": 10, "linkDownMs": 5}},
+        {}
+      ]})", &c, &err)) << err;
+    EXPECT_EQ(c.nDmaInPageOffset, 512u);
+    ASSERT_EQ(c.devices.size(), 2u);
+    const DeviceConfig &d = c.devices[0];
+    EXPECT_EQ(d.nVendorId, 0x1234);
+    EXPECT_EQ(d.nCapacity, 16ull << 30);
+    EXPECT_EQ(d.lbaFormats[1].nDataSize, 4096u);
+    EXPECT_EQ(d.controllers.size(), 2u);
+    EXPECT_EQ(d.controllers[0].faults.nLatencyMaxUs, 50u);
+    ASSERT_EQ(d.controllers[0].faults.statusRules.size(), 1u);
+    EXPECT_EQ(d.controllers[0].faults.statusRules[0].nStatus, 0x281);
+    EXPECT_TRUE(d.controllers[0].faults.bogusCidRules[0].bAdmin);
+    EXPECT_EQ(d.namespaces[0].nBlocks, (1ull << 30) / 4096);
+    EXPECT_EQ(d.namespaces[0].attach, std::vector<uint32_t>{1});
+    EXPECT_EQ(d.namespaces[1].nBlocks, 100u);
+    EXPECT_EQ(d.timings.nLinkDownMs, 5u);
+    EXPECT_EQ(c.devices[1].namespaces.size(), 1u);
+}
+
+TEST(Config, ErrorsNameTheField) {
+    EXPECT_NE(error("{").find("not valid JSON"), std::string::npos);
+    EXPECT_EQ(error(R"({"devices":[{"controllers":[{"mqes":0}]}]})").rfind("devices[0].controllers[0].mqes:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"nsid":1}]}]})").rfind("devices[0].namespaces[0]:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1X"}]}]})").rfind("devices[0].namespaces[0].size:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":1000}]}]})").rfind("devices[0].namespaces[0].size:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1M","format":9}]}]})").rfind("devices[0].namespaces[0].format:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1M","attach":[3]}]}]})").rfind("devices[0].namespaces[0].attach[0]:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"lbaFormats":[{"dataSize":1000}]}]})").rfind("devices[0].lbaFormats[0].dataSize:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"serial":5}]})").rfind("devices[0].serial:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"colour":"red"}]})").rfind("devices[0].colour:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":{}})").rfind("config.devices:", 0), 0u);
+    EXPECT_EQ(error(R"({"dmaInPageOffset":3})").rfind("config.dmaInPageOffset:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"controllers":[{"faults":{"latencyUs":[9,2]}}]}]})").rfind("devices[0].controllers[0].faults.latencyUs:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"controllers":[{"faults":{"injectStatus":[{"queue":"x","status":1}]}}]}]})").rfind("devices[0].controllers[0].faults.injectStatus[0].queue:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"controllers":[{"dstrd":-1}]}]})").rfind("devices[0].controllers[0].dstrd:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"controllers":[{"mpsMin":3,"mpsMax":1}]}]})").rfind("devices[0].controllers[0].mpsMax:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"nsid":1,"size":"1M"},{"nsid":1,"size":"1M"}]}]})").rfind("devices[0].namespaces[1].nsid:", 0), 0u);
+}
+
+TEST(Config, FromEnvironment) {
+    SimConfig c;
+    std::string err;
+    unsetenv("KXM_NVME_SIM");
+    ASSERT_TRUE(configFromEnvironment(&c, &err));
+    EXPECT_EQ(c.devices.size(), 1u);
+    setenv("KXM_NVME_SIM", R"(  {"devices":[{},{}]})", 1);
+    ASSERT_TRUE(configFromEnvironment(&c, &err)) << err;
+    EXPECT_EQ(c.devices.size(), 2u);
+    const std::string szPath = "/tmp/nvmesim-config-test.json";
+    {
+        std::ofstream f(szPath);
+        f << R"({"devices":[{"maxNamespaces":"x"}]})";
+    }
+    setenv("KXM_NVME_SIM", szPath.c_str(), 1);
+    EXPECT_FALSE(configFromEnvironment(&c, &err));
+    EXPECT_NE(err.find("devices[0].maxNamespaces"), std::string::npos);
+    EXPECT_NE(err.find(szPath), std::string::npos);
+    setenv("KXM_NVME_SIM", "/nonexistent/sim.json", 1);
+    EXPECT_FALSE(configFromEnvironment(&c, &err));
+    unsetenv("KXM_NVME_SIM");
+    std::remove(szPath.c_str());
+}

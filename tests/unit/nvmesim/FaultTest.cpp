@@ -1,1 +1,121 @@
 #include "TestHost.h"
+
+using namespace simtest;
+using nvmesim::sct::kGeneric;
+
+TEST(Faults, InjectedStatusForTheNthCommand) {
+    TestHost h;
+    ASSERT_TRUE(h.bringUp());
+    Buf b = h.alloc(4096);
+    h.c->faults().injectStatus(false, nvme_cmd_read, 3, 0x0281);
+    EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);
+    EXPECT_EQ(h.rw(true, 1, 0, 1, b), 0);   // other opcodes do not count
+    EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);
+    EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0x0281);
+    EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);   // once only
+    h.c->faults().injectStatus(true, nvme_admin_identify, 1, st(kGeneric, NVME_SC_INTERNAL));
+    EXPECT_EQ(h.identify(1, 0, b), st(kGeneric, NVME_SC_INTERNAL));
+}
+
+TEST(Faults, LatencyDelaysCompletions) {
+    TestHost h;
+    ASSERT_TRUE(h.bringUp());
+    Buf b = h.alloc(4096);
+    h.c->faults().setLatency(20000, 20000);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(19));
+    h.c->faults().setLatency(100, 3000);
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(h.rw(false, 1, i, 1, b), 0);
+    h.c->faults().setLatency(0, 0);
+}
+
+TEST(Faults, WithheldCompletionsCanBeAbortedOrReleased) {
+    TestHost h;
+    ASSERT_TRUE(h.bringUp());
+    Buf b = h.alloc(4096);
+    h.c->faults().setWithholdCompletions(true);
+    Sqe e = TestHost::cmd(nvme_cmd_read, 1);
+    e.nPrp1 = b.nBus;
+    const uint16_t nCid = h.push(1, e);
+    const uint16_t nCid2 = h.push(1, e);
+    Cqe r{};
+    EXPECT_FALSE(h.reap(1, &r, 100));
+    h.c->faults().setWithholdCompletions(false);
+    // Abort the first; its completion comes with Command Abort Requested.
+    Sqe ab = TestHost::cmd(nvme_admin_abort_cmd);
+    ab.nCdw10 = (static_cast<uint32_t>(nCid) << 16) | 1;
+    Cqe ar{};
+    ASSERT_EQ(h.run(0, ab, &ar), 0);
+    EXPECT_EQ(ar.nDw0 & 1, 0u);
+    ASSERT_TRUE(h.reap(1, &r));
+    EXPECT_EQ(r.nCid, nCid);
+    EXPECT_EQ(r.nStatus >> 1, st(kGeneric, NVME_SC_ABORT_REQ, false));
+    h.c->faults().releaseWithheld();
+    ASSERT_TRUE(h.reap(1, &r));
+    EXPECT_EQ(r.nCid, nCid2);
+    EXPECT_EQ(r.nStatus >> 1, 0);
+}
+
+TEST(Faults, DeletingAQueueAbortsItsWithheldCommands) {
+    TestHost h;
+    ASSERT_TRUE(h.bringUp());
+    h.c->faults().setWithholdCompletions(true);
+    const uint16_t nCid = h.push(1, TestHost::cmd(nvme_cmd_flush, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    h.c->faults().setWithholdCompletions(false);
+    Sqe d = TestHost::cmd(nvme_admin_delete_sq);
+    d.nCdw10 = 1;
+    ASSERT_EQ(h.run(0, d), 0);
+    Cqe r{};
+    ASSERT_TRUE(h.reap(1, &r));
+    EXPECT_EQ(r.nCid, nCid);
+    EXPECT_EQ(r.nStatus >> 1, st(kGeneric, NVME_SC_ABORT_QUEUE, false));
+}
+
+TEST(Faults, BogusCid) {
+    TestHost h;
+    ASSERT_TRUE(h.bringUp());
+    h.c->faults().injectBogusCid(false, nvme_cmd_flush, 1);
+    const uint16_t nCid = h.push(1, TestHost::cmd(nvme_cmd_flush, 1));
+    Cqe r{};
+    ASSERT_TRUE(h.reap(1, &r));
+    EXPECT_NE(r.nCid, nCid);
+}
+
+TEST(Faults, NeverReadyAndStuckShutdown) {
+    TestHost h(R"({"devices":[{"controllers":[{"faults":{"neverReady":true,"shutdownNeverCompletes":true}}]}]})");
+    EXPECT_FALSE([&] {
+        h.pciEnable();
+        Buf a = h.alloc(4096, true);
+        h.c->mmioWrite32(0x24, 0x000F000F);
+        h.c->mmioWrite32(0x28, static_cast<uint32_t>(a.nBus));
+        h.c->mmioWrite32(0x2C, static_cast<uint32_t>(a.nBus >> 32));
+        h.c->mmioWrite32(0x30, static_cast<uint32_t>(a.nBus + 2048));
+        h.c->mmioWrite32(0x34, static_cast<uint32_t>(a.nBus >> 32));
+        h.c->mmioWrite32(0x14, (6u << 16) | (4u << 20) | 1);
+        return h.waitCsts(1, 1, 100);
+    }());
+    h.c->mmioWrite32(0x14, 0);
+    h.c->faults().setNeverReady(false);
+    ASSERT_TRUE(h.enable());
+    h.c->mmioWrite32(0x14, h.c->mmioRead32(0x14) | (2u << 14));
+    EXPECT_FALSE(h.waitCsts(0xC, 0x8, 100));
+    EXPECT_EQ((h.csts() >> 2) & 3, 1u);
+}
+
+TEST(Faults, KeepAliveExpiryStopsTheController) {
+    TestHost h;
+    ASSERT_TRUE(h.enable());
+    Sqe s = TestHost::cmd(nvme_admin_set_features);
+    s.nCdw10 = NVME_FEAT_FID_KATO;
+    s.nCdw11 = 100;
+    ASSERT_EQ(h.run(0, s), 0);
+    for (int i = 0; i < 4; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        ASSERT_EQ(h.run(0, TestHost::cmd(nvme_admin_keep_alive)), 0);
+    }
+    EXPECT_EQ(h.csts() & 2, 0u);
+    EXPECT_TRUE(h.waitCsts(2, 2, 500));
+}
