@@ -8,6 +8,9 @@
 #if KXMPLAT_HAVE_SIM
 #include "SimBackend.h"
 #endif
+#if KXMPLAT_HAVE_LINUX
+#include "LinuxPlatform.h"
+#endif
 
 namespace kxmplat {
 
@@ -27,6 +30,9 @@ const BackendEntry kBackends[] = {
     {"sim", &makeSimPlatform},
 #else
     {"sim", nullptr},
+#endif
+#if KXMPLAT_HAVE_LINUX
+    {"linux", static_cast<BackendFactory>(&makeLinuxPlatform)},
 #endif
 };
 

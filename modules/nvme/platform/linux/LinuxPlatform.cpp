@@ -1,0 +1,499 @@
+// Platform operations for real functions. Handles given out (devices, DMA
+// descriptors) are records of this file and are checked on every use, so a
+// stale or forged handle is refused instead of followed.
+#include "LinuxPlatform.h"
+
+#include "DeviceSelection.h"
+#include "HugepageMemory.h"
+#include "PciAddress.h"
+#include "SysfsAccess.h"
+#include "SysfsPci.h"
+#include "VfioAccess.h"
+#include "VfioContainer.h"
+
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_set>
+
+namespace kxmplat {
+
+namespace {
+
+using namespace linuxplat;
+
+// One function the backend has reached, shared by its open devices.
+struct FunctionState {
+    SysfsFunction info;
+    Route route = Route::None;
+    std::unique_ptr<FunctionAccess> access;
+    int nOpen = 0;
+};
+
+struct LinuxDevice {
+    std::shared_ptr<FunctionState> fn;
+    LinuxDevice *pPhysical = nullptr;   // set for a virtual function
+};
+
+struct DmaRecord {
+    void *pHost = nullptr;
+    uint64_t nBus = 0;
+    size_t nSize = 0;
+    VfioContainer *pContainer = nullptr;    // null: hugepage memory
+};
+
+LinuxDevice *asLinux(Device *p) { return reinterpret_cast<LinuxDevice *>(p); }
+Device *asDevice(LinuxDevice *p) { return reinterpret_cast<Device *>(p); }
+
+bool isDirectory(const std::string &sPath)
+{
+    struct stat st {};
+    return ::stat(sPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool exists(const std::string &sPath) { return ::access(sPath.c_str(), F_OK) == 0; }
+
+class LinuxPlatform final : public Platform {
+public:
+    LinuxPlatform(const LinuxPlatformOptions &o, DeviceFilter f)
+        : opts(o), sysfs(o.sSysfsRoot), filter(std::move(f))
+    {
+    }
+    ~LinuxPlatform() override { close(); }
+
+    const char *name() const override { return "linux"; }
+
+    int enumerate(std::vector<PciFunctionInfo> &out, size_t nMax) override
+    {
+        out.clear();
+        std::vector<SysfsFunction> offered = selectFunctions(sysfs.scan(), filter);
+        std::unique_lock lock(mtx);
+        // Forget functions that are no longer offered and not in use.
+        for (auto it = functions.begin(); it != functions.end();) {
+            bool bStill = false;
+            for (const SysfsFunction &f : offered)
+                bStill = bStill || f.sAddress == it->first;
+            if (!bStill && it->second->nOpen == 0 && !inUse(it->first))
+                it = functions.erase(it);
+            else
+                ++it;
+        }
+        for (const SysfsFunction &f : offered) {
+            if (out.size() >= nMax)
+                break;
+            out.push_back(PciFunctionInfo{f.nVendorId, f.nDeviceId, f.slot});
+        }
+        return int(out.size());
+    }
+
+    int cfgRead(const PciSlot &slot, uint32_t nOffset, uint32_t *pValue, int nWidth) override
+    {
+        if (!pValue)
+            return EINVAL;
+        *pValue = nWidth == 1 ? 0xFFu : nWidth == 2 ? 0xFFFFu : 0xFFFFFFFFu;
+        std::shared_ptr<FunctionState> fn = reach(slot);
+        if (!fn)
+            return ENODEV;
+        uint32_t n = 0;
+        int nErr = fn->access->cfgRead(nOffset, &n, nWidth);
+        if (nErr == 0)
+            *pValue = n;
+        return nErr;
+    }
+
+    int cfgWrite(const PciSlot &slot, uint32_t nOffset, uint32_t nValue, int nWidth) override
+    {
+        std::shared_ptr<FunctionState> fn = reach(slot);
+        if (!fn)
+            return ENODEV;
+        return fn->access->cfgWrite(nOffset, nValue, nWidth);
+    }
+
+    int openDevice(const PciSlot &slot, Device **ppDev) override
+    {
+        if (!ppDev)
+            return EINVAL;
+        *ppDev = nullptr;
+        std::shared_ptr<FunctionState> fn = reach(slot);
+        if (!fn)
+            return ENODEV;
+        LinuxDevice *p = openFunction(fn, nullptr);
+        if (!p)
+            return EIO;
+        *ppDev = asDevice(p);
+        return 0;
+    }
+
+    void closeDevice(Device *pDev) override
+    {
+        std::unique_lock lock(mtx);
+        closeLocked(asLinux(pDev));
+    }
+
+    uint32_t mmioRead32(Device *pDev, uint32_t nOffset) override
+    {
+        std::shared_lock lock(mtx);
+        LinuxDevice *p = asLinux(pDev);
+        if (!devices.count(p))
+            return 0xFFFFFFFFu;
+        return p->fn->access->mmioRead32(nOffset);
+    }
+
+    void mmioWrite32(Device *pDev, uint32_t nOffset, uint32_t nValue) override
+    {
+        std::shared_lock lock(mtx);
+        LinuxDevice *p = asLinux(pDev);
+        if (devices.count(p))
+            p->fn->access->mmioWrite32(nOffset, nValue);
+    }
+
+    int dmaAlloc(Device *pDev, size_t nSize, DmaBuffer *pBuf) override
+    {
+        if (!pBuf)
+            return EINVAL;
+        *pBuf = DmaBuffer{};
+        auto rec = std::make_unique<DmaRecord>();
+        std::string sErr;
+        bool bOk = false;
+        {
+            std::shared_lock lock(mtx);
+            LinuxDevice *p = asLinux(pDev);
+            if (!devices.count(p)) {
+                fail("DMA allocation for a device that is not open");
+                return ENODEV;
+            }
+            rec->nSize = nSize;
+            if (nSize == 0) {
+                sErr = "DMA allocation of 0 bytes";
+            } else if (p->fn->access->usesIommu()) {
+                VfioContainer *c = iommuContainer.get();
+                bOk = c && c->mapBuffer(nSize, &rec->pHost, &rec->nBus, &sErr);
+                rec->pContainer = c;
+            } else {
+                bOk = hugepages->allocate(nSize, &rec->pHost, &rec->nBus, &sErr);
+            }
+        }
+        if (!bOk) {
+            fail(sErr);
+            return ENOMEM;
+        }
+        pBuf->pHost = rec->pHost;
+        pBuf->nBusAddr = rec->nBus;
+        pBuf->nSize = nSize;
+        pBuf->pHandle = rec.get();
+        std::unique_lock lock(mtx);
+        dmaRecords.insert(rec.release());
+        return 0;
+    }
+
+    void dmaFree(Device *, DmaBuffer *pBuf) override
+    {
+        if (!pBuf)
+            return;
+        DmaRecord *rec = static_cast<DmaRecord *>(pBuf->pHandle);
+        {
+            std::unique_lock lock(mtx);
+            if (!dmaRecords.erase(rec)) {
+                fail("release of an unknown DMA buffer ignored");
+                return;
+            }
+        }
+        freeRecord(rec);
+        *pBuf = DmaBuffer{};
+    }
+
+    int sriovTotalVFs(Device *pDev) override
+    {
+        std::string sAddr;
+        {
+            std::shared_lock lock(mtx);
+            LinuxDevice *p = asLinux(pDev);
+            if (!devices.count(p) || p->pPhysical)
+                return 0;
+            sAddr = p->fn->info.sAddress;
+        }
+        auto n = sysfs.readNumber(sAddr, "sriov_totalvfs");
+        return n ? int(*n) : 0;
+    }
+
+    int sriovEnable(Device *pDev, int n, std::vector<Device *> &vfs) override
+    {
+        vfs.clear();
+        if (n < 0)
+            return -1;
+        std::string sAddr;
+        {
+            std::unique_lock lock(mtx);
+            LinuxDevice *p = asLinux(pDev);
+            if (!devices.count(p) || p->pPhysical)
+                return -1;
+            sAddr = p->fn->info.sAddress;
+            // The virtual functions opened before go with the old set.
+            std::vector<LinuxDevice *> old;
+            for (LinuxDevice *d : devices)
+                if (d->pPhysical == p)
+                    old.push_back(d);
+            for (LinuxDevice *d : old)
+                closeLocked(d);
+            for (const std::string &s : sysfs.virtualFunctions(sAddr))
+                functions.erase(s);
+        }
+        auto nTotal = sysfs.readNumber(sAddr, "sriov_totalvfs");
+        if (!nTotal || *nTotal == 0)
+            return n == 0 ? 0 : -1;
+        if (uint64_t(n) > *nTotal) {
+            fail("SR-IOV: " + std::to_string(n) + " virtual functions asked for, the device offers " +
+                 std::to_string(*nTotal));
+            return -1;
+        }
+        // The count can only change from or to 0.
+        auto nNow = sysfs.readNumber(sAddr, "sriov_numvfs");
+        if (nNow && *nNow != 0) {
+            if (int e = sysfs.writeAttr(sAddr, "sriov_numvfs", "0")) {
+                fail("SR-IOV: cannot disable virtual functions of " + sAddr + ": " + std::strerror(e));
+                return -1;
+            }
+        }
+        if (n == 0)
+            return 0;
+        // New virtual functions must not be claimed by a kernel driver.
+        if (exists(sysfs.functionDir(sAddr) + "/sriov_drivers_autoprobe"))
+            sysfs.writeAttr(sAddr, "sriov_drivers_autoprobe", "0");
+        if (int e = sysfs.writeAttr(sAddr, "sriov_numvfs", std::to_string(n))) {
+            fail("SR-IOV: cannot enable virtual functions of " + sAddr + ": " + std::strerror(e));
+            return -1;
+        }
+        std::vector<std::string> vAddr = sysfs.virtualFunctions(sAddr);
+        LinuxDevice *pPf = asLinux(pDev);
+        for (size_t i = 0; i < vAddr.size() && i < size_t(n); ++i) {
+            PciSlot s;
+            if (!parsePciAddress(vAddr[i], &s))
+                continue;
+            std::shared_ptr<FunctionState> fn = reach(s, true);
+            if (!fn)
+                continue;
+            if (LinuxDevice *v = openFunction(fn, pPf))
+                vfs.push_back(asDevice(v));
+        }
+        return int(vfs.size());
+    }
+
+    int hotReset(Device *pDev) override
+    {
+        std::shared_ptr<FunctionState> fn;
+        {
+            std::shared_lock lock(mtx);
+            LinuxDevice *p = asLinux(pDev);
+            if (!devices.count(p))
+                return 0;
+            fn = p->fn;
+        }
+        return fn->access->hotReset();
+    }
+
+    int close() override
+    {
+        std::unique_lock lock(mtx);
+        std::vector<LinuxDevice *> all(devices.begin(), devices.end());
+        for (LinuxDevice *d : all)
+            closeLocked(d);
+        for (DmaRecord *r : dmaRecords)
+            freeRecord(r);
+        dmaRecords.clear();
+        functions.clear();
+        iommuContainer.reset();
+        noIommuContainer.reset();
+        hugepages.reset();
+        return 1;
+    }
+
+    std::string lastError()
+    {
+        std::lock_guard<std::mutex> lock(errMtx);
+        return sLastError;
+    }
+
+private:
+    void fail(const std::string &sMsg)
+    {
+        std::fprintf(stderr, "kxmplat linux: %s\n", sMsg.c_str());
+        std::lock_guard<std::mutex> lock(errMtx);
+        sLastError = sMsg;
+    }
+
+    bool inUse(const std::string &sAddr) const
+    {
+        for (LinuxDevice *d : devices)
+            if (d->fn->info.sAddress == sAddr)
+                return true;
+        return false;
+    }
+
+    // The function at slot when the backend may touch it, reached through
+    // its route; null otherwise. Virtual functions the backend enabled are
+    // reached even when KXM_NVME_DEVICES names only their physical function.
+    std::shared_ptr<FunctionState> reach(const PciSlot &slot, bool bOwnVirtual = false)
+    {
+        std::string sAddr = formatPciAddress(slot);
+        {
+            std::shared_ptr<FunctionState> known;
+            {
+                std::shared_lock lock(mtx);
+                if (auto it = functions.find(sAddr); it != functions.end())
+                    known = it->second;
+            }
+            if (known) {
+                // A kernel driver may have claimed the function since.
+                if (routeForDriver(sysfs.driverOf(sAddr)) == known->route)
+                    return known;
+                fail(sAddr + " changed its driver binding; it is no longer touched");
+                return nullptr;
+            }
+        }
+        std::optional<SysfsFunction> f = sysfs.read(sAddr);
+        if (!f)
+            return nullptr;
+        std::string sWhy = refusalReason(*f, bOwnVirtual ? DeviceFilter() : filter);
+        if (!sWhy.empty())
+            return nullptr;     // not ours: no message, as for an empty slot
+        auto fn = std::make_shared<FunctionState>();
+        fn->info = *f;
+        fn->route = routeForDriver(f->sDriver);
+        std::string sErr;
+        std::unique_lock lock(mtx);
+        if (auto it = functions.find(sAddr); it != functions.end())
+            return it->second;
+        if (fn->route == Route::Vfio) {
+            std::string sGroup = sysfs.iommuGroupOf(sAddr);
+            bool bNoIommu = !sGroup.empty() && !exists(opts.sVfioDir + "/" + sGroup) &&
+                            exists(opts.sVfioDir + "/noiommu-" + sGroup);
+            if (sGroup.empty()) {
+                sErr = sAddr + " is bound to vfio-pci but has no IOMMU group";
+            } else {
+                std::unique_ptr<VfioContainer> &c = bNoIommu ? noIommuContainer : iommuContainer;
+                if (!c)
+                    c = std::make_unique<VfioContainer>(opts.sVfioDir, bNoIommu);
+                fn->access = VfioAccess::open(*c, sGroup, sAddr, &sErr);
+            }
+        } else {
+            fn->access = SysfsAccess::open(sysfs, sAddr, &sErr);
+        }
+        if (!fn->access) {
+            lock.unlock();
+            fail(sErr);
+            return nullptr;
+        }
+        functions[sAddr] = fn;
+        return fn;
+    }
+
+    LinuxDevice *openFunction(const std::shared_ptr<FunctionState> &fn, LinuxDevice *pPhysical)
+    {
+        // The binding is checked again: a kernel driver may have claimed the
+        // function since it was first reached.
+        if (routeForDriver(sysfs.driverOf(fn->info.sAddress)) != fn->route) {
+            fail(fn->info.sAddress + " changed its driver binding; it is not opened");
+            return nullptr;
+        }
+        std::unique_lock lock(mtx);
+        if (pPhysical && !devices.count(pPhysical))
+            return nullptr;
+        std::string sErr;
+        if (fn->nOpen == 0 && !fn->access->openBar0(&sErr)) {
+            lock.unlock();
+            fail(fn->info.sAddress + ": " + sErr);
+            return nullptr;
+        }
+        if (!fn->access->usesIommu() && !hugepages)
+            hugepages = std::make_unique<HugepageMemory>(opts.sPagemap);
+        ++fn->nOpen;
+        auto *p = new LinuxDevice{fn, pPhysical};
+        devices.insert(p);
+        return p;
+    }
+
+    void closeLocked(LinuxDevice *p)
+    {
+        if (!devices.erase(p))
+            return;
+        // Virtual functions go with their physical function.
+        std::vector<LinuxDevice *> vfsOf;
+        for (LinuxDevice *d : devices)
+            if (d->pPhysical == p)
+                vfsOf.push_back(d);
+        for (LinuxDevice *d : vfsOf)
+            closeLocked(d);
+        if (--p->fn->nOpen == 0)
+            p->fn->access->closeBar0();
+        delete p;
+    }
+
+    void freeRecord(DmaRecord *r)
+    {
+        if (r->pContainer)
+            r->pContainer->unmapBuffer(r->pHost, r->nBus, r->nSize);
+        else if (hugepages)
+            hugepages->release(r->pHost);
+        delete r;
+    }
+
+    LinuxPlatformOptions opts;
+    SysfsPci sysfs;
+    DeviceFilter filter;
+    std::shared_mutex mtx;
+    std::map<std::string, std::shared_ptr<FunctionState>> functions;
+    std::unordered_set<LinuxDevice *> devices;
+    std::unordered_set<DmaRecord *> dmaRecords;
+    std::unique_ptr<VfioContainer> iommuContainer;
+    std::unique_ptr<VfioContainer> noIommuContainer;
+    std::unique_ptr<HugepageMemory> hugepages;
+    std::mutex errMtx;
+    std::string sLastError;
+};
+
+} // namespace
+
+LinuxPlatformOptions LinuxPlatformOptions::fromEnvironment()
+{
+    LinuxPlatformOptions o;
+    if (const char *p = std::getenv("KXM_NVME_SYSFS_ROOT"); p && *p)
+        o.sSysfsRoot = p;
+    if (const char *p = std::getenv("KXM_NVME_DEVICES")) {
+        o.bDeviceList = true;
+        o.sDeviceList = p;
+    }
+    return o;
+}
+
+std::unique_ptr<Platform> makeLinuxPlatform(std::string *pErr)
+{
+    return makeLinuxPlatform(LinuxPlatformOptions::fromEnvironment(), pErr);
+}
+
+std::unique_ptr<Platform> makeLinuxPlatform(const LinuxPlatformOptions &opts, std::string *pErr)
+{
+    DeviceFilter filter;
+    if (opts.bDeviceList && !DeviceFilter::parse(opts.sDeviceList, &filter, pErr))
+        return nullptr;
+    SysfsPci sysfs(opts.sSysfsRoot);
+    if (!isDirectory(sysfs.root() + "/bus/pci/devices")) {
+        if (pErr)
+            *pErr = "no PCI device tree at " + sysfs.root() + "/bus/pci/devices (KXM_NVME_SYSFS_ROOT)";
+        return nullptr;
+    }
+    return std::make_unique<LinuxPlatform>(opts, std::move(filter));
+}
+
+std::string linuxPlatformLastError(Platform *pPlat)
+{
+    if (auto *p = dynamic_cast<LinuxPlatform *>(pPlat))
+        return p->lastError();
+    return "";
+}
+
+} // namespace kxmplat
