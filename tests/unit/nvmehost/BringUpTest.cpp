@@ -6,9 +6,9 @@ using namespace nvmehost;
 
 namespace {
 
-using BringUp = HostFixture;
+using HostBringUp = HostFixture;
 
-TEST_F(BringUp, PcieInitialisationLeavesD0WithMemoryAndBusMaster)
+TEST_F(HostBringUp, PcieInitialisationLeavesD0WithMemoryAndBusMaster)
 {
     int nPm = findCapability(*plat, slot, CAP_ID_PM);
     ASSERT_GE(nPm, 0);
@@ -18,7 +18,7 @@ TEST_F(BringUp, PcieInitialisationLeavesD0WithMemoryAndBusMaster)
     EXPECT_TRUE(nCmd & CMD_BUS_MASTER);
 }
 
-TEST_F(BringUp, CapabilitiesAreSane)
+TEST_F(HostBringUp, CapabilitiesAreSane)
 {
     const ControllerCaps &c = ctl->caps();
     EXPECT_GE(c.maxQueueEntries(), 2u);
@@ -29,7 +29,7 @@ TEST_F(BringUp, CapabilitiesAreSane)
     EXPECT_GE(nVs >> 16, 1u);
 }
 
-TEST_F(BringUp, EnableSetsReadyAndDisableClearsIt)
+TEST_F(HostBringUp, EnableSetsReadyAndDisableClearsIt)
 {
     std::string sErr;
     ASSERT_TRUE(ctl->bringUp(16, 16, &sErr)) << sErr;
@@ -50,7 +50,7 @@ TEST_F(BringUp, EnableSetsReadyAndDisableClearsIt)
     EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok());
 }
 
-TEST_F(BringUp, AdminCommandsCompleteWithMatchingFields)
+TEST_F(HostBringUp, AdminCommandsCompleteWithMatchingFields)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp(8));
     uint8_t aId[4096];
@@ -70,7 +70,7 @@ TEST_F(BringUp, AdminCommandsCompleteWithMatchingFields)
     EXPECT_TRUE(ctl->strays().empty());
 }
 
-TEST_F(BringUp, UnsupportedAdminOpcodeIsInvalidOpcode)
+TEST_F(HostBringUp, UnsupportedAdminOpcodeIsInvalidOpcode)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     SqEntry cmd;
@@ -79,7 +79,7 @@ TEST_F(BringUp, UnsupportedAdminOpcodeIsInvalidOpcode)
     EXPECT_TRUE(c.is(0, 0x01)) << std::hex << c.nStatus;
 }
 
-TEST_F(BringUp, NumberOfQueuesIsGrantedOnce)
+TEST_F(HostBringUp, NumberOfQueuesIsGrantedOnce)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     EXPECT_LE(nSqGranted, 8u);
@@ -90,7 +90,7 @@ TEST_F(BringUp, NumberOfQueuesIsGrantedOnce)
     EXPECT_TRUE(c.is(0, 0x0C)) << "command sequence error expected, status " << std::hex << c.nStatus;
 }
 
-TEST_F(BringUp, AdminQueueBaseIgnoresReservedLowBits)
+TEST_F(HostBringUp, AdminQueueBaseIgnoresReservedLowBits)
 {
     std::string sErr;
     ASSERT_TRUE(ctl->disable(&sErr)) << sErr;

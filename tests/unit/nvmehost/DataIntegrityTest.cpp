@@ -11,7 +11,7 @@ using namespace nvmehost;
 
 namespace {
 
-class DataIntegrity : public HostFixture {
+class HostDataIntegrity : public HostFixture {
 protected:
     void SetUp() override
     {
@@ -93,12 +93,12 @@ protected:
     NamespaceInfo ns;
 };
 
-TEST_F(DataIntegrity, CurrentFormat)
+TEST_F(HostDataIntegrity, CurrentFormat)
 {
     ASSERT_NO_FATAL_FAILURE(exerciseCurrentFormat());
 }
 
-TEST_F(DataIntegrity, EveryLbaFormat)
+TEST_F(HostDataIntegrity, EveryLbaFormat)
 {
     if (!bFormat)
         GTEST_SKIP() << "Format NVM not supported";
@@ -122,7 +122,7 @@ TEST_F(DataIntegrity, EveryLbaFormat)
     }
 }
 
-TEST_F(DataIntegrity, FormatLeavesBlocksReadingZeros)
+TEST_F(HostDataIntegrity, FormatLeavesBlocksReadingZeros)
 {
     if (!bFormat)
         GTEST_SKIP() << "Format NVM not supported";
@@ -140,7 +140,7 @@ TEST_F(DataIntegrity, FormatLeavesBlocksReadingZeros)
         ASSERT_EQ(buf.host()[i], 0) << "byte " << i;
 }
 
-TEST_F(DataIntegrity, LbaRangeAndNamespaceChecks)
+TEST_F(HostDataIntegrity, LbaRangeAndNamespaceChecks)
 {
     DmaMemory buf = dataBuffer(4 * ns.nBlockSize, ctl->pageSize());
     Completion c = io(OP_READ, ns.nNsid, ns.nSize, 1, buf);
@@ -165,7 +165,7 @@ TEST_F(DataIntegrity, LbaRangeAndNamespaceChecks)
     EXPECT_TRUE(c.is(0, 0x01)) << "invalid opcode expected, status " << std::hex << c.nStatus;
 }
 
-TEST_F(DataIntegrity, CompareAndWriteZeroes)
+TEST_F(HostDataIntegrity, CompareAndWriteZeroes)
 {
     if (ns.nMetaSize)
         GTEST_SKIP() << "plain data formats only";
@@ -189,7 +189,7 @@ TEST_F(DataIntegrity, CompareAndWriteZeroes)
     EXPECT_EQ(std::memcmp(rd.host(), expect.data(), expect.size()), 0);
 }
 
-TEST_F(DataIntegrity, WriteUncorrectableUntilRewritten)
+TEST_F(HostDataIntegrity, WriteUncorrectableUntilRewritten)
 {
     if (ns.nMetaSize)
         GTEST_SKIP() << "plain data formats only";

@@ -9,7 +9,7 @@ using namespace nvmehost;
 
 namespace {
 
-class DataPointers : public HostFixture {
+class HostDataPointers : public HostFixture {
 protected:
     void SetUp() override
     {
@@ -55,7 +55,7 @@ protected:
     size_t nMaxBytes = 0;
 };
 
-TEST_F(DataPointers, OnePageTwoPagesAndAList)
+TEST_F(HostDataPointers, OnePageTwoPagesAndAList)
 {
     ASSERT_NO_FATAL_FAILURE(roundTrip(nPage, 0, 0, 1));
     ASSERT_NO_FATAL_FAILURE(roundTrip(2 * nPage, 0, 0, 2));
@@ -63,7 +63,7 @@ TEST_F(DataPointers, OnePageTwoPagesAndAList)
     ASSERT_NO_FATAL_FAILURE(roundTrip(nMaxBytes, 0, 0, 4));
 }
 
-TEST_F(DataPointers, FirstPageWithAnOffset)
+TEST_F(HostDataPointers, FirstPageWithAnOffset)
 {
     // PRP1 inside its page: two pages of data then touch three pages.
     ASSERT_NO_FATAL_FAILURE(roundTrip(ns.nBlockSize, 512, 0, 5));
@@ -71,7 +71,7 @@ TEST_F(DataPointers, FirstPageWithAnOffset)
     ASSERT_NO_FATAL_FAILURE(roundTrip(std::min(nMaxBytes - nPage, 6 * nPage), 4, 0, 7));
 }
 
-TEST_F(DataPointers, ChainedPrpLists)
+TEST_F(HostDataPointers, ChainedPrpLists)
 {
     if (nMaxBytes < 8 * nPage)
         GTEST_SKIP() << "transfers of eight pages exceed MDTS";
@@ -81,7 +81,7 @@ TEST_F(DataPointers, ChainedPrpLists)
     ASSERT_NO_FATAL_FAILURE(roundTrip(8 * nPage - ns.nBlockSize, ns.nBlockSize, nPage - 24, 9));
 }
 
-TEST_F(DataPointers, ScatteredPagesLandWhereTheListSays)
+TEST_F(HostDataPointers, ScatteredPagesLandWhereTheListSays)
 {
     // Five separate pages named in reverse order by a hand-made list.
     const size_t nPages = 5;
@@ -112,7 +112,7 @@ TEST_F(DataPointers, ScatteredPagesLandWhereTheListSays)
         EXPECT_EQ(std::memcmp(pages[nPages - i].host(), contiguous.host() + i * nPage, nPage), 0) << "page " << i;
 }
 
-TEST_F(DataPointers, PrpEntriesWithAnOffsetAreRefused)
+TEST_F(HostDataPointers, PrpEntriesWithAnOffsetAreRefused)
 {
     DmaMemory buf = dataBuffer(4 * nPage, nPage);
     // PRP2 as the second data page must start on a page boundary.
@@ -142,7 +142,7 @@ TEST_F(DataPointers, PrpEntriesWithAnOffsetAreRefused)
     EXPECT_TRUE(c.is(0, 0x13)) << "PRP offset invalid expected, status " << std::hex << c.nStatus;
 }
 
-TEST_F(DataPointers, UnmappedAddressesFailTheCommandOnly)
+TEST_F(HostDataPointers, UnmappedAddressesFailTheCommandOnly)
 {
     SqEntry r = makeRw(OP_READ, ns.nNsid, 0, 1);
     r.setPrp1(0x7FF0000000000000ull);      // nothing is mapped up there
@@ -160,7 +160,7 @@ TEST_F(DataPointers, UnmappedAddressesFailTheCommandOnly)
     ASSERT_NO_FATAL_FAILURE(roundTrip(nPage, 0, 0, 12));
 }
 
-TEST_F(DataPointers, TransferBeyondMdtsIsInvalidField)
+TEST_F(HostDataPointers, TransferBeyondMdtsIsInvalidField)
 {
     nvme_id_ctrl id;
     ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());

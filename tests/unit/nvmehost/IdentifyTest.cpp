@@ -8,7 +8,7 @@ using namespace nvmehost;
 
 namespace {
 
-using Identify = HostFixture;
+using HostIdentify = HostFixture;
 
 // ASCII fields are printable and padded with spaces, never NUL.
 void expectAsciiField(const char *p, size_t n, const char *szName)
@@ -20,7 +20,7 @@ void expectAsciiField(const char *p, size_t n, const char *szName)
     EXPECT_NE(p[0], ' ') << szName << " is blank or left-padded";
 }
 
-TEST_F(Identify, ControllerFieldsMatchRegistersAndConfigSpace)
+TEST_F(HostIdentify, ControllerFieldsMatchRegistersAndConfigSpace)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     nvme_id_ctrl id;
@@ -41,7 +41,7 @@ TEST_F(Identify, ControllerFieldsMatchRegistersAndConfigSpace)
     }
 }
 
-TEST_F(Identify, ActiveNamespacesAreAscendingAndDescribed)
+TEST_F(HostIdentify, ActiveNamespacesAreAscendingAndDescribed)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     nvme_id_ctrl idc;
@@ -66,7 +66,7 @@ TEST_F(Identify, ActiveNamespacesAreAscendingAndDescribed)
     EXPECT_EQ(aList[0], 0u);
 }
 
-TEST_F(Identify, NamespaceIdsThatNameNothing)
+TEST_F(HostIdentify, NamespaceIdsThatNameNothing)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     nvme_id_ctrl idc;
@@ -84,7 +84,7 @@ TEST_F(Identify, NamespaceIdsThatNameNothing)
     EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.nStatus;
 }
 
-TEST_F(Identify, ReservedCnsIsInvalidField)
+TEST_F(HostIdentify, ReservedCnsIsInvalidField)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     uint8_t aBuf[4096];
@@ -92,7 +92,7 @@ TEST_F(Identify, ReservedCnsIsInvalidField)
     EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.nStatus;
 }
 
-TEST_F(Identify, NamespaceDescriptorsCarryAUniqueId)
+TEST_F(HostIdentify, NamespaceDescriptorsCarryAUniqueId)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     auto v = activeNamespaces(*ctl);
@@ -114,7 +114,7 @@ TEST_F(Identify, NamespaceDescriptorsCarryAUniqueId)
     EXPECT_TRUE(bFound);
 }
 
-TEST_F(Identify, DataGoesThroughAnUnalignedPrp1)
+TEST_F(HostIdentify, DataGoesThroughAnUnalignedPrp1)
 {
     // PRP1 may start anywhere in a page (dword aligned); the data then
     // runs on into the page PRP2 names.

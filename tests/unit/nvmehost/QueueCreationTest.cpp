@@ -12,7 +12,7 @@ constexpr uint8_t SC_INVALID_QID = 0x01;
 constexpr uint8_t SC_INVALID_QSIZE = 0x02;
 constexpr uint8_t SC_INVALID_DELETION = 0x0C;
 
-class QueueCreation : public HostFixture {
+class HostQueueCreation : public HostFixture {
 protected:
     void SetUp() override
     {
@@ -25,7 +25,7 @@ protected:
 #define EXPECT_STATUS(c, sct, sc) \
     EXPECT_TRUE((c).is((sct), (sc))) << "status " << std::hex << (c).nStatus << (c).bTimedOut
 
-TEST_F(QueueCreation, PairsCreateAndDeleteInOrder)
+TEST_F(HostQueueCreation, PairsCreateAndDeleteInOrder)
 {
     for (uint16_t q = 1; q <= nCqGranted && q <= nSqGranted && q <= 4; ++q) {
         ASSERT_TRUE(ctl->createIoCq(q, 32).ok());
@@ -47,7 +47,7 @@ TEST_F(QueueCreation, PairsCreateAndDeleteInOrder)
     EXPECT_TRUE(ctl->createIoSq(1, 8, 1).ok());
 }
 
-TEST_F(QueueCreation, InvalidQueueIdentifier)
+TEST_F(HostQueueCreation, InvalidQueueIdentifier)
 {
     Completion c = ctl->createIoCq(0, 16);
     EXPECT_STATUS(c, SCT_SPECIFIC, SC_INVALID_QID);
@@ -66,7 +66,7 @@ TEST_F(QueueCreation, InvalidQueueIdentifier)
     EXPECT_STATUS(c, SCT_SPECIFIC, SC_INVALID_QID) << " (SQ id in use)";
 }
 
-TEST_F(QueueCreation, InvalidQueueSize)
+TEST_F(HostQueueCreation, InvalidQueueSize)
 {
     uint32_t nMax = ctl->caps().maxQueueEntries();
     Completion c = ctl->createIoCq(1, 1);     // QSIZE 0
@@ -85,7 +85,7 @@ TEST_F(QueueCreation, InvalidQueueSize)
     EXPECT_TRUE(ctl->createIoSq(1, 2, 1).ok()) << "the smallest queue has two entries";
 }
 
-TEST_F(QueueCreation, CompletionQueueInvalid)
+TEST_F(HostQueueCreation, CompletionQueueInvalid)
 {
     Completion c = ctl->createIoSq(1, 16, 1);     // CQ 1 does not exist
     EXPECT_STATUS(c, SCT_SPECIFIC, SC_CQ_INVALID);
@@ -95,7 +95,7 @@ TEST_F(QueueCreation, CompletionQueueInvalid)
     EXPECT_TRUE(ctl->createIoSq(1, 16, 2).ok());
 }
 
-TEST_F(QueueCreation, InvalidDeletion)
+TEST_F(HostQueueCreation, InvalidDeletion)
 {
     Completion c = ctl->deleteIoSq(0);
     EXPECT_STATUS(c, SCT_SPECIFIC, SC_INVALID_QID) << " (admin SQ)";
@@ -117,7 +117,7 @@ TEST_F(QueueCreation, InvalidDeletion)
     EXPECT_STATUS(c, SCT_SPECIFIC, SC_INVALID_QID);
 }
 
-TEST_F(QueueCreation, NonContiguousQueueWhenContiguousRequired)
+TEST_F(HostQueueCreation, NonContiguousQueueWhenContiguousRequired)
 {
     if (!ctl->caps().bCqr)
         GTEST_SKIP() << "controller accepts non-contiguous queues";
@@ -128,7 +128,7 @@ TEST_F(QueueCreation, NonContiguousQueueWhenContiguousRequired)
     EXPECT_STATUS(c, 0, 0x02);
 }
 
-TEST_F(QueueCreation, QueueBaseWithAnOffsetIsRefused)
+TEST_F(HostQueueCreation, QueueBaseWithAnOffsetIsRefused)
 {
     DmaMemory ring = dataBuffer(2 * ctl->pageSize(), ctl->pageSize());
     SqEntry cmd;
@@ -142,7 +142,7 @@ TEST_F(QueueCreation, QueueBaseWithAnOffsetIsRefused)
     EXPECT_TRUE(c.is(0, 0x13) || c.is(0, 0x02)) << "status " << std::hex << c.nStatus;
 }
 
-TEST_F(QueueCreation, DoorbellOfADeletedSqIsIgnored)
+TEST_F(HostQueueCreation, DoorbellOfADeletedSqIsIgnored)
 {
     ASSERT_TRUE(ctl->createIoCq(1, 16).ok());
     ASSERT_TRUE(ctl->createIoSq(1, 16, 1).ok());

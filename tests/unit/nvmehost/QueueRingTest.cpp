@@ -9,7 +9,7 @@ using namespace nvmehost;
 
 namespace {
 
-using QueueRing = HostFixture;
+using HostQueueRing = HostFixture;
 
 // Phase bit of a raw CQ slot, read the way the controller publishes it.
 bool slotPhase(HostCq &q, uint32_t nSlot)
@@ -18,7 +18,7 @@ bool slotPhase(HostCq &q, uint32_t nSlot)
     return std::atomic_ref<uint16_t>(*p).load(std::memory_order_acquire) & 1;
 }
 
-TEST_F(QueueRing, PhaseTagFlipsOnEveryWrapOfAnIoQueue)
+TEST_F(HostQueueRing, PhaseTagFlipsOnEveryWrapOfAnIoQueue)
 {
     ASSERT_NO_FATAL_FAILURE(bringUpWithIo(4));
     NamespaceInfo ns = firstNamespace();
@@ -40,7 +40,7 @@ TEST_F(QueueRing, PhaseTagFlipsOnEveryWrapOfAnIoQueue)
     EXPECT_TRUE(ctl->strays().empty());
 }
 
-TEST_F(QueueRing, PhaseTagFlipsOnTheSmallestAdminQueue)
+TEST_F(HostQueueRing, PhaseTagFlipsOnTheSmallestAdminQueue)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp(2));
     uint8_t aId[4096];
@@ -51,7 +51,7 @@ TEST_F(QueueRing, PhaseTagFlipsOnTheSmallestAdminQueue)
     }
 }
 
-TEST_F(QueueRing, FullSubmissionQueueRunsEveryEntry)
+TEST_F(HostQueueRing, FullSubmissionQueueRunsEveryEntry)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     ASSERT_TRUE(ctl->createIoCq(1, 16).ok());
@@ -80,7 +80,7 @@ TEST_F(QueueRing, FullSubmissionQueueRunsEveryEntry)
     EXPECT_EQ(sq.nHead, sq.nTail);
 }
 
-TEST_F(QueueRing, FullCompletionQueueIsNeverOverwritten)
+TEST_F(HostQueueRing, FullCompletionQueueIsNeverOverwritten)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     ASSERT_TRUE(ctl->createIoCq(1, 4).ok());
@@ -129,7 +129,7 @@ Completion waitEvent(HostController &ctl, uint16_t nCid, int nMs)
     return ctl.waitCompletion(ctl.adminCq(), 0, nCid, nMs);
 }
 
-TEST_F(QueueRing, InvalidDoorbellWritesRaiseAnErrorEvent)
+TEST_F(HostQueueRing, InvalidDoorbellWritesRaiseAnErrorEvent)
 {
     ASSERT_NO_FATAL_FAILURE(bringUpWithIo(8));
     SqEntry aer;
@@ -147,7 +147,7 @@ TEST_F(QueueRing, InvalidDoorbellWritesRaiseAnErrorEvent)
     EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok());
 }
 
-TEST_F(QueueRing, DoorbellOfAQueueThatDoesNotExistRaisesAnErrorEvent)
+TEST_F(HostQueueRing, DoorbellOfAQueueThatDoesNotExistRaisesAnErrorEvent)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     SqEntry aer;

@@ -9,7 +9,7 @@ using namespace nvmehost;
 
 namespace {
 
-class Resets : public HostFixture {
+class HostResets : public HostFixture {
 protected:
     void SetUp() override
     {
@@ -70,7 +70,7 @@ protected:
     size_t nBlockBytes = 512;
 };
 
-TEST_F(Resets, ControllerResetDropsIoQueuesKeepsData)
+TEST_F(HostResets, ControllerResetDropsIoQueuesKeepsData)
 {
     ASSERT_NO_FATAL_FAILURE(writeMarker(70));
     uint32_t nAqa = ctl->reg32(REG_AQA);
@@ -81,7 +81,7 @@ TEST_F(Resets, ControllerResetDropsIoQueuesKeepsData)
     ASSERT_NO_FATAL_FAILURE(expectMarker(70));
 }
 
-TEST_F(Resets, FunctionLevelReset)
+TEST_F(HostResets, FunctionLevelReset)
 {
     if (!functionLevelResetSupported(*plat, slot))
         GTEST_SKIP() << "function-level reset not offered";
@@ -101,7 +101,7 @@ TEST_F(Resets, FunctionLevelReset)
     ASSERT_NO_FATAL_FAILURE(expectMarker(71));
 }
 
-TEST_F(Resets, SubsystemResetTakesTheLinkDownForAWhile)
+TEST_F(HostResets, SubsystemResetTakesTheLinkDownForAWhile)
 {
     if (!ctl->caps().bNssrs)
         GTEST_SKIP() << "NVM subsystem reset not supported";
@@ -126,7 +126,7 @@ TEST_F(Resets, SubsystemResetTakesTheLinkDownForAWhile)
     ASSERT_NO_FATAL_FAILURE(expectMarker(72));
 }
 
-TEST_F(Resets, NormalShutdownCompletesAndTheControllerComesBack)
+TEST_F(HostResets, NormalShutdownCompletesAndTheControllerComesBack)
 {
     ASSERT_NO_FATAL_FAILURE(writeMarker(73));
     std::string sErr;
@@ -138,7 +138,7 @@ TEST_F(Resets, NormalShutdownCompletesAndTheControllerComesBack)
     EXPECT_EQ((ctl->reg32(REG_CSTS) >> CSTS_SHST_SHIFT) & 3, 0u);
 }
 
-TEST_F(Resets, AbruptShutdownCompletesToo)
+TEST_F(HostResets, AbruptShutdownCompletesToo)
 {
     ASSERT_NO_FATAL_FAILURE(writeMarker(74));
     uint32_t nCc = ctl->reg32(REG_CC);

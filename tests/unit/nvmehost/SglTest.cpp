@@ -9,7 +9,7 @@ using namespace nvmehost;
 
 namespace {
 
-class Sgl : public HostFixture {
+class HostSgl : public HostFixture {
 protected:
     void SetUp() override
     {
@@ -44,7 +44,7 @@ protected:
     NamespaceInfo ns;
 };
 
-TEST_F(Sgl, SingleDataBlockRoundTrip)
+TEST_F(HostSgl, SingleDataBlockRoundTrip)
 {
     const uint32_t nBytes = 4 * ns.nBlockSize;
     DmaMemory src = dataBuffer(nBytes);
@@ -57,7 +57,7 @@ TEST_F(Sgl, SingleDataBlockRoundTrip)
     EXPECT_EQ(std::memcmp(src.host(), dst.host(), nBytes), 0);
 }
 
-TEST_F(Sgl, SegmentChainsScatterAndGather)
+TEST_F(HostSgl, SegmentChainsScatterAndGather)
 {
     // Eight blocks written from one buffer, read back into pieces of
     // uneven (dword multiple) sizes spread over three segments.
@@ -95,7 +95,7 @@ TEST_F(Sgl, SegmentChainsScatterAndGather)
     }
 }
 
-TEST_F(Sgl, BitBucketDiscardsReadData)
+TEST_F(HostSgl, BitBucketDiscardsReadData)
 {
     if (!(nSgls & (1u << 16)))
         GTEST_SKIP() << "no bit bucket descriptors";
@@ -113,7 +113,7 @@ TEST_F(Sgl, BitBucketDiscardsReadData)
     EXPECT_EQ(std::memcmp(dst.host() + nBs, src.host() + 2 * nBs, nBs), 0);
 }
 
-TEST_F(Sgl, RefusedDescriptors)
+TEST_F(HostSgl, RefusedDescriptors)
 {
     const uint32_t nBs = ns.nBlockSize;
     DmaMemory buf = dataBuffer(4 * nBs);
