@@ -107,3 +107,14 @@ TEST(Config, FromEnvironment) {
     unsetenv("KXM_NVME_SIM");
     std::remove(szPath.c_str());
 }
+
+TEST(Config, ExampleConfigurationIsValid) {
+    SimConfig c;
+    std::string err;
+    setenv("KXM_NVME_SIM", NVMESIM_EXAMPLE_CONFIG, 1);
+    ASSERT_TRUE(configFromEnvironment(&c, &err)) << err;
+    unsetenv("KXM_NVME_SIM");
+    ASSERT_EQ(c.devices.size(), 1u);
+    EXPECT_EQ(c.devices[0].controllers.size(), 2u);
+    EXPECT_EQ(c.devices[0].namespaces.size(), 3u);
+}
