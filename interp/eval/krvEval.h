@@ -14,7 +14,11 @@ int krvEvalStateInit(krvEnv_t *pEnv);
 // backtrace stack and the state itself. Safe on an environment without one.
 void krvEvalStateFree(krvEnv_t *pEnv);
 // Makes sure slots [0, nEnd) exist; 0, or -1 (reported at pAt) past the limit.
-int krvEvalStackReserve(krvEnv_t *pEnv, int32_t nEnd, const krvAPTN_t *pAt);
+int krvEvalStackGrow(krvEnv_t *pEnv, int32_t nEnd, const krvAPTN_t *pAt);
+static inline int krvEvalStackReserve(krvEnv_t *pEnv, int32_t nEnd, const krvAPTN_t *pAt)
+{
+    return nEnd <= pEnv->pEval->nLastAlloc ? 0 : krvEvalStackGrow(pEnv, nEnd, pAt);
+}
 // Releases what a slot owns and marks it free.
 void krvEvalSlotRelease(krvSlot_t *pSlot);
 

@@ -28,6 +28,8 @@ static krvValue_t *targetCell(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *p
 {
     if (krvValue_t *pCell = krvEvalPlainCell(pEnv, pTarget))
         return pCell;
+    if (krvValue_t *pCell = krvEvalFastElem(pEnv, pTarget))
+        return pCell;
     if (nOp != KRV_OP_ASSIGN) {
         krvValue_t t;
         t.type = KRV_DT_INTEGER;
@@ -102,33 +104,51 @@ int krvEvalAssign(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvVal
         return 1;
     }
     krvValue_t b;
-    b.type = KRV_DT_INTEGER;
-    b.val.uRaw = 0;
-    if (!krvEvalNode(pEnv, pFunc, pExpr->u.opExpr.opd2, &b, pFl) || (*pFl & KRV_XCPT_EXIT)) {
-        krvEvalDrop(&b);
-        return 0;
+    const krvValue_t *pB = krvEvalPeek(pEnv, pExpr->u.opExpr.opd2, &b);
+    bool bOwnB = false;
+    if (!pB) {
+        b.type = KRV_DT_INTEGER;
+        b.val.uRaw = 0;
+        bOwnB = true;
+        if (!krvEvalNode(pEnv, pFunc, pExpr->u.opExpr.opd2, &b, pFl) || (*pFl & KRV_XCPT_EXIT)) {
+            krvEvalDrop(&b);
+            return 0;
+        }
+        pB = &b;
     }
-    if (pCell->type == KRV_DT_INTEGER && b.type == KRV_DT_INTEGER &&
-        (nOp == KRV_OP_ADD_ASSIGN || nOp == KRV_OP_SUB_ASSIGN)) {
-        uint64_t u = static_cast<uint64_t>(pCell->val.nInt), v = static_cast<uint64_t>(b.val.nInt);
-        pCell->val.nInt = static_cast<int64_t>(nOp == KRV_OP_ADD_ASSIGN ? u + v : u - v);
-        krvEvalSetInt(pResult, pCell->val.nInt);
-        return 1;
+    if (pCell->type == KRV_DT_INTEGER && pB->type == KRV_DT_INTEGER) {
+        uint64_t u = static_cast<uint64_t>(pCell->val.nInt), v = static_cast<uint64_t>(pB->val.nInt);
+        bool bDone = true;
+        switch (nOp) {
+        case KRV_OP_ADD_ASSIGN: u += v; break;
+        case KRV_OP_SUB_ASSIGN: u -= v; break;
+        case KRV_OP_MUL_ASSIGN: u *= v; break;
+        case KRV_OP_BOR_ASSIGN: u |= v; break;
+        case KRV_OP_BAND_ASSIGN: u &= v; break;
+        case KRV_OP_BXOR_ASSIGN: u ^= v; break;
+        default: bDone = false; break;
+        }
+        if (bDone) {
+            pCell->val.nInt = static_cast<int64_t>(u);
+            krvEvalSetInt(pResult, pCell->val.nInt);
+            return 1;
+        }
     }
     const char *szOp = krvOpForm(nOp);
     int ok;
-    if (nOp != KRV_OP_ADD_ASSIGN && (pCell->type == KRV_DT_STRING || b.type == KRV_DT_STRING)) {
-        if (pCell->type == b.type)
+    if (nOp != KRV_OP_ADD_ASSIGN && (pCell->type == KRV_DT_STRING || pB->type == KRV_DT_STRING)) {
+        if (pCell->type == pB->type)
             krvErrorAt(KRV_RTE_OPERATOR, pEnv, pExpr, "Not allow operator '%s' operating on two %ss.", szOp,
-                       krvDataTypeName(b.type));
+                       krvDataTypeName(pB->type));
         else
             krvErrorAt(KRV_RTE_OPERATOR, pEnv, pExpr, "Not allow operator '%s' operating on a %s and a %s.", szOp,
-                       krvDataTypeName(pCell->type), krvDataTypeName(b.type));
+                       krvDataTypeName(pCell->type), krvDataTypeName(pB->type));
         ok = 0;
     } else {
-        ok = krvEvalBinary(pEnv, pExpr, baseOp(nOp), szOp, pCell, &b, pCell);
+        ok = krvEvalBinary(pEnv, pExpr, baseOp(nOp), szOp, pCell, pB, pCell);
     }
-    krvEvalDrop(&b);
+    if (bOwnB)
+        krvEvalDrop(&b);
     if (ok && krvEvalCopy(pResult, pCell) != 0) {
         krvErrorAt(KRV_RTE_OPERATOR, pEnv, pExpr, "Out of memory.");
         ok = 0;

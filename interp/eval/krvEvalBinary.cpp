@@ -1,6 +1,7 @@
 // Binary operators over value cells: the arithmetic and ordering group, the
 // integer group, and the equality and addition group.
 #include <climits>
+#include <malloc.h>
 
 #include "eval/krvEvalArith.h"
 
@@ -25,6 +26,18 @@ static int divideByZero(krvEnv_t *pEnv, const krvAPTN_t *pAt)
 static int concat(krvEnv_t *pEnv, const krvAPTN_t *pAt, const krvValue_t *pA, const krvValue_t *pB, krvValue_t *pOut)
 {
     size_t la = strlen(pA->val.pStr), lb = strlen(pB->val.pStr);
+    if (pOut->type == KRV_DT_STRING && malloc_usable_size(pOut->val.pStr) > la + lb) {
+        // Room enough in the target's own buffer.
+        if (pOut == pA) {
+            memmove(pOut->val.pStr + la, pB->val.pStr, lb + 1);
+            return 1;
+        }
+        if (pOut != pB && pOut->val.pStr != pA->val.pStr && pOut->val.pStr != pB->val.pStr) {
+            memcpy(pOut->val.pStr, pA->val.pStr, la);
+            memcpy(pOut->val.pStr + la, pB->val.pStr, lb + 1);
+            return 1;
+        }
+    }
     char *p = static_cast<char *>(malloc(la + lb + 1));
     if (!p) {
         krvErrorAt(KRV_RTE_OPERATOR, pEnv, pAt, "Out of memory.");

@@ -227,11 +227,12 @@ int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
     krvAPTN_t *pArg = pCall->u.usrCall.pArgs;
     for (krvVar_t *pP = pF->pParams; ok && pP && pArg; pP = pP->link, pArg = pArg->next)
         ok = bindOne(pEnv, pCur, pArg, pP, krvEvalSlot(pSt, nNewTop - pP->stoffset), pFl);
-    if (ok)
+    if (ok && pF->pLocals)
         ok = krvEvalSetupLocals(pEnv, pF, nNewTop, pCall);
     if (ok) {
         pSt->nFrameTop = nNewTop;
-        ok = krvEvalInitLocals(pEnv, pF, pFl);
+        if (pF->pLocals)
+            ok = krvEvalInitLocals(pEnv, pF, pFl);
         if (ok) {
             krvEvalSetInt(pResult, 0);
             ok = krvEvalFuncBody(pEnv, pF, pF->pBody, pResult, pFl);

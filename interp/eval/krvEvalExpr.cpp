@@ -74,20 +74,92 @@ static int unary(krvEnv_t *pEnv, krvAPTN_t *pExpr, int32_t nOp, krvValue_t *pRes
     }
 }
 
+// The binary operators: operand 1 is read in place when operand 2 cannot
+// change anything (a literal, constant or plain reference), else it is
+// evaluated into the result cell first; operand 2 is read in place when it
+// can be, else evaluated into a temporary.
+static int binary(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, int32_t nOp, krvValue_t *pResult,
+                  uint32_t *pFl)
+{
+    krvAPTN_t *pOpd1 = pExpr->u.opExpr.opd1;
+    krvAPTN_t *pOpd2 = pExpr->u.opExpr.opd2;
+    krvValue_t ta, tb;
+    const krvValue_t *pB = krvEvalPeek(pEnv, pOpd2, &tb);
+    const krvValue_t *pA = pB ? krvEvalPeek(pEnv, pOpd1, &ta) : nullptr;
+    if (!pA) {
+        if (failed(krvEvalNode(pEnv, pFunc, pOpd1, pResult, pFl), pFl))
+            return 0;
+        pA = pResult;
+    }
+    bool bOwnB = false;
+    if (!pB) {
+        tb.type = KRV_DT_INTEGER;
+        tb.val.uRaw = 0;
+        bOwnB = true;
+        if (failed(krvEvalNode(pEnv, pFunc, pOpd2, &tb, pFl), pFl)) {
+            krvEvalDrop(&tb);
+            return 0;
+        }
+        pB = &tb;
+    }
+    // Integers on both sides: the common case, without the general rules.
+    if (pA->type == KRV_DT_INTEGER && pB->type == KRV_DT_INTEGER) {
+        int64_t x = pA->val.nInt, y = pB->val.nInt, r;
+        uint64_t ux = static_cast<uint64_t>(x), uy = static_cast<uint64_t>(y);
+        bool bDone = true;
+        switch (nOp) {
+        case KRV_OP_ADD: r = static_cast<int64_t>(ux + uy); break;
+        case KRV_OP_SUB: r = static_cast<int64_t>(ux - uy); break;
+        case KRV_OP_MUL: r = static_cast<int64_t>(ux * uy); break;
+        case KRV_OP_LT: r = x < y; break;
+        case KRV_OP_LE: r = x <= y; break;
+        case KRV_OP_GT: r = x > y; break;
+        case KRV_OP_GE: r = x >= y; break;
+        case KRV_OP_EQ: r = x == y; break;
+        case KRV_OP_NE: r = x != y; break;
+        case KRV_OP_BAND: r = x & y; break;
+        case KRV_OP_BOR: r = x | y; break;
+        case KRV_OP_BXOR: r = x ^ y; break;
+        case KRV_OP_SHR: r = x >> (y & 63); break;
+        case KRV_OP_SHL: r = static_cast<int64_t>(ux << (y & 63)); break;
+        case KRV_OP_DIV: bDone = y > 0; r = bDone ? x / y : 0; break;
+        case KRV_OP_MOD: bDone = y > 0; r = bDone ? x % y : 0; break;
+        default: bDone = false; r = 0; break;
+        }
+        if (bDone) {
+            krvEvalSetInt(pResult, r);
+            return 1;
+        }
+    }
+    int ok = krvEvalBinary(pEnv, pExpr, nOp, krvOpForm(nOp), pA, pB, pResult);
+    if (bOwnB)
+        krvEvalDrop(&tb);
+    if (!ok)
+        krvEvalDrop(pResult);
+    return ok;
+}
+
 int krvEvalExpr(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue_t *pResult, uint32_t *pFl)
 {
     int32_t nOp = pExpr->u.opExpr.nOp;
     if (nOp >= KRV_OP_ASSIGN)
         return krvEvalAssign(pEnv, pFunc, pExpr, pResult, pFl);
-    krvAPTN_t *pOpd1 = pExpr->u.opExpr.opd1;
-    if (failed(krvEvalNode(pEnv, pFunc, pOpd1, pResult, pFl), pFl))
-        return 0;
     switch (nOp) {
     case KRV_OP_POS:
     case KRV_OP_NEG:
     case KRV_OP_NOT:
     case KRV_OP_BNOT:
-        return unary(pEnv, pExpr, nOp, pResult);
+    case KRV_OP_LAND:
+    case KRV_OP_LOR:
+    case KRV_OP_COND:
+        break;
+    default:
+        return binary(pEnv, pFunc, pExpr, nOp, pResult, pFl);
+    }
+    krvAPTN_t *pOpd1 = pExpr->u.opExpr.opd1;
+    if (failed(krvEvalNode(pEnv, pFunc, pOpd1, pResult, pFl), pFl))
+        return 0;
+    switch (nOp) {
     case KRV_OP_LAND:
         if (!logicalTrue(pResult)) {
             krvEvalSetInt(pResult, 0);
@@ -115,39 +187,6 @@ int krvEvalExpr(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue
         return failed(krvEvalNode(pEnv, pFunc, pPick, pResult, pFl), pFl) ? 0 : 1;
     }
     default:
-        break;
+        return unary(pEnv, pExpr, nOp, pResult);
     }
-    krvValue_t b;
-    b.type = KRV_DT_INTEGER;
-    b.val.uRaw = 0;
-    krvAPTN_t *pOpd2 = pExpr->u.opExpr.opd2;
-    if (failed(krvEvalNode(pEnv, pFunc, pOpd2, &b, pFl), pFl)) {
-        krvEvalDrop(&b);
-        return 0;
-    }
-    // Integers on both sides: the common case, without the general rules.
-    if (pResult->type == KRV_DT_INTEGER && b.type == KRV_DT_INTEGER) {
-        int64_t x = pResult->val.nInt, y = b.val.nInt;
-        uint64_t ux = static_cast<uint64_t>(x), uy = static_cast<uint64_t>(y);
-        switch (nOp) {
-        case KRV_OP_ADD: pResult->val.nInt = static_cast<int64_t>(ux + uy); return 1;
-        case KRV_OP_SUB: pResult->val.nInt = static_cast<int64_t>(ux - uy); return 1;
-        case KRV_OP_MUL: pResult->val.nInt = static_cast<int64_t>(ux * uy); return 1;
-        case KRV_OP_LT: pResult->val.nInt = x < y; return 1;
-        case KRV_OP_LE: pResult->val.nInt = x <= y; return 1;
-        case KRV_OP_GT: pResult->val.nInt = x > y; return 1;
-        case KRV_OP_GE: pResult->val.nInt = x >= y; return 1;
-        case KRV_OP_EQ: pResult->val.nInt = x == y; return 1;
-        case KRV_OP_NE: pResult->val.nInt = x != y; return 1;
-        case KRV_OP_BAND: pResult->val.nInt = x & y; return 1;
-        case KRV_OP_BOR: pResult->val.nInt = x | y; return 1;
-        default:
-            break;
-        }
-    }
-    int ok = krvEvalBinary(pEnv, pExpr, nOp, krvOpForm(nOp), pResult, &b, pResult);
-    krvEvalDrop(&b);
-    if (!ok)
-        krvEvalDrop(pResult);
-    return ok;
 }

@@ -6,7 +6,7 @@
 
 #include "eval/krvEvalFlags.h"
 
-static const char *const kSrc = "krvEval_goto";
+static const char *const kSrcGoto = "krvEval_goto";
 
 int krvEval_forLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
                     uint32_t *pFl, bool bFromStep);
@@ -70,7 +70,7 @@ static int loopGoto(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, cons
     const char *szFunc = pNode->nKind == krvAPTNType_whileStmt ? "krvEval_whileStmt_goto"
                          : pNode->nKind == krvAPTNType_doStmt  ? "krvEval_doStmt_goto"
                                                                : "krvEval_forStmt_goto";
-    switch (krvEvalLoopFlags(pFl, kSrc, szFunc, __LINE__)) {
+    switch (krvEvalLoopFlags(pFl, kSrcGoto, szFunc, __LINE__)) {
     case KRV_LOOP_ON: break;
     case KRV_LOOP_LEAVE_OK: return 1;
     case KRV_LOOP_LEAVE_FAIL: return 0;
@@ -109,7 +109,7 @@ static int switchGoto(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, co
                     continue;
                 }
                 if (*pFl) {
-                    switch (krvEvalSwitchFlags(pFl, kSrc, "krvEval_switchStmt_goto", __LINE__)) {
+                    switch (krvEvalSwitchFlags(pFl, kSrcGoto, "krvEval_switchStmt_goto", __LINE__)) {
                     case KRV_LOOP_ON: break;
                     case KRV_LOOP_LEAVE_OK: return 1;
                     case KRV_LOOP_LEAVE_FAIL: return 0;

@@ -2,6 +2,7 @@
 // the state that holds them.
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 
 #include "eval/krvEval.h"
 
@@ -41,8 +42,9 @@ void krvEvalStateFree(krvEnv_t *pEnv)
         for (int i = 0; i < KRV_STACK_CHUNK_SLOTS; i++)
             if (pChunk[i].dbd != KRV_DBD_UNKNOWN || pChunk[i].pData || pChunk[i].pASizes)
                 krvEvalSlotRelease(&pChunk[i]);
-        free(pChunk);
     }
+    if (pSt->pSlotBase)
+        munmap(pSt->pSlotBase, sizeof(krvSlot_t) * KRV_STACK_SLOT_MAX);
     free(pSt->ppBacktrace);
     krvClearValue(&pSt->result);
     if (pSt->pEntryCall)
@@ -51,24 +53,27 @@ void krvEvalStateFree(krvEnv_t *pEnv)
     pEnv->pEval = nullptr;
 }
 
-int krvEvalStackReserve(krvEnv_t *pEnv, int32_t nEnd, const krvAPTN_t *pAt)
+int krvEvalStackGrow(krvEnv_t *pEnv, int32_t nEnd, const krvAPTN_t *pAt)
 {
     krvEvalState_t *pSt = pEnv->pEval;
-    if (nEnd <= pSt->nLastAlloc)
-        return 0;
     if (nEnd > KRV_STACK_SLOT_MAX) {
         krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt,
                    "Evaluation stack overflow; the calls need more than %d slots for parameters and locals.",
                    KRV_STACK_SLOT_MAX);
         return -1;
     }
-    while (pSt->nLastAlloc < nEnd) {
-        int c = pSt->nLastAlloc >> KRV_STACK_CHUNK_SHIFT;
-        auto *pChunk = static_cast<krvSlot_t *>(calloc(KRV_STACK_CHUNK_SLOTS, sizeof(krvSlot_t)));
-        if (!pChunk) {
+    if (!pSt->pSlotBase) {
+        void *p = mmap(nullptr, sizeof(krvSlot_t) * KRV_STACK_SLOT_MAX, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p == MAP_FAILED) {
             krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt, "Evaluation stack overflow; out of memory.");
             return -1;
         }
+        pSt->pSlotBase = static_cast<krvSlot_t *>(p);
+    }
+    while (pSt->nLastAlloc < nEnd) {
+        int c = pSt->nLastAlloc >> KRV_STACK_CHUNK_SHIFT;
+        krvSlot_t *pChunk = pSt->pSlotBase + static_cast<size_t>(c) * KRV_STACK_CHUNK_SLOTS;
         for (int i = 0; i < KRV_STACK_CHUNK_SLOTS; i++)
             pChunk[i].dbd = KRV_DBD_UNKNOWN;
         pSt->pChunks[c] = pChunk;

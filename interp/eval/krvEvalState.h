@@ -43,8 +43,12 @@ struct krvSlot_t {
 };
 static_assert(sizeof(krvSlot_t) == 32, "stack slot is 32 bytes");
 
+// The chunks are laid out one after the other in one reserved address
+// range (pSlotBase, KRV_STACK_SLOT_MAX slots), so a frame's slots are
+// contiguous; a chunk's memory is made ready when it is first needed.
 struct krvEvalState_t {
     krvSlot_t *pChunks[KRV_STACK_CHUNK_NUM];
+    krvSlot_t *pSlotBase;          // reserved range, NULL until the first chunk
     int32_t top;                   // first slot above every frame in use
     int32_t nFrameTop;             // slots of the running activation end here
     int32_t nLastAlloc;            // one past the last allocated slot
@@ -60,5 +64,5 @@ struct krvEvalState_t {
 // Slot idx of the stack; the chunk must exist.
 static inline krvSlot_t *krvEvalSlot(krvEvalState_t *pSt, int32_t idx)
 {
-    return pSt->pChunks[idx >> KRV_STACK_CHUNK_SHIFT] + (idx & (KRV_STACK_CHUNK_SLOTS - 1));
+    return pSt->pSlotBase + idx;
 }
