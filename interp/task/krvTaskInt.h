@@ -1,0 +1,73 @@
+// Internals of the task component: the task record kept in the task table,
+// the table operations, and the registry of live mutex and condition blocks.
+#pragma once
+#include <pthread.h>
+
+#include <cstdint>
+
+#include "eval/krvEval.h"
+#include "include/korvel_ext.h"
+
+// One created task: its environment, the thread that runs it and the
+// number the script knows it by. Lives in the task table from creation
+// until it is joined (or released at the end of the run).
+struct krvTask_t {
+    krvTask_t *link;               // task table chain
+    intptr_t nNumber;              // table key
+    krvEnv_t *pEnv;                // owned
+    pthread_t thread;
+};
+
+// ---- task table (krvTaskTable.cpp) ---------------------------------------------
+// Makes the table, its lock and the counter (set to 2) once. 0, or -1.
+int krvTaskTableInit(void);
+// Gives the task the next number and adds it to the table.
+int64_t krvTaskTableAdd(krvTask_t *pTask);
+// Takes the task of a number out of the table; NULL when unknown. A task
+// asking for its own number stays in the table and *pbSelf is set.
+krvTask_t *krvTaskTableTake(int64_t nNumber, bool *pbSelf);
+// Counts a task as running / ended; the end of a run waits for the count
+// to drop to 0.
+void krvTaskRunBegin(void);
+void krvTaskRunEnd(void);
+void krvTaskWaitRunning(void);
+// Waits for the thread of a task taken from the table and frees it with
+// its environment and evaluation stack.
+void krvTaskRelease(krvTask_t *pTask);
+
+// ---- thread (krvTaskThread.cpp) -------------------------------------------------
+// Starts the thread that runs the task's entry function with a copy of
+// *pArg. 0, or -1 when no thread could be made (nothing is left behind).
+int krvTaskStart(krvTask_t *pTask, const krvValue_t *pArg);
+
+// ---- mutex and condition blocks (krvTaskHandles.cpp) ----------------------------
+#define KRV_HANDLE_KIND_MUTEX 0x6d746578u
+#define KRV_HANDLE_KIND_COND 0x63766172u
+
+// The block behind a mutex or condition handle: the handle header and the
+// operating-system object.
+struct krvSyncBlock_t {
+    krvHandleHdr_t hdr;
+    void *pObj;                    // sysMutex_t or sysCond_t
+};
+static_assert(sizeof(krvSyncBlock_t) == 24, "mutex and condition blocks are 24 bytes");
+
+// A new block of a kind around pObj, registered as live; NULL when out of
+// memory.
+krvSyncBlock_t *krvSyncNew(uint32_t nKind, void *pObj);
+// The live block of a kind at a script value, held for use until
+// krvSyncPut; NULL for any other value. Never reads memory a value
+// points at unless it is a live block.
+krvSyncBlock_t *krvSyncGet(uint64_t uValue, uint32_t nKind);
+// Ends a use; frees a deleted block when its last user leaves.
+void krvSyncPut(krvSyncBlock_t *pBlock);
+// Unregisters the block of a kind at a value (later lookups fail) and frees
+// it once no use is under way. 1, or 0 for an invalid value.
+int krvSyncDelete(uint64_t uValue, uint32_t nKind);
+// Frees every block still registered (end of the interpreter's life).
+void krvSyncFreeAll(void);
+
+// ---- shared helpers (krvTaskArgs.cpp) ---------------------------------------------
+// Evaluates a built-in's argument into *pValue (set up by the caller). 1, or
+// 0 when the evaluation failed or the task is leaving (exit).
+int krvTaskEvalArg(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pArg, krvValue_t *pValue, uint32_t *pFl);

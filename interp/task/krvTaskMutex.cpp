@@ -1,0 +1,83 @@
+// mutex_create, mutex_lock, mutex_unlock and mutex_delete. A mutex may be
+// locked again by the task that holds it; unlocking one the task does not
+// hold does nothing.
+#include "sysThread.h"
+#include "task/krvTaskBuiltins.h"
+#include "task/krvTaskInt.h"
+
+static void *asPointer(uint64_t u)
+{
+    return reinterpret_cast<void *>(static_cast<uintptr_t>(u));
+}
+
+int krvBuiFunc_mutex_create(krvEnv_t *pEnv, krvFuncInfo_t *, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *)
+{
+    krvSetInt(pResult, 0);
+    sysMutex_t *pMutex = sysMutexCreate();
+    krvSyncBlock_t *pBlock = pMutex ? krvSyncNew(KRV_HANDLE_KIND_MUTEX, pMutex) : nullptr;
+    if (!pBlock) {
+        if (pMutex)
+            sysMutexDelete(pMutex);
+        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pCall, "Out of memory.");
+        return 0;
+    }
+    krvSetInt(pResult, static_cast<int64_t>(reinterpret_cast<uintptr_t>(pBlock)));
+    return 1;
+}
+
+// Evaluates the handle argument and runs op on the mutex when it is valid.
+static int withMutex(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *pFl,
+                     const char *szName, void (*op)(sysMutex_t *))
+{
+    krvSetInt(pResult, 0);
+    krvAPTN_t *pArg = pCall->u.builtinCall.pArgs;
+    krvValue_t v;
+    v.type = KRV_DT_INTEGER;
+    v.val.uRaw = 0;
+    if (!krvTaskEvalArg(pEnv, pFunc, pArg, &v, pFl))
+        return 0;
+    uint64_t u = v.val.uRaw;
+    krvClearValue(&v);
+    krvSyncBlock_t *pBlock = krvSyncGet(u, KRV_HANDLE_KIND_MUTEX);
+    if (!pBlock) {
+        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "Illegal mutex handle %p is specified to %s().\n", asPointer(u),
+                   szName);
+        return 1;
+    }
+    op(static_cast<sysMutex_t *>(pBlock->pObj));
+    krvSyncPut(pBlock);
+    krvSetInt(pResult, 1);
+    return 1;
+}
+
+int krvBuiFunc_mutex_lock(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *pFl)
+{
+    return withMutex(pEnv, pFunc, pCall, pResult, pFl, "mutex_lock", sysMutexLock);
+}
+
+int krvBuiFunc_mutex_unlock(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall, krvValue_t *pResult,
+                            uint32_t *pFl)
+{
+    return withMutex(pEnv, pFunc, pCall, pResult, pFl, "mutex_unlock", sysMutexUnlock);
+}
+
+int krvBuiFunc_mutex_delete(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall, krvValue_t *pResult,
+                            uint32_t *pFl)
+{
+    krvSetInt(pResult, 0);
+    krvAPTN_t *pArg = pCall->u.builtinCall.pArgs;
+    krvValue_t v;
+    v.type = KRV_DT_INTEGER;
+    v.val.uRaw = 0;
+    if (!krvTaskEvalArg(pEnv, pFunc, pArg, &v, pFl))
+        return 0;
+    uint64_t u = v.val.uRaw;
+    krvClearValue(&v);
+    if (!krvSyncDelete(u, KRV_HANDLE_KIND_MUTEX)) {
+        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "Illegal mutex handle %p is specified to %s().\n", asPointer(u),
+                   "mutex_delete");
+        return 1;
+    }
+    krvSetInt(pResult, 1);
+    return 1;
+}

@@ -1,0 +1,127 @@
+// The task table: tasks created and not yet joined, keyed by their number,
+// under the task-table lock, which also guards the number counter. Beside
+// it, the count of tasks still running that the end of a run waits for.
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+
+#include "task/krvTaskInt.h"
+#include "sysHash.h"
+#include "sysThread.h"
+
+#define KRV_TASK_TABLE_SLOTS 32
+#define KRV_TASK_FIRST_NUMBER 2
+
+namespace {
+
+sysMutex_t *g_pTableLock = nullptr;
+sysHashSetting_t g_table;
+int64_t g_nNextNumber = KRV_TASK_FIRST_NUMBER;
+
+// Running tasks: raised before a thread starts, lowered as its last step.
+std::mutex g_runLock;
+std::condition_variable g_runDone;
+int64_t g_nRunning = 0;
+
+} // namespace
+
+int krvTaskTableInit(void)
+{
+    if (g_pTableLock)
+        return 0;
+    if (sysHashInit(&g_table, KRV_TASK_TABLE_SLOTS, offsetof(krvTask_t, link), offsetof(krvTask_t, nNumber),
+                    sysHashId, sysHashIdCmp) != 0)
+        return -1;
+    g_pTableLock = sysMutexCreate();
+    g_nNextNumber = KRV_TASK_FIRST_NUMBER;
+    return 0;
+}
+
+int64_t krvTaskTableAdd(krvTask_t *pTask)
+{
+    sysMutexLock(g_pTableLock);
+    int64_t n = g_nNextNumber++;
+    pTask->nNumber = static_cast<intptr_t>(n);
+    sysHashAdd(&g_table, pTask);
+    sysMutexUnlock(g_pTableLock);
+    return n;
+}
+
+krvTask_t *krvTaskTableTake(int64_t nNumber, bool *pbSelf)
+{
+    *pbSelf = false;
+    if (!g_pTableLock)
+        return nullptr;
+    sysMutexLock(g_pTableLock);
+    auto *pTask = static_cast<krvTask_t *>(sysHashFind(&g_table, reinterpret_cast<const void *>(nNumber)));
+    if (pTask && pthread_equal(pTask->thread, pthread_self())) {
+        *pbSelf = true;
+        pTask = nullptr;
+    }
+    if (pTask)
+        sysHashDel(&g_table, pTask);
+    sysMutexUnlock(g_pTableLock);
+    return pTask;
+}
+
+void krvTaskRunBegin(void)
+{
+    std::lock_guard<std::mutex> lock(g_runLock);
+    g_nRunning++;
+}
+
+void krvTaskRunEnd(void)
+{
+    std::lock_guard<std::mutex> lock(g_runLock);
+    if (--g_nRunning == 0)
+        g_runDone.notify_all();
+}
+
+void krvTaskWaitRunning(void)
+{
+    std::unique_lock<std::mutex> lock(g_runLock);
+    g_runDone.wait(lock, [] { return g_nRunning == 0; });
+}
+
+int64_t krvTaskRunningCount(void)
+{
+    std::lock_guard<std::mutex> lock(g_runLock);
+    return g_nRunning;
+}
+
+void krvTaskRelease(krvTask_t *pTask)
+{
+    pthread_join(pTask->thread, nullptr);
+    krvEvalStateFree(pTask->pEnv);
+    krvFreeEnv(pTask->pEnv);
+    delete pTask;
+}
+
+void krvTaskEndOfRun(void)
+{
+    krvTaskWaitRunning();
+    if (!g_pTableLock)
+        return;
+    // Every task has ended: release those nobody joined.
+    for (;;) {
+        sysMutexLock(g_pTableLock);
+        krvTask_t *pTask = nullptr;
+        sysHashIter_t *pIter = sysHashIterCreate(&g_table);
+        if (pIter) {
+            pTask = static_cast<krvTask_t *>(sysHashIterNext(pIter));
+            sysHashIterFree(pIter);
+        }
+        if (pTask)
+            sysHashDel(&g_table, pTask);
+        sysMutexUnlock(g_pTableLock);
+        if (!pTask)
+            break;
+        krvTaskRelease(pTask);
+    }
+}
+
+void krvTaskFreeAll(void)
+{
+    krvTaskEndOfRun();
+    krvSyncFreeAll();
+}
