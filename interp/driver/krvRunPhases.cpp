@@ -5,20 +5,25 @@
 #include "builtin/krvBuiltins.h"
 #include "checker/krvCheck.h"
 #include "eval/krvEval.h"
+#include "exthost/krvExtCall.h"
 #include "exthost/krvModule.h"
 #include "frontend/krvParse.h"
 #include "layout/krvLayout.h"
 #include "model/krvModel.h"
 #include "resolve/krvSolve.h"
+#include "task/krvTask.h"
 
 int krvPhaseInitTables(void)
 {
     krvBuiInstallHandlers();
+    krvTaskInstall();
+    krvExtCallInstall();
     return KRV_PHASE_DONE;
 }
 
 void krvPhaseFreeTables(void)
 {
+    krvTaskFreeAll();
 }
 
 krvEnv_t *krvPhaseParse(const char *szPath)
@@ -56,7 +61,11 @@ void krvPhasePrepareModules(krvEnv_t *pEnv)
 
 void krvPhaseDeinitModules(krvEnv_t *pEnv)
 {
+    // Tasks that module callbacks started after main ended are waited for
+    // as well, before and after the modules stop their own threads.
+    krvTaskEndOfRun();
     krvDeinitModules(pEnv);
+    krvTaskEndOfRun();
 }
 
 struct runMainJob_t {
@@ -86,6 +95,9 @@ int krvPhaseRunMain(krvEnv_t *pEnv, int argc, char **argv)
     // main runs on a thread of its own whose stack fits the deepest call
     // nesting the evaluator allows; the driver waits for it.
     krvEvalRunOnBigStack(runMainJob, &job);
+    // Tasks still running keep the modules they use: wait for them before
+    // the modules are de-initialised.
+    krvTaskEndOfRun();
     return job.ok ? KRV_PHASE_DONE : KRV_PHASE_FAILED;
 }
 
