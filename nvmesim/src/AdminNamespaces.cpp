@@ -70,8 +70,8 @@ uint16_t ControllerCore::adminFormat(const Sqe &e) {
     if (e.nNsid != NVME_NSID_ALL && !activeNamespace(e.nNsid))
         return gen(NVME_SC_INVALID_NS);
     const uint16_t s = m_subsys.formatNamespace(e.nNsid, nLbaf, bMset, m_nIndex);
-    if (!s && m_subsys.config().timings.nFormatUs)
-        std::this_thread::sleep_for(std::chrono::microseconds(m_subsys.config().timings.nFormatUs));
+    if (!s)
+        m_nExtraDelayUs = m_subsys.config().timings.nFormatUs;   // the completion comes that much later
     return s;
 }
 

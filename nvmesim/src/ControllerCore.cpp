@@ -185,6 +185,8 @@ void ControllerCore::mmioWrite32(uint32_t nOffset, uint32_t nValue) {
         if (nRel % m_nDbStride)
             return;
         const uint32_t nIdx = nRel / m_nDbStride;
+        if (!(m_cc.load() & kCcEn))
+            return;   // a disabled controller has no queues to ring
         if (nIdx >= m_nDoorbells) {
             if (m_csts.load() & kCstsRdy)
                 postEvent(NVME_AER_ERROR, NVME_AER_ERROR_INVALID_DB_REG, NVME_LOG_LID_ERROR);

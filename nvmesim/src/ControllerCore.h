@@ -277,6 +277,7 @@ private:
     std::vector<Completion> m_delayed;   // a heap on 'due'
     std::vector<Completion> m_withheld;
     uint64_t m_nReleasesSeen = 0;
+    uint32_t m_nExtraDelayUs = 0;        // set by a command that takes longer than usual
     std::vector<uint16_t> m_aerCids;
     std::deque<uint32_t> m_events;       // type | info << 8 | log << 16
     std::mutex m_eventMutex;             // m_pendingEvents, m_changedNs (posted from other controllers)

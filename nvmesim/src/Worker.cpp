@@ -239,13 +239,16 @@ void ControllerCore::execute(uint16_t nSqId, const Sqe &e) {
 void ControllerCore::finish(const Completion &cIn, bool bAdmin) {
     (void)bAdmin;
     Completion c = cIn;
+    const uint32_t nExtra = m_nExtraDelayUs;
+    m_nExtraDelayUs = 0;
     if (m_faults.withholding()) {
         m_withheld.push_back(c);
         m_nWithheldCount = m_withheld.size();
         return;
     }
-    if (m_faults.hasLatency()) {
-        c.due = Clock::now() + std::chrono::microseconds(m_faults.drawLatencyUs());
+    if (m_faults.hasLatency() || nExtra) {
+        const uint32_t nLatency = m_faults.hasLatency() ? m_faults.drawLatencyUs() : 0;
+        c.due = Clock::now() + std::chrono::microseconds(nLatency + nExtra);
         m_delayed.push_back(c);
         std::push_heap(m_delayed.begin(), m_delayed.end(), dueLater);
         return;

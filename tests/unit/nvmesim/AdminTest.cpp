@@ -382,14 +382,16 @@ TEST(Admin, NamespaceManagementWithCapacityAccounting) {
 }
 
 TEST(Admin, FormatChangesBlockSizeAndErases) {
-    TestHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"8M"}]}]})");
+    TestHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"8M"}],"timings":{"formatUs":30000}}]})");
     ASSERT_TRUE(h.bringUp());
     Buf d = h.alloc(8192);
     std::memset(d.p, 0xAB, 4096);
     ASSERT_EQ(h.rw(true, 1, 0, 8, d), 0);
     Sqe f = TestHost::cmd(nvme_admin_format_nvm, 1);
     f.nCdw10 = 2;   // 4096-byte blocks
+    const auto t0 = std::chrono::steady_clock::now();
     ASSERT_EQ(h.run(0, f), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(29));
     Buf b = h.alloc(4096);
     ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_NS, 1, b), 0);
     auto *id = reinterpret_cast<nvme_id_ns *>(b.p);

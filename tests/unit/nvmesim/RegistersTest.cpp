@@ -35,7 +35,12 @@ TEST(Registers, ConfiguredCapabilities) {
 
 TEST(Registers, EnableAndDisable) {
     TestHost h;
+    h.pciEnable();
+    h.ring(0, true, 3);   // ignored while disabled
     ASSERT_TRUE(h.enable());
+    Buf b = h.alloc(4096);
+    EXPECT_EQ(h.identify(NVME_IDENTIFY_CNS_CTRL, 0, b), 0);   // the first command is entry 0
+    EXPECT_EQ(h.q[0].nCqHead, 1u);
     EXPECT_EQ(h.c->mmioRead32(0x14) & 1, 1u);
     ASSERT_TRUE(h.disable());
     EXPECT_EQ(h.csts() & 1, 0u);
