@@ -257,7 +257,7 @@ TEST_F(HostFaults, CompletionWithAForeignCidIsNotTakenForTheCommand)
     DmaMemory buf = dataBuffer(ns.nBlockSize);
     SqEntry w = makeRw(OP_WRITE, ns.nNsid, 0, 1);
     w.setPrp1(buf.bus());
-    Completion c = ctl->execute(*ctl->sq(1), w, 300);
+    Completion c = ctl->execute(*ctl->sq(1), w, 1500);
     EXPECT_TRUE(c.bTimedOut) << "the command's own completion never comes";
     ASSERT_EQ(ctl->strays().size(), 1u);
     EXPECT_NE(ctl->strays()[0].nCid, c.nCid);

@@ -96,9 +96,13 @@ TEST_F(HostQueueRing, FullCompletionQueueIsNeverOverwritten)
         ASSERT_TRUE(sq.push(cmd));
     }
     ctl->ringSq(sq);
-    // Give the controller time to post what fits: three entries, the
-    // fourth slot stays untouched while the host does not move the head.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Wait until the controller posted what fits (three entries), give it
+    // a little longer to overrun, then look at the fourth slot: it stays
+    // untouched while the host does not move the head.
+    auto tFill = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!slotPhase(cq, 2) && std::chrono::steady_clock::now() < tFill)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_TRUE(slotPhase(cq, 0));
     EXPECT_TRUE(slotPhase(cq, 1));
     EXPECT_TRUE(slotPhase(cq, 2));

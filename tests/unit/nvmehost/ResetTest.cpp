@@ -11,6 +11,9 @@ namespace {
 
 class HostResets : public HostFixture {
 protected:
+    // A link-down window after a subsystem reset long enough to observe.
+    std::string simConfig() const override { return R"({"devices": [{"timings": {"linkDownMs": 500}}]})"; }
+
     void SetUp() override
     {
         HostFixture::SetUp();
