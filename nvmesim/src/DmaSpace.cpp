@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace nvmesim {
 
@@ -27,7 +28,9 @@ int DmaSpace::alloc(size_t nSize, void **ppHost, uint64_t *pBusAddr, bool bPageA
     if (!pMem)
         return -1;
     std::memset(pMem, 0, nSpan);
+    m_nWriters.fetch_add(1);
     std::unique_lock lock(m_mutex);
+    m_nWriters.fetch_sub(1);
     const uint64_t nStart = m_nNext;
     m_nNext += nSpan + m_nPageSize;   // guard page
     m_regions.emplace(nStart, Region{nSpan, pMem});
@@ -39,7 +42,9 @@ int DmaSpace::alloc(size_t nSize, void **ppHost, uint64_t *pBusAddr, bool bPageA
 int DmaSpace::free(uint64_t nBusAddr) {
     uint8_t *pMem = nullptr;
     {
+        m_nWriters.fetch_add(1);
         std::unique_lock lock(m_mutex);
+        m_nWriters.fetch_sub(1);
         auto it = m_regions.upper_bound(nBusAddr);
         if (it == m_regions.begin())
             return -1;
@@ -122,6 +127,12 @@ bool DmaSpace::fill(uint64_t nBusAddr, uint8_t nByte, size_t n) {
         n -= nChunk;
     }
     return true;
+}
+
+void DmaSpace::lockShared() const {
+    while (m_nWriters.load(std::memory_order_acquire) > 0)
+        std::this_thread::yield();
+    m_mutex.lock_shared();
 }
 
 size_t DmaSpace::bufferCount() const {

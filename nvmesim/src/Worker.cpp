@@ -73,7 +73,11 @@ Clock::time_point ControllerCore::nextDeadline() const {
 }
 
 bool ControllerCore::step(Clock::time_point now) {
-    std::shared_lock dmaLock(m_dma.mutex());
+    m_dma.lockShared();
+    struct Unlock {
+        const DmaSpace &d;
+        ~Unlock() { d.unlockShared(); }
+    } unlock{m_dma};
     runTimers(now);
     deliverEvents();
     const uint32_t csts = m_csts.load();

@@ -12,6 +12,7 @@
 // side holds a shared lock (lockShared()) while it copies, so a buffer is
 // never released under a running transfer.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -48,7 +49,10 @@ public:
     // Host pointer for a range that lies within one buffer, or null.
     uint8_t *translate(uint64_t nBusAddr, size_t n) const;
 
-    std::shared_mutex &mutex() const { return m_mutex; }
+    // Shared access for the controller side; a waiting alloc() or free()
+    // goes first, so busy controllers cannot starve the host.
+    void lockShared() const;
+    void unlockShared() const { m_mutex.unlock_shared(); }
 
     size_t bufferCount() const;
 
@@ -64,6 +68,7 @@ private:
     uint64_t m_nNext;
     std::map<uint64_t, Region> m_regions;   // by start bus address
     mutable std::shared_mutex m_mutex;
+    std::atomic<int> m_nWriters{0};
 };
 
 } // namespace nvmesim
