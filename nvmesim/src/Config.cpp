@@ -162,7 +162,7 @@ FaultConfig parseFaults(const json &o, const std::string &p) {
 }
 
 ControllerConfig parseController(const json &o, const std::string &p) {
-    checkKeys(o, p, {"mqes", "cqr", "dstrd", "timeout", "nssrs", "mpsMin", "mpsMax", "queuePairs", "mdts",
+    checkKeys(o, p, {"mqes", "cqr", "dstrd", "timeout", "nssrs", "css", "mpsMin", "mpsMax", "queuePairs", "mdts",
                      "msixVectors", "sgl", "faults"});
     ControllerConfig c;
     c.nMqes = static_cast<uint16_t>(getUnsigned(o, "mqes", p, 1, 65535, c.nMqes));
@@ -170,6 +170,9 @@ ControllerConfig parseController(const json &o, const std::string &p) {
     c.nDstrd = static_cast<uint8_t>(getUnsigned(o, "dstrd", p, 0, 8, c.nDstrd));
     c.nTo = static_cast<uint8_t>(getUnsigned(o, "timeout", p, 0, 255, c.nTo));
     c.bNssrs = getBool(o, "nssrs", p, c.bNssrs);
+    c.nCss = static_cast<uint8_t>(getUnsigned(o, "css", p, 1, 255, c.nCss));
+    if (!(c.nCss & 0xC1))
+        fail(p + ".css", "needs bit 0 (NVM), 6 (I/O command sets) or 7 (admin only)");
     c.nMpsMin = static_cast<uint8_t>(getUnsigned(o, "mpsMin", p, 0, 4, c.nMpsMin));
     c.nMpsMax = static_cast<uint8_t>(getUnsigned(o, "mpsMax", p, 0, 4, c.nMpsMax));
     if (c.nMpsMax < c.nMpsMin)

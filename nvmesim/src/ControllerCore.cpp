@@ -143,7 +143,7 @@ uint64_t ControllerCore::cap() const {
     c |= static_cast<uint64_t>(m_cfg.nTo) << 24;
     c |= static_cast<uint64_t>(m_cfg.nDstrd & 0xF) << 32;
     c |= static_cast<uint64_t>(m_cfg.bNssrs) << 36;
-    c |= 1ull << 37;   // CSS: NVM command set
+    c |= static_cast<uint64_t>(m_cfg.nCss) << 37;
     c |= static_cast<uint64_t>(m_cfg.nMpsMin & 0xF) << 48;
     c |= static_cast<uint64_t>(m_cfg.nMpsMax & 0xF) << 52;
     return c;
@@ -244,7 +244,11 @@ bool ControllerCore::enableChecks() const {
     const uint32_t nMps = (cc >> 7) & 0xF;
     if (nMps < m_cfg.nMpsMin || nMps > m_cfg.nMpsMax)
         return false;
-    if (((cc >> 4) & 7) != 0 || ((cc >> 11) & 7) != 0)
+    // CC.CSS: 000b NVM, 110b all supported I/O command sets, 111b admin only.
+    const uint32_t nCss = (cc >> 4) & 7;
+    if (!((nCss == 0 && (m_cfg.nCss & 0x01)) || (nCss == 6 && (m_cfg.nCss & 0x40)) || (nCss == 7 && (m_cfg.nCss & 0x80))))
+        return false;
+    if (((cc >> 11) & 7) != 0)
         return false;
     const uint32_t nSqes = (cc >> 16) & 0xF, nCqes = (cc >> 20) & 0xF;
     if ((nSqes != 0 && nSqes != 6) || (nCqes != 0 && nCqes != 4))

@@ -56,6 +56,7 @@ struct ControllerConfig {
     uint8_t nDstrd = 0;           // doorbell stride 4 << DSTRD bytes
     uint8_t nTo = 20;             // CAP.TO in 500 ms units
     bool bNssrs = true;
+    uint8_t nCss = 0x01;          // CAP.CSS: bit 0 NVM, bit 6 I/O command sets, bit 7 admin only
     uint8_t nMpsMin = 0;          // page size 2^(12 + MPSMIN)
     uint8_t nMpsMax = 4;
     uint32_t nQueuePairs = 64;    // I/O SQ/CQ pairs offered

@@ -18,7 +18,7 @@ TEST(Registers, DefaultCapabilities) {
 }
 
 TEST(Registers, ConfiguredCapabilities) {
-    TestHost h(R"({"devices":[{"controllers":[{"mqes":63,"cqr":false,"dstrd":2,"timeout":4,"nssrs":false,"mpsMax":2}]}]})");
+    TestHost h(R"({"devices":[{"controllers":[{"mqes":63,"cqr":false,"dstrd":2,"timeout":4,"nssrs":false,"mpsMax":2,"css":"0x41"}]}]})");
     h.pciEnable();
     const uint64_t cap = h.cap();
     EXPECT_EQ(cap & 0xFFFF, 63u);
@@ -27,6 +27,7 @@ TEST(Registers, ConfiguredCapabilities) {
     EXPECT_EQ((cap >> 32) & 0xF, 2u);
     EXPECT_EQ((cap >> 36) & 1, 0u);
     EXPECT_EQ((cap >> 52) & 0xF, 2u);
+    EXPECT_EQ((cap >> 37) & 0xFF, 0x41u);
     ASSERT_TRUE(h.bringUp(32));   // doorbells 16 bytes apart
     Buf b = h.alloc(4096);
     std::memset(b.p, 0x5A, 512);
@@ -68,6 +69,12 @@ TEST(Registers, BadAdminQueueSettingsGiveFatalStatus) {
     EXPECT_TRUE(h.waitCsts(3, 0));
     h.c->mmioWrite32(0x24, 0);
     h.c->mmioWrite32(0x14, (6u << 16) | (4u << 20) | 1);
+    EXPECT_TRUE(h.waitCsts(2, 2, 200));
+    // A command set the controller does not offer (admin only).
+    h.c->mmioWrite32(0x14, 0);
+    EXPECT_TRUE(h.waitCsts(3, 0));
+    h.c->mmioWrite32(0x24, 0x000F000F);
+    h.c->mmioWrite32(0x14, (6u << 16) | (4u << 20) | (7u << 4) | 1);
     EXPECT_TRUE(h.waitCsts(2, 2, 200));
 }
 
