@@ -29,6 +29,14 @@ class Namespace;
 
 using Clock = std::chrono::steady_clock;
 
+// Register bits.
+constexpr uint32_t kCcEn = 1u << 0;
+constexpr uint32_t kCcValid = 0x01FFFFF1u;   // EN, CSS, MPS, AMS, SHN, IOSQES, IOCQES, CRIME
+constexpr uint32_t kCstsRdy = 1u << 0;
+constexpr uint32_t kCstsCfs = 1u << 1;
+constexpr uint32_t kCstsShst = 3u << 2;
+constexpr uint32_t kCstsNssro = 1u << 4;
+
 // Copy command limits (blocks per source range, blocks in all, ranges).
 constexpr uint16_t kCopyMaxRange = 4096;
 constexpr uint32_t kCopyMaxBlocks = 8192;

@@ -10,9 +10,6 @@
 namespace nvmesim {
 
 namespace {
-constexpr uint32_t kCstsRdy = 1u << 0;
-constexpr uint32_t kCstsCfs = 1u << 1;
-constexpr uint32_t kCstsShst = 3u << 2;
 constexpr auto kSpin = std::chrono::microseconds(30);
 
 bool dueLater(const Completion &a, const Completion &b) { return a.due > b.due; }
