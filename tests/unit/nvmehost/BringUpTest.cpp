@@ -81,9 +81,9 @@ TEST_F(HostBringUp, UnsupportedAdminOpcodeIsInvalidOpcode)
 
 TEST_F(HostBringUp, NumberOfQueuesIsGrantedOnce)
 {
+    // A controller may grant more queues than asked for, or fewer; bringUp()
+    // checked that at least one of each was granted.
     ASSERT_NO_FATAL_FAILURE(bringUp());
-    EXPECT_LE(nSqGranted, 8u);
-    EXPECT_LE(nCqGranted, 8u);
     // After an I/O queue exists the count may not change any more.
     ASSERT_TRUE(ctl->createIoCq(1, 16).ok());
     Completion c = ctl->setQueueCount(4, 4, nullptr, nullptr);
