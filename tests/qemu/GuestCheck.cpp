@@ -89,15 +89,17 @@ int main(int argc, char **argv)
         if (nBig == 0)
             plat->dmaFree(ctl->device(), &big);
 
+        // Whatever the answer (the kernel may reset the link and still
+        // report a failure when the port above does not show the link
+        // active again), the function must be usable afterwards.
         int nReset = plat->hotReset(ctl->device());
-        std::printf("guest-check: %s hot reset answers %d\n", sAddr.c_str(), nReset);
-        check(nReset != 0, sAddr + " hot reset does not fail");
-        if (nReset > 0) {
-            check(nvmehost::waitFunctionPresent(*plat, f.slot, 2000) && nvmehost::pcieInitialise(*plat, f.slot),
-                  sAddr + " answers after the hot reset");
-            ctl->refreshCaps();
-            check(ctl->bringUp(32, 32, &sErr), sAddr + " comes up again after the hot reset");
-        }
+        std::printf("guest-check: %s hot reset answers %d%s\n", sAddr.c_str(), nReset,
+                    nReset == 0 ? (" (" + linuxPlatformLastError(plat.get()) + ")").c_str() : "");
+        check(nReset >= -1 && nReset <= 1, sAddr + " hot reset answers -1, 0 or 1");
+        check(nvmehost::waitFunctionPresent(*plat, f.slot, 2000) && nvmehost::pcieInitialise(*plat, f.slot),
+              sAddr + " answers after the hot reset");
+        ctl->refreshCaps();
+        check(ctl->bringUp(32, 32, &sErr), sAddr + " comes up after the hot reset" + (sErr.empty() ? "" : ": " + sErr));
         // Left enabled on purpose: the tests that follow find it so.
         check(ctl->reg32(nvmehost::REG_CSTS) & nvmehost::CSTS_RDY, sAddr + " left enabled");
     }

@@ -15,6 +15,10 @@ MODE=$(sed -n 's/.*kxm\.mode=\([a-z]*\).*/\1/p' /proc/cmdline)
 RESULT=PASS
 fail() { echo "KXM-QEMU: $*"; RESULT=FAIL; }
 finish() {
+    if [ $RESULT != PASS ]; then
+        echo "KXM-QEMU: last kernel messages:"
+        dmesg | tail -n 25
+    fi
     echo "KXM-QEMU-RESULT: $RESULT"
     sync
     poweroff -f
@@ -32,7 +36,12 @@ for i in $(seq 50); do [ -e /sys/bus/pci/devices/$SYSTEM/driver ] && break; slee
 OPT=
 case "$MODE" in
 vfio)
-    while read -r m; do insmod /modules/$m.ko || fail "insmod $m"; done </modules/vfio.list
+    # Without interrupt remapping VFIO wants to be told that interrupts
+    # are not isolated; the tests poll and use none.
+    while read -r m; do
+        case "$m" in vfio_iommu_type1) arg=allow_unsafe_interrupts=1 ;; *) arg= ;; esac
+        insmod /modules/$m.ko $arg || fail "insmod $m"
+    done </modules/vfio.list
     echo vfio-pci >/sys/bus/pci/devices/$TEST/driver_override
     echo $TEST >/sys/bus/pci/drivers_probe
     [ "$(basename "$(readlink /sys/bus/pci/devices/$TEST/driver)")" = vfio-pci ] || fail "$TEST is not bound to vfio-pci"
@@ -52,8 +61,32 @@ esac
 
 export KXM_NVME_PLATFORM=linux GTEST_COLOR=no
 kxm_qemu_guest_check $OPT $TEST || fail "guest check"
-# The platform tests of the simulated bus have nothing to do with this
-# device; everything else runs as on the host.
-nvmehost_tests --gtest_filter='-PlatformOpen.*:PlatformBus.*' || fail "conformance tests"
+# Everything runs as on the host, except the platform tests of the
+# simulated bus (nothing to do with this device) and the checks where QEMU's
+# controller (7.2) departs from the NVMe standard, each left out by name:
+#  - ASQ/ACQ read back their reserved bits 11:0 as written;
+#  - Delete I/O CQ of queue 0 or of a missing queue completes with
+#    Completion Queue Invalid instead of Invalid Queue Identifier;
+#  - a PRP2 data pointer with an offset is taken, not refused (the check is
+#    optional; QEMU makes it for list entries only);
+#  - a transfer that fails on the bus (an IOMMU fault) completes with
+#    success instead of Data Transfer Error;
+#  - an SGL Segment descriptor inside a segment (chains of three segments
+#    or more) is refused as Invalid SGL Segment Descriptor;
+#  - a reserved descriptor type in the command's SGL is reported as Invalid
+#    SGL Segment Descriptor instead of SGL Descriptor Type Invalid;
+#  - a function-level reset leaves AQA (and other controller state) as it
+#    was; and through vfio-pci the kernel restores the configuration space
+#    around the reset, so the test's defaults check cannot hold there.
+SKIP='PlatformOpen.*:PlatformBus.*'
+SKIP=$SKIP:HostBringUp.AdminQueueBaseIgnoresReservedLowBits
+SKIP=$SKIP:HostQueueCreation.InvalidDeletion
+SKIP=$SKIP:HostDataPointers.PrpEntriesWithAnOffsetAreRefused
+SKIP=$SKIP:HostDataPointers.UnmappedAddressesFailTheCommandOnly
+SKIP=$SKIP:HostSgl.SegmentChainsScatterAndGather
+SKIP=$SKIP:HostSgl.RefusedDescriptors
+SKIP=$SKIP:HostResets.FunctionLevelReset
+FILTER=$(sed -n 's/.*kxm\.filter=\([^ ]*\).*/\1/p' /proc/cmdline)
+nvmehost_tests --gtest_filter="${FILTER:--$SKIP}" || fail "conformance tests"
 [ "$(basename "$(readlink /sys/bus/pci/devices/$SYSTEM/driver)")" = nvme ] || fail "the system disk lost its driver"
 finish

@@ -28,8 +28,8 @@ public:
     virtual bool usesIommu() const = 0;
 
     // Reset of the function's link or of the function: -1 not supported,
-    // 0 failed, 1 done.
-    virtual int hotReset() = 0;
+    // 0 failed (with the reason in *pErr), 1 done.
+    virtual int hotReset(std::string *pErr) = 0;
 
     // "vfio-pci (IOMMU group 12)" and the like, for messages.
     virtual std::string describe() const = 0;

@@ -293,7 +293,11 @@ public:
                 return 0;
             fn = p->fn;
         }
-        return fn->access->hotReset();
+        std::string sErr;
+        int n = fn->access->hotReset(&sErr);
+        if (n == 0)
+            fail(fn->info.sAddress + ": " + (sErr.empty() ? "hot reset failed" : sErr));
+        return n;
     }
 
     int close() override

@@ -104,7 +104,7 @@ void SysfsAccess::closeBar0()
     nResourceFd = -1;
 }
 
-int SysfsAccess::hotReset()
+int SysfsAccess::hotReset(std::string *pErr)
 {
     // The kernel picks the reset the function and its link allow (FLR,
     // power management or a secondary bus reset) and restores the
@@ -115,6 +115,8 @@ int SysfsAccess::hotReset()
     int nErr = sysfs.writeAttr(sAddress, "reset", "1");
     if (nErr == ENOTTY || nErr == EOPNOTSUPP)
         return -1;
+    if (nErr != 0 && pErr)
+        *pErr = "reset through " + sPath + " failed: " + std::strerror(nErr);
     return nErr == 0 ? 1 : 0;
 }
 

@@ -89,7 +89,7 @@ bool VfioAccess::openBar0(std::string *pErr)
     return true;
 }
 
-int VfioAccess::hotReset()
+int VfioAccess::hotReset(std::string *pErr)
 {
     std::vector<uint8_t> infoBuf(sizeof(vfio_pci_hot_reset_info));
     auto *pInfo = reinterpret_cast<vfio_pci_hot_reset_info *>(infoBuf.data());
@@ -107,8 +107,12 @@ int VfioAccess::hotReset()
     std::vector<int32_t> vGroupFds;
     for (uint32_t i = 0; i < pInfo->count; ++i) {
         auto it = fds.find(int(pInfo->devices[i].group_id));
-        if (it == fds.end())
-            return 0;   // a function we do not own shares the link
+        if (it == fds.end()) {
+            if (pErr)
+                *pErr = "hot reset: IOMMU group " + std::to_string(pInfo->devices[i].group_id) +
+                        " shares the link and is not held by this process";
+            return 0;
+        }
         bool bHave = false;
         for (int32_t fd : vGroupFds)
             bHave = bHave || fd == it->second;
@@ -120,7 +124,11 @@ int VfioAccess::hotReset()
     pReset->argsz = uint32_t(resetBuf.size());
     pReset->count = uint32_t(vGroupFds.size());
     std::memcpy(resetBuf.data() + sizeof(vfio_pci_hot_reset), vGroupFds.data(), vGroupFds.size() * sizeof(int32_t));
-    return ::ioctl(nDeviceFd, VFIO_DEVICE_PCI_HOT_RESET, pReset) == 0 ? 1 : 0;
+    if (::ioctl(nDeviceFd, VFIO_DEVICE_PCI_HOT_RESET, pReset) == 0)
+        return 1;
+    if (pErr)
+        *pErr = std::string("VFIO hot reset failed: ") + std::strerror(errno);
+    return 0;
 }
 
 std::string VfioAccess::describe() const

@@ -23,7 +23,7 @@ public:
     uint32_t mmioRead32(uint32_t nOffset) override { return bar.read32(nOffset); }
     void mmioWrite32(uint32_t nOffset, uint32_t nValue) override { bar.write32(nOffset, nValue); }
     bool usesIommu() const override { return !container.noIommu(); }
-    int hotReset() override;
+    int hotReset(std::string *pErr) override;
     std::string describe() const override;
 
 private:
