@@ -47,15 +47,20 @@ public:
             throw std::runtime_error(err);
         c = bus->function(0).pCtrl;
     }
+    // A second host on another function of the same bus.
+    TestHost(TestHost &other, nvmesim::Controller *pCtrl) : pBus(other.bus.get()), c(pCtrl) {}
+
     ~TestHost() {
         for (auto &b : bufs)
-            bus->dma().free(b.nBus);
+            dma().free(b.nBus);
     }
+
+    nvmesim::DmaSpace &dma() { return pBus ? pBus->dma() : bus->dma(); }
 
     Buf alloc(size_t n, bool bAligned = false) {
         Buf b;
         void *p = nullptr;
-        if (bus->dma().alloc(n, &p, &b.nBus, bAligned) != 0)
+        if (dma().alloc(n, &p, &b.nBus, bAligned) != 0)
             throw std::runtime_error("dma alloc");
         b.p = static_cast<uint8_t *>(p);
         b.nSize = n;
@@ -109,7 +114,7 @@ public:
     // Puts an entry into the queue and rings the tail doorbell.
     uint16_t push(uint16_t nQid, Sqe e) {
         Queue &x = q[nQid];
-        e.nCid = nextCid++;
+        e.nCid = nextCid.fetch_add(1);
         std::memcpy(x.sq.p + x.nTail * 64, &e, 64);
         x.nTail = (x.nTail + 1) % x.nSqSize;
         ring(nQid, true, x.nTail);
@@ -221,10 +226,11 @@ public:
     }
 
     std::unique_ptr<nvmesim::Bus> bus;
+    nvmesim::Bus *pBus = nullptr;   // a bus owned by another host
     nvmesim::Controller *c = nullptr;
     Queue q[1025];
     std::vector<Buf> bufs;
-    uint16_t nextCid = 1;
+    std::atomic<uint16_t> nextCid{1};
 };
 
 constexpr uint16_t st(uint16_t nSct, uint16_t nSc, bool bDnr = true) { return nvmesim::makeStatus(nSct, nSc, bDnr); }

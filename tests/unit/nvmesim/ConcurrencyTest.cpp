@@ -1,0 +1,88 @@
+// Several host threads on one controller, and several controllers sharing
+// namespaces while namespaces change under them.
+#include <thread>
+
+#include "TestHost.h"
+
+using namespace simtest;
+using nvmesim::sct::kGeneric;
+
+namespace {
+// Runs nCount write/read/compare rounds on its own queue pair.
+void hammer(TestHost &h, uint16_t nQid, uint64_t nBase, int nCount, std::atomic<int> *pBad, const Buf &w, const Buf &r) {
+    for (int i = 0; i < nCount; ++i) {
+        for (size_t k = 0; k < 4096; ++k)
+            w.p[k] = static_cast<uint8_t>(k + i + nQid);
+        if (h.rw(true, 1, nBase + (i % 64) * 8, 8, w, 0, nQid) != 0 ||
+            h.rw(false, 1, nBase + (i % 64) * 8, 8, r, 0, nQid) != 0 || std::memcmp(w.p, r.p, 4096) != 0)
+            pBad->fetch_add(1);
+    }
+}
+} // namespace
+
+TEST(Concurrency, HostThreadsOnSeparateQueuesOfOneController) {
+    TestHost h;
+    ASSERT_TRUE(h.enable());
+    constexpr int kThreads = 4;
+    Buf w[kThreads], r[kThreads];
+    for (int t = 0; t < kThreads; ++t) {
+        ASSERT_EQ(h.createCq(static_cast<uint16_t>(t + 1), 32), 0);
+        ASSERT_EQ(h.createSq(static_cast<uint16_t>(t + 1), static_cast<uint16_t>(t + 1), 32), 0);
+        w[t] = h.alloc(4096);
+        r[t] = h.alloc(4096);
+    }
+    // Each thread keeps its own command ids apart from the others.
+    std::atomic<int> nBad{0};
+    std::vector<std::thread> threads;
+    TestHost *pHost = &h;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([=, &nBad] { hammer(*pHost, static_cast<uint16_t>(t + 1), 10000ull * t, 300, &nBad, w[t], r[t]); });
+    for (auto &th : threads)
+        th.join();
+    EXPECT_EQ(nBad.load(), 0);
+}
+
+TEST(Concurrency, ControllersShareANamespaceThatChanges) {
+    TestHost a(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"16M"},{"nsid":2,"size":"16M"}]}]})");
+    ASSERT_TRUE(a.bringUp());
+    // A second host on the other controller of the same device.
+    nvmesim::Controller *c2 = a.bus->function(1).pCtrl;
+    TestHost b(a, c2);
+    ASSERT_TRUE(b.bringUp());
+    std::atomic<bool> bStop{false};
+    std::atomic<int> nOdd{0};
+    std::thread io([&] {
+        Buf buf = b.alloc(4096);
+        for (int i = 0; !bStop.load(); ++i) {
+            const uint16_t s = b.rw(i % 2 == 0, 2, (i % 100) * 8, 1, buf);   // one block fits whatever the format
+            if (s != 0 && s != st(kGeneric, NVME_SC_INVALID_NS))
+                nOdd.fetch_add(1);
+        }
+    });
+    // Meanwhile controller 1 detaches, formats and deletes namespace 2.
+    Buf lb = a.alloc(4096);
+    auto *ids = reinterpret_cast<uint16_t *>(lb.p);
+    ids[0] = 1;
+    ids[1] = 2;
+    for (int round = 0; round < 20; ++round) {
+        Sqe att = TestHost::cmd(nvme_admin_ns_attach, 2);
+        att.nPrp1 = lb.nBus;
+        att.nCdw10 = 1;
+        ASSERT_EQ(a.run(0, att), 0);
+        att.nCdw10 = 0;
+        ASSERT_EQ(a.run(0, att), 0);
+        Sqe f = TestHost::cmd(nvme_admin_format_nvm, 0xFFFFFFFF);
+        f.nCdw10 = round % 2 ? 2 : 0;
+        ASSERT_EQ(a.run(0, f), 0);
+    }
+    Sqe del = TestHost::cmd(nvme_admin_ns_mgmt, 2);
+    del.nCdw10 = 1;
+    ASSERT_EQ(a.run(0, del), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    bStop = true;
+    io.join();
+    EXPECT_EQ(nOdd.load(), 0);
+    Buf x = b.alloc(4096);
+    EXPECT_EQ(b.rw(false, 2, 0, 1, x), st(kGeneric, NVME_SC_INVALID_NS));
+    EXPECT_EQ(b.rw(false, 1, 0, 1, x), 0);
+}
