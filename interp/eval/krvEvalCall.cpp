@@ -51,7 +51,7 @@ static void makeRef(krvSlot_t *pSlot, uint8_t dbd, krvStruct_t *pType, krvValue_
     pSlot->pData = pData;
 }
 
-static int bindArray(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const krvVar_t *pParam, krvSlot_t *pSlot,
+__attribute__((noinline)) static int bindArray(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const krvVar_t *pParam, krvSlot_t *pSlot,
                      uint32_t *pFl)
 {
     if (!needVarRef(pEnv, pArg, pParam))
