@@ -106,10 +106,20 @@ uint64_t Subsystem::unallocated() const {
     return m_nCapacity - m_nAllocated;
 }
 
-bool Subsystem::linkDown() const { return nowNs() < m_nLinkDownUntil.load(); }
+bool Subsystem::linkDown() const {
+    // Register accesses ask this all the time: the clock is read only while
+    // a link-down window is open (0: none).
+    int64_t nUntil = m_nLinkDownUntil.load(std::memory_order_acquire);
+    if (nUntil == 0)
+        return false;
+    if (nowNs() < nUntil)
+        return true;
+    m_nLinkDownUntil.compare_exchange_strong(nUntil, 0);   // unless a new window opened meanwhile
+    return false;
+}
 
 void Subsystem::subsystemReset() {
-    m_nLinkDownUntil = nowNs() + static_cast<int64_t>(m_cfg.timings.nLinkDownMs) * 1000000;
+    m_nLinkDownUntil = nowNs() + std::max<int64_t>(1, static_cast<int64_t>(m_cfg.timings.nLinkDownMs) * 1000000);
     for (auto &c : m_ctrls)
         c->core().subsystemReset(true);
 }

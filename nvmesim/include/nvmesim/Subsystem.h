@@ -79,7 +79,7 @@ private:
     std::vector<std::unique_ptr<Namespace>> m_owned;
     uint64_t m_nCapacity = 0;
     uint64_t m_nAllocated = 0;
-    std::atomic<int64_t> m_nLinkDownUntil{0};               // steady clock, ns
+    mutable std::atomic<int64_t> m_nLinkDownUntil{0};       // steady clock, ns; 0: link up
     std::atomic<uint64_t> m_nPowerCycles{1};
     std::atomic<uint64_t> m_nUnsafeShutdowns{0};
     std::atomic<uint64_t> m_nShutdownMask{0};
