@@ -147,7 +147,7 @@ static inline const krvValue_t *krvEvalPeek(krvEnv_t *pEnv, const krvAPTN_t *pNo
 }
 
 // Evaluates an operand into pResult with the common cases inline.
-static inline int krvEvalNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult,
+__attribute__((always_inline)) static inline int krvEvalNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult,
                               uint32_t *pFl)
 {
     switch (pNode->nKind) {

@@ -114,6 +114,30 @@ int krvEvalSwitchPick(krvEnv_t *pEnv, krvAPTN_t *pSwitch, const krvValue_t *pVal
         return 0;
     }
     krvCaseGroup_t *pGroup = nullptr;
+    // A short label list is searched directly; a long one through the table.
+    int nSeen = 0;
+    bool bFound = false;
+    for (krvCaseGroup_t *pG = pSwitch->u.switchStmt.pGroups; pG && nSeen <= 16 && !bFound; pG = pG->next) {
+        for (krvCaseLabel_t *pL = pG->pLabels; pL; pL = pL->next) {
+            const krvValue_t *pV = pL->pValue;
+            if (!pV || pL->isDefault)
+                continue;
+            if (++nSeen > 16)
+                break;
+            if (pV->type != pValue->type)
+                continue;
+            if (pV->type == KRV_DT_INTEGER ? pV->val.nInt == pValue->val.nInt
+                                           : strcmp(pV->val.pStr, pValue->val.pStr) == 0) {
+                pGroup = pG;
+                bFound = true;
+                break;
+            }
+        }
+    }
+    if (nSeen <= 16) {
+        *ppGroup = pGroup ? pGroup : pSwitch->u.switchStmt.pDefault;
+        return 1;
+    }
     if (sysHashSetting_t *pTable = pSwitch->u.switchStmt.pCaseTable) {
         auto *pLabel = static_cast<krvCaseLabel_t *>(sysHashFind(pTable, pValue));
         if (pLabel)
