@@ -8,7 +8,9 @@
 //  - a buffer larger than a hugepage is refused on the route without an
 //    IOMMU and given on the route with one;
 //  - a hot reset of each function is done (or reported as not supported)
-//    and the function answers afterwards.
+//    and the function answers afterwards;
+//  - virtual functions are enabled, handed out and disabled again where
+//    the function's driver allows SR-IOV.
 // Prints one line per finding; exit status 0 when all hold.
 #include "HostController.h"
 #include "LinuxPlatform.h"
@@ -100,6 +102,39 @@ int main(int argc, char **argv)
               sAddr + " answers after the hot reset");
         ctl->refreshCaps();
         check(ctl->bringUp(32, 32, &sErr), sAddr + " comes up after the hot reset" + (sErr.empty() ? "" : ": " + sErr));
+        // SR-IOV where the controller and the function's driver allow it.
+        int nTotal = plat->sriovTotalVFs(ctl->device());
+        std::printf("guest-check: %s offers %d virtual functions\n", sAddr.c_str(), nTotal);
+        if (nTotal > 0) {
+            std::vector<Device *> vfs;
+            int nOn = plat->sriovEnable(ctl->device(), 1, vfs);
+            std::printf("guest-check: %s enabling one virtual function answers %d%s\n", sAddr.c_str(), nOn,
+                        nOn < 0 ? (" (" + linuxPlatformLastError(plat.get()) + ")").c_str() : "");
+            if (nOn != 1) {
+                std::vector<Device *> none;
+                plat->sriovEnable(ctl->device(), 0, none);
+            }
+            // Only a driver can enable virtual functions: vfio-pci (with its
+            // enable_sriov option) can, an unbound function cannot.
+            if (bNoIommu)
+                check(nOn < 0, sAddr + " unbound: enabling virtual functions is refused");
+            else
+                check(nOn == 1, sAddr + " enables one virtual function");
+            if (nOn == 1) {
+                check(vfs.size() == 1, sAddr + " hands out the virtual function");
+                // A virtual function is a secondary controller, offline until
+                // the physical function gives it resources; its registers
+                // answer all the same.
+                uint32_t nVs = plat->mmioRead32(vfs[0], nvmehost::REG_VS);
+                char szVs[16];
+                std::snprintf(szVs, sizeof szVs, "%08x", nVs);
+                check(nVs != 0xFFFFFFFFu, sAddr + " virtual function's registers answer (VS " + szVs + ")");
+                std::vector<Device *> none;
+                check(plat->sriovEnable(ctl->device(), 0, none) == 0, sAddr + " virtual functions disabled again");
+                check(plat->mmioRead32(vfs[0], nvmehost::REG_VS) == 0xFFFFFFFFu,
+                      sAddr + " the virtual function's handle is gone with it");
+            }
+        }
         // Left enabled on purpose: the tests that follow find it so.
         check(ctl->reg32(nvmehost::REG_CSTS) & nvmehost::CSTS_RDY, sAddr + " left enabled");
     }

@@ -39,7 +39,11 @@ vfio)
     # Without interrupt remapping VFIO wants to be told that interrupts
     # are not isolated; the tests poll and use none.
     while read -r m; do
-        case "$m" in vfio_iommu_type1) arg=allow_unsafe_interrupts=1 ;; *) arg= ;; esac
+        case "$m" in
+        vfio_iommu_type1) arg=allow_unsafe_interrupts=1 ;;
+        vfio-pci) arg=enable_sriov=1 ;;     # the controller offers virtual functions
+        *) arg= ;;
+        esac
         insmod /modules/$m.ko $arg || fail "insmod $m"
     done </modules/vfio.list
     echo vfio-pci >/sys/bus/pci/devices/$TEST/driver_override

@@ -191,7 +191,8 @@ for variant in "${VARIANTS[@]}"; do
             -device nvme,drive=sysdisk,serial=KXMSYSTEM,addr=3 \
             -device pcie-root-port,id=rp1,chassis=1,slot=1,addr=4,hotplug=off \
             -drive file="$TEST_IMG",if=none,id=testdisk,format=raw \
-            -device nvme,id=testctl,serial=KXMTEST,bus=rp1 \
+            -device nvme-subsys,id=testsubsys \
+            -device nvme,id=testctl,serial=KXMTEST,bus=rp1,subsys=testsubsys,sriov_max_vfs=2,sriov_vq_flexible=4,sriov_vi_flexible=2 \
             -device nvme-ns,drive=testdisk,bus=testctl,nsid=1,uuid=6b786d2d-7465-7374-2d6e-616d65737061 \
             </dev/null >"$LOG" 2>&1
         rc=$?

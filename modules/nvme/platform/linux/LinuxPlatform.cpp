@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -63,6 +64,7 @@ public:
     LinuxPlatform(const LinuxPlatformOptions &o, DeviceFilter f)
         : opts(o), sysfs(o.sSysfsRoot), filter(std::move(f))
     {
+        makeVfToken();
     }
     ~LinuxPlatform() override { close(); }
 
@@ -261,6 +263,22 @@ public:
         }
         if (n == 0)
             return 0;
+        // Virtual functions of a physical function held through VFIO are
+        // opened with a token the physical function is given first.
+        {
+            std::shared_lock lock(mtx);
+            LinuxDevice *p = asLinux(pDev);
+            if (!devices.count(p))
+                return -1;
+            if (auto *v = dynamic_cast<VfioAccess *>(p->fn->access.get())) {
+                std::string sErr;
+                if (!v->setVfToken(aVfToken, &sErr)) {
+                    lock.unlock();
+                    fail(sAddr + ": " + sErr);
+                    return -1;
+                }
+            }
+        }
         // New virtual functions must not be claimed by a kernel driver.
         if (exists(sysfs.functionDir(sAddr) + "/sriov_drivers_autoprobe"))
             sysfs.writeAttr(sAddr, "sriov_drivers_autoprobe", "0");
@@ -382,7 +400,8 @@ private:
                 std::unique_ptr<VfioContainer> &c = bNoIommu ? noIommuContainer : iommuContainer;
                 if (!c)
                     c = std::make_unique<VfioContainer>(opts.sVfioDir, bNoIommu);
-                fn->access = VfioAccess::open(*c, sGroup, sAddr, &sErr);
+                bool bVirtual = exists(sysfs.functionDir(sAddr) + "/physfn");
+                fn->access = VfioAccess::open(*c, sGroup, sAddr, bVirtual ? sVfToken : "", &sErr);
             }
         } else {
             fn->access = SysfsAccess::open(sysfs, sAddr, &sErr);
@@ -446,7 +465,31 @@ private:
         delete r;
     }
 
+    // A random UUID per platform: the token of the virtual functions it
+    // enables through VFIO.
+    void makeVfToken()
+    {
+        std::FILE *f = std::fopen("/dev/urandom", "rb");
+        if (!f || std::fread(aVfToken, 1, sizeof aVfToken, f) != sizeof aVfToken) {
+            // Less random, still distinct per process and moment.
+            uint64_t n = uint64_t(::getpid()) * 0x9E3779B97F4A7C15ull ^ uint64_t(std::time(nullptr));
+            std::memcpy(aVfToken, &n, 8);
+            std::memcpy(aVfToken + 8, &n, 8);
+        }
+        if (f)
+            std::fclose(f);
+        aVfToken[6] = uint8_t((aVfToken[6] & 0x0F) | 0x40);   // version 4
+        aVfToken[8] = uint8_t((aVfToken[8] & 0x3F) | 0x80);   // variant
+        char sz[40];
+        const uint8_t *u = aVfToken;
+        std::snprintf(sz, sizeof sz, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", u[0],
+                      u[1], u[2], u[3], u[4], u[5], u[6], u[7], u[8], u[9], u[10], u[11], u[12], u[13], u[14], u[15]);
+        sVfToken = sz;
+    }
+
     LinuxPlatformOptions opts;
+    uint8_t aVfToken[16] = {};
+    std::string sVfToken;
     SysfsPci sysfs;
     DeviceFilter filter;
     std::shared_mutex mtx;

@@ -12,13 +12,15 @@
 namespace kxmplat::linuxplat {
 
 std::unique_ptr<VfioAccess> VfioAccess::open(VfioContainer &container, const std::string &sGroup,
-                                             const std::string &sAddress, std::string *pErr)
+                                             const std::string &sAddress, const std::string &sVfToken,
+                                             std::string *pErr)
 {
     int nGroupFd = container.attachGroup(sGroup, pErr);
     if (nGroupFd < 0)
         return nullptr;
     std::unique_ptr<VfioAccess> p(new VfioAccess(container, sGroup));
-    p->nDeviceFd = ::ioctl(nGroupFd, VFIO_GROUP_GET_DEVICE_FD, sAddress.c_str());
+    std::string sName = sVfToken.empty() ? sAddress : sAddress + " vf_token=" + sVfToken;
+    p->nDeviceFd = ::ioctl(nGroupFd, VFIO_GROUP_GET_DEVICE_FD, sName.c_str());
     if (p->nDeviceFd < 0) {
         if (pErr)
             *pErr = "cannot open " + sAddress + " through VFIO: " + std::strerror(errno);
@@ -87,6 +89,20 @@ bool VfioAccess::openBar0(std::string *pErr)
     // say), every access goes through the device file instead.
     bar.attach(nDeviceFd, off_t(r.offset), size_t(r.size), (r.flags & VFIO_REGION_INFO_FLAG_MMAP) != 0);
     return true;
+}
+
+bool VfioAccess::setVfToken(const uint8_t *pUuid, std::string *pErr)
+{
+    uint8_t buf[sizeof(vfio_device_feature) + 16] = {};
+    auto *pFeature = reinterpret_cast<vfio_device_feature *>(buf);
+    pFeature->argsz = sizeof buf;
+    pFeature->flags = VFIO_DEVICE_FEATURE_SET | VFIO_DEVICE_FEATURE_PCI_VF_TOKEN;
+    std::memcpy(buf + sizeof(vfio_device_feature), pUuid, 16);
+    if (::ioctl(nDeviceFd, VFIO_DEVICE_FEATURE, buf) == 0)
+        return true;
+    if (pErr)
+        *pErr = std::string("cannot set the VFIO token for virtual functions: ") + std::strerror(errno);
+    return false;
 }
 
 int VfioAccess::hotReset(std::string *pErr)

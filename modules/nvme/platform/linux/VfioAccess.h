@@ -12,8 +12,14 @@ namespace kxmplat::linuxplat {
 class VfioAccess : public FunctionAccess {
 public:
     // Attaches the function's group to the container and opens the device.
+    // A virtual function whose physical function is held through VFIO is
+    // opened with the token set on it (sVfToken, a UUID; empty: none).
     static std::unique_ptr<VfioAccess> open(VfioContainer &container, const std::string &sGroup,
-                                            const std::string &sAddress, std::string *pErr);
+                                            const std::string &sAddress, const std::string &sVfToken,
+                                            std::string *pErr);
+
+    // Sets the token its virtual functions are opened with (16 bytes).
+    bool setVfToken(const uint8_t *pUuid, std::string *pErr);
     ~VfioAccess() override;
 
     int cfgRead(uint32_t nOffset, uint32_t *pValue, int nWidth) override;
