@@ -43,9 +43,13 @@ bool Subsystem::init(std::string *pErr) {
     for (size_t i = 0; i < m_cfg.controllers.size(); ++i)
         m_ctrls.push_back(std::make_unique<Controller>(
             std::make_unique<ControllerCore>(*this, m_cfg.controllers[i], static_cast<uint32_t>(i), m_dma)));
-    for (const auto &nc : m_cfg.namespaces)
-        if (!addNamespace(nc, pErr))
+    for (size_t i = 0; i < m_cfg.namespaces.size(); ++i) {
+        std::string szErr;
+        if (!addNamespace(m_cfg.namespaces[i], &szErr)) {
+            *pErr = "devices[" + std::to_string(m_nIndex) + "].namespaces[" + std::to_string(i) + "]." + szErr;
             return false;
+        }
+    }
     for (auto &c : m_ctrls)
         c->core().start();
     return true;
@@ -58,8 +62,7 @@ bool Subsystem::addNamespace(const NamespaceConfig &nc, std::string *pErr) {
         }
     }
     if (nNsid == 0 || nNsid > m_cfg.nMaxNamespaces || m_slots[nNsid].load()) {
-        *pErr = "devices[" + std::to_string(m_nIndex) + "].namespaces: namespace id " + std::to_string(nNsid) +
-                " is taken or above maxNamespaces";
+        *pErr = "nsid: namespace id " + std::to_string(nNsid) + " is taken or above maxNamespaces";
         return false;
     }
     auto ns = std::make_unique<Namespace>();
@@ -74,8 +77,10 @@ bool Subsystem::addNamespace(const NamespaceConfig &nc, std::string *pErr) {
         ns->nguid[i] = static_cast<uint8_t>(0xA0 + m_nIndex);
         ns->nguid[8 + i] = static_cast<uint8_t>(nNsid >> (8 * (i % 4)));
     }
-    if (!ns->createMedia(pErr))
+    if (!ns->createMedia(pErr)) {
+        *pErr = "backingFile: " + *pErr;
         return false;
+    }
     uint64_t nMask = 0;
     if (nc.attach.empty())
         nMask = m_ctrls.size() >= 64 ? ~0ull : (1ull << m_ctrls.size()) - 1;

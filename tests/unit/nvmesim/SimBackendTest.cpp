@@ -94,3 +94,10 @@ TEST(SimBackend, DmaBuffers) {
     EXPECT_EQ(simBusOf(p.get())->dma().bufferCount(), 0u);
     p->closeDevice(d);
 }
+
+TEST(SimBackend, UnusableBackingFileNamesTheField) {
+    EnvGuard env(R"({"devices":[{"namespaces":[{"size":"1M"},{"size":"1M","backingFile":"/nonexistent-dir/ns.img"}]}]})");
+    std::string err;
+    EXPECT_EQ(makeSimPlatform(&err), nullptr);
+    EXPECT_EQ(err.rfind("KXM_NVME_SIM: devices[0].namespaces[1].backingFile: ", 0), 0u) << err;
+}
