@@ -89,6 +89,12 @@ int krvEvalLocate(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pRef, krvLoc_
         dbd = pVar->dbd;
         pType = pVar->pType;
         pSizes = KRV_IS_VAR_ARRAY(dbd) ? pVar->arrSize.pSizes : nullptr;
+        if (!pBase || (KRV_IS_VAR_ARRAY(dbd) && !pSizes)) {
+            char szText[300];
+            snprintf(szText, sizeof szText, "%s has no storage", pVar->szName ? pVar->szName : "");
+            krvEvalUnbound(pEnv, pRef, szText);
+            return 0;
+        }
     } else {
         krvEvalState_t *pSt = pEnv->pEval;
         krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pVar->stoffset);
