@@ -58,6 +58,10 @@ void ControllerCore::addErrorEntry(uint16_t nSqId, uint16_t nCid, uint16_t nStat
 }
 
 void ControllerCore::postEvent(uint8_t nType, uint8_t nInfo, uint8_t nLogPage) {
+    if (nType == NVME_AER_ERROR) {
+        std::lock_guard lock(m_eventMutex);
+        m_nDoorbellErrors += 1;   // entered in the error log by the worker
+    }
     {
         std::lock_guard lock(m_eventMutex);
         if (m_pendingEvents.size() < 64)
@@ -85,6 +89,8 @@ void ControllerCore::noteChangedNamespace(uint32_t nNsid) {
 void ControllerCore::deliverEvents() {
     {
         std::lock_guard lock(m_eventMutex);
+        for (; m_nDoorbellErrors; --m_nDoorbellErrors)
+            addErrorEntry(0xFFFF, 0xFFFF, 0, 0, 0);   // not tied to a command
         while (!m_pendingEvents.empty()) {
             const uint32_t ev = m_pendingEvents.front();
             m_pendingEvents.pop_front();

@@ -292,6 +292,7 @@ private:
     std::deque<uint32_t> m_pendingEvents;
     std::vector<uint32_t> m_changedNs;
     bool m_bChangedNsOverflow = false;
+    uint32_t m_nDoorbellErrors = 0;      // invalid doorbell writes not yet in the error log
     uint32_t m_nMaskedEvents = 0;        // event types waiting for their log page to be read
     FeatureState m_feat;
     std::vector<nvme_error_log_page> m_errors;   // ring

@@ -272,6 +272,16 @@ uint16_t Subsystem::attachNamespace(uint32_t nNsid, const std::vector<uint16_t> 
 }
 
 uint16_t Subsystem::formatNamespace(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex) {
+    std::vector<std::pair<uint32_t, uint64_t>> changed;
+    const uint16_t s = formatLocked(nNsid, nFormat, bExtended, nCtrlIndex, &changed);
+    // The other controllers attached see their namespace data change.
+    for (auto &c : changed)
+        notifyChanged(c.first, c.second & ~(1ull << nCtrlIndex), 0);
+    return s;
+}
+
+uint16_t Subsystem::formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex,
+                                 std::vector<std::pair<uint32_t, uint64_t>> *pChanged) {
     std::lock_guard lock(m_mgmtMutex);
     if (nFormat >= m_cfg.lbaFormats.size())
         return makeStatus(sct::kCmdSpecific, NVME_SC_INVALID_FORMAT, true);
@@ -311,6 +321,7 @@ uint16_t Subsystem::formatNamespace(uint32_t nNsid, uint32_t nFormat, bool bExte
         if (p->meta)
             p->meta->clear();
         m_nAllocated += p->nBlocks * (p->blockSize() + p->nMetaSize);
+        pChanged->emplace_back(p->nNsid, p->attachedMask.load());
     }
     return 0;
 }

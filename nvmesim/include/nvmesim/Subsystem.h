@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "nvmesim/Config.h"
@@ -68,6 +69,8 @@ public:
 
 private:
     bool addNamespace(const NamespaceConfig &nc, std::string *pErr);
+    uint16_t formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex,
+                          std::vector<std::pair<uint32_t, uint64_t>> *pChanged);
     void notifyChanged(uint32_t nNsid, uint64_t nMaskBefore, uint64_t nMaskAfter);
 
     DeviceConfig m_cfg;

@@ -271,6 +271,8 @@ TEST(Admin, AsyncEventsForInvalidDoorbellsAndNamespaceChanges) {
     EXPECT_FALSE(h.reap(0, &r, 100));
     Buf b = h.alloc(4096);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_ERROR, b, 64), 0);
+    EXPECT_EQ(reinterpret_cast<nvme_error_log_page *>(b.p)->sqid, 0xFFFF);   // not tied to a command
+    EXPECT_EQ(reinterpret_cast<nvme_error_log_page *>(b.p)->error_count, 2u);   // both doorbell errors so far
     ASSERT_TRUE(h.reap(0, &r));
     EXPECT_EQ((r.nDw0 >> 8) & 0xFF, 0u);         // write to invalid doorbell register
     // Namespace notices need enabling.
@@ -460,4 +462,23 @@ TEST(Admin, DeviceSelfTest) {
     ASSERT_EQ(getLog(h, NVME_LOG_LID_DEVICE_SELF_TEST, b, 564), 0);
     EXPECT_EQ(b.p[4], 0x21);
     EXPECT_EQ(b.p[4 + 28], 0x10);
+}
+
+TEST(Admin, FormatNoticeReachesTheOtherControllers) {
+    TestHost a(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"4M"}]}]})");
+    ASSERT_TRUE(a.enable());
+    TestHost b(a, a.bus->function(1).pCtrl);
+    ASSERT_TRUE(b.enable());
+    Cqe f{};
+    ASSERT_EQ(features(b, true, NVME_FEAT_FID_ASYNC_EVENT, 1u << 8, &f), 0);
+    ASSERT_EQ(features(a, true, NVME_FEAT_FID_ASYNC_EVENT, 1u << 8, &f), 0);
+    const uint16_t nAerB = b.push(0, TestHost::cmd(nvme_admin_async_event));
+    a.push(0, TestHost::cmd(nvme_admin_async_event));
+    Sqe fm = TestHost::cmd(nvme_admin_format_nvm, 1);
+    fm.nCdw10 = 2;
+    Cqe r{};
+    ASSERT_EQ(a.run(0, fm, &r), 0);   // the issuing controller gets no notice
+    ASSERT_TRUE(b.reap(0, &r));
+    EXPECT_EQ(r.nCid, nAerB);
+    EXPECT_EQ(r.nDw0, 2u | (4u << 16));
 }
