@@ -127,6 +127,15 @@ TEST_F(SysfsRoute, StaleAndForgedHandlesAreRefused)
     EXPECT_EQ(plat->mmioRead32(pDev, 0x14), 0xFFFFFFFFu);
     plat->mmioWrite32(pDev, 0x14, 1);
     EXPECT_EQ(fileDword("resource0", 0x14), 0u);
+    // A newer handle never takes an old one's place.
+    Device *pNewer = nullptr;
+    ASSERT_EQ(plat->openDevice(kSlot, &pNewer), 0);
+    EXPECT_NE(pNewer, pDev);
+    plat->mmioWrite32(pNewer, 0x18, 5);
+    EXPECT_EQ(plat->mmioRead32(pDev, 0x18), 0xFFFFFFFFu);
+    plat->closeDevice(pDev);                            // stale: the newer one stays open
+    EXPECT_EQ(plat->mmioRead32(pNewer, 0x18), 5u);
+    plat->closeDevice(pNewer);
     Device *pForged = reinterpret_cast<Device *>(&pDev);
     EXPECT_EQ(plat->mmioRead32(pForged, 0), 0xFFFFFFFFu);
     EXPECT_EQ(plat->mmioRead32(nullptr, 0), 0xFFFFFFFFu);

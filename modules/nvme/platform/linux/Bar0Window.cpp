@@ -1,10 +1,24 @@
 #include "Bar0Window.h"
 
-#include <atomic>
 #include <sys/mman.h>
 #include <unistd.h>
 
 namespace kxmplat::linuxplat {
+
+namespace {
+
+// Orders earlier stores to memory before a later store to a device
+// register, for the compiler and the processor.
+inline void storeBarrier()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    asm volatile("sfence" ::: "memory");
+#else
+    __sync_synchronize();
+#endif
+}
+
+} // namespace
 
 bool Bar0Window::attach(int fd, off_t nFileOffset, size_t nSize, bool bTryMap)
 {
@@ -55,7 +69,7 @@ void Bar0Window::write32(uint32_t nOffset, uint32_t nValue) const
         return;
     // What the host wrote to DMA memory before this register write (an
     // entry before its doorbell) must reach memory first.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    storeBarrier();
     if (pBase) {
         *reinterpret_cast<volatile uint32_t *>(pBase + nOffset) = nValue;
         return;

@@ -1,6 +1,7 @@
 // Platform operations for real functions. Handles given out (devices, DMA
-// descriptors) are records of this file and are checked on every use, so a
-// stale or forged handle is refused instead of followed.
+// descriptors) are numbers that are never reused, looked up on every use,
+// so a stale or forged handle is refused instead of followed, even when a
+// newer handle sits where the old one's record was.
 #include "LinuxPlatform.h"
 
 #include "DeviceSelection.h"
@@ -20,7 +21,7 @@
 #include <shared_mutex>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace kxmplat {
 
@@ -37,19 +38,20 @@ struct FunctionState {
 };
 
 struct LinuxDevice {
+    uintptr_t nId = 0;                  // the handle
     std::shared_ptr<FunctionState> fn;
-    LinuxDevice *pPhysical = nullptr;   // set for a virtual function
+    uintptr_t nPhysicalId = 0;          // set for a virtual function
 };
 
 struct DmaRecord {
+    uintptr_t nId = 0;                  // the handle
     void *pHost = nullptr;
     uint64_t nBus = 0;
     size_t nSize = 0;
     VfioContainer *pContainer = nullptr;    // null: hugepage memory
 };
 
-LinuxDevice *asLinux(Device *p) { return reinterpret_cast<LinuxDevice *>(p); }
-Device *asDevice(LinuxDevice *p) { return reinterpret_cast<Device *>(p); }
+Device *asDevice(LinuxDevice *p) { return reinterpret_cast<Device *>(p->nId); }
 
 bool isDirectory(const std::string &sPath)
 {
@@ -124,24 +126,24 @@ public:
         std::shared_ptr<FunctionState> fn = reach(slot);
         if (!fn)
             return ENODEV;
-        LinuxDevice *p = openFunction(fn, nullptr);
+        Device *p = openFunction(fn, 0);
         if (!p)
             return EIO;
-        *ppDev = asDevice(p);
+        *ppDev = p;
         return 0;
     }
 
     void closeDevice(Device *pDev) override
     {
         std::unique_lock lock(mtx);
-        closeLocked(asLinux(pDev));
+        closeLocked(lookup(pDev));
     }
 
     uint32_t mmioRead32(Device *pDev, uint32_t nOffset) override
     {
         std::shared_lock lock(mtx);
-        LinuxDevice *p = asLinux(pDev);
-        if (!devices.count(p))
+        LinuxDevice *p = lookup(pDev);
+        if (!p)
             return 0xFFFFFFFFu;
         return p->fn->access->mmioRead32(nOffset);
     }
@@ -149,8 +151,7 @@ public:
     void mmioWrite32(Device *pDev, uint32_t nOffset, uint32_t nValue) override
     {
         std::shared_lock lock(mtx);
-        LinuxDevice *p = asLinux(pDev);
-        if (devices.count(p))
+        if (LinuxDevice *p = lookup(pDev))
             p->fn->access->mmioWrite32(nOffset, nValue);
     }
 
@@ -164,8 +165,8 @@ public:
         bool bOk = false;
         {
             std::shared_lock lock(mtx);
-            LinuxDevice *p = asLinux(pDev);
-            if (!devices.count(p)) {
+            LinuxDevice *p = lookup(pDev);
+            if (!p) {
                 fail("DMA allocation for a device that is not open");
                 return ENODEV;
             }
@@ -184,12 +185,13 @@ public:
             fail(sErr);
             return ENOMEM;
         }
+        std::unique_lock lock(mtx);
+        rec->nId = nextId();
         pBuf->pHost = rec->pHost;
         pBuf->nBusAddr = rec->nBus;
         pBuf->nSize = nSize;
-        pBuf->pHandle = rec.get();
-        std::unique_lock lock(mtx);
-        dmaRecords.insert(rec.release());
+        pBuf->pHandle = reinterpret_cast<void *>(rec->nId);
+        dmaRecords[rec->nId] = rec.release();
         return 0;
     }
 
@@ -197,13 +199,16 @@ public:
     {
         if (!pBuf)
             return;
-        DmaRecord *rec = static_cast<DmaRecord *>(pBuf->pHandle);
+        DmaRecord *rec = nullptr;
         {
             std::unique_lock lock(mtx);
-            if (!dmaRecords.erase(rec)) {
+            auto it = dmaRecords.find(reinterpret_cast<uintptr_t>(pBuf->pHandle));
+            if (it == dmaRecords.end()) {
                 fail("release of an unknown DMA buffer ignored");
                 return;
             }
+            rec = it->second;
+            dmaRecords.erase(it);
         }
         freeRecord(rec);
         *pBuf = DmaBuffer{};
@@ -214,8 +219,8 @@ public:
         std::string sAddr;
         {
             std::shared_lock lock(mtx);
-            LinuxDevice *p = asLinux(pDev);
-            if (!devices.count(p) || p->pPhysical)
+            LinuxDevice *p = lookup(pDev);
+            if (!p || p->nPhysicalId)
                 return 0;
             sAddr = p->fn->info.sAddress;
         }
@@ -231,15 +236,15 @@ public:
         std::string sAddr;
         {
             std::unique_lock lock(mtx);
-            LinuxDevice *p = asLinux(pDev);
-            if (!devices.count(p) || p->pPhysical)
+            LinuxDevice *p = lookup(pDev);
+            if (!p || p->nPhysicalId)
                 return -1;
             sAddr = p->fn->info.sAddress;
             // The virtual functions opened before go with the old set.
             std::vector<LinuxDevice *> old;
-            for (LinuxDevice *d : devices)
-                if (d->pPhysical == p)
-                    old.push_back(d);
+            for (auto &d : devices)
+                if (d.second->nPhysicalId == p->nId)
+                    old.push_back(d.second);
             for (LinuxDevice *d : old)
                 closeLocked(d);
             for (const std::string &s : sysfs.virtualFunctions(sAddr))
@@ -267,8 +272,8 @@ public:
         // opened with a token the physical function is given first.
         {
             std::shared_lock lock(mtx);
-            LinuxDevice *p = asLinux(pDev);
-            if (!devices.count(p))
+            LinuxDevice *p = lookup(pDev);
+            if (!p)
                 return -1;
             if (auto *v = dynamic_cast<VfioAccess *>(p->fn->access.get())) {
                 std::string sErr;
@@ -287,7 +292,7 @@ public:
             return -1;
         }
         std::vector<std::string> vAddr = sysfs.virtualFunctions(sAddr);
-        LinuxDevice *pPf = asLinux(pDev);
+        const uintptr_t nPf = reinterpret_cast<uintptr_t>(pDev);
         for (size_t i = 0; i < vAddr.size() && i < size_t(n); ++i) {
             PciSlot s;
             if (!parsePciAddress(vAddr[i], &s))
@@ -295,8 +300,8 @@ public:
             std::shared_ptr<FunctionState> fn = reach(s, true);
             if (!fn)
                 continue;
-            if (LinuxDevice *v = openFunction(fn, pPf))
-                vfs.push_back(asDevice(v));
+            if (Device *v = openFunction(fn, nPf))
+                vfs.push_back(v);
         }
         return int(vfs.size());
     }
@@ -306,8 +311,8 @@ public:
         std::shared_ptr<FunctionState> fn;
         {
             std::shared_lock lock(mtx);
-            LinuxDevice *p = asLinux(pDev);
-            if (!devices.count(p))
+            LinuxDevice *p = lookup(pDev);
+            if (!p)
                 return 0;
             fn = p->fn;
         }
@@ -321,11 +326,14 @@ public:
     int close() override
     {
         std::unique_lock lock(mtx);
-        std::vector<LinuxDevice *> all(devices.begin(), devices.end());
-        for (LinuxDevice *d : all)
-            closeLocked(d);
-        for (DmaRecord *r : dmaRecords)
-            freeRecord(r);
+        // By handle: closing a physical function closes its virtual ones.
+        std::vector<uintptr_t> all;
+        for (auto &d : devices)
+            all.push_back(d.first);
+        for (uintptr_t n : all)
+            closeLocked(lookup(reinterpret_cast<Device *>(n)));
+        for (auto &r : dmaRecords)
+            freeRecord(r.second);
         dmaRecords.clear();
         functions.clear();
         iommuContainer.reset();
@@ -350,8 +358,8 @@ private:
 
     bool inUse(const std::string &sAddr) const
     {
-        for (LinuxDevice *d : devices)
-            if (d->fn->info.sAddress == sAddr)
+        for (auto &d : devices)
+            if (d.second->fn->info.sAddress == sAddr)
                 return true;
         return false;
     }
@@ -415,7 +423,23 @@ private:
         return fn;
     }
 
-    LinuxDevice *openFunction(const std::shared_ptr<FunctionState> &fn, LinuxDevice *pPhysical)
+    // The device's record for a handle; null for a stale or forged one.
+    // Called with mtx held.
+    LinuxDevice *lookup(Device *pDev) const
+    {
+        auto it = devices.find(reinterpret_cast<uintptr_t>(pDev));
+        return it == devices.end() ? nullptr : it->second;
+    }
+
+    // Handles count up in steps that keep them looking like aligned
+    // addresses; they are never handed out twice.
+    uintptr_t nextId()
+    {
+        nLastId += 16;
+        return nLastId;
+    }
+
+    Device *openFunction(const std::shared_ptr<FunctionState> &fn, uintptr_t nPhysicalId)
     {
         // The binding is checked again: a kernel driver may have claimed the
         // function since it was first reached.
@@ -424,7 +448,7 @@ private:
             return nullptr;
         }
         std::unique_lock lock(mtx);
-        if (pPhysical && !devices.count(pPhysical))
+        if (nPhysicalId && !devices.count(nPhysicalId))
             return nullptr;
         std::string sErr;
         if (fn->nOpen == 0 && !fn->access->openBar0(&sErr)) {
@@ -435,20 +459,20 @@ private:
         if (!fn->access->usesIommu() && !hugepages)
             hugepages = std::make_unique<HugepageMemory>(opts.sPagemap);
         ++fn->nOpen;
-        auto *p = new LinuxDevice{fn, pPhysical};
-        devices.insert(p);
-        return p;
+        auto *p = new LinuxDevice{nextId(), fn, nPhysicalId};
+        devices[p->nId] = p;
+        return asDevice(p);
     }
 
     void closeLocked(LinuxDevice *p)
     {
-        if (!devices.erase(p))
+        if (!p || !devices.erase(p->nId))
             return;
         // Virtual functions go with their physical function.
         std::vector<LinuxDevice *> vfsOf;
-        for (LinuxDevice *d : devices)
-            if (d->pPhysical == p)
-                vfsOf.push_back(d);
+        for (auto &d : devices)
+            if (d.second->nPhysicalId == p->nId)
+                vfsOf.push_back(d.second);
         for (LinuxDevice *d : vfsOf)
             closeLocked(d);
         if (--p->fn->nOpen == 0)
@@ -494,8 +518,9 @@ private:
     DeviceFilter filter;
     std::shared_mutex mtx;
     std::map<std::string, std::shared_ptr<FunctionState>> functions;
-    std::unordered_set<LinuxDevice *> devices;
-    std::unordered_set<DmaRecord *> dmaRecords;
+    std::unordered_map<uintptr_t, LinuxDevice *> devices;
+    std::unordered_map<uintptr_t, DmaRecord *> dmaRecords;
+    uintptr_t nLastId = 0x10000;
     std::unique_ptr<VfioContainer> iommuContainer;
     std::unique_ptr<VfioContainer> noIommuContainer;
     std::unique_ptr<HugepageMemory> hugepages;
