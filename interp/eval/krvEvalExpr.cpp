@@ -144,18 +144,10 @@ int krvEvalExpr(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue
     int32_t nOp = pExpr->u.opExpr.nOp;
     if (nOp >= KRV_OP_ASSIGN)
         return krvEvalAssign(pEnv, pFunc, pExpr, pResult, pFl);
-    switch (nOp) {
-    case KRV_OP_POS:
-    case KRV_OP_NEG:
-    case KRV_OP_NOT:
-    case KRV_OP_BNOT:
-    case KRV_OP_LAND:
-    case KRV_OP_LOR:
-    case KRV_OP_COND:
-        break;
-    default:
+    if (nOp >= KRV_OP_MUL && nOp <= KRV_OP_BOR)
         return binary(pEnv, pFunc, pExpr, nOp, pResult, pFl);
-    }
+    if (nOp < KRV_OP_POS || nOp > KRV_OP_COND)
+        return binary(pEnv, pFunc, pExpr, nOp, pResult, pFl);    // reports the unknown code
     krvAPTN_t *pOpd1 = pExpr->u.opExpr.opd1;
     if (failed(krvEvalNode(pEnv, pFunc, pOpd1, pResult, pFl), pFl))
         return 0;

@@ -120,6 +120,17 @@ static inline krvValue_t *krvEvalFastElem(krvEnv_t *pEnv, const krvAPTN_t *pRef)
 // The cell must only be read, and *pTmp must not be freed.
 static inline const krvValue_t *krvEvalPeek(krvEnv_t *pEnv, const krvAPTN_t *pNode, krvValue_t *pTmp)
 {
+    // The two commonest kinds first, without the table jump.
+    if (pNode->nKind == krvAPTNType_varRef) {
+        if (const krvValue_t *p = krvEvalPlainCell(pEnv, pNode))
+            return p;
+        return krvEvalFastElem(pEnv, pNode);
+    }
+    if (pNode->nKind == krvAPTNType_intConst) {
+        pTmp->type = KRV_DT_INTEGER;
+        pTmp->val.nInt = pNode->u.nIntConst;
+        return pTmp;
+    }
     switch (pNode->nKind) {
     case krvAPTNType_intConst:
         pTmp->type = KRV_DT_INTEGER;
@@ -150,6 +161,8 @@ static inline const krvValue_t *krvEvalPeek(krvEnv_t *pEnv, const krvAPTN_t *pNo
 __attribute__((always_inline)) static inline int krvEvalNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult,
                               uint32_t *pFl)
 {
+    if (pNode->nKind == krvAPTNType_opExpr)
+        return krvEvalExpr(pEnv, pFunc, pNode, pResult, pFl);
     switch (pNode->nKind) {
     case krvAPTNType_intConst:
         krvEvalSetInt(pResult, pNode->u.nIntConst);
