@@ -10,7 +10,7 @@ namespace nvmesim {
 
 namespace {
 constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t spec(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
 } // namespace
 
 uint16_t ControllerCore::admin(const Sqe &e, uint32_t *pDw0, bool *pDeferred) {
@@ -117,7 +117,7 @@ void ControllerCore::deliverEvents() {
 
 uint16_t ControllerCore::adminAsyncEvent(const Sqe &e, bool *pDeferred) {
     if (m_aerCids.size() >= 4)
-        return spec(NVME_SC_ASYNC_LIMIT);
+        return specific(NVME_SC_ASYNC_LIMIT);
     m_aerCids.push_back(e.nCid);
     *pDeferred = true;
     deliverEvents();

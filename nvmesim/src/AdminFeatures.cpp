@@ -8,7 +8,7 @@ namespace nvmesim {
 
 namespace {
 constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t spec(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
 
 bool knownFeature(uint8_t nFid, bool bVwc) {
     switch (nFid) {
@@ -106,7 +106,7 @@ uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
     if (!knownFeature(nFid, m_subsys.config().bVolatileWriteCache))
         return gen(NVME_SC_INVALID_FIELD);
     if (bSave)
-        return spec(NVME_SC_FEATURE_NOT_SAVEABLE);
+        return specific(NVME_SC_FEATURE_NOT_SAVEABLE);
     const uint32_t v = e.nCdw11;
     switch (nFid) {
     case NVME_FEAT_FID_ARBITRATION: m_feat.nArbitration = v; break;

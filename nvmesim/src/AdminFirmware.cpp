@@ -9,7 +9,7 @@ namespace nvmesim {
 
 namespace {
 constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t spec(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
 constexpr size_t kMaxImage = 32u << 20;
 } // namespace
 
@@ -30,14 +30,14 @@ uint16_t ControllerCore::adminFirmwareCommit(const Sqe &e, uint32_t *pDw0) {
     if (e.nCdw10 >> 31)
         return gen(NVME_SC_INVALID_FIELD);   // no boot partitions
     if (nSlot > 3)
-        return spec(NVME_SC_FIRMWARE_SLOT);
+        return specific(NVME_SC_FIRMWARE_SLOT);
     if (nAction > 3)
         return gen(NVME_SC_INVALID_FIELD);
     if (nSlot == 0)
         nSlot = nAction == 2 ? m_nFwActiveSlot : (m_nFwActiveSlot == 2 ? 3 : 2);
     if (nAction != 2) {
         if (m_fwImage.empty() || m_fwImage.size() % 4)
-            return spec(NVME_SC_FIRMWARE_IMAGE);
+            return specific(NVME_SC_FIRMWARE_IMAGE);
         // The revision is the image's first eight bytes when printable.
         std::string szRev;
         for (size_t i = 0; i < 8 && i < m_fwImage.size() && m_fwImage[i] >= 0x20 && m_fwImage[i] < 0x7F; ++i)
@@ -53,7 +53,7 @@ uint16_t ControllerCore::adminFirmwareCommit(const Sqe &e, uint32_t *pDw0) {
         m_fwSlots[nSlot - 1] = szRev;
         m_fwImage.clear();
     } else if (m_fwSlots[nSlot - 1].empty()) {
-        return spec(NVME_SC_FIRMWARE_IMAGE);
+        return specific(NVME_SC_FIRMWARE_IMAGE);
     }
     if (nAction == 1 || nAction == 2)
         m_nFwNextSlot = nSlot;
@@ -89,7 +89,7 @@ uint16_t ControllerCore::adminSelfTest(const Sqe &e) {
     if (e.nNsid != 0 && e.nNsid != NVME_NSID_ALL && !activeNamespace(e.nNsid))
         return gen(NVME_SC_INVALID_NS);
     if (m_selfTest.nCurrent)
-        return spec(NVME_SC_SELF_TEST_IN_PROGRESS);
+        return specific(NVME_SC_SELF_TEST_IN_PROGRESS);
     const Timings &t = m_subsys.config().timings;
     m_selfTest.nCurrent = nCode;
     m_selfTest.nNsid = e.nNsid;

@@ -9,7 +9,7 @@ namespace nvmesim {
 
 namespace {
 constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t spec(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
 
 void put128(uint8_t *p, uint64_t v) {
     std::memset(p, 0, 16);
@@ -127,7 +127,7 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         break;
     }
     default:
-        return spec(NVME_SC_INVALID_LOG_PAGE);
+        return specific(NVME_SC_INVALID_LOG_PAGE);
     }
     if (nOffset > log.size())
         return gen(NVME_SC_INVALID_FIELD);

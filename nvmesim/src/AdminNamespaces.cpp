@@ -8,7 +8,7 @@ namespace nvmesim {
 
 namespace {
 constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t spec(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
 } // namespace
 
 uint16_t ControllerCore::adminNamespaceMgmt(const Sqe &e, uint32_t *pDw0) {
@@ -17,13 +17,13 @@ uint16_t ControllerCore::adminNamespaceMgmt(const Sqe &e, uint32_t *pDw0) {
     const uint8_t nSel = e.nCdw10 & 0xF;
     if (nSel == 0) {
         if (static_cast<uint8_t>(e.nCdw11 >> 24) != 0)
-            return spec(NVME_SC_IOCS_NOT_SUPPORTED);
+            return specific(NVME_SC_IOCS_NOT_SUPPORTED);
         nvme_id_ns id;
         const uint16_t s = recvData(e, &id, sizeof id);
         if (s)
             return s;
         if (id.dps != 0)
-            return spec(NVME_SC_INVALID_FORMAT);
+            return specific(NVME_SC_INVALID_FORMAT);
         uint32_t nNsid = 0;
         const uint16_t r = m_subsys.createNamespace(id.nsze, id.ncap, id.flbas, id.nmic, &nNsid);
         if (!r)
@@ -51,7 +51,7 @@ uint16_t ControllerCore::adminNamespaceAttach(const Sqe &e) {
     if (s)
         return s;
     if (list[0] > 2047)
-        return spec(NVME_SC_CTRL_LIST_INVALID);
+        return specific(NVME_SC_CTRL_LIST_INVALID);
     std::vector<uint16_t> ids(list + 1, list + 1 + list[0]);
     return m_subsys.attachNamespace(e.nNsid, ids, nSel == 0);
 }
@@ -66,7 +66,7 @@ uint16_t ControllerCore::adminFormat(const Sqe &e) {
     if (nSes > 1)
         return gen(NVME_SC_INVALID_FIELD);   // no cryptographic erase
     if (nPi != 0 || nLbaf >= m_subsys.formats().size())
-        return spec(NVME_SC_INVALID_FORMAT);
+        return specific(NVME_SC_INVALID_FORMAT);
     if (e.nNsid != NVME_NSID_ALL && !activeNamespace(e.nNsid))
         return gen(NVME_SC_INVALID_NS);
     const uint16_t s = m_subsys.formatNamespace(e.nNsid, nLbaf, bMset, m_nIndex);

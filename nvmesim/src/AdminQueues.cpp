@@ -7,7 +7,7 @@ namespace nvmesim {
 
 namespace {
 constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t spec(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
 } // namespace
 
 uint16_t ControllerCore::readQueuePages(uint64_t nPrp1, uint32_t nBytes, bool bContig, uint64_t *pBase,
@@ -41,13 +41,13 @@ uint16_t ControllerCore::adminCreateCq(const Sqe &e) {
     const bool bPc = e.nCdw11 & 1, bIen = e.nCdw11 & 2;
     const uint16_t nIv = static_cast<uint16_t>(e.nCdw11 >> 16);
     if (nQid == 0 || nQid >= m_cq.size() || nQid > granted(m_feat, m_cfg.nQueuePairs, true) || m_cq[nQid].bValid)
-        return spec(NVME_SC_QID_INVALID);
+        return specific(NVME_SC_QID_INVALID);
     if (nQsize == 0 || nQsize > m_cfg.nMqes)
-        return spec(NVME_SC_QUEUE_SIZE);
+        return specific(NVME_SC_QUEUE_SIZE);
     if (!bPc && m_cfg.bCqr)
         return gen(NVME_SC_INVALID_FIELD);
     if (nIv >= m_cfg.nMsixVectors)
-        return spec(NVME_SC_INVALID_VECTOR);
+        return specific(NVME_SC_INVALID_VECTOR);
     if (((m_cc.load() >> 20) & 0xF) != 4)
         return gen(NVME_SC_INVALID_FIELD);
     CompletionQueue q;
@@ -68,11 +68,11 @@ uint16_t ControllerCore::adminCreateSq(const Sqe &e) {
     const bool bPc = e.nCdw11 & 1;
     const uint32_t nCqid = e.nCdw11 >> 16;
     if (nQid == 0 || nQid >= m_sq.size() || nQid > granted(m_feat, m_cfg.nQueuePairs, false) || m_sq[nQid].bValid)
-        return spec(NVME_SC_QID_INVALID);
+        return specific(NVME_SC_QID_INVALID);
     if (nQsize == 0 || nQsize > m_cfg.nMqes)
-        return spec(NVME_SC_QUEUE_SIZE);
+        return specific(NVME_SC_QUEUE_SIZE);
     if (nCqid == 0 || nCqid >= m_cq.size() || !m_cq[nCqid].bValid)
-        return spec(NVME_SC_CQ_INVALID);
+        return specific(NVME_SC_CQ_INVALID);
     if (!bPc && m_cfg.bCqr)
         return gen(NVME_SC_INVALID_FIELD);
     if (((m_cc.load() >> 16) & 0xF) != 6)
@@ -94,7 +94,7 @@ uint16_t ControllerCore::adminCreateSq(const Sqe &e) {
 uint16_t ControllerCore::adminDeleteSq(const Sqe &e) {
     const uint32_t nQid = e.nCdw10 & 0xFFFF;
     if (nQid == 0 || nQid >= m_sq.size() || !m_sq[nQid].bValid)
-        return spec(NVME_SC_QID_INVALID);
+        return specific(NVME_SC_QID_INVALID);
     // Commands of the queue still in flight complete as aborted first.
     const uint16_t nAborted = makeStatus(sct::kGeneric, NVME_SC_ABORT_QUEUE);
     auto flush = [&](std::vector<Completion> &v) {
@@ -124,9 +124,9 @@ uint16_t ControllerCore::adminDeleteSq(const Sqe &e) {
 uint16_t ControllerCore::adminDeleteCq(const Sqe &e) {
     const uint32_t nQid = e.nCdw10 & 0xFFFF;
     if (nQid == 0 || nQid >= m_cq.size() || !m_cq[nQid].bValid)
-        return spec(NVME_SC_QID_INVALID);
+        return specific(NVME_SC_QID_INVALID);
     if (m_cq[nQid].nSqRefs)
-        return spec(NVME_SC_INVALID_QUEUE);
+        return specific(NVME_SC_INVALID_QUEUE);
     m_cq[nQid] = CompletionQueue();
     return 0;
 }

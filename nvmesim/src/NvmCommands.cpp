@@ -11,7 +11,7 @@ namespace nvmesim {
 
 namespace {
 constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t spec(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
 constexpr uint16_t media(uint16_t nSc) { return makeStatus(sct::kMedia, nSc); }
 
 uint64_t slbaOf(const Sqe &e) { return e.nCdw10 | (static_cast<uint64_t>(e.nCdw11) << 32); }
@@ -268,7 +268,7 @@ uint16_t ControllerCore::ioCopy(const Sqe &e, Namespace &ns) {
     if (nFormat != 0)
         return gen(NVME_SC_INVALID_FIELD);
     if (nRanges > kCopyMaxRanges)
-        return spec(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
+        return specific(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
     nvme_copy_range ranges[kCopyMaxRanges];
     uint16_t s = buildSegments(e, nRanges * sizeof(nvme_copy_range), false, m_cfg.bSgl, m_segs);
     if (s || (s = fromHost(m_segs, ranges, nRanges * sizeof(nvme_copy_range))))
@@ -277,11 +277,11 @@ uint16_t ControllerCore::ioCopy(const Sqe &e, Namespace &ns) {
     for (uint32_t i = 0; i < nRanges; ++i) {
         const uint32_t n = static_cast<uint32_t>(ranges[i].nlb) + 1;
         if (n > kCopyMaxRange)
-            return spec(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
+            return specific(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
         nTotal += n;
     }
     if (nTotal > kCopyMaxBlocks)
-        return spec(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
+        return specific(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
     for (uint32_t i = 0; i < nRanges; ++i)
         if (!inRange(ns, ranges[i].slba, static_cast<uint64_t>(ranges[i].nlb) + 1))
             return gen(NVME_SC_LBA_RANGE);
