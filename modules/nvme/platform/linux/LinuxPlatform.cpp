@@ -191,7 +191,8 @@ public:
         pBuf->nBusAddr = rec->nBus;
         pBuf->nSize = nSize;
         pBuf->pHandle = reinterpret_cast<void *>(rec->nId);
-        dmaRecords[rec->nId] = rec.release();
+        DmaRecord *r = rec.release();
+        dmaRecords[r->nId] = r;
         return 0;
     }
 
