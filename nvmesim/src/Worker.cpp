@@ -98,8 +98,9 @@ void ControllerCore::runTimers(Clock::time_point now) {
     if (m_selfTest.nCurrent && now >= m_selfTest.end)
         finishSelfTest(0);
     if (now >= m_kaDeadline) {
-        // Keep alive timer expired: the controller stops.
+        // Keep alive timer expired: the controller notes it and stops.
         m_kaDeadline = Clock::time_point::max();
+        addErrorEntry(0xFFFF, 0xFFFF, makeStatus(sct::kGeneric, NVME_SC_KAT_EXPIRED), 0, 0);
         fatal();
     }
     while (!m_delayed.empty() && m_delayed.front().due <= now) {

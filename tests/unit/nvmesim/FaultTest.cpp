@@ -118,4 +118,6 @@ TEST(Faults, KeepAliveExpiryStopsTheController) {
     }
     EXPECT_EQ(h.csts() & 2, 0u);
     EXPECT_TRUE(h.waitCsts(2, 2, 500));
+    // A stopped controller takes no more commands.
+    EXPECT_EQ(h.run(0, TestHost::cmd(nvme_admin_keep_alive), nullptr, 100), 0xFFFF);
 }

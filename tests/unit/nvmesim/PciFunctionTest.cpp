@@ -110,3 +110,27 @@ TEST(PciFunction, FunctionLevelResetRestoresDefaults) {
     // The controller comes up again from scratch.
     ASSERT_TRUE(h.bringUp());
 }
+
+TEST(PciFunction, MsixTableLivesInBar0) {
+    TestHost h;
+    h.pciEnable();
+    uint32_t nTable = 0;
+    const int msix = findCap(h.c, 0x11);
+    ASSERT_GT(msix, 0);
+    h.c->cfgRead(msix + 4, &nTable, 4);
+    EXPECT_EQ(nTable & 7, 0u);   // BIR 0
+    nTable &= ~7u;
+    EXPECT_GE(nTable, 0x1000u + 2 * 65 * 4);   // after the doorbells
+    EXPECT_EQ(h.c->mmioRead32(nTable + 12), 1u);   // vector 0 masked
+    h.c->mmioWrite32(nTable, 0xFEE00000);
+    h.c->mmioWrite32(nTable + 8, 0x4021);
+    h.c->mmioWrite32(nTable + 12, 0);
+    EXPECT_EQ(h.c->mmioRead32(nTable), 0xFEE00000u);
+    EXPECT_EQ(h.c->mmioRead32(nTable + 8), 0x4021u);
+    EXPECT_EQ(h.c->mmioRead32(nTable + 12), 0u);
+    // The function mask and enable bits are writable, the table size is not.
+    h.c->cfgWrite(msix + 2, 0xC7FF, 2);
+    uint32_t v = 0;
+    h.c->cfgRead(msix + 2, &v, 2);
+    EXPECT_EQ(v, 0xC000u | 64u);
+}
