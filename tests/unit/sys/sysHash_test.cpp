@@ -113,7 +113,7 @@ TEST_F(SysNameTable, IteratorVisitsSlotsInOrderChainsFromTheFront)
 {
     std::vector<std::string> names;
     for (int i = 0; i < 30; i++)
-        names.push_back("k" + std::to_string(i * 7));
+        names.push_back(std::string("k").append(std::to_string(i * 7)));
     std::vector<NameRec> recs(names.size());
     for (size_t i = 0; i < names.size(); i++) {
         recs[i] = {nullptr, names[i].c_str(), static_cast<int>(i)};
@@ -139,7 +139,7 @@ TEST_F(SysNameTable, EmptyingByDeletingWhatTheIteratorReturns)
 {
     std::vector<std::string> names;
     for (int i = 0; i < 12; i++)
-        names.push_back("e" + std::to_string(i));
+        names.push_back(std::string("e").append(std::to_string(i)));
     std::vector<NameRec> recs(names.size());
     for (size_t i = 0; i < names.size(); i++) {
         recs[i] = {nullptr, names[i].c_str(), static_cast<int>(i)};
