@@ -3,8 +3,9 @@
 # Debian packages first. Build trees: build/ (release), build-asan/, build-tsan/.
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test asan tsan clean
+.PHONY: all deps build run test asan tsan fuzz clean
 
 all: build
 
@@ -32,5 +33,8 @@ tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L threads
 
+fuzz: deps
+	tests/fuzz/run_fuzz.sh $(FUZZ_SECONDS) $(CURDIR)/build-fuzz
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
