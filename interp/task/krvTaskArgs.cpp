@@ -13,3 +13,15 @@ int krvTaskEvalArg(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pArg, krvVal
     }
     return 1;
 }
+
+int krvTaskHandleArg(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pArg, uint64_t *pu, uint32_t *pFl)
+{
+    krvValue_t v;
+    v.type = KRV_DT_INTEGER;
+    v.val.uRaw = 0;
+    if (!krvTaskEvalArg(pEnv, pFunc, pArg, &v, pFl))
+        return 0;
+    *pu = v.val.uRaw;
+    krvClearValue(&v);
+    return 1;
+}

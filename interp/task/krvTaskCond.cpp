@@ -4,24 +4,6 @@
 #include "task/krvTaskBuiltins.h"
 #include "task/krvTaskInt.h"
 
-static void *asPointer(uint64_t u)
-{
-    return reinterpret_cast<void *>(static_cast<uintptr_t>(u));
-}
-
-// Evaluates one handle argument; 0 when the evaluation failed.
-static int handleArg(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pArg, uint64_t *pu, uint32_t *pFl)
-{
-    krvValue_t v;
-    v.type = KRV_DT_INTEGER;
-    v.val.uRaw = 0;
-    if (!krvTaskEvalArg(pEnv, pFunc, pArg, &v, pFl))
-        return 0;
-    *pu = v.val.uRaw;
-    krvClearValue(&v);
-    return 1;
-}
-
 int krvBuiFunc_cond_create(krvEnv_t *pEnv, krvFuncInfo_t *, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *)
 {
     krvSetInt(pResult, 0);
@@ -42,17 +24,17 @@ int krvBuiFunc_cond_wait(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall,
     krvSetInt(pResult, 0);
     krvAPTN_t *pCondArg = pCall->u.builtinCall.pArgs;
     uint64_t uCond = 0, uMutex = 0;
-    if (!handleArg(pEnv, pFunc, pCondArg, &uCond, pFl))
+    if (!krvTaskHandleArg(pEnv, pFunc, pCondArg, &uCond, pFl))
         return 0;
     krvSyncBlock_t *pCond = krvSyncGet(uCond, KRV_HANDLE_KIND_COND);
     if (!pCond) {
         krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pCondArg,
-                   "Illegal condition variable handle %p is specified to the 1st arg. of %s().\n", asPointer(uCond),
-                   "cond_wait");
+                   "Illegal condition variable handle %p is specified to the 1st arg. of %s().\n",
+                   krvTaskHandlePtr(uCond), "cond_wait");
         return 1;
     }
     krvAPTN_t *pMutexArg = pCondArg ? pCondArg->next : nullptr;
-    if (!handleArg(pEnv, pFunc, pMutexArg, &uMutex, pFl)) {
+    if (!krvTaskHandleArg(pEnv, pFunc, pMutexArg, &uMutex, pFl)) {
         krvSyncPut(pCond);
         return 0;
     }
@@ -60,7 +42,8 @@ int krvBuiFunc_cond_wait(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall,
     if (!pMutex) {
         krvSyncPut(pCond);
         krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pMutexArg,
-                   "Illegal mutex handle %p is specified to the 2nd arg. of %s().\n", asPointer(uMutex), "cond_wait");
+                   "Illegal mutex handle %p is specified to the 2nd arg. of %s().\n", krvTaskHandlePtr(uMutex),
+                   "cond_wait");
         return 1;
     }
     sysCondWait(static_cast<sysCond_t *>(pCond->pObj), static_cast<sysMutex_t *>(pMutex->pObj));
@@ -76,13 +59,13 @@ int krvBuiFunc_cond_broadcast(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *p
     krvSetInt(pResult, 0);
     krvAPTN_t *pArg = pCall->u.builtinCall.pArgs;
     uint64_t u = 0;
-    if (!handleArg(pEnv, pFunc, pArg, &u, pFl))
+    if (!krvTaskHandleArg(pEnv, pFunc, pArg, &u, pFl))
         return 0;
     krvSyncBlock_t *pCond = krvSyncGet(u, KRV_HANDLE_KIND_COND);
     if (!pCond) {
         krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg,
-                   "Illegal condition variable handle %p is specified to the 1st arg. of %s().\n", asPointer(u),
-                   "cond_broadcast");
+                   "Illegal condition variable handle %p is specified to the 1st arg. of %s().\n",
+                   krvTaskHandlePtr(u), "cond_broadcast");
         return 1;
     }
     sysCondBroadcast(static_cast<sysCond_t *>(pCond->pObj));

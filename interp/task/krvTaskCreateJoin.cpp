@@ -76,13 +76,10 @@ int krvBuiFunc_task_join(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall,
 {
     krvSetInt(pResult, 0);
     krvAPTN_t *pArg = pCall->u.builtinCall.pArgs;
-    krvValue_t v;
-    v.type = KRV_DT_INTEGER;
-    v.val.uRaw = 0;
-    if (!krvTaskEvalArg(pEnv, pFunc, pArg, &v, pFl))
+    uint64_t u = 0;
+    if (!krvTaskHandleArg(pEnv, pFunc, pArg, &u, pFl))
         return 0;
-    int64_t n = v.val.nInt;
-    krvClearValue(&v);
+    const int64_t n = static_cast<int64_t>(u);
     if (n <= 0) {
         krvErrorAt(KRV_RTE_TASK_HANDLE, pEnv, pArg, "illegal task handle 0\n");
         return 1;

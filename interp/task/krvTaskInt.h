@@ -71,3 +71,10 @@ void krvSyncFreeAll(void);
 // Evaluates a built-in's argument into *pValue (set up by the caller). 1, or
 // 0 when the evaluation failed or the task is leaving (exit).
 int krvTaskEvalArg(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pArg, krvValue_t *pValue, uint32_t *pFl);
+// Evaluates a handle argument into *pu (its raw 64 bits); 1, or 0 as above.
+int krvTaskHandleArg(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pArg, uint64_t *pu, uint32_t *pFl);
+// A handle value as the pointer it is shown as in messages.
+inline void *krvTaskHandlePtr(uint64_t u)
+{
+    return reinterpret_cast<void *>(static_cast<uintptr_t>(u));
+}

@@ -5,11 +5,6 @@
 #include "task/krvTaskBuiltins.h"
 #include "task/krvTaskInt.h"
 
-static void *asPointer(uint64_t u)
-{
-    return reinterpret_cast<void *>(static_cast<uintptr_t>(u));
-}
-
 int krvBuiFunc_mutex_create(krvEnv_t *pEnv, krvFuncInfo_t *, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *)
 {
     krvSetInt(pResult, 0);
@@ -31,16 +26,12 @@ static int withMutex(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall, krv
 {
     krvSetInt(pResult, 0);
     krvAPTN_t *pArg = pCall->u.builtinCall.pArgs;
-    krvValue_t v;
-    v.type = KRV_DT_INTEGER;
-    v.val.uRaw = 0;
-    if (!krvTaskEvalArg(pEnv, pFunc, pArg, &v, pFl))
+    uint64_t u = 0;
+    if (!krvTaskHandleArg(pEnv, pFunc, pArg, &u, pFl))
         return 0;
-    uint64_t u = v.val.uRaw;
-    krvClearValue(&v);
     krvSyncBlock_t *pBlock = krvSyncGet(u, KRV_HANDLE_KIND_MUTEX);
     if (!pBlock) {
-        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "Illegal mutex handle %p is specified to %s().\n", asPointer(u),
+        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "Illegal mutex handle %p is specified to %s().\n", krvTaskHandlePtr(u),
                    szName);
         return 1;
     }
@@ -66,15 +57,11 @@ int krvBuiFunc_mutex_delete(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCa
 {
     krvSetInt(pResult, 0);
     krvAPTN_t *pArg = pCall->u.builtinCall.pArgs;
-    krvValue_t v;
-    v.type = KRV_DT_INTEGER;
-    v.val.uRaw = 0;
-    if (!krvTaskEvalArg(pEnv, pFunc, pArg, &v, pFl))
+    uint64_t u = 0;
+    if (!krvTaskHandleArg(pEnv, pFunc, pArg, &u, pFl))
         return 0;
-    uint64_t u = v.val.uRaw;
-    krvClearValue(&v);
     if (!krvSyncDelete(u, KRV_HANDLE_KIND_MUTEX)) {
-        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "Illegal mutex handle %p is specified to %s().\n", asPointer(u),
+        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "Illegal mutex handle %p is specified to %s().\n", krvTaskHandlePtr(u),
                    "mutex_delete");
         return 1;
     }
