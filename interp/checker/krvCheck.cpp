@@ -26,18 +26,6 @@ bool checkOne(const std::string &sSid, bool bOk, int nLine, const char *szExpr, 
     return bOk;
 }
 
-std::vector<void *> elems(sysHashSetting_t *pTable)
-{
-    std::vector<void *> v;
-    sysHashIter_t *pIt = pTable ? sysHashIterCreate(pTable) : nullptr;
-    if (!pIt)
-        return v;
-    for (void *p = sysHashIterNext(pIt); p; p = sysHashIterNext(pIt))
-        v.push_back(p);
-    sysHashIterFree(pIt);
-    return v;
-}
-
 // Hash setting of a table about to be walked; false when it must not be walked.
 bool checkHash(const std::string &sid, const sysHashSetting_t *pHS)
 {
@@ -54,7 +42,7 @@ std::vector<void *> checkedElems(const std::string &sid, sysHashSetting_t *pTabl
 {
     if (!pTable || !checkHash(sid, pTable))
         return {};
-    return elems(pTable);
+    return krvNsTableElems(pTable);
 }
 
 enum VarRole { kGlobal, kMember, kLocal, kParam };

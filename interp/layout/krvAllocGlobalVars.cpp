@@ -5,18 +5,6 @@
 #include "constexpr/krvConstExpr.h"
 #include "layout/krvLayout.h"
 
-static std::vector<void *> tableElems(sysHashSetting_t *pTable)
-{
-    std::vector<void *> v;
-    sysHashIter_t *pIt = pTable ? sysHashIterCreate(pTable) : nullptr;
-    if (!pIt)
-        return v;
-    for (void *p = sysHashIterNext(pIt); p; p = sysHashIterNext(pIt))
-        v.push_back(p);
-    sysHashIterFree(pIt);
-    return v;
-}
-
 static int allocOne(krvEnv_t *pEnv, krvNamespace_t *pNs, krvVar_t *pVar)
 {
     if (pVar->pData)
@@ -47,10 +35,10 @@ int krvAllocGlobalVars(krvEnv_t *pEnv, krvNamespace_t *pNs)
 {
     if (!pNs)
         pNs = krvGlobalNs();
-    for (void *p : tableElems(pNs->vars))
+    for (void *p : krvNsTableElems(pNs->vars))
         if (!allocOne(pEnv, pNs, static_cast<krvVar_t *>(p)))
             return 0;
-    for (void *p : tableElems(pNs->nss))
+    for (void *p : krvNsTableElems(pNs->nss))
         if (!krvAllocGlobalVars(pEnv, static_cast<krvNamespace_t *>(p)))
             return 0;
     return 1;

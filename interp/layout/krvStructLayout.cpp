@@ -75,24 +75,13 @@ struct LayoutPass {
 
     void walk(krvNamespace_t *pNs)
     {
-        std::vector<krvStruct_t *> structs;
-        std::vector<krvNamespace_t *> children;
-        sysHashIter_t *pIt = pNs->structs ? sysHashIterCreate(pNs->structs) : nullptr;
-        if (pIt) {
-            for (void *p = sysHashIterNext(pIt); p; p = sysHashIterNext(pIt))
-                structs.push_back(static_cast<krvStruct_t *>(p));
-            sysHashIterFree(pIt);
-        }
-        pIt = pNs->nss ? sysHashIterCreate(pNs->nss) : nullptr;
-        if (pIt) {
-            for (void *p = sysHashIterNext(pIt); p; p = sysHashIterNext(pIt))
-                children.push_back(static_cast<krvNamespace_t *>(p));
-            sysHashIterFree(pIt);
-        }
-        for (krvStruct_t *pS : structs)
-            layout(pS);
-        for (krvNamespace_t *pChild : children)
-            walk(pChild);
+        // Both lists are taken before any layout work runs.
+        std::vector<void *> structs = krvNsTableElems(pNs->structs);
+        std::vector<void *> children = krvNsTableElems(pNs->nss);
+        for (void *p : structs)
+            layout(static_cast<krvStruct_t *>(p));
+        for (void *p : children)
+            walk(static_cast<krvNamespace_t *>(p));
     }
 };
 

@@ -2,6 +2,8 @@
 // texts. A NULL namespace argument means the global namespace for the
 // insertions; the finds give NULL for a NULL namespace or a missing table.
 #pragma once
+#include <vector>
+
 #include "model/krvRecords.h"
 
 krvNamespace_t *krvGlobalNs(void);
@@ -54,3 +56,8 @@ int krvRemoveConst(krvNamespace_t *pNs, krvVar_t *pConst);
 char *krvNsPathText(const krvNamespace_t *pNs);
 // Path text of pNs followed by szName; heap copy.
 char *krvQualifiedName(const krvNamespace_t *pNs, const char *szName);
+
+// ---- walks ----------------------------------------------------------------------
+// Every record of a name table (vars, consts, structs, funcs, nss, mfuncs);
+// empty for NULL or when out of memory.
+std::vector<void *> krvNsTableElems(sysHashSetting_t *pTable);

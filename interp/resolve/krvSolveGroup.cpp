@@ -13,6 +13,18 @@ static krvVar_t *findMember(krvStruct_t *pStruct, const char *szName)
     return nullptr;
 }
 
+// Gives a variable its structure type. The written type name goes first:
+// its qualification list shares the word that pType takes.
+static void bindType(krvVar_t *pVar, krvStruct_t *pType)
+{
+    if (pVar->nt.tname) {
+        free(pVar->nt.tname);
+        krvFreeNameList(pVar->nt.nsres);
+        pVar->nt.tname = nullptr;
+    }
+    pVar->pType = pType;
+}
+
 static void solveStruct(krvEnv_t *pEnv, krvNamespace_t *pNs, krvStruct_t *pStruct)
 {
     krvNamespace_t *pHome = pStruct->pNamespace ? pStruct->pNamespace : pNs;
@@ -28,23 +40,14 @@ static void solveStruct(krvEnv_t *pEnv, krvNamespace_t *pNs, krvStruct_t *pStruc
             krvSolveCountError(pEnv);
             continue;
         }
-        free(pMd->nt.tname);
-        krvFreeNameList(pMd->nt.nsres);
-        pMd->nt.tname = nullptr;
-        pMd->pType = pType;
+        bindType(pMd, pType);
     }
-    for (void *pElem : krvSolveTableElems(pStruct->mfuncs)) {
+    for (void *pElem : krvNsTableElems(pStruct->mfuncs)) {
         krvFuncInfo_t *pMf = static_cast<krvFuncInfo_t *>(pElem);
         if (pMf->type != KRV_USR_FUNC_TYPE)
             continue;
-        if (pMf->obj) {
-            if (pMf->obj->nt.tname) {
-                free(pMf->obj->nt.tname);
-                krvFreeNameList(pMf->obj->nt.nsres);
-                pMf->obj->nt.tname = nullptr;
-            }
-            pMf->obj->pType = pStruct;
-        }
+        if (pMf->obj)
+            bindType(pMf->obj, pStruct);
         for (krvVar_t *p = pMf->pParams; p; p = p->link)
             if (findMember(pStruct, p->szName))
                 krvSolveErrSelf(pEnv, 121, p->nFileIdx, p->nLine, "Parameter %s conflict to member data!\n", p->szName);
@@ -60,9 +63,9 @@ void krvSolveNamespace(krvEnv_t *pEnv, krvNamespace_t *pNs)
 {
     if (!pNs)
         return;
-    for (void *pElem : krvSolveTableElems(pNs->structs))
+    for (void *pElem : krvNsTableElems(pNs->structs))
         solveStruct(pEnv, pNs, static_cast<krvStruct_t *>(pElem));
-    for (void *pElem : krvSolveTableElems(pNs->vars)) {
+    for (void *pElem : krvNsTableElems(pNs->vars)) {
         krvVar_t *pVar = static_cast<krvVar_t *>(pElem);
         if (!pVar->nt.tname)
             continue;
@@ -71,17 +74,14 @@ void krvSolveNamespace(krvEnv_t *pEnv, krvNamespace_t *pNs)
             krvSolveErrSelf(pEnv, 140, pVar->nFileIdx, pVar->nLine, "Unknown structure %s\n", pVar->nt.tname);
             continue;
         }
-        free(pVar->nt.tname);
-        krvFreeNameList(pVar->nt.nsres);
-        pVar->nt.tname = nullptr;
-        pVar->pType = pType;
+        bindType(pVar, pType);
     }
-    for (void *pElem : krvSolveTableElems(pNs->funcs)) {
+    for (void *pElem : krvNsTableElems(pNs->funcs)) {
         krvFuncInfo_t *pFunc = static_cast<krvFuncInfo_t *>(pElem);
         if (pFunc->type == KRV_USR_FUNC_TYPE)
             krvSolveFunction(pEnv, pNs, pFunc);
     }
-    for (void *pElem : krvSolveTableElems(pNs->nss))
+    for (void *pElem : krvNsTableElems(pNs->nss))
         krvSolveNamespace(pEnv, static_cast<krvNamespace_t *>(pElem));
 }
 
@@ -103,10 +103,7 @@ static void bindQuietly(krvNamespace_t *pNs, krvVar_t *pVar)
     }
     if (!pType)
         return;
-    free(pVar->nt.tname);
-    krvFreeNameList(pVar->nt.nsres);
-    pVar->nt.tname = nullptr;
-    pVar->pType = pType;
+    bindType(pVar, pType);
 }
 
 static void bindFuncQuietly(krvNamespace_t *pNs, krvFuncInfo_t *pFunc)
@@ -121,19 +118,19 @@ static void bindFuncQuietly(krvNamespace_t *pNs, krvFuncInfo_t *pFunc)
 
 static void bindNamespaceQuietly(krvNamespace_t *pNs)
 {
-    for (void *pElem : krvSolveTableElems(pNs->structs)) {
+    for (void *pElem : krvNsTableElems(pNs->structs)) {
         krvStruct_t *pStruct = static_cast<krvStruct_t *>(pElem);
         krvNamespace_t *pHome = pStruct->pNamespace ? pStruct->pNamespace : pNs;
         for (krvVar_t *pMd = pStruct->pMembers; pMd; pMd = pMd->link)
             bindQuietly(pHome, pMd);
-        for (void *pMf : krvSolveTableElems(pStruct->mfuncs))
+        for (void *pMf : krvNsTableElems(pStruct->mfuncs))
             bindFuncQuietly(pHome, static_cast<krvFuncInfo_t *>(pMf));
     }
-    for (void *pElem : krvSolveTableElems(pNs->vars))
+    for (void *pElem : krvNsTableElems(pNs->vars))
         bindQuietly(pNs, static_cast<krvVar_t *>(pElem));
-    for (void *pElem : krvSolveTableElems(pNs->funcs))
+    for (void *pElem : krvNsTableElems(pNs->funcs))
         bindFuncQuietly(pNs, static_cast<krvFuncInfo_t *>(pElem));
-    for (void *pElem : krvSolveTableElems(pNs->nss))
+    for (void *pElem : krvNsTableElems(pNs->nss))
         bindNamespaceQuietly(static_cast<krvNamespace_t *>(pElem));
 }
 

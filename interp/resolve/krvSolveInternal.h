@@ -36,9 +36,6 @@ std::string krvMemberText(const krvAPTN_t *pMember);
 // ".member" (with "[]" per index for every member but the last).
 std::string krvRefShapeText(const krvAPTN_t *pRef);
 
-// ---- table walks ------------------------------------------------------------
-std::vector<void *> krvSolveTableElems(sysHashSetting_t *pTable);
-
 // ---- references -------------------------------------------------------------
 int krvIndexCount(const krvAPTN_t *pIndexes);
 int krvVarDims(uint8_t dbd, const int32_t *pSizes);

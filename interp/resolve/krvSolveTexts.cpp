@@ -43,20 +43,6 @@ std::string krvRefShapeText(const krvAPTN_t *pRef)
     return s;
 }
 
-std::vector<void *> krvSolveTableElems(sysHashSetting_t *pTable)
-{
-    std::vector<void *> v;
-    if (!pTable)
-        return v;
-    sysHashIter_t *pIt = sysHashIterCreate(pTable);
-    if (!pIt)
-        return v;
-    for (void *p = sysHashIterNext(pIt); p; p = sysHashIterNext(pIt))
-        v.push_back(p);
-    sysHashIterFree(pIt);
-    return v;
-}
-
 int krvIndexCount(const krvAPTN_t *pIndexes)
 {
     int n = 0;
