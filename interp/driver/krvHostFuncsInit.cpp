@@ -2,40 +2,11 @@
 // output and libraries through the dynamic loader.
 #include "driver/krvHostFuncsInit.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
 
 #include "model/krvHostFuncs.h"
-
-static int hostPrintf(const char *szFmt, ...)
-{
-    va_list ap;
-    va_start(ap, szFmt);
-    int n = vprintf(szFmt, ap);
-    va_end(ap);
-    return n;
-}
-
-static int hostErrPrintf(const char *szFmt, ...)
-{
-    va_list ap;
-    va_start(ap, szFmt);
-    int n = vprintf(szFmt, ap);
-    va_end(ap);
-    return n;
-}
-
-static int hostPuts(const char *sz)
-{
-    return puts(sz ? sz : "");
-}
-
-static int hostErrPuts(const char *sz)
-{
-    return puts(sz ? sz : "");
-}
 
 static void *hostLoadLib(const char *szPath)
 {
@@ -58,11 +29,9 @@ static void *hostGetSym(void *pLib, const char *szName)
 
 void krvDriverInstallHostFuncs(const char *szProgPath)
 {
+    // The console entries stay NULL: the model's default writes to standard
+    // output, as the program does.
     krvHostFuncs_t host{};
-    host.pfnPrintf = hostPrintf;
-    host.pfnErrPrintf = hostErrPrintf;
-    host.pfnPuts = hostPuts;
-    host.pfnErrPuts = hostErrPuts;
     host.pfnLoadLib = hostLoadLib;
     host.pfnFreeLib = hostFreeLib;
     host.pfnGetSym = hostGetSym;
