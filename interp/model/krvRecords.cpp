@@ -6,9 +6,12 @@
 
 #include "model/krvAPTN.h"
 
-krvVar_t *krvNewVar(const char *szName, uint16_t nFileIdx, int32_t nLine)
+// A zeroed record of type T owning a copy of szName (NULL reads as "");
+// NULL when out of memory.
+template <typename T>
+static T *newNamed(const char *szName)
 {
-    krvVar_t *p = static_cast<krvVar_t *>(calloc(1, sizeof(krvVar_t)));
+    T *p = static_cast<T *>(calloc(1, sizeof(T)));
     if (!p)
         return nullptr;
     p->szName = strdup(szName ? szName : "");
@@ -16,6 +19,14 @@ krvVar_t *krvNewVar(const char *szName, uint16_t nFileIdx, int32_t nLine)
         free(p);
         return nullptr;
     }
+    return p;
+}
+
+krvVar_t *krvNewVar(const char *szName, uint16_t nFileIdx, int32_t nLine)
+{
+    krvVar_t *p = newNamed<krvVar_t>(szName);
+    if (!p)
+        return nullptr;
     p->nFileIdx = nFileIdx;
     p->nLine = nLine;
     return p;
@@ -40,41 +51,23 @@ krvVar_t *krvNewConst(const char *szName, const krvValue_t *pValue, uint16_t nFi
 
 krvStruct_t *krvNewStruct(const char *szName)
 {
-    krvStruct_t *p = static_cast<krvStruct_t *>(calloc(1, sizeof(krvStruct_t)));
+    krvStruct_t *p = newNamed<krvStruct_t>(szName);
     if (!p)
         return nullptr;
-    p->szName = strdup(szName ? szName : "");
-    if (!p->szName) {
-        free(p);
-        return nullptr;
-    }
     p->nSize = KRV_STRUCT_SIZE_TBD;
     return p;
 }
 
 krvNamespace_t *krvNewNamespace(const char *szName)
 {
-    krvNamespace_t *p = static_cast<krvNamespace_t *>(calloc(1, sizeof(krvNamespace_t)));
-    if (!p)
-        return nullptr;
-    p->szName = strdup(szName ? szName : "");
-    if (!p->szName) {
-        free(p);
-        return nullptr;
-    }
-    return p;
+    return newNamed<krvNamespace_t>(szName);
 }
 
 static krvFuncInfo_t *newFunc(const char *szName, uint8_t type)
 {
-    krvFuncInfo_t *p = static_cast<krvFuncInfo_t *>(calloc(1, sizeof(krvFuncInfo_t)));
+    krvFuncInfo_t *p = newNamed<krvFuncInfo_t>(szName);
     if (!p)
         return nullptr;
-    p->szName = strdup(szName ? szName : "");
-    if (!p->szName) {
-        free(p);
-        return nullptr;
-    }
     p->type = type;
     return p;
 }
