@@ -86,21 +86,30 @@ static krvValue_t *krvVarCell(void *pNs, const char *szName)
     return pVar ? pVar->pData : nullptr;
 }
 
-int krvExtSetVarInt(void *pNs, const char *szName, int64_t nValue)
+// Stores into a cell found by krvVarCell or krvConstCell; 0 when there is none.
+static int setCellInt(krvValue_t *pCell, int64_t nValue)
 {
-    krvValue_t *pCell = krvVarCell(pNs, szName);
     if (pCell == nullptr)
         return 0;
     krvSetInt(pCell, nValue);
     return 1;
 }
 
-int krvExtSetVarStr(void *pNs, const char *szName, const char *szText)
+static int setCellStr(krvValue_t *pCell, const char *szText)
 {
-    krvValue_t *pCell = krvVarCell(pNs, szName);
     if (pCell == nullptr)
         return 0;
     return krvSetStr(pCell, szText ? szText : "") == 0;
+}
+
+int krvExtSetVarInt(void *pNs, const char *szName, int64_t nValue)
+{
+    return setCellInt(krvVarCell(pNs, szName), nValue);
+}
+
+int krvExtSetVarStr(void *pNs, const char *szName, const char *szText)
+{
+    return setCellStr(krvVarCell(pNs, szName), szText);
 }
 
 static int krvExtAddConst(void *pNs, const char *szName, const krvValue_t *pValue)
@@ -146,17 +155,10 @@ static krvValue_t *krvConstCell(void *pNs, const char *szName)
 
 int krvExtSetConstInt(void *pNs, const char *szName, int64_t nValue)
 {
-    krvValue_t *pCell = krvConstCell(pNs, szName);
-    if (pCell == nullptr)
-        return 0;
-    krvSetInt(pCell, nValue);
-    return 1;
+    return setCellInt(krvConstCell(pNs, szName), nValue);
 }
 
 int krvExtSetConstStr(void *pNs, const char *szName, const char *szText)
 {
-    krvValue_t *pCell = krvConstCell(pNs, szName);
-    if (pCell == nullptr)
-        return 0;
-    return krvSetStr(pCell, szText ? szText : "") == 0;
+    return setCellStr(krvConstCell(pNs, szName), szText);
 }
