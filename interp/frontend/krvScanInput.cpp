@@ -7,15 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-static char *dupText(const char *sz)
-{
-    size_t n = strlen(sz);
-    char *p = static_cast<char *>(malloc(n + 1));
-    if (p)
-        memcpy(p, sz, n + 1);
-    return p;
-}
-
 static void freeInput(krvScanInput_t *pIn)
 {
     if (!pIn)
@@ -35,8 +26,8 @@ static krvScanInput_t *newInput(krvScriptFile_t *pFile, const char *pMem, const 
     const char *pSlash = strrchr(szPath, '/');
     pIn->pFile = pFile;
     pIn->pMem = pMem;
-    pIn->szPath = dupText(szPath);
-    pIn->szBase = dupText(pSlash ? pSlash + 1 : szPath);
+    pIn->szPath = strdup(szPath);
+    pIn->szBase = strdup(pSlash ? pSlash + 1 : szPath);
     if (!pIn->szPath || !pIn->szBase) {
         pIn->pFile = nullptr;   // the caller still owns the file on failure
         freeInput(pIn);
@@ -91,7 +82,7 @@ void krvScanFree(krvScanner_t *pSc)
 void krvScanSetFuncName(krvScanner_t *pSc, const char *szName)
 {
     free(pSc->szFuncName);
-    pSc->szFuncName = szName ? dupText(szName) : nullptr;
+    pSc->szFuncName = szName ? strdup(szName) : nullptr;
 }
 
 int krvScanLine(const krvScanner_t *pSc)

@@ -63,15 +63,6 @@ void krvScanShortText(const char *sz, char *pOut, int nOutSize)
         snprintf(pOut, static_cast<size_t>(nOutSize), "%s", sz);
 }
 
-static char *dupTok(const char *sz)
-{
-    size_t n = strlen(sz);
-    char *p = static_cast<char *>(malloc(n + 1));
-    if (p)
-        memcpy(p, sz, n + 1);
-    return p;
-}
-
 static bool isIdStart(int c)
 {
     return isalpha(c) || c == '_';
@@ -123,7 +114,7 @@ static int scanIdentifier(krvScanner_t *pSc, krvTokenValue_t *pVal)
         return TK_INT;
     }
     if (strcmp(pSc->szTok, "__FILE__") == 0) {
-        pVal->sz = dupTok(krvScanFileBase(pSc));
+        pVal->sz = strdup(krvScanFileBase(pSc));
         return pVal->sz ? TK_STRING : 0;
     }
     if (strcmp(pSc->szTok, "__PATH__") == 0) {
@@ -137,14 +128,14 @@ static int scanIdentifier(krvScanner_t *pSc, krvTokenValue_t *pVal)
             memcpy(szDir, pIn->szPath, n);
             szDir[n] = '\0';
         }
-        pVal->sz = dupTok(szDir);
+        pVal->sz = strdup(szDir);
         return pVal->sz ? TK_STRING : 0;
     }
     if (strcmp(pSc->szTok, "__FUNCTION__") == 0) {
-        pVal->sz = dupTok(pSc->szFuncName ? pSc->szFuncName : "");
+        pVal->sz = strdup(pSc->szFuncName ? pSc->szFuncName : "");
         return pVal->sz ? TK_STRING : 0;
     }
-    pVal->sz = dupTok(pSc->szTok);
+    pVal->sz = strdup(pSc->szTok);
     return pVal->sz ? TK_IDENT : 0;
 }
 
@@ -232,7 +223,7 @@ int krvScanNextToken(krvScanner_t *pSc, krvTokenValue_t *pVal)
             krvScanTokAdd(pSc, pSc->szLine[pSc->nPos++]);
             while (pSc->nPos < pSc->nLen && isIdChar(static_cast<unsigned char>(pSc->szLine[pSc->nPos])))
                 krvScanTokAdd(pSc, pSc->szLine[pSc->nPos++]);
-            pVal->sz = dupTok(pSc->szTok);
+            pVal->sz = strdup(pSc->szTok);
             return pVal->sz ? TK_DOLLAR : 0;
         }
         int nTok = scanOperator(pSc);
