@@ -22,6 +22,10 @@ static inline int krvEvalStackReserve(krvEnv_t *pEnv, int32_t nEnd, const krvAPT
 // Releases what a slot owns and marks it free.
 void krvEvalSlotRelease(krvSlot_t *pSlot);
 
+// Prepares a resolved user function for evaluation (access hints, jump
+// tables); called once its resolution is complete, before it can run.
+void krvEvalPrepareFunc(krvFuncInfo_t *pFunc);
+
 // ---- statements and expressions -----------------------------------------------
 // Evaluates any node (statement or expression) into pResult. Returns 1, or 0
 // on a run-time error or exit. A goto hands its tag name out through

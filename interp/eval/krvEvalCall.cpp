@@ -7,14 +7,10 @@
 
 #include "eval/krvEvalFrame.h"
 
-int krvEvalNativeStackLow(krvEnv_t *pEnv, const krvAPTN_t *pAt)
+int krvEvalNativeStackExhausted(krvEnv_t *pEnv, const krvAPTN_t *pAt)
 {
-    const char *pLimit = pEnv->pEval->pNativeLimit;
-    if (pLimit && static_cast<const char *>(__builtin_frame_address(0)) < pLimit) {
-        krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt, "Too deep function calls; the native stack is exhausted.");
-        return 1;
-    }
-    return 0;
+    krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt, "Too deep function calls; the native stack is exhausted.");
+    return 1;
 }
 
 static const char *argName(const krvAPTN_t *pArg)
@@ -214,7 +210,14 @@ int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
     if (pF->obj) {
         krvAPTN_t *pObjRef = pCall->u.usrCall.objRef;
         krvLoc_t loc;
-        if (!pObjRef || pObjRef->nKind != krvAPTNType_varRef || !krvEvalLocate(pEnv, pCur, pObjRef, &loc, pFl)) {
+        krvStruct_t *pElemType = nullptr;
+        krvValue_t *pElem = pObjRef ? krvEvalFastElemOf(pEnv, pObjRef, true, &pElemType) : nullptr;
+        if (pElem && pElemType) {
+            loc.pCell = pElem;
+            loc.pType = pElemType;
+        }
+        if (!(pElem && pElemType) && (!pObjRef || pObjRef->nKind != krvAPTNType_varRef ||
+                                      !krvEvalLocate(pEnv, pCur, pObjRef, &loc, pFl))) {
             if (!pObjRef)
                 krvEvalUnbound(pEnv, pCall, "member function call without object");
             ok = 0;

@@ -52,12 +52,26 @@ static inline krvLoopStep_t krvEvalSwitchFlags(uint32_t *pFl, const char *szSrc,
     }
 }
 
+// One statement: expression statements, the commonest, without the general
+// dispatch.
+static inline int krvEvalStmt(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *p, const char **pszTag,
+                              krvValue_t *pResult, uint32_t *pFl)
+{
+    krvAPTN_t *pExpr = p->nKind == krvAPTNType_exprStmt ? p->u.exprStmt.pExpr : nullptr;
+    if (pExpr && pExpr->nKind == krvAPTNType_opExpr) {
+        if (krvEvalQuickAssign(pEnv, pExpr, pResult))
+            return 1;
+        return krvEvalNode(pEnv, pFunc, pExpr, pResult, pFl);
+    }
+    return krvEval_APTN(pEnv, pFunc, p, pszTag, pResult, pFl);
+}
+
 // Runs a statement list: stops at a failure (0) or at a flag (1, kept).
 static inline int krvEvalList(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pList, const char **pszTag,
                               krvValue_t *pResult, uint32_t *pFl)
 {
     for (krvAPTN_t *p = pList; p; p = p->next) {
-        if (!krvEval_APTN(pEnv, pFunc, p, pszTag, pResult, pFl))
+        if (!krvEvalStmt(pEnv, pFunc, p, pszTag, pResult, pFl))
             return 0;
         if (*pFl)
             return 1;

@@ -11,4 +11,11 @@ int krvEvalSetupLocals(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, int32_t nFrameTop, 
 // Runs the initialisers of the elementary locals (frame already raised).
 int krvEvalInitLocals(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, uint32_t *pFl);
 // Reports a call nested deeper than the native stack allows; 1 when it did.
-int krvEvalNativeStackLow(krvEnv_t *pEnv, const krvAPTN_t *pAt);
+__attribute__((cold)) int krvEvalNativeStackExhausted(krvEnv_t *pEnv, const krvAPTN_t *pAt);
+static inline int krvEvalNativeStackLow(krvEnv_t *pEnv, const krvAPTN_t *pAt)
+{
+    const char *pLimit = pEnv->pEval->pNativeLimit;
+    if (pLimit && static_cast<const char *>(__builtin_frame_address(0)) < pLimit) [[unlikely]]
+        return krvEvalNativeStackExhausted(pEnv, pAt);
+    return 0;
+}

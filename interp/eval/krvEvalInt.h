@@ -52,9 +52,9 @@ static inline void krvEvalDrop(krvValue_t *pCell)
     }
 }
 
-// The cell of a plain elementary reference (no indices, no members), or
-// NULL when the reference needs the general locator.
-static inline krvValue_t *krvEvalPlainCell(krvEnv_t *pEnv, const krvAPTN_t *pRef)
+// The cell of a plain elementary reference without hint (no indices, no
+// members), or NULL when the reference needs the general locator.
+static inline krvValue_t *krvEvalPlainCellNoHint(krvEnv_t *pEnv, const krvAPTN_t *pRef)
 {
     if (pRef->u.varRef.pIndexes || pRef->u.varRef.pMember)
         return nullptr;
@@ -68,36 +68,70 @@ static inline krvValue_t *krvEvalPlainCell(krvEnv_t *pEnv, const krvAPTN_t *pRef
     return (pSlot->dbd & ~KRV_DBD_REF_BIT) == 0 && !pSlot->pType ? pSlot->pData : nullptr;
 }
 
-// The element cell of a one-index reference to a plain one-dimensional
-// elementary array whose index is a literal or a plain integer variable,
-// when the index is in range; NULL otherwise (the general locator then
-// evaluates and reports). Reading the index has no side effects, so using
-// this path instead of evaluating the index again changes nothing.
-static inline krvValue_t *krvEvalFastElem(krvEnv_t *pEnv, const krvAPTN_t *pRef)
+// The cell of a plain elementary reference (an elementary variable, or an
+// elementary member of a member function's object), or NULL when the
+// reference needs the general locator. The frame slot is checked all the
+// same: a slot not set up as the hint expects goes the general way.
+static inline krvValue_t *krvEvalPlainCell(krvEnv_t *pEnv, const krvAPTN_t *pRef)
 {
-    const krvAPTN_t *pIdx = pRef->u.varRef.pIndexes;
-    if (!pIdx || pIdx->next || pRef->u.varRef.pMember)
+    if (pRef->nHint == KRV_HINT_LOCAL) {
+        krvEvalState_t *pSt = pEnv->pEval;
+        krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pRef->nHintArg);
+        return (pSlot->dbd & ~KRV_DBD_REF_BIT) == 0 && !pSlot->pType ? pSlot->pData : nullptr;
+    }
+    switch (pRef->nHint) {
+    case KRV_HINT_GLOBAL:
+        return pRef->u.varRef.pVarPtr->pData;
+    case KRV_HINT_OBJMBR: {
+        krvEvalState_t *pSt = pEnv->pEval;
+        krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pRef->nHintArg);
+        if (pSlot->dbd != KRV_DBD_ELEMENT_REF || !pSlot->pType || !pSlot->pData)
+            return nullptr;
+        return pSlot->pData + pRef->u.varRef.pMember->u.varRef.pVarPtr->nMbrOffset;
+    }
+    case KRV_HINT_NONE:
+        return krvEvalPlainCellNoHint(pEnv, pRef);
+    default:
+        return nullptr;
+    }
+}
+
+// The element of a one-index reference to a plain one-dimensional array
+// (an elementary element, or with bWhole a structure element as a whole,
+// or an elementary member of a structure element) whose index is a literal
+// or a plain integer variable, when the index is in range; NULL otherwise
+// (the general locator then evaluates and reports). Reading the index has
+// no side effects, so using this path instead of evaluating the index
+// again changes nothing. *ppType receives the element's structure type.
+static inline krvValue_t *krvEvalFastElemOf(krvEnv_t *pEnv, const krvAPTN_t *pRef, bool bWhole, krvStruct_t **ppType)
+{
+    if (pRef->nHint != KRV_HINT_ELEM1)
         return nullptr;
     krvVar_t *pVar = pRef->u.varRef.pVarPtr;
-    if (!pVar)
-        return nullptr;
     krvValue_t *pBase;
     const int32_t *pSizes;
+    krvStruct_t *pType;
     if (pVar->isGlobal) {
-        if ((pVar->dbd != KRV_DBD_FIXARR && pVar->dbd != KRV_DBD_VSARR) || pVar->pType)
+        if (pVar->dbd != KRV_DBD_FIXARR && pVar->dbd != KRV_DBD_VSARR)
             return nullptr;
         pBase = pVar->pData;
         pSizes = pVar->arrSize.pSizes;
+        pType = pVar->pType;
     } else {
         krvEvalState_t *pSt = pEnv->pEval;
-        krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pVar->stoffset);
-        if ((pSlot->dbd != KRV_DBD_FIXARR && pSlot->dbd != KRV_DBD_VSARR) || pSlot->pType)
+        krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pRef->nHintArg);
+        if (pSlot->dbd != KRV_DBD_FIXARR && pSlot->dbd != KRV_DBD_VSARR)
             return nullptr;
         pBase = pSlot->pData;
         pSizes = pSlot->pASizes;
+        pType = pSlot->pType;
     }
+    const krvAPTN_t *pMember = pRef->u.varRef.pMember;
+    if (pType ? !(pMember || bWhole) : pMember != nullptr)
+        return nullptr;
     if (!pBase || !pSizes || pSizes[0] != 1)
         return nullptr;
+    const krvAPTN_t *pIdx = pRef->u.varRef.pIndexes;
     int64_t n;
     if (pIdx->nKind == krvAPTNType_intConst) {
         n = pIdx->u.nIntConst;
@@ -111,8 +145,25 @@ static inline krvValue_t *krvEvalFastElem(krvEnv_t *pEnv, const krvAPTN_t *pRef)
     }
     if (n < 0 || n >= pSizes[1])
         return nullptr;
-    return pBase + n;
+    if (!pType)
+        return pBase + n;
+    krvValue_t *pElem = pBase + n * pType->nSize;
+    if (pMember)
+        return pElem + pMember->u.varRef.pVarPtr->nMbrOffset;
+    *ppType = pType;
+    return pElem;
 }
+
+static inline krvValue_t *krvEvalFastElem(krvEnv_t *pEnv, const krvAPTN_t *pRef)
+{
+    return krvEvalFastElemOf(pEnv, pRef, false, nullptr);
+}
+
+// Evaluates a node marked pure as integer arithmetic alone: 1 with *pOut
+// set when every operand is an integer and no operator would report
+// anything; 0 otherwise, having changed nothing (the general evaluation
+// then gives the result or the report).
+int krvEvalPureInt(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pOut);
 
 // A cell that holds an operand's value without evaluating it: literals (in
 // *pTmp, a string literal borrowed from the tree), named constants, plain
@@ -157,12 +208,98 @@ static inline const krvValue_t *krvEvalPeek(krvEnv_t *pEnv, const krvAPTN_t *pNo
     }
 }
 
+// The right operand of an assignment as an integer without evaluating it
+// the general way: literals, and side-effect-free expressions that come
+// out as integers. 0 when the general way is needed.
+static inline int krvEvalQuickInt(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pOut)
+{
+    if (pNode->nKind == krvAPTNType_intConst) {
+        *pOut = pNode->u.nIntConst;
+        return 1;
+    }
+    if (pNode->nKind == krvAPTNType_opExpr)
+        return pNode->nHint == KRV_HINT_PURE && krvEvalPureInt(pEnv, pNode, pOut);
+    if (pNode->nKind == krvAPTNType_varRef && pNode->nHint != KRV_HINT_NONE) {
+        const krvValue_t *pCell = krvEvalPlainCell(pEnv, pNode);
+        if (!pCell)
+            pCell = krvEvalFastElem(pEnv, pNode);
+        if (pCell && pCell->type == KRV_DT_INTEGER) {
+            *pOut = pCell->val.nInt;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Integer assignments to a hinted target whose right operand needs no
+// general evaluation: 1 when done, 0 when the general way must run (nothing
+// has been evaluated or changed then).
+static inline int krvEvalQuickAssignTo(krvEnv_t *pEnv, krvAPTN_t *pExpr, int32_t nOp, krvAPTN_t *pTarget, krvValue_t *pResult)
+{
+    krvValue_t *pCell = krvEvalPlainCell(pEnv, pTarget);
+    if (!pCell) {
+        pCell = krvEvalFastElem(pEnv, pTarget);
+        if (!pCell)
+            return 0;
+    }
+    if (nOp >= KRV_OP_PRE_INC) {
+        if (pCell->type != KRV_DT_INTEGER || nOp > KRV_OP_POST_DEC)
+            return 0;
+        uint64_t u = static_cast<uint64_t>(pCell->val.nInt);
+        uint64_t v = (nOp == KRV_OP_PRE_INC || nOp == KRV_OP_POST_INC) ? u + 1 : u - 1;
+        pCell->val.nInt = static_cast<int64_t>(v);
+        krvEvalSetInt(pResult, static_cast<int64_t>((nOp == KRV_OP_POST_INC || nOp == KRV_OP_POST_DEC) ? u : v));
+        return 1;
+    }
+    int64_t y;
+    if (nOp == KRV_OP_ASSIGN) {
+        if (!krvEvalQuickInt(pEnv, pExpr->u.opExpr.opd2, &y))
+            return 0;
+        krvEvalSetInt(pCell, y);
+        krvEvalSetInt(pResult, y);
+        return 1;
+    }
+    if (pCell->type != KRV_DT_INTEGER || !krvEvalQuickInt(pEnv, pExpr->u.opExpr.opd2, &y))
+        return 0;
+    uint64_t u = static_cast<uint64_t>(pCell->val.nInt), v = static_cast<uint64_t>(y);
+    switch (nOp) {
+    case KRV_OP_ADD_ASSIGN: u += v; break;
+    case KRV_OP_SUB_ASSIGN: u -= v; break;
+    case KRV_OP_MUL_ASSIGN: u *= v; break;
+    case KRV_OP_BOR_ASSIGN: u |= v; break;
+    case KRV_OP_BAND_ASSIGN: u &= v; break;
+    case KRV_OP_BXOR_ASSIGN: u ^= v; break;
+    default: return 0;
+    }
+    pCell->val.nInt = static_cast<int64_t>(u);
+    krvEvalSetInt(pResult, static_cast<int64_t>(u));
+    return 1;
+}
+
+// An assignment, compound assignment or increment done the quick way when
+// it can be; 0 (nothing evaluated) when the general way must run.
+static inline int krvEvalQuickAssign(krvEnv_t *pEnv, krvAPTN_t *pExpr, krvValue_t *pResult)
+{
+    int32_t nOp = pExpr->u.opExpr.nOp;
+    krvAPTN_t *pTarget = pExpr->u.opExpr.opd1;
+    return nOp >= KRV_OP_ASSIGN && pTarget && pTarget->nHint != KRV_HINT_NONE &&
+           pTarget->nKind == krvAPTNType_varRef && krvEvalQuickAssignTo(pEnv, pExpr, nOp, pTarget, pResult);
+}
+
 // Evaluates an operand into pResult with the common cases inline.
 __attribute__((always_inline)) static inline int krvEvalNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult,
                               uint32_t *pFl)
 {
-    if (pNode->nKind == krvAPTNType_opExpr)
+    if (pNode->nKind == krvAPTNType_opExpr) {
+        if (pNode->nHint == KRV_HINT_PURE) {
+            int64_t v;
+            if (krvEvalPureInt(pEnv, pNode, &v)) {
+                krvEvalSetInt(pResult, v);
+                return 1;
+            }
+        }
         return krvEvalExpr(pEnv, pFunc, pNode, pResult, pFl);
+    }
     switch (pNode->nKind) {
     case krvAPTNType_intConst:
         krvEvalSetInt(pResult, pNode->u.nIntConst);

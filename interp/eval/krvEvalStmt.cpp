@@ -91,7 +91,8 @@ int krvEval_forLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, cons
             }
         }
         bFromStep = false;
-        if (pStep && failedOrExit(krvEvalNode(pEnv, pFunc, pStep, pResult, pFl), pFl))
+        if (pStep && !(pStep->nKind == krvAPTNType_opExpr && krvEvalQuickAssign(pEnv, pStep, pResult)) &&
+            failedOrExit(krvEvalNode(pEnv, pFunc, pStep, pResult, pFl), pFl))
             return 0;
     }
 }
@@ -114,6 +115,13 @@ int krvEvalSwitchPick(krvEnv_t *pEnv, krvAPTN_t *pSwitch, const krvValue_t *pVal
         return 0;
     }
     krvCaseGroup_t *pGroup = nullptr;
+    if (krvCaseGroup_t **ppDense = pSwitch->u.switchStmt.ppDense; ppDense && pValue->type == KRV_DT_INTEGER) {
+        uint64_t i = static_cast<uint64_t>(pValue->val.nInt) - static_cast<uint64_t>(pSwitch->u.switchStmt.nDenseMin);
+        if (i < static_cast<uint64_t>(pSwitch->nHintArg))
+            pGroup = ppDense[i];
+        *ppGroup = pGroup ? pGroup : pSwitch->u.switchStmt.pDefault;
+        return 1;
+    }
     // A short label list is searched directly; a long one through the table.
     int nSeen = 0;
     bool bFound = false;
@@ -155,7 +163,7 @@ int krvEvalSwitchRun(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvCaseGroup_t *pGrou
         krvAPTN_t *p = pFrom ? pFrom : pGroup->exeBodyHead;
         pFrom = nullptr;
         for (; p; p = p->next) {
-            if (!krvEval_APTN(pEnv, pFunc, p, pszTag, pResult, pFl))
+            if (!krvEvalStmt(pEnv, pFunc, p, pszTag, pResult, pFl))
                 return 0;
             if (*pFl) {
                 switch (krvEvalSwitchFlags(pFl, kSrc, "krvEval_switchStmt", __LINE__)) {
@@ -249,6 +257,8 @@ int krvEval_APTN(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const c
         return 1;
     case krvAPTNType_varRef: {
         krvValue_t *pCell = krvEvalPlainCell(pEnv, pNode);
+        if (!pCell)
+            pCell = krvEvalFastElem(pEnv, pNode);
         if (!pCell) {
             krvLoc_t loc;
             if (!krvEvalLocate(pEnv, pFunc, pNode, &loc, pFl))

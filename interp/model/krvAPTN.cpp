@@ -189,6 +189,7 @@ void krvFreeAPTNOne(krvAPTN_t *p)
             sysHashFree(p->u.switchStmt.pCaseTable);
             free(p->u.switchStmt.pCaseTable);
         }
+        free(p->u.switchStmt.ppDense);
         krvFreeCaseGroups(p->u.switchStmt.pGroups);
         break;
     case krvAPTNType_compoundStmt:
