@@ -232,6 +232,10 @@ private:
     uint16_t ioVerify(const Sqe &e, Namespace &ns);
     uint16_t ioCopy(const Sqe &e, Namespace &ns);
     uint16_t metaTransfer(const Sqe &e, Namespace &ns, uint64_t nSlba, uint32_t nBlocks, bool bWrite);
+    uint16_t mapBlockData(const Sqe &e, const Namespace &ns, uint64_t nSlba, uint32_t nNlb, bool bToHost,
+                          uint64_t *pUnit, uint64_t *pLen);
+    uint16_t checkReadable(Namespace &ns, uint64_t nSlba, uint64_t nNlb);
+    uint16_t zeroBlocks(Namespace &ns, uint64_t nSlba, uint64_t nNlb);
     Namespace *activeNamespace(uint32_t nNsid) const;
 
     friend class Controller;

@@ -92,23 +92,46 @@ uint16_t ControllerCore::metaTransfer(const Sqe &e, Namespace &ns, uint64_t nSlb
     return 0;
 }
 
+// Range and size checks of a block transfer, then the host segments of its
+// data pointer (m_segs). *pUnit is the host bytes per block (data, and the
+// metadata when it is interleaved), *pLen the whole transfer.
+uint16_t ControllerCore::mapBlockData(const Sqe &e, const Namespace &ns, uint64_t nSlba, uint32_t nNlb, bool bToHost,
+                                      uint64_t *pUnit, uint64_t *pLen) {
+    if (!inRange(ns, nSlba, nNlb))
+        return gen(NVME_SC_LBA_RANGE);
+    *pUnit = ns.blockSize() + (ns.bExtended ? ns.nMetaSize : 0);
+    *pLen = *pUnit * nNlb;
+    if (*pLen > maxTransfer())
+        return gen(NVME_SC_INVALID_FIELD);
+    return buildSegments(e, *pLen, bToHost, m_cfg.bSgl, m_segs);
+}
+
+// A read of blocks marked uncorrectable fails and counts as a media error.
+uint16_t ControllerCore::checkReadable(Namespace &ns, uint64_t nSlba, uint64_t nNlb) {
+    if (!ns.anyUncorrectable(nSlba, nNlb))
+        return 0;
+    m_nMediaErrors.fetch_add(1, std::memory_order_relaxed);
+    return media(NVME_SC_READ_ERROR);
+}
+
+// Blocks (and their metadata) that read as zeros afterwards.
+uint16_t ControllerCore::zeroBlocks(Namespace &ns, uint64_t nSlba, uint64_t nNlb) {
+    if (!ns.data->zero(nSlba << ns.nLbaShift, nNlb << ns.nLbaShift))
+        return media(NVME_SC_WRITE_FAULT);
+    if (ns.meta && !ns.meta->zero(nSlba * ns.nMetaSize, nNlb * ns.nMetaSize))
+        return media(NVME_SC_WRITE_FAULT);
+    ns.clearUncorrectable(nSlba, nNlb);
+    return 0;
+}
+
 uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
     const uint64_t nSlba = slbaOf(e);
     const uint32_t nNlb = nlbOf(e);
-    if (!inRange(ns, nSlba, nNlb))
-        return gen(NVME_SC_LBA_RANGE);
     const uint64_t nBs = ns.blockSize();
-    const uint64_t nUnit = nBs + (ns.bExtended ? ns.nMetaSize : 0);
-    const uint64_t nLen = nUnit * nNlb;
-    if (nLen > maxTransfer())
-        return gen(NVME_SC_INVALID_FIELD);
-    uint16_t s = buildSegments(e, nLen, !bWrite, m_cfg.bSgl, m_segs);
-    if (s)
+    uint64_t nUnit = 0, nLen = 0;
+    uint16_t s = mapBlockData(e, ns, nSlba, nNlb, !bWrite, &nUnit, &nLen);
+    if (s || (!bWrite && (s = checkReadable(ns, nSlba, nNlb))))
         return s;
-    if (!bWrite && ns.anyUncorrectable(nSlba, nNlb)) {
-        m_nMediaErrors.fetch_add(1, std::memory_order_relaxed);
-        return media(NVME_SC_READ_ERROR);
-    }
     const uint16_t nFail = bWrite ? media(NVME_SC_WRITE_FAULT) : media(NVME_SC_READ_ERROR);
     if (!ns.bExtended || !ns.nMetaSize) {
         // Straight between the media and the host pages.
@@ -155,20 +178,11 @@ uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
 uint16_t ControllerCore::ioCompare(const Sqe &e, Namespace &ns) {
     const uint64_t nSlba = slbaOf(e);
     const uint32_t nNlb = nlbOf(e);
-    if (!inRange(ns, nSlba, nNlb))
-        return gen(NVME_SC_LBA_RANGE);
     const uint64_t nBs = ns.blockSize();
-    const uint64_t nUnit = nBs + (ns.bExtended ? ns.nMetaSize : 0);
-    const uint64_t nLen = nUnit * nNlb;
-    if (nLen > maxTransfer())
-        return gen(NVME_SC_INVALID_FIELD);
-    uint16_t s = buildSegments(e, nLen, false, m_cfg.bSgl, m_segs);
-    if (s)
+    uint64_t nUnit = 0, nLen = 0;
+    uint16_t s = mapBlockData(e, ns, nSlba, nNlb, false, &nUnit, &nLen);
+    if (s || (s = checkReadable(ns, nSlba, nNlb)))
         return s;
-    if (ns.anyUncorrectable(nSlba, nNlb)) {
-        m_nMediaErrors.fetch_add(1, std::memory_order_relaxed);
-        return media(NVME_SC_READ_ERROR);
-    }
     m_bounce.resize(nLen);
     m_bounce2.resize(nLen);
     if ((s = fromHost(m_segs, m_bounce.data(), nLen)))
@@ -206,12 +220,7 @@ uint16_t ControllerCore::ioWriteZeroes(const Sqe &e, Namespace &ns) {
     const uint32_t nNlb = nlbOf(e);
     if (!inRange(ns, nSlba, nNlb))
         return gen(NVME_SC_LBA_RANGE);
-    if (!ns.data->zero(nSlba << ns.nLbaShift, static_cast<uint64_t>(nNlb) << ns.nLbaShift))
-        return media(NVME_SC_WRITE_FAULT);
-    if (ns.meta && !ns.meta->zero(nSlba * ns.nMetaSize, static_cast<uint64_t>(nNlb) * ns.nMetaSize))
-        return media(NVME_SC_WRITE_FAULT);
-    ns.clearUncorrectable(nSlba, nNlb);
-    return 0;
+    return zeroBlocks(ns, nSlba, nNlb);
 }
 
 uint16_t ControllerCore::ioWriteUncorrectable(const Sqe &e, Namespace &ns) {
@@ -237,14 +246,10 @@ uint16_t ControllerCore::ioDsm(const Sqe &e, Namespace &ns) {
         return 0;
     // Deallocated blocks read as zeros.
     for (uint32_t i = 0; i < nRanges; ++i) {
-        const auto &r = ranges[i];
-        if (!r.nlb)
+        if (!ranges[i].nlb)
             continue;
-        if (!ns.data->zero(r.slba << ns.nLbaShift, static_cast<uint64_t>(r.nlb) << ns.nLbaShift))
-            return media(NVME_SC_WRITE_FAULT);
-        if (ns.meta && !ns.meta->zero(r.slba * ns.nMetaSize, static_cast<uint64_t>(r.nlb) * ns.nMetaSize))
-            return media(NVME_SC_WRITE_FAULT);
-        ns.clearUncorrectable(r.slba, r.nlb);
+        if ((s = zeroBlocks(ns, ranges[i].slba, ranges[i].nlb)))
+            return s;
     }
     return 0;
 }
@@ -254,11 +259,7 @@ uint16_t ControllerCore::ioVerify(const Sqe &e, Namespace &ns) {
     const uint32_t nNlb = nlbOf(e);
     if (!inRange(ns, nSlba, nNlb))
         return gen(NVME_SC_LBA_RANGE);
-    if (ns.anyUncorrectable(nSlba, nNlb)) {
-        m_nMediaErrors.fetch_add(1, std::memory_order_relaxed);
-        return media(NVME_SC_READ_ERROR);
-    }
-    return 0;
+    return checkReadable(ns, nSlba, nNlb);
 }
 
 uint16_t ControllerCore::ioCopy(const Sqe &e, Namespace &ns) {
@@ -288,10 +289,8 @@ uint16_t ControllerCore::ioCopy(const Sqe &e, Namespace &ns) {
     if (!inRange(ns, nDest, nTotal))
         return gen(NVME_SC_LBA_RANGE);
     for (uint32_t i = 0; i < nRanges; ++i)
-        if (ns.anyUncorrectable(ranges[i].slba, static_cast<uint64_t>(ranges[i].nlb) + 1)) {
-            m_nMediaErrors.fetch_add(1, std::memory_order_relaxed);
-            return media(NVME_SC_READ_ERROR);
-        }
+        if ((s = checkReadable(ns, ranges[i].slba, static_cast<uint64_t>(ranges[i].nlb) + 1)))
+            return s;
     // Read every source first: sources and destination may overlap.
     const uint64_t nBs = ns.blockSize();
     m_bounce.resize(nTotal * nBs);
