@@ -80,8 +80,9 @@ uint8_t *DmaSpace::translate(uint64_t nBusAddr, size_t n) const {
     return r->pHost + nOff;
 }
 
-bool DmaSpace::read(uint64_t nBusAddr, void *pDst, size_t n) const {
-    auto *pOut = static_cast<uint8_t *>(pDst);
+template <typename Fn>
+bool DmaSpace::forEachChunk(uint64_t nBusAddr, size_t n, Fn fn) const {
+    size_t nDone = 0;
     while (n) {
         uint64_t nStart = 0;
         const Region *r = find(nBusAddr, &nStart);
@@ -89,44 +90,28 @@ bool DmaSpace::read(uint64_t nBusAddr, void *pDst, size_t n) const {
             return false;
         const uint64_t nOff = nBusAddr - nStart;
         const size_t nChunk = std::min<uint64_t>(n, r->nSize - nOff);
-        std::memcpy(pOut, r->pHost + nOff, nChunk);
-        pOut += nChunk;
+        fn(r->pHost + nOff, nDone, nChunk);
+        nDone += nChunk;
         nBusAddr += nChunk;
         n -= nChunk;
     }
     return true;
+}
+
+bool DmaSpace::read(uint64_t nBusAddr, void *pDst, size_t n) const {
+    auto *pOut = static_cast<uint8_t *>(pDst);
+    return forEachChunk(nBusAddr, n,
+                        [pOut](uint8_t *p, size_t nAt, size_t nChunk) { std::memcpy(pOut + nAt, p, nChunk); });
 }
 
 bool DmaSpace::write(uint64_t nBusAddr, const void *pSrc, size_t n) {
     auto *pIn = static_cast<const uint8_t *>(pSrc);
-    while (n) {
-        uint64_t nStart = 0;
-        const Region *r = find(nBusAddr, &nStart);
-        if (!r)
-            return false;
-        const uint64_t nOff = nBusAddr - nStart;
-        const size_t nChunk = std::min<uint64_t>(n, r->nSize - nOff);
-        std::memcpy(r->pHost + nOff, pIn, nChunk);
-        pIn += nChunk;
-        nBusAddr += nChunk;
-        n -= nChunk;
-    }
-    return true;
+    return forEachChunk(nBusAddr, n,
+                        [pIn](uint8_t *p, size_t nAt, size_t nChunk) { std::memcpy(p, pIn + nAt, nChunk); });
 }
 
 bool DmaSpace::fill(uint64_t nBusAddr, uint8_t nByte, size_t n) {
-    while (n) {
-        uint64_t nStart = 0;
-        const Region *r = find(nBusAddr, &nStart);
-        if (!r)
-            return false;
-        const uint64_t nOff = nBusAddr - nStart;
-        const size_t nChunk = std::min<uint64_t>(n, r->nSize - nOff);
-        std::memset(r->pHost + nOff, nByte, nChunk);
-        nBusAddr += nChunk;
-        n -= nChunk;
-    }
-    return true;
+    return forEachChunk(nBusAddr, n, [nByte](uint8_t *p, size_t, size_t nChunk) { std::memset(p, nByte, nChunk); });
 }
 
 void DmaSpace::lockShared() const {

@@ -62,6 +62,10 @@ private:
         uint8_t *pHost;
     };
     const Region *find(uint64_t nBusAddr, uint64_t *pStart) const;
+    // Calls fn(pHost, nDone, nChunk) for each piece of [nBusAddr, +n) that
+    // lies in one buffer; false when part of the range is in none.
+    template <typename Fn>
+    bool forEachChunk(uint64_t nBusAddr, size_t n, Fn fn) const;
 
     uint32_t m_nPageSize;
     uint32_t m_nInPageOffset;
