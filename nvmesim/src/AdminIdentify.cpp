@@ -21,13 +21,6 @@ void put128(uint8_t *p, uint64_t v) {
     std::memset(p, 0, 16);
     std::memcpy(p, &v, 8);
 }
-
-uint8_t log2u(uint32_t v) {
-    uint8_t n = 0;
-    while ((1u << n) < v)
-        ++n;
-    return n;
-}
 } // namespace
 
 Namespace *ControllerCore::activeNamespace(uint32_t nNsid) const {
@@ -90,7 +83,7 @@ bool ControllerCore::fillIdentifyNamespace(uint32_t nNsid, nvme_id_ns &id, bool 
         id.dlfeat = 0x09;
         for (size_t i = 0; i < formats.size() && i < 64; ++i) {
             id.lbaf[i].ms = formats[i].nMetaSize;
-            id.lbaf[i].ds = log2u(formats[i].nDataSize);
+            id.lbaf[i].ds = static_cast<uint8_t>(lbaShiftOf(formats[i].nDataSize));
             id.lbaf[i].rp = formats[i].nDataSize >= 4096 ? 0 : 2;
         }
     };

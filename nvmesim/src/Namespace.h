@@ -15,6 +15,14 @@
 
 namespace nvmesim {
 
+// The LBA data size shift of an LBA format: the smallest n with 2^n >= size.
+inline uint32_t lbaShiftOf(uint64_t nDataSize) {
+    uint32_t n = 0;
+    while ((1ull << n) < nDataSize)
+        ++n;
+    return n;
+}
+
 class Namespace {
 public:
     uint32_t nNsid = 0;

@@ -11,12 +11,6 @@ namespace {
 int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
-uint32_t log2u(uint64_t v) {
-    uint32_t n = 0;
-    while ((1ull << n) < v)
-        ++n;
-    return n;
-}
 } // namespace
 
 Subsystem::Subsystem(const DeviceConfig &cfg, size_t nIndex, DmaSpace &dma)
@@ -69,7 +63,7 @@ bool Subsystem::addNamespace(const NamespaceConfig &nc, std::string *pErr) {
     ns->nNsid = nNsid;
     ns->nBlocks = nc.nBlocks;
     ns->nFormat = nc.nFormat;
-    ns->nLbaShift = log2u(m_cfg.lbaFormats[nc.nFormat].nDataSize);
+    ns->nLbaShift = lbaShiftOf(m_cfg.lbaFormats[nc.nFormat].nDataSize);
     ns->nMetaSize = m_cfg.lbaFormats[nc.nFormat].nMetaSize;
     ns->bExtended = nc.bExtendedLba;
     ns->szBackingFile = nc.szBackingFile;
@@ -196,7 +190,7 @@ uint16_t Subsystem::createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFl
     ns->nNsid = nNsid;
     ns->nBlocks = nBlocks;
     ns->nFormat = nFormat;
-    ns->nLbaShift = log2u(f.nDataSize);
+    ns->nLbaShift = lbaShiftOf(f.nDataSize);
     ns->nMetaSize = f.nMetaSize;
     ns->bExtended = nc.bExtendedLba;
     for (int i = 0; i < 8; ++i) {
@@ -309,7 +303,7 @@ uint16_t Subsystem::formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtende
         m_nAllocated -= p->nBlocks * (p->blockSize() + p->nMetaSize);
         p->nBlocks = p->bytes() / f.nDataSize;
         p->nFormat = nFormat;
-        p->nLbaShift = log2u(f.nDataSize);
+        p->nLbaShift = lbaShiftOf(f.nDataSize);
         p->nMetaSize = f.nMetaSize;
         p->bExtended = bExtended;
         std::string szErr;
