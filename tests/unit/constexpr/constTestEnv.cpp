@@ -3,31 +3,12 @@
 
 #include "constexpr/krvConstExpr.h"
 #include "constexpr/krvPPCond.h"
+#include "testConsole.h"
 
 #include <cstdarg>
 #include <cstdio>
 
 namespace {
-
-std::string g_out;
-
-int capture(const char *szFmt, ...)
-{
-    char buf[4096];
-    va_list ap;
-    va_start(ap, szFmt);
-    int n = vsnprintf(buf, sizeof buf, szFmt, ap);
-    va_end(ap);
-    g_out += buf;
-    return n;
-}
-
-int capturePuts(const char *sz)
-{
-    g_out += sz;
-    g_out += "\n";
-    return 0;
-}
 
 krvAPTN_t *node(int nKind)
 {
@@ -41,13 +22,7 @@ krvAPTN_t *node(int nKind)
 
 void ConstExprTest::SetUp()
 {
-    krvHostFuncs_t host{};
-    host.pfnPrintf = capture;
-    host.pfnErrPrintf = capture;
-    host.pfnPuts = capturePuts;
-    host.pfnErrPuts = capturePuts;
-    krvSetHostFuncs(&host);
-    g_out.clear();
+    testConsole::install();
     krvSetLastDiagId(0);
     ASSERT_EQ(krvInitModel(), 0);
     m_pEnv = krvNewEnv("/scripts/main.krv");
@@ -65,9 +40,7 @@ void ConstExprTest::TearDown()
 
 std::string ConstExprTest::output()
 {
-    std::string s = g_out;
-    g_out.clear();
-    return s;
+    return testConsole::take();
 }
 
 void ConstExprTest::addInt(krvNamespace_t *pNs, const char *szName, int64_t n)

@@ -7,36 +7,11 @@
 
 #include "frontend/krvParse.h"
 #include "frontend/krvScanner.h"
-
-static std::string g_out;
-
-static int capture(const char *szFmt, ...)
-{
-    char buf[8192];
-    va_list ap;
-    va_start(ap, szFmt);
-    int n = vsnprintf(buf, sizeof(buf), szFmt, ap);
-    va_end(ap);
-    g_out += buf;
-    return n;
-}
-
-static int capturePuts(const char *sz)
-{
-    g_out += sz;
-    g_out += "\n";
-    return 0;
-}
+#include "testConsole.h"
 
 void FrontendTest::SetUp()
 {
-    krvHostFuncs_t host = *krvHost();
-    host.pfnPrintf = capture;
-    host.pfnErrPrintf = capture;
-    host.pfnPuts = capturePuts;
-    host.pfnErrPuts = capturePuts;
-    krvSetHostFuncs(&host);
-    g_out.clear();
+    testConsole::install(krvHost());
     krvSetLastDiagId(0);
     ASSERT_EQ(krvInitModel(), 0);
     ASSERT_EQ(krvEnvTableInit(), 0);
@@ -55,9 +30,7 @@ void FrontendTest::TearDown()
 
 std::string FrontendTest::output()
 {
-    std::string s = g_out;
-    g_out.clear();
-    return s;
+    return testConsole::take();
 }
 
 std::vector<krvTok> FrontendTest::scan(const char *szText, const char *szName)

@@ -10,6 +10,7 @@
 #include "driver/krvPaths.h"
 #include "driver/krvStartup.h"
 #include "model/krvHostFuncs.h"
+#include "testConsole.h"
 
 static std::string scriptPath(const char *szCwd, const char *szFile)
 {
@@ -72,28 +73,16 @@ TEST(ModuleFile, Stem)
 }
 
 // Console output of the query, with the real loader.
-static std::string g_out;
-static int capPrintf(const char *szFmt, ...)
-{
-    char buf[2048];
-    va_list ap;
-    va_start(ap, szFmt);
-    int n = vsnprintf(buf, sizeof(buf), szFmt, ap);
-    va_end(ap);
-    g_out += buf;
-    return n;
-}
-
 class ModuleQueryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         krvDriverInstallHostFuncs("/usr/bin/korvel");
         krvHostFuncs_t host = *krvHost();
-        host.pfnPrintf = capPrintf;
-        host.pfnErrPrintf = capPrintf;
+        host.pfnPrintf = testConsole::print;
+        host.pfnErrPrintf = testConsole::print;
         krvSetHostFuncs(&host);
-        g_out.clear();
+        testConsole::text().clear();
     }
     void TearDown() override { krvSetHostFuncs(nullptr); }
 };
@@ -101,16 +90,16 @@ protected:
 TEST_F(ModuleQueryTest, PrintsNameVersionInterpreterVersionAndBuild)
 {
     EXPECT_EQ(krvModuleQuery(QMOD_DIR "/kxm_qtest.kxm"), 0);
-    EXPECT_EQ(g_out, "qtest 3.4.5\nBased on Korvel 1.2.0-rc1.\nbuilt for the query test\n");
-    g_out.clear();
+    EXPECT_EQ(testConsole::text(), "qtest 3.4.5\nBased on Korvel 1.2.0-rc1.\nbuilt for the query test\n");
+    testConsole::text().clear();
     EXPECT_EQ(krvModuleQuery(QMOD_DIR "/q.mod.kxm"), 0);   // stem q_mod
-    EXPECT_EQ(g_out, "qtest 3.4.5\nBased on Korvel 1.2.0-rc1.\nbuilt for the query test\n");
+    EXPECT_EQ(testConsole::text(), "qtest 3.4.5\nBased on Korvel 1.2.0-rc1.\nbuilt for the query test\n");
 }
 
 TEST_F(ModuleQueryTest, LibraryWithoutExportsPrintsNothing)
 {
     EXPECT_EQ(krvModuleQuery(QMOD_DIR "/kxm_bare.kxm"), 0);
-    EXPECT_EQ(g_out, "");
+    EXPECT_EQ(testConsole::text(), "");
 }
 
 TEST_F(ModuleQueryTest, MissingOrUnnamedLibrariesExitWithOne)
@@ -118,7 +107,7 @@ TEST_F(ModuleQueryTest, MissingOrUnnamedLibrariesExitWithOne)
     EXPECT_EQ(krvModuleQuery(QMOD_DIR "/absent.kxm"), 1);
     EXPECT_EQ(krvModuleQuery(QMOD_DIR "/.kxm"), 1);
     EXPECT_EQ(krvModuleQuery(QMOD_DIR "/driverTest.cpp.kxm"), 1);
-    EXPECT_EQ(g_out, "");
+    EXPECT_EQ(testConsole::text(), "");
 }
 
 TEST(Startup, ProgramPathIsAbsolute)

@@ -6,52 +6,16 @@
 #include <string>
 
 #include "model/krvHostFuncs.h"
+#include "testConsole.h"
 
 class OutputCapture {
 public:
-    OutputCapture()
-    {
-        text().clear();
-        krvHostFuncs_t host{};
-        host.pfnPrintf = capPrintf;
-        host.pfnErrPrintf = capPrintf;
-        host.pfnPuts = capPuts;
-        host.pfnErrPuts = capPuts;
-        krvSetHostFuncs(&host);
-    }
+    OutputCapture() { testConsole::install(); }
     ~OutputCapture() { krvSetHostFuncs(nullptr); }
     OutputCapture(const OutputCapture &) = delete;
     OutputCapture &operator=(const OutputCapture &) = delete;
 
-    std::string take()
-    {
-        std::string s = text();
-        text().clear();
-        return s;
-    }
-
-private:
-    static std::string &text()
-    {
-        static std::string s;
-        return s;
-    }
-    static int capPrintf(const char *szFmt, ...)
-    {
-        char buf[2048];
-        va_list ap;
-        va_start(ap, szFmt);
-        int n = vsnprintf(buf, sizeof(buf), szFmt, ap);
-        va_end(ap);
-        text() += buf;
-        return n;
-    }
-    static int capPuts(const char *sz)
-    {
-        text() += sz;
-        text() += "\n";
-        return 1;
-    }
+    std::string take() { return testConsole::take(); }
 };
 
 // For death tests, which watch standard error: console output goes there.

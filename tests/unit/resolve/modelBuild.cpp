@@ -1,43 +1,20 @@
 #include "modelBuild.h"
 
+#include "testConsole.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-static int capPrintf(const char *szFmt, ...)
-{
-    char buf[4096];
-    va_list ap;
-    va_start(ap, szFmt);
-    int n = vsnprintf(buf, sizeof buf, szFmt, ap);
-    va_end(ap);
-    ModelFixtureBase::out() += buf;
-    return n;
-}
-
-static int capPuts(const char *sz)
-{
-    ModelFixtureBase::out() += sz;
-    ModelFixtureBase::out() += "\n";
-    return 0;
-}
-
 std::string &ModelFixtureBase::out()
 {
-    static std::string s;
-    return s;
+    return testConsole::text();
 }
 
 ModelFixtureBase::ModelFixtureBase()
 {
-    krvHostFuncs_t h{};
-    h.pfnPrintf = capPrintf;
-    h.pfnErrPrintf = capPrintf;
-    h.pfnPuts = capPuts;
-    h.pfnErrPuts = capPuts;
-    krvSetHostFuncs(&h);
-    out().clear();
+    testConsole::install();
     krvInitModel();
     krvSetLastDiagId(0);
     m_pEnv = krvNewEnv("/tmp/t.krv");
