@@ -32,13 +32,18 @@ const char *krvEnvFileName(const krvEnv_t *pEnv, int nFileIdx)
 }
 
 // Prints prefix + head + " " + message + "\n", the message cut to fit its
-// buffer and the whole line cut to fit the line buffer.
+// buffer and the whole line cut to fit the line buffer; a cut line still
+// ends with its newline.
 static void positioned(const char *szHead, const char *szFmt, va_list ap)
 {
     char szMsg[KRV_DIAG_MSG_MAX];
     vsnprintf(szMsg, sizeof(szMsg), szFmt, ap);
     char szLine[KRV_DIAG_LINE_MAX];
-    snprintf(szLine, sizeof(szLine), "%s %s\n", szHead, szMsg);
+    int n = snprintf(szLine, sizeof(szLine), "%s %s\n", szHead, szMsg);
+    if (n < 0)
+        return;
+    if (static_cast<size_t>(n) >= sizeof(szLine))
+        szLine[sizeof(szLine) - 2] = '\n';
     krvHost()->pfnErrPrintf("Error %s", szLine);
 }
 
