@@ -13,11 +13,7 @@ class HostAdminState : public HostFixture {
 protected:
     void SetUp() override
     {
-        HostFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        bringUpWithIo(64);
-        if (HasFatalFailure())
+        if (!setUpWithIo(64))
             return;
         ns = firstNamespace();
         if (ns.nMetaSize)

@@ -15,11 +15,7 @@ class HostDataIntegrity : public HostFixture {
 protected:
     void SetUp() override
     {
-        HostFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        bringUpWithIo(32);
-        if (HasFatalFailure())
+        if (!setUpWithIo(32))
             return;
         nvme_id_ctrl id;
         ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());

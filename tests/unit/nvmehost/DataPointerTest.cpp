@@ -13,11 +13,7 @@ class HostDataPointers : public HostFixture {
 protected:
     void SetUp() override
     {
-        HostFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        bringUpWithIo(16);
-        if (HasFatalFailure())
+        if (!setUpWithIo(16))
             return;
         ns = firstNamespace();
         nPage = ctl->pageSize();

@@ -53,6 +53,15 @@ void HostFixture::bringUpWithIo(uint32_t nEntries)
     ASSERT_TRUE(c.ok()) << "Create I/O SQ status " << std::hex << c.nStatus;
 }
 
+bool HostFixture::setUpWithIo(uint32_t nEntries)
+{
+    HostFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure())
+        return false;
+    bringUpWithIo(nEntries);
+    return !HasFatalFailure();
+}
+
 NamespaceInfo HostFixture::firstNamespace()
 {
     NamespaceInfo n;

@@ -28,6 +28,9 @@ protected:
     void bringUp(uint32_t nAdminEntries = 32);
     // bringUp() plus one I/O CQ/SQ pair (id 1) of the given size.
     void bringUpWithIo(uint32_t nEntries = 64);
+    // For a derived SetUp(): SetUp() and bringUpWithIo(nEntries); false when
+    // the test was skipped or a fatal failure stopped it.
+    bool setUpWithIo(uint32_t nEntries);
     // The first active namespace.
     NamespaceInfo firstNamespace();
 

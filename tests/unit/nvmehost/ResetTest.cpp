@@ -16,11 +16,7 @@ protected:
 
     void SetUp() override
     {
-        HostFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        bringUpWithIo(16);
-        if (HasFatalFailure())
+        if (!setUpWithIo(16))
             return;
         ns = firstNamespace();
         if (ns.nMetaSize && !ns.bExtended)

@@ -13,11 +13,7 @@ class HostSgl : public HostFixture {
 protected:
     void SetUp() override
     {
-        HostFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        bringUpWithIo(16);
-        if (HasFatalFailure())
+        if (!setUpWithIo(16))
             return;
         nvme_id_ctrl id;
         ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
