@@ -184,6 +184,7 @@ private:
     // Queues and memory.
     bool sqEntryAddr(const SubmissionQueue &q, uint32_t nIdx, uint64_t *pAddr) const;
     bool cqEntryAddr(const CompletionQueue &q, uint32_t nIdx, uint64_t *pAddr) const;
+    bool ringAddr(uint64_t nBase, const std::vector<uint64_t> &pages, uint64_t nOff, uint64_t *pAddr) const;
     uint16_t readQueuePages(uint64_t nPrp1, uint32_t nBytes, bool bContig, uint64_t *pBase, std::vector<uint64_t> *pPages);
 
     // Data pointers (PRP and SGL walkers).

@@ -150,30 +150,27 @@ void ControllerCore::scanDoorbells() {
     }
 }
 
-bool ControllerCore::sqEntryAddr(const SubmissionQueue &q, uint32_t nIdx, uint64_t *pAddr) const {
-    const uint64_t nOff = static_cast<uint64_t>(nIdx) * sizeof(Sqe);
-    if (q.pages.empty()) {
-        *pAddr = q.nBase + nOff;
+// Bus address of the byte at nOff in a queue ring: contiguous from nBase, or
+// spread over the pages of a PRP list; false past the listed pages.
+bool ControllerCore::ringAddr(uint64_t nBase, const std::vector<uint64_t> &pages, uint64_t nOff,
+                              uint64_t *pAddr) const {
+    if (pages.empty()) {
+        *pAddr = nBase + nOff;
         return true;
     }
     const uint64_t nPage = nOff / m_nPageSize;
-    if (nPage >= q.pages.size())
+    if (nPage >= pages.size())
         return false;
-    *pAddr = q.pages[nPage] + nOff % m_nPageSize;
+    *pAddr = pages[nPage] + nOff % m_nPageSize;
     return true;
 }
 
+bool ControllerCore::sqEntryAddr(const SubmissionQueue &q, uint32_t nIdx, uint64_t *pAddr) const {
+    return ringAddr(q.nBase, q.pages, static_cast<uint64_t>(nIdx) * sizeof(Sqe), pAddr);
+}
+
 bool ControllerCore::cqEntryAddr(const CompletionQueue &q, uint32_t nIdx, uint64_t *pAddr) const {
-    const uint64_t nOff = static_cast<uint64_t>(nIdx) * sizeof(Cqe);
-    if (q.pages.empty()) {
-        *pAddr = q.nBase + nOff;
-        return true;
-    }
-    const uint64_t nPage = nOff / m_nPageSize;
-    if (nPage >= q.pages.size())
-        return false;
-    *pAddr = q.pages[nPage] + nOff % m_nPageSize;
-    return true;
+    return ringAddr(q.nBase, q.pages, static_cast<uint64_t>(nIdx) * sizeof(Cqe), pAddr);
 }
 
 bool ControllerCore::processQueues() {
