@@ -9,6 +9,13 @@
 
 namespace nvmesim {
 
+namespace {
+// [nOffset, nOffset + n) lies within a store of nCapacity bytes (no overflow).
+bool inStore(uint64_t nCapacity, uint64_t nOffset, size_t n) {
+    return nOffset <= nCapacity && n <= nCapacity - nOffset;
+}
+} // namespace
+
 SparseStore::SparseStore(uint64_t nCapacity)
     : m_nCapacity(nCapacity), m_leaves((nCapacity + kChunk * kLeafChunks - 1) / (kChunk * kLeafChunks)) {
     for (auto &l : m_leaves)
@@ -61,7 +68,7 @@ uint8_t *SparseStore::chunk(uint64_t nIndex, bool bCreate) {
 }
 
 bool SparseStore::read(uint64_t nOffset, void *pDst, size_t n) {
-    if (nOffset > m_nCapacity || n > m_nCapacity - nOffset)
+    if (!inStore(m_nCapacity, nOffset, n))
         return false;
     auto *pOut = static_cast<uint8_t *>(pDst);
     while (n) {
@@ -80,7 +87,7 @@ bool SparseStore::read(uint64_t nOffset, void *pDst, size_t n) {
 }
 
 bool SparseStore::write(uint64_t nOffset, const void *pSrc, size_t n) {
-    if (nOffset > m_nCapacity || n > m_nCapacity - nOffset)
+    if (!inStore(m_nCapacity, nOffset, n))
         return false;
     auto *pIn = static_cast<const uint8_t *>(pSrc);
     while (n) {
@@ -98,7 +105,7 @@ bool SparseStore::write(uint64_t nOffset, const void *pSrc, size_t n) {
 }
 
 bool SparseStore::zero(uint64_t nOffset, size_t n) {
-    if (nOffset > m_nCapacity || n > m_nCapacity - nOffset)
+    if (!inStore(m_nCapacity, nOffset, n))
         return false;
     while (n) {
         const uint64_t nIn = nOffset % kChunk;
@@ -129,7 +136,7 @@ std::unique_ptr<FileStore> FileStore::open(const std::string &szPath, uint64_t n
 FileStore::~FileStore() { ::close(m_fd); }
 
 bool FileStore::read(uint64_t nOffset, void *pDst, size_t n) {
-    if (nOffset > m_nCapacity || n > m_nCapacity - nOffset)
+    if (!inStore(m_nCapacity, nOffset, n))
         return false;
     auto *p = static_cast<uint8_t *>(pDst);
     while (n) {
@@ -148,7 +155,7 @@ bool FileStore::read(uint64_t nOffset, void *pDst, size_t n) {
 }
 
 bool FileStore::write(uint64_t nOffset, const void *pSrc, size_t n) {
-    if (nOffset > m_nCapacity || n > m_nCapacity - nOffset)
+    if (!inStore(m_nCapacity, nOffset, n))
         return false;
     auto *p = static_cast<const uint8_t *>(pSrc);
     while (n) {
@@ -165,7 +172,7 @@ bool FileStore::write(uint64_t nOffset, const void *pSrc, size_t n) {
 }
 
 bool FileStore::zero(uint64_t nOffset, size_t n) {
-    if (nOffset > m_nCapacity || n > m_nCapacity - nOffset)
+    if (!inStore(m_nCapacity, nOffset, n))
         return false;
     static const uint8_t kZeros[65536] = {};
     while (n) {
