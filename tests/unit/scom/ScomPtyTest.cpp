@@ -50,6 +50,21 @@ void openPty(Pty &pty)
     ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &tio), 0);
 }
 
+// Standard output of a shell command (its standard error too when the
+// command redirects it).
+std::string commandOutput(const std::string &cmd)
+{
+    std::string out;
+    if (FILE *p = popen(cmd.c_str(), "r")) {
+        char buf[512];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
 // Runs korvel on a script text in a fresh folder; returns its output.
 std::string runScript(const std::string &text)
 {
@@ -59,14 +74,7 @@ std::string runScript(const std::string &text)
     std::string dir = szDir;
     std::ofstream(dir + "/t.krv") << text;
     std::string cmd = "cd " + dir + " && " KORVEL_BIN " t.krv 2>&1";
-    std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) {
-        char buf[512];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
+    std::string out = commandOutput(cmd);
     std::remove((dir + "/t.krv").c_str());
     rmdir(dir.c_str());
     return out;
@@ -137,14 +145,7 @@ TEST(ScomPty, MissingPortAndNonPorts)
 TEST(ScomPty, VersionQuery)
 {
     std::string cmd = KORVEL_BIN " --check " KXM_SCOM_PATH " 2>&1";
-    std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) {
-        char buf[512];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
+    std::string out = commandOutput(cmd);
     EXPECT_EQ(out.rfind("SCOM Extension Module 1.0.0\n", 0), 0u) << out;
     // The build date as the compiler gives it: "Mmm dd yyyy".
     EXPECT_TRUE(std::regex_search(out, std::regex("\nBuilt on [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4}\\.\n$"))) << out;
