@@ -124,6 +124,22 @@ int evalUnary(krvConstEvalCtx_t *pCtx, krvAPTN_t *pNode, int nOp, const krvValue
     }
 }
 
+// The comparisons, "==" and "!=" give the integer 1 or 0 for integers and
+// floats alike; 0 for any other operator.
+template <typename T>
+int compare(int nOp, T x, T y, krvValue_t *pOut)
+{
+    switch (nOp) {
+    case KRV_OP_GT: krvSetInt(pOut, x > y); return 1;
+    case KRV_OP_GE: krvSetInt(pOut, x >= y); return 1;
+    case KRV_OP_LT: krvSetInt(pOut, x < y); return 1;
+    case KRV_OP_LE: krvSetInt(pOut, x <= y); return 1;
+    case KRV_OP_EQ: krvSetInt(pOut, x == y); return 1;
+    case KRV_OP_NE: krvSetInt(pOut, x != y); return 1;
+    }
+    return 0;
+}
+
 // '*', '/', '+', '-', comparisons, "==", "!=" on two numbers.
 int evalNumeric(krvConstEvalCtx_t *pCtx, krvAPTN_t *pNode, int nOp, const krvValue_t &a, const krvValue_t &b,
                 krvValue_t *pOut)
@@ -140,14 +156,8 @@ int evalNumeric(krvConstEvalCtx_t *pCtx, krvAPTN_t *pNode, int nOp, const krvVal
             // The most negative integer divided by -1 wraps to itself.
             krvSetInt(pOut, y == -1 ? wrapSub(0, x) : x / y);
             return 1;
-        case KRV_OP_GT: krvSetInt(pOut, x > y); return 1;
-        case KRV_OP_GE: krvSetInt(pOut, x >= y); return 1;
-        case KRV_OP_LT: krvSetInt(pOut, x < y); return 1;
-        case KRV_OP_LE: krvSetInt(pOut, x <= y); return 1;
-        case KRV_OP_EQ: krvSetInt(pOut, x == y); return 1;
-        case KRV_OP_NE: krvSetInt(pOut, x != y); return 1;
         }
-        return 0;
+        return compare(nOp, x, y, pOut);
     }
     double x = toDouble(a), y = toDouble(b);
     switch (nOp) {
@@ -159,14 +169,8 @@ int evalNumeric(krvConstEvalCtx_t *pCtx, krvAPTN_t *pNode, int nOp, const krvVal
             return divideByZero(pCtx, pNode);
         krvSetFloat(pOut, x / y);
         return 1;
-    case KRV_OP_GT: krvSetInt(pOut, x > y); return 1;
-    case KRV_OP_GE: krvSetInt(pOut, x >= y); return 1;
-    case KRV_OP_LT: krvSetInt(pOut, x < y); return 1;
-    case KRV_OP_LE: krvSetInt(pOut, x <= y); return 1;
-    case KRV_OP_EQ: krvSetInt(pOut, x == y); return 1;
-    case KRV_OP_NE: krvSetInt(pOut, x != y); return 1;
     }
-    return 0;
+    return compare(nOp, x, y, pOut);
 }
 
 // '%', "<<", ">>", '&', '^', '|': integers only (not handles).
