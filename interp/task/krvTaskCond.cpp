@@ -6,17 +6,7 @@
 
 int krvBuiFunc_cond_create(krvEnv_t *pEnv, krvFuncInfo_t *, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *)
 {
-    krvSetInt(pResult, 0);
-    sysCond_t *pCond = sysCondCreate();
-    krvSyncBlock_t *pBlock = pCond ? krvSyncNew(KRV_HANDLE_KIND_COND, pCond) : nullptr;
-    if (!pBlock) {
-        if (pCond)
-            sysCondDelete(pCond);
-        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pCall, "Out of memory.");
-        return 0;
-    }
-    krvSetInt(pResult, static_cast<int64_t>(reinterpret_cast<uintptr_t>(pBlock)));
-    return 1;
+    return krvTaskNewSyncResult(pEnv, pCall, pResult, KRV_HANDLE_KIND_COND, sysCondCreate(), sysCondDelete);
 }
 
 int krvBuiFunc_cond_wait(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *pFl)

@@ -73,6 +73,24 @@ void krvSyncFreeAll(void);
 int krvTaskEvalArg(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pArg, krvValue_t *pValue, uint32_t *pFl);
 // Evaluates a handle argument into *pu (its raw 64 bits); 1, or 0 as above.
 int krvTaskHandleArg(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pArg, uint64_t *pu, uint32_t *pFl);
+// Registers pObj (NULL when its creation failed) as a block of nKind and
+// sets *pResult to its handle: 1, or 0 after an "Out of memory." error, with
+// the object deleted.
+template <typename T>
+int krvTaskNewSyncResult(krvEnv_t *pEnv, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t nKind, T *pObj,
+                         void (*pfnDelete)(T *))
+{
+    krvSetInt(pResult, 0);
+    krvSyncBlock_t *pBlock = pObj ? krvSyncNew(nKind, pObj) : nullptr;
+    if (!pBlock) {
+        if (pObj)
+            pfnDelete(pObj);
+        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pCall, "Out of memory.");
+        return 0;
+    }
+    krvSetInt(pResult, static_cast<int64_t>(reinterpret_cast<uintptr_t>(pBlock)));
+    return 1;
+}
 // A handle value as the pointer it is shown as in messages.
 inline void *krvTaskHandlePtr(uint64_t u)
 {

@@ -7,17 +7,7 @@
 
 int krvBuiFunc_mutex_create(krvEnv_t *pEnv, krvFuncInfo_t *, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *)
 {
-    krvSetInt(pResult, 0);
-    sysMutex_t *pMutex = sysMutexCreate();
-    krvSyncBlock_t *pBlock = pMutex ? krvSyncNew(KRV_HANDLE_KIND_MUTEX, pMutex) : nullptr;
-    if (!pBlock) {
-        if (pMutex)
-            sysMutexDelete(pMutex);
-        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pCall, "Out of memory.");
-        return 0;
-    }
-    krvSetInt(pResult, static_cast<int64_t>(reinterpret_cast<uintptr_t>(pBlock)));
-    return 1;
+    return krvTaskNewSyncResult(pEnv, pCall, pResult, KRV_HANDLE_KIND_MUTEX, sysMutexCreate(), sysMutexDelete);
 }
 
 // Evaluates the handle argument and runs op on the mutex when it is valid.
