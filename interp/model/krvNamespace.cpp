@@ -146,24 +146,26 @@ int krvAddStruct(krvNamespace_t *pNs, krvStruct_t *pStruct)
     return 0;
 }
 
-int krvAddUsrFunc(krvNamespace_t *pNs, krvFuncInfo_t *pFunc)
+// User and extension functions share the funcs table.
+static int addFunc(krvNamespace_t *pNs, krvFuncInfo_t *pFunc)
 {
     pNs = orGlobal(pNs);
-    KRV_ASSERT(pFunc && pFunc->type == KRV_USR_FUNC_TYPE);
     if (tableAdd(&pNs->funcs, KRV_NS_SLOTS, pFunc, pFunc->szName, true) != 0)
         return -1;
     pFunc->pNamespace = pNs;
     return 0;
 }
 
+int krvAddUsrFunc(krvNamespace_t *pNs, krvFuncInfo_t *pFunc)
+{
+    KRV_ASSERT(pFunc && pFunc->type == KRV_USR_FUNC_TYPE);
+    return addFunc(pNs, pFunc);
+}
+
 int krvAddExtFunc(krvNamespace_t *pNs, krvFuncInfo_t *pFunc)
 {
-    pNs = orGlobal(pNs);
     KRV_ASSERT(pFunc && pFunc->type == KRV_EXT_FUNC_TYPE);
-    if (tableAdd(&pNs->funcs, KRV_NS_SLOTS, pFunc, pFunc->szName, true) != 0)
-        return -1;
-    pFunc->pNamespace = pNs;
-    return 0;
+    return addFunc(pNs, pFunc);
 }
 
 int krvAddConst(krvNamespace_t *pNs, krvVar_t *pConst)
