@@ -7,15 +7,22 @@
 #include "builtin/krvBuiltinTable.h"
 #include "resolve/krvSolveInternal.h"
 
+// Turns a call node into one of kind nKind: the union is cleared and the
+// argument chain, which the new kind keeps, is returned.
+static krvAPTN_t *recastCall(krvAPTN_t *pCall, int32_t nKind)
+{
+    krvAPTN_t *pArgs = pCall->u.call.pArgs;
+    memset(&pCall->u, 0, sizeof pCall->u);
+    pCall->nKind = nKind;
+    return pArgs;
+}
+
 // Rewrites a kind-10 node into a user call (kind 13) holding the name,
 // qualification and object reference given (all taken).
 static void becomeUsrCall(krvAPTN_t *pCall, char *szName, krvNameList_t *pNsRes, krvFuncInfo_t *pFuncPtr,
                           krvAPTN_t *pObjRef)
 {
-    krvAPTN_t *pArgs = pCall->u.call.pArgs;
-    memset(&pCall->u, 0, sizeof pCall->u);
-    pCall->nKind = krvAPTNType_usrCall;
-    pCall->u.usrCall.pArgs = pArgs;
+    pCall->u.usrCall.pArgs = recastCall(pCall, krvAPTNType_usrCall);
     pCall->u.usrCall.szName = szName;
     pCall->u.usrCall.pNsRes = pNsRes;
     pCall->u.usrCall.pFuncPtr = pFuncPtr;
@@ -156,20 +163,15 @@ void krvSolveCall(krvEnv_t *pEnv, krvNamespace_t *pNs, krvFuncInfo_t *pFunc, krv
     }
 
     if (nBuiltin >= 0) {
-        krvAPTN_t *pArgs = pCall->u.call.pArgs;
         krvFreeAPTN(pCallee);
-        memset(&pCall->u, 0, sizeof pCall->u);
-        pCall->nKind = krvAPTNType_builtinCall;
-        pCall->u.builtinCall.pArgs = pArgs;
+        pCall->u.builtinCall.pArgs = recastCall(pCall, krvAPTNType_builtinCall);
         pCall->u.builtinCall.nFuncId = nBuiltin;
         krvSolveBuiltinArgs(pEnv, pNs, pFunc, pCall, bInLoop);
         return;
     }
     if (pFound && pFound->type == KRV_EXT_FUNC_TYPE) {
-        krvAPTN_t *pArgs = pCall->u.call.pArgs;
         krvFreeAPTN(pCallee);
-        memset(&pCall->u, 0, sizeof pCall->u);
-        pCall->nKind = krvAPTNType_extCall;
+        krvAPTN_t *pArgs = recastCall(pCall, krvAPTNType_extCall);
         pCall->u.extCall.pArgs = pArgs;
         pCall->u.extCall.pFunc = pFound;
         pCall->u.extCall.nArgNum = countArgs(pArgs);
