@@ -8,28 +8,7 @@
 
 #include "driver/krvRunSequence.h"
 #include "model/krvModel.h"
-
-static std::string g_out;
-
-static int capPrintf(const char *szFmt, ...)
-{
-    va_list ap;
-    va_start(ap, szFmt);
-    char *p = nullptr;
-    int n = vasprintf(&p, szFmt, ap);
-    va_end(ap);
-    if (n >= 0 && p)
-        g_out.append(p, static_cast<size_t>(n));
-    free(p);
-    return n;
-}
-
-static int capPuts(const char *sz)
-{
-    g_out += sz;
-    g_out += "\n";
-    return 0;
-}
+#include "testConsole.h"
 
 std::string runScript(const std::string &sText, const std::vector<std::string> &args, const std::string &sName)
 {
@@ -41,13 +20,7 @@ std::string runScript(const std::string &sText, const std::vector<std::string> &
         std::ofstream f(sPath);
         f << sText;
     }
-    krvHostFuncs_t host = *krvHost();
-    host.pfnPrintf = capPrintf;
-    host.pfnErrPrintf = capPrintf;
-    host.pfnPuts = capPuts;
-    host.pfnErrPuts = capPuts;
-    krvSetHostFuncs(&host);
-    g_out.clear();
+    testConsole::install(krvHost());
     krvInitModel();
     std::vector<char *> argv;
     std::string sArg0 = sName + ".krv";
@@ -60,5 +33,5 @@ std::string runScript(const std::string &sText, const std::vector<std::string> &
     krvSetHostFuncs(nullptr);
     unlink(sPath.c_str());
     rmdir(szDir);
-    return g_out;
+    return testConsole::take();
 }
