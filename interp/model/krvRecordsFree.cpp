@@ -6,6 +6,16 @@
 #include "model/krvNamespace.h"
 #include "model/krvNsTable.h"
 
+// Empties a name table: the table goes first, then every record it held.
+template <typename T>
+static void freeTable(sysHashSetting_t **ppTable, void (*pfnFree)(T *))
+{
+    std::vector<void *> v = krvNsTableElems(*ppTable);
+    krvNsTableFree(ppTable);
+    for (void *p : v)
+        pfnFree(static_cast<T *>(p));
+}
+
 void krvFreeVar(krvVar_t *pVar)
 {
     if (!pVar)
@@ -61,10 +71,7 @@ void krvFreeStruct(krvStruct_t *pStruct)
     if (!pStruct)
         return;
     krvFreeVarList(pStruct->pMembers);
-    std::vector<void *> v = krvNsTableElems(pStruct->mfuncs);
-    krvNsTableFree(&pStruct->mfuncs);
-    for (void *p : v)
-        krvFreeFunc(static_cast<krvFuncInfo_t *>(p));
+    freeTable(&pStruct->mfuncs, krvFreeFunc);
     free(pStruct->szQName);
     free(pStruct->szName);
     free(pStruct);
@@ -76,31 +83,16 @@ static void freeVarsDeep(krvNamespace_t *pNs)
 {
     for (void *p : krvNsTableElems(pNs->nss))
         freeVarsDeep(static_cast<krvNamespace_t *>(p));
-    std::vector<void *> v = krvNsTableElems(pNs->vars);
-    krvNsTableFree(&pNs->vars);
-    for (void *p : v)
-        krvFreeVar(static_cast<krvVar_t *>(p));
-    v = krvNsTableElems(pNs->consts);
-    krvNsTableFree(&pNs->consts);
-    for (void *p : v)
-        krvFreeVar(static_cast<krvVar_t *>(p));
+    freeTable(&pNs->vars, krvFreeVar);
+    freeTable(&pNs->consts, krvFreeVar);
 }
 
 // Second pass: functions, structures, child namespaces, the record.
 static void freeRestDeep(krvNamespace_t *pNs)
 {
-    std::vector<void *> v = krvNsTableElems(pNs->funcs);
-    krvNsTableFree(&pNs->funcs);
-    for (void *p : v)
-        krvFreeFunc(static_cast<krvFuncInfo_t *>(p));
-    v = krvNsTableElems(pNs->structs);
-    krvNsTableFree(&pNs->structs);
-    for (void *p : v)
-        krvFreeStruct(static_cast<krvStruct_t *>(p));
-    v = krvNsTableElems(pNs->nss);
-    krvNsTableFree(&pNs->nss);
-    for (void *p : v)
-        freeRestDeep(static_cast<krvNamespace_t *>(p));
+    freeTable(&pNs->funcs, krvFreeFunc);
+    freeTable(&pNs->structs, krvFreeStruct);
+    freeTable(&pNs->nss, freeRestDeep);
     free(pNs->szName);
     pNs->szName = nullptr;
     if (pNs != krvGlobalNs())
