@@ -57,11 +57,34 @@ static inline krvLoopStep_t krvEvalSwitchFlags(uint32_t *pFl, const char *szSrc,
 static inline int krvEvalStmt(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *p, const char **pszTag,
                               krvValue_t *pResult, uint32_t *pFl)
 {
-    krvAPTN_t *pExpr = p->nKind == krvAPTNType_exprStmt ? p->u.exprStmt.pExpr : nullptr;
-    if (pExpr && pExpr->nKind == krvAPTNType_opExpr) {
-        if (krvEvalQuickAssign(pEnv, pExpr, pResult))
-            return 1;
-        return krvEvalNode(pEnv, pFunc, pExpr, pResult, pFl);
+    switch (p->nKind) {
+    case krvAPTNType_exprStmt: {
+        krvAPTN_t *pExpr = p->u.exprStmt.pExpr;
+        if (pExpr && pExpr->nKind == krvAPTNType_opExpr) {
+            if (krvEvalQuickAssign(pEnv, pExpr, pResult))
+                return 1;
+            return krvEvalNode(pEnv, pFunc, pExpr, pResult, pFl);
+        }
+        break;
+    }
+    case krvAPTNType_ifStmt:
+        return krvEval_ifStmt(pEnv, pFunc, p, pszTag, pResult, pFl);
+    case krvAPTNType_breakStmt:
+        *pFl |= KRV_XCPT_BREAK;
+        return 1;
+    case krvAPTNType_returnStmt: {
+        int ok = 1;
+        if (p->u.exprStmt.pExpr)
+            ok = krvEvalNode(pEnv, pFunc, p->u.exprStmt.pExpr, pResult, pFl);
+        else
+            krvEvalSetInt(pResult, 0);
+        if (*pFl & KRV_XCPT_EXIT)
+            return 0;
+        *pFl |= KRV_XCPT_RETURN;
+        return ok;
+    }
+    default:
+        break;
     }
     return krvEval_APTN(pEnv, pFunc, p, pszTag, pResult, pFl);
 }

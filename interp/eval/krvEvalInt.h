@@ -315,6 +315,8 @@ __attribute__((always_inline)) static inline int krvEvalNode(krvEnv_t *pEnv, krv
         break;
     case krvAPTNType_opExpr:
         return krvEvalExpr(pEnv, pFunc, pNode, pResult, pFl);
+    case krvAPTNType_usrCall:
+        return krvEvalUsrCall(pEnv, pFunc, pNode, pResult, pFl);
     default:
         break;
     }

@@ -3,6 +3,7 @@
 // string literal joins done once, and dense jump tables for switches over
 // integer labels. Runs while the function is resolved, before anything
 // can evaluate it, so running tasks only ever read what it writes.
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -139,6 +140,17 @@ static void hintRefs(krvFuncInfo_t *pFunc, krvAPTN_t *pList);
 static void hintRefsOne(krvFuncInfo_t *pFunc, krvAPTN_t *p)
 {
     switch (p->nKind) {
+    case krvAPTNType_cidRef: {
+        // Constants have their values once resolution has bound them.
+        const krvVar_t *pCid = p->u.varRef.pCid;
+        const krvValue_t *pV = pCid ? pCid->pData : nullptr;
+        p->nHint = KRV_HINT_NONE;
+        if (pV && pV->type == KRV_DT_INTEGER && pV->val.nInt >= INT32_MIN && pV->val.nInt <= INT32_MAX) {
+            p->nHintArg = static_cast<int32_t>(pV->val.nInt);
+            p->nHint = KRV_HINT_CONSTINT;
+        }
+        break;
+    }
     case krvAPTNType_varRef:
         hintRefs(pFunc, p->u.varRef.pIndexes);
         for (krvAPTN_t *pM = p->u.varRef.pMember; pM; pM = pM->u.varRef.pMember)

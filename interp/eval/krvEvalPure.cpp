@@ -20,6 +20,10 @@ __attribute__((always_inline)) static inline int leaf(krvEnv_t *pEnv, const krvA
         return 1;
     }
     case krvAPTNType_cidRef: {
+        if (p->nHint == KRV_HINT_CONSTINT) {
+            *pOut = p->nHintArg;
+            return 1;
+        }
         const krvVar_t *pCid = p->u.varRef.pCid;
         if (!pCid || !pCid->pData || pCid->pData->type != KRV_DT_INTEGER)
             return 0;
@@ -39,7 +43,10 @@ int krvEvalPureInt(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pOut)
     if (!leaf(pEnv, pNode->u.opExpr.opd1, &x))
         return 0;
     uint64_t ux = static_cast<uint64_t>(x);
-    switch (pNode->u.opExpr.nOp) {
+    int32_t nOp = pNode->u.opExpr.nOp;
+    if (nOp >= KRV_OP_MUL && nOp <= KRV_OP_BOR)
+        goto binary;
+    switch (nOp) {
     case KRV_OP_POS: *pOut = x; return 1;
     case KRV_OP_NEG: *pOut = static_cast<int64_t>(0 - ux); return 1;
     case KRV_OP_NOT: *pOut = x == 0; return 1;
@@ -65,10 +72,12 @@ int krvEvalPureInt(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pOut)
     default:
         break;
     }
+    return 0;
+binary:
     if (!leaf(pEnv, pNode->u.opExpr.opd2, &y))
         return 0;
     uint64_t uy = static_cast<uint64_t>(y);
-    switch (pNode->u.opExpr.nOp) {
+    switch (nOp) {
     case KRV_OP_ADD: *pOut = static_cast<int64_t>(ux + uy); return 1;
     case KRV_OP_SUB: *pOut = static_cast<int64_t>(ux - uy); return 1;
     case KRV_OP_MUL: *pOut = static_cast<int64_t>(ux * uy); return 1;

@@ -18,7 +18,7 @@ static inline bool failedOrExit(int ok, const uint32_t *pFl)
     return !ok || (*pFl & KRV_XCPT_EXIT);
 }
 
-static int evalIf(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
+int krvEval_ifStmt(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
                   uint32_t *pFl)
 {
     if (failedOrExit(krvEvalNode(pEnv, pFunc, pNode->u.ifStmt.pCond, pResult, pFl), pFl))
@@ -97,7 +97,7 @@ int krvEval_forLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, cons
     }
 }
 
-static int evalFor(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
+__attribute__((noinline)) static int evalFor(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
                    uint32_t *pFl)
 {
     krvAPTN_t *pInit = pNode->u.forStmt.pInit;
@@ -179,7 +179,7 @@ int krvEvalSwitchRun(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvCaseGroup_t *pGrou
     return 1;
 }
 
-static int evalSwitch(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
+__attribute__((noinline)) static int evalSwitch(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
                       krvValue_t *pResult, uint32_t *pFl)
 {
     if (failedOrExit(krvEvalNode(pEnv, pFunc, pNode->u.switchStmt.pExpr, pResult, pFl), pFl))
@@ -190,7 +190,7 @@ static int evalSwitch(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, co
     return krvEvalSwitchRun(pEnv, pFunc, pGroup, nullptr, pszTag, pResult, pFl);
 }
 
-static int evalBuiltin(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
+__attribute__((noinline)) static int evalBuiltin(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
 {
     krvBuiHandler_t pfn = krvBuiGetHandler(pNode->u.builtinCall.nFuncId);
     if (!pfn) {
@@ -214,7 +214,7 @@ krvEvalExtCall_t krvEvalGetExtCaller(void)
     return g_pfnExtCall;
 }
 
-static int evalExtCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
+__attribute__((noinline)) static int evalExtCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
 {
     if (!g_pfnExtCall) {
         krvFuncInfo_t *pExt = pNode->u.extCall.pFunc;
@@ -225,7 +225,7 @@ static int evalExtCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, k
     return g_pfnExtCall(pEnv, pFunc, pNode, pResult, pFl);
 }
 
-static int evalUsrCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
+int krvEvalUsrCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
 {
     krvEvalState_t *pSt = pEnv->pEval;
     if (pSt->nBtDepth >= KRV_BACKTRACE_MAX) {
@@ -237,6 +237,25 @@ static int evalUsrCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, k
     int ok = krvEvalCallUsrFunc(pEnv, pFunc, pNode, pResult, pFl);
     pSt->nBtDepth--;
     return ok;
+}
+
+__attribute__((noinline)) static int evalRef(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode,
+                                             krvValue_t *pResult, uint32_t *pFl)
+{
+    krvValue_t *pCell = krvEvalPlainCell(pEnv, pNode);
+    if (!pCell)
+        pCell = krvEvalFastElem(pEnv, pNode);
+    if (!pCell) {
+        krvLoc_t loc;
+        if (!krvEvalLocate(pEnv, pFunc, pNode, &loc, pFl))
+            return 0;
+        pCell = loc.pCell;
+    }
+    if (krvEvalCopy(pResult, pCell) != 0) {
+        krvErrorAt(KRV_RTE_OPERATOR, pEnv, pNode, "Out of memory.");
+        return 0;
+    }
+    return 1;
 }
 
 int krvEval_APTN(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
@@ -255,22 +274,8 @@ int krvEval_APTN(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const c
             return 0;
         }
         return 1;
-    case krvAPTNType_varRef: {
-        krvValue_t *pCell = krvEvalPlainCell(pEnv, pNode);
-        if (!pCell)
-            pCell = krvEvalFastElem(pEnv, pNode);
-        if (!pCell) {
-            krvLoc_t loc;
-            if (!krvEvalLocate(pEnv, pFunc, pNode, &loc, pFl))
-                return 0;
-            pCell = loc.pCell;
-        }
-        if (krvEvalCopy(pResult, pCell) != 0) {
-            krvErrorAt(KRV_RTE_OPERATOR, pEnv, pNode, "Out of memory.");
-            return 0;
-        }
-        return 1;
-    }
+    case krvAPTNType_varRef:
+        return evalRef(pEnv, pFunc, pNode, pResult, pFl);
     case krvAPTNType_cidRef: {
         krvVar_t *pCid = pNode->u.varRef.pCid;
         if (!pCid || !pCid->pData) {
@@ -295,7 +300,7 @@ int krvEval_APTN(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const c
     case krvAPTNType_extCall:
         return evalExtCall(pEnv, pFunc, pNode, pResult, pFl);
     case krvAPTNType_usrCall:
-        return evalUsrCall(pEnv, pFunc, pNode, pResult, pFl);
+        return krvEvalUsrCall(pEnv, pFunc, pNode, pResult, pFl);
     case krvAPTNType_exprStmt:
         return krvEvalNode(pEnv, pFunc, pNode->u.exprStmt.pExpr, pResult, pFl);
     case krvAPTNType_nullStmt:
@@ -322,7 +327,7 @@ int krvEval_APTN(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const c
         return ok;
     }
     case krvAPTNType_ifStmt:
-        return evalIf(pEnv, pFunc, pNode, pszTag, pResult, pFl);
+        return krvEval_ifStmt(pEnv, pFunc, pNode, pszTag, pResult, pFl);
     case krvAPTNType_whileStmt:
         return krvEval_whileStmt(pEnv, pFunc, pNode, pszTag, pResult, pFl);
     case krvAPTNType_doStmt:

@@ -134,6 +134,7 @@ enum krvAPTNHint_t : uint8_t {
     KRV_HINT_GLOBAL = 2,           // 4: elementary global variable
     KRV_HINT_OBJMBR = 3,           // 4: elementary member of the object; nHintArg = object slot
     KRV_HINT_ELEM1 = 4,            // 4: one plain index into a one-dimensional array
+    KRV_HINT_CONSTINT = 6,         // 5: an integer constant whose value is nHintArg
     KRV_HINT_PURE = 5,             // 7: no side effects; may be tried as integer arithmetic first
 };
 
