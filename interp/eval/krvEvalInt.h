@@ -159,11 +159,68 @@ static inline krvValue_t *krvEvalFastElem(krvEnv_t *pEnv, const krvAPTN_t *pRef)
     return krvEvalFastElemOf(pEnv, pRef, false, nullptr);
 }
 
+// Operands the inline integer path reads: literals, integer constants and
+// elementary locals holding integers. 0 for anything else.
+__attribute__((always_inline)) static inline int krvEvalSimpleLeaf(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t *pOut)
+{
+    if (p->nHint == KRV_HINT_LOCAL) {
+        krvEvalState_t *pSt = pEnv->pEval;
+        const krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - p->nHintArg);
+        if ((pSlot->dbd & ~KRV_DBD_REF_BIT) != 0 || pSlot->pType || !pSlot->pData ||
+            pSlot->pData->type != KRV_DT_INTEGER)
+            return 0;
+        *pOut = pSlot->pData->val.nInt;
+        return 1;
+    }
+    if (p->nKind == krvAPTNType_intConst) {
+        *pOut = p->u.nIntConst;
+        return 1;
+    }
+    if (p->nHint == KRV_HINT_CONSTINT) {
+        *pOut = p->nHintArg;
+        return 1;
+    }
+    return 0;
+}
+
 // Evaluates a node marked pure as integer arithmetic alone: 1 with *pOut
 // set when every operand is an integer and no operator would report
 // anything; 0 otherwise, having changed nothing (the general evaluation
 // then gives the result or the report).
 int krvEvalPureInt(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pOut);
+
+// The same, with the commonest operators over two simple operands (marked
+// by preparation in nHintSpare) done inline.
+__attribute__((always_inline)) static inline int krvEvalPureTry(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pOut)
+{
+    int64_t x, y;
+    if (pNode->nHintSpare && krvEvalSimpleLeaf(pEnv, pNode->u.opExpr.opd1, &x) &&
+        krvEvalSimpleLeaf(pEnv, pNode->u.opExpr.opd2, &y)) {
+        switch (pNode->u.opExpr.nOp) {
+        case KRV_OP_LT: *pOut = x < y; return 1;
+        case KRV_OP_LE: *pOut = x <= y; return 1;
+        case KRV_OP_GT: *pOut = x > y; return 1;
+        case KRV_OP_GE: *pOut = x >= y; return 1;
+        case KRV_OP_EQ: *pOut = x == y; return 1;
+        case KRV_OP_NE: *pOut = x != y; return 1;
+        case KRV_OP_ADD: *pOut = static_cast<int64_t>(static_cast<uint64_t>(x) + static_cast<uint64_t>(y)); return 1;
+        case KRV_OP_SUB: *pOut = static_cast<int64_t>(static_cast<uint64_t>(x) - static_cast<uint64_t>(y)); return 1;
+        case KRV_OP_MUL: *pOut = static_cast<int64_t>(static_cast<uint64_t>(x) * static_cast<uint64_t>(y)); return 1;
+        case KRV_OP_BAND: *pOut = x & y; return 1;
+        case KRV_OP_BOR: *pOut = x | y; return 1;
+        case KRV_OP_BXOR: *pOut = x ^ y; return 1;
+        case KRV_OP_MOD:
+            if (y > 0) {
+                *pOut = x % y;
+                return 1;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return krvEvalPureInt(pEnv, pNode, pOut);
+}
 
 // A cell that holds an operand's value without evaluating it: literals (in
 // *pTmp, a string literal borrowed from the tree), named constants, plain
@@ -218,7 +275,7 @@ static inline int krvEvalQuickInt(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_
         return 1;
     }
     if (pNode->nKind == krvAPTNType_opExpr)
-        return pNode->nHint == KRV_HINT_PURE && krvEvalPureInt(pEnv, pNode, pOut);
+        return pNode->nHint == KRV_HINT_PURE && krvEvalPureTry(pEnv, pNode, pOut);
     if (pNode->nKind == krvAPTNType_varRef && pNode->nHint != KRV_HINT_NONE) {
         const krvValue_t *pCell = krvEvalPlainCell(pEnv, pNode);
         if (!pCell)
@@ -293,7 +350,7 @@ __attribute__((always_inline)) static inline int krvEvalNode(krvEnv_t *pEnv, krv
     if (pNode->nKind == krvAPTNType_opExpr) {
         if (pNode->nHint == KRV_HINT_PURE) {
             int64_t v;
-            if (krvEvalPureInt(pEnv, pNode, &v)) {
+            if (krvEvalPureTry(pEnv, pNode, &v)) {
                 krvEvalSetInt(pResult, v);
                 return 1;
             }

@@ -192,12 +192,31 @@ static void hintRefs(krvFuncInfo_t *pFunc, krvAPTN_t *pList)
         hintRefsOne(pFunc, p);
 }
 
+// Operands the inline integer path reads directly.
+static bool isSimpleLeaf(const krvAPTN_t *p)
+{
+    return p->nKind == krvAPTNType_intConst || (p->nKind == krvAPTNType_varRef && p->nHint == KRV_HINT_LOCAL) ||
+           (p->nKind == krvAPTNType_cidRef && p->nHint == KRV_HINT_CONSTINT);
+}
+
+// Marks the operators of a pure expression whose two operands are simple.
+static void markSimple(krvAPTN_t *p)
+{
+    if (!p || p->nKind != krvAPTNType_opExpr)
+        return;
+    krvAPTN_t *a = p->u.opExpr.opd1, *b = p->u.opExpr.opd2;
+    p->nHintSpare = a && b && isSimpleLeaf(a) && isSimpleLeaf(b);
+    markSimple(a);
+    markSimple(b);
+}
+
 static void markPure(krvAPTN_t *pList);
 
 static void markPureOne(krvAPTN_t *p)
 {
     if (p->nKind == krvAPTNType_opExpr && isPure(p)) {
         p->nHint = KRV_HINT_PURE;
+        markSimple(p);
         return;
     }
     switch (p->nKind) {

@@ -31,7 +31,7 @@ __attribute__((always_inline)) static inline int leaf(krvEnv_t *pEnv, const krvA
         return 1;
     }
     case krvAPTNType_opExpr:
-        return krvEvalPureInt(pEnv, p, pOut);
+        return krvEvalPureTry(pEnv, p, pOut);
     default:
         return 0;
     }

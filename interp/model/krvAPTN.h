@@ -142,7 +142,7 @@ struct krvAPTN_t {
     int32_t nKind;                 // krvAPTNType_t
     uint16_t nFileIdx;
     uint8_t nHint;                 // krvAPTNHint_t
-    uint8_t nHintSpare;
+    uint8_t nHintSpare;            // 7 marked pure: both operands are literals, integer constants or locals
     int32_t nLine;
     int32_t nHintArg;
     krvAPTN_t *next;

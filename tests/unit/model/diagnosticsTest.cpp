@@ -73,6 +73,18 @@ TEST_F(DiagTest, LongMessagesAreCut)
     EXPECT_LE(cap.take().size(), static_cast<size_t>(KRV_DIAG_LINE_MAX + 9));
 }
 
+TEST_F(DiagTest, ALineCutForALongFileNameKeepsItsNewline)
+{
+    std::string file(600, 'f');
+    krvParseError(102, file.c_str(), 7, "%s", "message");
+    std::string out = cap.take();
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), '\n');
+    EXPECT_EQ(out.find('\n'), out.size() - 1);
+    EXPECT_EQ(out.rfind("Error P102: fff", 0), 0u);
+    EXPECT_EQ(out.size(), static_cast<size_t>(KRV_DIAG_LINE_MAX - 1 + 6));
+}
+
 TEST_F(DiagTest, UnknownFileIndexPrintsAnEmptyName)
 {
     krvErrorAtPos(9, env, 500, 2, "m");
