@@ -63,10 +63,7 @@ static void solveVarType(krvEnv_t *pEnv, krvNamespace_t *pNs, krvVar_t *pVar)
         krvSolveErrSelf(pEnv, 140, pVar->nFileIdx, pVar->nLine, "Unknown structure %s\n", sName.c_str());
         return;
     }
-    free(pVar->nt.tname);
-    krvFreeNameList(pVar->nt.nsres);
-    pVar->nt.tname = nullptr;
-    pVar->pType = pType;
+    krvSolveBindType(pVar, pType);
 }
 
 void krvSolveFunction(krvEnv_t *pEnv, krvNamespace_t *pNs, krvFuncInfo_t *pFunc)

@@ -13,18 +13,6 @@ static krvVar_t *findMember(krvStruct_t *pStruct, const char *szName)
     return nullptr;
 }
 
-// Gives a variable its structure type. The written type name goes first:
-// its qualification list shares the word that pType takes.
-static void bindType(krvVar_t *pVar, krvStruct_t *pType)
-{
-    if (pVar->nt.tname) {
-        free(pVar->nt.tname);
-        krvFreeNameList(pVar->nt.nsres);
-        pVar->nt.tname = nullptr;
-    }
-    pVar->pType = pType;
-}
-
 static void solveStruct(krvEnv_t *pEnv, krvNamespace_t *pNs, krvStruct_t *pStruct)
 {
     krvNamespace_t *pHome = pStruct->pNamespace ? pStruct->pNamespace : pNs;
@@ -40,14 +28,14 @@ static void solveStruct(krvEnv_t *pEnv, krvNamespace_t *pNs, krvStruct_t *pStruc
             krvSolveCountError(pEnv);
             continue;
         }
-        bindType(pMd, pType);
+        krvSolveBindType(pMd, pType);
     }
     for (void *pElem : krvNsTableElems(pStruct->mfuncs)) {
         krvFuncInfo_t *pMf = static_cast<krvFuncInfo_t *>(pElem);
         if (pMf->type != KRV_USR_FUNC_TYPE)
             continue;
         if (pMf->obj)
-            bindType(pMf->obj, pStruct);
+            krvSolveBindType(pMf->obj, pStruct);
         for (krvVar_t *p = pMf->pParams; p; p = p->link)
             if (findMember(pStruct, p->szName))
                 krvSolveErrSelf(pEnv, 121, p->nFileIdx, p->nLine, "Parameter %s conflict to member data!\n", p->szName);
@@ -74,7 +62,7 @@ void krvSolveNamespace(krvEnv_t *pEnv, krvNamespace_t *pNs)
             krvSolveErrSelf(pEnv, 140, pVar->nFileIdx, pVar->nLine, "Unknown structure %s\n", pVar->nt.tname);
             continue;
         }
-        bindType(pVar, pType);
+        krvSolveBindType(pVar, pType);
     }
     for (void *pElem : krvNsTableElems(pNs->funcs)) {
         krvFuncInfo_t *pFunc = static_cast<krvFuncInfo_t *>(pElem);
@@ -103,7 +91,7 @@ static void bindQuietly(krvNamespace_t *pNs, krvVar_t *pVar)
     }
     if (!pType)
         return;
-    bindType(pVar, pType);
+    krvSolveBindType(pVar, pType);
 }
 
 static void bindFuncQuietly(krvNamespace_t *pNs, krvFuncInfo_t *pFunc)

@@ -43,6 +43,9 @@ int krvVarDims(uint8_t dbd, const int32_t *pSizes);
 bool krvVarIsStructTyped(const krvVar_t *pVar);
 // Its resolved type, NULL while only the name is known.
 krvStruct_t *krvVarStructType(const krvVar_t *pVar);
+// Gives a variable its structure type, releasing the written type name
+// first (its qualification list shares the word that pType takes).
+void krvSolveBindType(krvVar_t *pVar, krvStruct_t *pType);
 
 // Resolves an expression (kinds 1 to 13) with the reference-shape checks of
 // a plain value use.

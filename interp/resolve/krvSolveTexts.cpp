@@ -1,4 +1,6 @@
 // Name texts used in resolution messages, and small reference helpers.
+#include <cstdlib>
+
 #include "resolve/krvSolveInternal.h"
 
 std::string krvNsResText(const krvNameList_t *pNsRes)
@@ -66,4 +68,14 @@ bool krvVarIsStructTyped(const krvVar_t *pVar)
 krvStruct_t *krvVarStructType(const krvVar_t *pVar)
 {
     return pVar && !pVar->nt.tname ? pVar->pType : nullptr;
+}
+
+void krvSolveBindType(krvVar_t *pVar, krvStruct_t *pType)
+{
+    if (pVar->nt.tname) {
+        free(pVar->nt.tname);
+        krvFreeNameList(pVar->nt.nsres);
+        pVar->nt.tname = nullptr;
+    }
+    pVar->pType = pType;
 }
