@@ -82,6 +82,10 @@ enum krvWinMsgs_t { KRV_WIN_MSG_ARG, KRV_WIN_MSG_PRINT };
 // after a report.
 int krvEvalWindow(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, const krvLoc_t *pLoc, krvWindow_t *pWin,
                   krvWinMsgs_t eMsgs, uint32_t *pFlXcptFlags);
+// Locates an array argument of a call and builds its window: 1, or 0 after
+// a report ("... is not an array variable." when the argument is no array).
+int krvEvalArgWindow(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pArg, krvLoc_t *pLoc,
+                     krvWindow_t *pWin, uint32_t *pFlXcptFlags);
 // Number of elements in a window.
 int64_t krvWindowCount(const krvWindow_t *pWin);
 // Element i (row-major) of a window: its first cell.

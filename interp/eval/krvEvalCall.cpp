@@ -53,14 +53,8 @@ __attribute__((noinline)) static int bindArray(krvEnv_t *pEnv, krvFuncInfo_t *pC
     if (!needVarRef(pEnv, pArg, pParam))
         return 0;
     krvLoc_t loc;
-    if (!krvEvalLocate(pEnv, pCur, pArg, &loc, pFl))
-        return 0;
-    if (!KRV_IS_VAR_ARRAY(loc.dbd) || !loc.pSizes) {
-        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "%s is not an array variable.", argName(pArg));
-        return 0;
-    }
     krvWindow_t win;
-    if (!krvEvalWindow(pEnv, pCur, &loc, &win, KRV_WIN_MSG_ARG, pFl))
+    if (!krvEvalArgWindow(pEnv, pCur, pArg, &loc, &win, pFl))
         return 0;
     const int32_t *pP = pParam->arrSize.pSizes;
     int n = win.nDims;

@@ -159,3 +159,16 @@ krvValue_t *krvWindowElem(const krvWindow_t *pWin, int64_t i)
     }
     return pWin->pBase + nOff * pWin->nElemSize;
 }
+
+int krvEvalArgWindow(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pArg, krvLoc_t *pLoc,
+                     krvWindow_t *pWin, uint32_t *pFlXcptFlags)
+{
+    if (!krvEvalLocate(pEnv, pCurFunc, pArg, pLoc, pFlXcptFlags))
+        return 0;
+    if (!KRV_IS_VAR_ARRAY(pLoc->dbd) || !pLoc->pSizes) {
+        const char *szName = pArg->nKind == krvAPTNType_varRef && pArg->u.varRef.szName ? pArg->u.varRef.szName : "";
+        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "%s is not an array variable.", szName);
+        return 0;
+    }
+    return krvEvalWindow(pEnv, pCurFunc, pLoc, pWin, KRV_WIN_MSG_ARG, pFlXcptFlags);
+}

@@ -44,14 +44,8 @@ static void bindNode(krvExtTempRef_t *pRef, const krvAPTN_t *pArg, const krvLoc_
 int krvExtArrayRef(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, krvExtTempRef_t *pRef, uint32_t *pFl)
 {
     krvLoc_t loc;
-    if (!krvEvalLocate(pEnv, pCur, pArg, &loc, pFl))
-        return 0;
-    if (!KRV_IS_VAR_ARRAY(loc.dbd) || !loc.pSizes) {
-        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "%s is not an array variable.", argName(pArg));
-        return 0;
-    }
     krvWindow_t win;
-    if (!krvEvalWindow(pEnv, pCur, &loc, &win, KRV_WIN_MSG_ARG, pFl))
+    if (!krvEvalArgWindow(pEnv, pCur, pArg, &loc, &win, pFl))
         return 0;
     int n = win.nDims;
     if (n < 1) {
