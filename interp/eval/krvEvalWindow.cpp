@@ -30,6 +30,38 @@ static const char *refName(const krvLoc_t *pLoc)
     return pLoc->pLastVar && pLoc->pLastVar->szName ? pLoc->pLastVar->szName : "";
 }
 
+// One bound ("start" or "end") of the range pIdx over dimension k of nSize
+// elements: evaluated and checked, with the messages of printing (bPrint) or
+// of argument binding. 1 with *pn set, or 0 after a report.
+static int rangeBound(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, const krvAPTN_t *pIdx, krvAPTN_t *pExpr,
+                      const char *szWhich, int k, int32_t nSize, bool bPrint, const krvLoc_t *pLoc, int64_t *pn,
+                      uint32_t *pFl)
+{
+    bool bIllegal = false;
+    if (!evalBound(pEnv, pFunc, pExpr, pn, &bIllegal, pFl)) {
+        if (bIllegal) {
+            if (bPrint)
+                krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx, "Illegal array sub-range is specified.");
+            else
+                krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx, "Illegal array sub-range specified to variable \"%s\".",
+                           refName(pLoc));
+        }
+        return 0;
+    }
+    if (*pn < 0 || *pn >= nSize) {
+        if (bPrint)
+            krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx,
+                       "sub-range %s value %lld is specified as the %d-%s index and is out of range (0 ~ %d)", szWhich,
+                       static_cast<long long>(*pn), k, krvOrdinalSuffix(k), nSize - 1);
+        else
+            krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx,
+                       "sub-range %s value %lld is specified to the %d-%s index of \"%s\" and is out of range (0 ~ %d)",
+                       szWhich, static_cast<long long>(*pn), k, krvOrdinalSuffix(k), refName(pLoc), nSize - 1);
+        return 0;
+    }
+    return 1;
+}
+
 int krvEvalWindow(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, const krvLoc_t *pLoc, krvWindow_t *pWin, krvWinMsgs_t eMsgs,
                   uint32_t *pFl)
 {
@@ -72,58 +104,15 @@ int krvEvalWindow(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, const krvLoc_t *pLoc, kr
         int32_t nStart = 0, nEnd = aSize[k] - 1;
         if (pIdx && pIdx->nKind == krvAPTNType_subRange) {
             int64_t s = 0, e = 0;
-            bool bIllegal = false;
-            const char *szOrd = krvOrdinalSuffix(k);
             bool bPrint = eMsgs == KRV_WIN_MSG_PRINT;
-            if (!evalBound(pEnv, pFunc, pIdx->u.subRange.pStart, &s, &bIllegal, pFl)) {
-                if (bIllegal) {
-                    if (bPrint)
-                        krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx, "Illegal array sub-range is specified.");
-                    else
-                        krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx, "Illegal array sub-range specified to variable \"%s\".",
-                                   refName(pLoc));
-                }
+            if (!rangeBound(pEnv, pFunc, pIdx, pIdx->u.subRange.pStart, "start", k, aSize[k], bPrint, pLoc, &s, pFl) ||
+                !rangeBound(pEnv, pFunc, pIdx, pIdx->u.subRange.pEnd, "end", k, aSize[k], bPrint, pLoc, &e, pFl))
                 return 0;
-            }
-            if (s < 0 || s >= aSize[k]) {
-                if (bPrint)
-                    krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx,
-                               "sub-range start value %lld is specified as the %d-%s index and is out of range (0 ~ %d)",
-                               static_cast<long long>(s), k, szOrd, aSize[k] - 1);
-                else
-                    krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx,
-                               "sub-range start value %lld is specified to the %d-%s index of \"%s\" and is out of range "
-                               "(0 ~ %d)",
-                               static_cast<long long>(s), k, szOrd, refName(pLoc), aSize[k] - 1);
-                return 0;
-            }
-            if (!evalBound(pEnv, pFunc, pIdx->u.subRange.pEnd, &e, &bIllegal, pFl)) {
-                if (bIllegal) {
-                    if (bPrint)
-                        krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx, "Illegal array sub-range is specified.");
-                    else
-                        krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx, "Illegal array sub-range specified to variable \"%s\".",
-                                   refName(pLoc));
-                }
-                return 0;
-            }
-            if (e < 0 || e >= aSize[k]) {
-                if (bPrint)
-                    krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx,
-                               "sub-range end value %lld is specified as the %d-%s index and is out of range (0 ~ %d)",
-                               static_cast<long long>(e), k, szOrd, aSize[k] - 1);
-                else
-                    krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx,
-                               "sub-range end value %lld is specified to the %d-%s index of \"%s\" and is out of range "
-                               "(0 ~ %d)",
-                               static_cast<long long>(e), k, szOrd, refName(pLoc), aSize[k] - 1);
-                return 0;
-            }
             if (s > e) {
                 krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx,
                            "%d-%s index: sub-range end value should be greater than or equal to sub-range start value; "
                            "%lld .. %lld is specified",
-                           k, szOrd, static_cast<long long>(s), static_cast<long long>(e));
+                           k, krvOrdinalSuffix(k), static_cast<long long>(s), static_cast<long long>(e));
                 return 0;
             }
             nStart = static_cast<int32_t>(s);
