@@ -218,7 +218,8 @@ void ControllerCore::execute(uint16_t nSqId, const Sqe &e) {
     Completion c{nSqId, e.nCid, 0, 0, {}};
     uint16_t nInjected = 0;
     bool bBogusCid = false;
-    if (m_faults.onCommand(bAdmin, e.nOpcode, &nInjected, &bBogusCid)) {
+    const bool bInjected = m_faults.onCommand(bAdmin, e.nOpcode, &nInjected, &bBogusCid);
+    if (bInjected) {
         c.nStatus = nInjected;
     } else if (bAdmin) {
         bool bDeferred = false;
@@ -228,8 +229,14 @@ void ControllerCore::execute(uint16_t nSqId, const Sqe &e) {
     } else {
         c.nStatus = io(e, &c.nDw0);
     }
-    if (c.nStatus)
+    if (c.nStatus) {
+        // The command's entry in the Error Information log is announced by
+        // the More bit. An injected status reaches the host exactly as
+        // configured.
+        if (!bInjected)
+            c.nStatus |= kStatusMore;
         addErrorEntry(nSqId, e.nCid, c.nStatus, e.nNsid, 0);
+    }
     if (bBogusCid)
         c.nCid ^= 0x8000;
     finish(c, bAdmin);

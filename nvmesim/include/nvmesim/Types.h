@@ -46,6 +46,8 @@ constexpr uint16_t kMedia = 2;
 constexpr uint16_t makeStatus(uint16_t nSct, uint16_t nSc, bool bDnr = false) {
     return static_cast<uint16_t>((nSct << 8) | nSc | (bDnr ? 0x4000 : 0));
 }
+// More: the Error Information log holds an entry for the command.
+constexpr uint16_t kStatusMore = 0x2000;
 constexpr uint16_t statusCode(uint16_t nStatus) { return nStatus & 0xFF; }
 constexpr uint16_t statusType(uint16_t nStatus) { return (nStatus >> 8) & 0x7; }
 

@@ -89,6 +89,12 @@ TEST_F(HostAdminState, FailedCommandLandsInTheErrorLog)
     r.setPrp1(buf.bus());
     Completion c = ctl->execute(*ctl->sq(1), r);
     ASSERT_TRUE(c.is(0, 0x80)) << std::hex << c.nStatus;
+    // Extended status for the command is in the log when the More bit says
+    // so; without it a controller need keep no entry.
+    if (!(c.nStatus & 0x2000)) {
+        ASSERT_STRNE(plat->name(), "sim") << "the simulator announces its log entries with the More bit";
+        GTEST_SKIP() << "the completion has no More bit: no log entry is promised";
+    }
     ASSERT_TRUE(getLogPage(0x01, 0, after, sizeof after).ok());
     EXPECT_GT(after[0].error_count, before[0].error_count);
     EXPECT_EQ(after[0].sqid, 1);

@@ -227,7 +227,8 @@ TEST(Admin, LogPages) {
     EXPECT_EQ(el[1].error_count, 1u);
     EXPECT_EQ(el[0].sqid, 1);
     EXPECT_EQ(el[1].sqid, 0);
-    EXPECT_EQ((el[0].status_field >> 1), st(kGeneric, NVME_SC_LBA_RANGE));
+    // The entry holds the status as completed, More bit included.
+    EXPECT_EQ((el[0].status_field >> 1), st(kGeneric, NVME_SC_LBA_RANGE) | nvmesim::kStatusMore);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_FW_SLOT, b, 512), 0);
     EXPECT_EQ(b.p[0] & 7, 1);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(b.p) + 8, 3), "1.0");

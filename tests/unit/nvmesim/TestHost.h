@@ -145,7 +145,8 @@ public:
         return true;
     }
 
-    // Submits and waits; returns the status field (without phase), or
+    // Submits and waits; returns the status field (without phase and
+    // without the More bit, which failed commands carry; *pOut has it), or
     // 0xFFFF on time-out.
     uint16_t run(uint16_t nQid, const Sqe &e, Cqe *pOut = nullptr, int nMs = 2000) {
         const uint16_t nCid = push(nQid, e);
@@ -155,7 +156,7 @@ public:
         EXPECT_EQ(r.nCid, nCid);
         if (pOut)
             *pOut = r;
-        return static_cast<uint16_t>(r.nStatus >> 1);
+        return static_cast<uint16_t>((r.nStatus >> 1) & ~nvmesim::kStatusMore);
     }
 
     static Sqe cmd(uint8_t nOpcode, uint32_t nNsid = 0) {
