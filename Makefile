@@ -20,6 +20,7 @@ run: build
 	@tools/run-main-job.sh build
 
 test: build
+	@tools/install-deps.sh qemu-system-x86
 	cd build && ctest --output-on-failure -j $(JOBS)
 
 asan: deps
