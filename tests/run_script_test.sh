@@ -29,7 +29,7 @@ else
 fi
 
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+trap 'rm -f "$out" "$out.err"' EXIT
 timeout 100 "$korvel" "${cmd[@]}" > "$out" 2> "$out.err" < /dev/null
 rc=$?
 status=0
@@ -45,5 +45,4 @@ if [ -s "$out.err" ]; then
   echo "--- standard error:"
   cat "$out.err"
 fi
-rm -f "$out.err"
 exit $status
