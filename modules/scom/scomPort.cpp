@@ -9,18 +9,26 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
 #include <mutex>
-#include <set>
 
 namespace {
 
-std::mutex g_portLock;
-std::set<int> g_ports;
+// An open port and the writes under way on it. A port closed while a write
+// is under way leaves the table at once (later calls refuse it) but keeps
+// its descriptor until the last write ends, so that the number cannot be
+// handed to another file while a task still writes through it.
+struct portUse_t {
+    int nWriters = 0;
+    bool bClosed = false;
+};
 
-bool isPort(int64_t nPort)
+std::mutex g_portLock;
+std::map<int, portUse_t> g_ports;
+
+bool validNumber(int64_t nPort)
 {
-    std::lock_guard<std::mutex> lock(g_portLock);
-    return nPort >= 0 && nPort <= INT32_MAX && g_ports.count(static_cast<int>(nPort)) != 0;
+    return nPort >= 0 && nPort <= INT32_MAX;
 }
 
 // The line settings: only these fields change, everything else stays as
@@ -53,7 +61,7 @@ int64_t scomPortOpen(const char *szPath)
     }
     try {
         std::lock_guard<std::mutex> lock(g_portLock);
-        g_ports.insert(fd);
+        g_ports[fd] = portUse_t{};
     } catch (...) {
         close(fd);
         return -1;
@@ -63,22 +71,49 @@ int64_t scomPortOpen(const char *szPath)
 
 int scomPortClose(int64_t nPort)
 {
+    if (!validNumber(nPort))
+        return 0;
     {
         std::lock_guard<std::mutex> lock(g_portLock);
-        if (nPort < 0 || nPort > INT32_MAX || g_ports.erase(static_cast<int>(nPort)) == 0)
+        auto it = g_ports.find(static_cast<int>(nPort));
+        if (it == g_ports.end() || it->second.bClosed)
             return 0;
+        if (it->second.nWriters > 0) {
+            it->second.bClosed = true;   // the last writer closes it
+            return 1;
+        }
+        g_ports.erase(it);
     }
     return close(static_cast<int>(nPort)) == 0 ? 1 : 0;
 }
 
 int scomPortPutChar(int64_t nPort, int64_t nChar)
 {
-    if (!isPort(nPort))
+    if (!validNumber(nPort))
         return 0;
+    const int fd = static_cast<int>(nPort);
+    {
+        std::lock_guard<std::mutex> lock(g_portLock);
+        auto it = g_ports.find(fd);
+        if (it == g_ports.end() || it->second.bClosed)
+            return 0;
+        it->second.nWriters++;
+    }
     unsigned char c = static_cast<unsigned char>(nChar & 0xff);
     ssize_t n;
     do {
-        n = write(static_cast<int>(nPort), &c, 1);
+        n = write(fd, &c, 1);
     } while (n < 0 && errno == EINTR);
+    bool bClose = false;
+    {
+        std::lock_guard<std::mutex> lock(g_portLock);
+        auto it = g_ports.find(fd);
+        if (--it->second.nWriters == 0 && it->second.bClosed) {
+            g_ports.erase(it);
+            bClose = true;
+        }
+    }
+    if (bClose)
+        close(fd);
     return n >= 0 ? 1 : 0;
 }
