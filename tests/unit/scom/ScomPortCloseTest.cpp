@@ -8,11 +8,14 @@
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "scomPort.h"
@@ -39,16 +42,33 @@ TEST(ScomPort, CloseDuringABlockedWriteKeepsTheDescriptorUntilItEnds)
     // Fill the line until a write would block: the next putchar blocks.
     ASSERT_EQ(fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK), 0);
     char buf[256] = {};
-    while (write(slave, buf, sizeof buf) > 0) {
+    // The pty moves queued bytes on in the background, so fill again until
+    // it stays full.
+    for (bool bMore = true; bMore;) {
+        bMore = false;
+        while (write(slave, buf, 1) > 0)
+            bMore = true;
+        ASSERT_EQ(errno, EAGAIN);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    while (write(slave, buf, 1) > 0) {
-    }
-    ASSERT_EQ(errno, EAGAIN);
 
     std::atomic<int> nResult{-1};
-    std::thread writer([&] { nResult = scomPortPutChar(nPort, 'x'); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const bool bBlocked = nResult.load() == -1;
+    std::atomic<pid_t> nTid{0};
+    std::thread writer([&] {
+        nTid = gettid();
+        nResult = scomPortPutChar(nPort, 'x');
+    });
+    // Wait until the writer sits in its write.
+    bool bBlocked = false;
+    for (int i = 0; i < 500 && !bBlocked && nResult.load() == -1; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (nTid.load() == 0)
+            continue;
+        std::ifstream f("/proc/self/task/" + std::to_string(nTid.load()) + "/syscall");
+        long nCall = -1;
+        f >> nCall;
+        bBlocked = nCall == SYS_write && nResult.load() == -1;
+    }
     EXPECT_TRUE(bBlocked) << "the write did not block";
 
     EXPECT_EQ(scomPortClose(nPort), 1);
