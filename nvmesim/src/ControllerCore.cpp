@@ -49,9 +49,8 @@ ControllerCore::ControllerCore(Subsystem &subsys, const ControllerConfig &cfg, u
         m_db[i].store(0);
     for (uint32_t i = 0; i < m_nDirtyWords; ++i)
         m_dbDirty[i].store(0);
-    m_msix.assign(4 * cfg.nMsixVectors + 2 * ((cfg.nMsixVectors + 63) / 64), 0);
-    for (uint32_t v = 0; v < cfg.nMsixVectors; ++v)
-        m_msix[4 * v + 3] = 1;   // vector masked
+    m_msix.resize(4 * cfg.nMsixVectors + 2 * ((cfg.nMsixVectors + 63) / 64));
+    resetMsixLocked();   // no other thread yet
     m_sq.resize(cfg.nQueuePairs + 1);
     m_cq.resize(cfg.nQueuePairs + 1);
     m_errors.resize(64);
@@ -109,6 +108,10 @@ int ControllerCore::cfgWrite(uint32_t nOffset, uint32_t nValue, int nWidth) {
             return -1;
         m_bMemEnabled = m_pci.memoryEnabled();
         m_bBusMaster = m_pci.busMaster();
+        // The MSI-X table is read and written under this lock by BAR0
+        // accesses of other host threads.
+        if (eff == PciConfigSpace::Effect::FunctionReset)
+            resetMsixLocked();
     }
     if (eff == PciConfigSpace::Effect::FunctionReset) {
         std::lock_guard lock(m_procMutex);
@@ -120,9 +123,6 @@ int ControllerCore::cfgWrite(uint32_t nOffset, uint32_t nValue, int nWidth) {
         m_asq = 0;
         m_acq = 0;
         m_intms = 0;
-        std::fill(m_msix.begin(), m_msix.end(), 0);
-        for (uint32_t v = 0; v < m_cfg.nMsixVectors; ++v)
-            m_msix[4 * v + 3] = 1;
     }
     kick();
     return 0;
@@ -191,11 +191,16 @@ void ControllerCore::resetAll(uint32_t nCsts, bool bPowerOn) {
             m_pci.reset();
         m_bMemEnabled = m_pci.memoryEnabled();
         m_bBusMaster = m_pci.busMaster();
-        std::fill(m_msix.begin(), m_msix.end(), 0);
-        for (uint32_t v = 0; v < m_cfg.nMsixVectors; ++v)
-            m_msix[4 * v + 3] = 1;
+        resetMsixLocked();
     }
     kick();
+}
+
+// All vectors cleared and masked, nothing pending; m_cfgMutex held.
+void ControllerCore::resetMsixLocked() {
+    std::fill(m_msix.begin(), m_msix.end(), 0);
+    for (uint32_t v = 0; v < m_cfg.nMsixVectors; ++v)
+        m_msix[4 * v + 3] = 1;
 }
 
 } // namespace nvmesim

@@ -180,6 +180,7 @@ private:
     void fatal();
     void resetLocked();
     void resetAll(uint32_t nCsts, bool bPowerOn);
+    void resetMsixLocked();
 
     // Queues and memory.
     bool sqEntryAddr(const SubmissionQueue &q, uint32_t nIdx, uint64_t *pAddr) const;

@@ -86,3 +86,52 @@ TEST(Concurrency, ControllersShareANamespaceThatChanges) {
     EXPECT_EQ(b.rw(false, 2, 0, 1, x), st(kGeneric, NVME_SC_INVALID_NS));
     EXPECT_EQ(b.rw(false, 1, 0, 1, x), 0);
 }
+
+// One host thread resets the function while another programs and reads the
+// MSI-X table in BAR0: every value read is either the programmed one or the
+// reset one, and the reset leaves the vector masked.
+TEST(Concurrency, FunctionResetWhileAnotherThreadUsesTheMsixTable) {
+    TestHost h;
+    h.pciEnable();
+    auto findCap = [&](uint8_t nId) {
+        uint32_t p = 0, v = 0;
+        h.c->cfgRead(0x34, &p, 1);
+        for (int i = 0; p && i < 48; ++i, p = v >> 8) {
+            h.c->cfgRead(p, &v, 2);
+            if ((v & 0xFF) == nId)
+                return p;
+        }
+        return 0u;
+    };
+    const uint32_t nPcie = findCap(0x10), nMsix = findCap(0x11);
+    ASSERT_NE(nPcie, 0u);
+    ASSERT_NE(nMsix, 0u);
+    uint32_t nTable = 0;
+    h.c->cfgRead(nMsix + 4, &nTable, 4);
+    nTable &= ~7u;
+    std::atomic<bool> bStop{false};
+    std::atomic<int> nOdd{0};
+    std::thread user([&] {
+        while (!bStop.load()) {
+            h.c->mmioWrite32(nTable + 8, 0x4021);
+            const uint32_t v = h.c->mmioRead32(nTable + 8);
+            if (v != 0x4021 && v != 0 && v != 0xFFFFFFFFu)
+                nOdd.fetch_add(1);
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        uint32_t nDevCtl = 0;
+        h.c->cfgRead(nPcie + 8, &nDevCtl, 2);
+        h.c->cfgWrite(nPcie + 8, nDevCtl | 0x8000, 2);   // initiate function level reset
+        h.pciEnable();
+    }
+    bStop = true;
+    user.join();
+    EXPECT_EQ(nOdd.load(), 0);
+    uint32_t nDevCtl = 0;
+    h.c->cfgRead(nPcie + 8, &nDevCtl, 2);
+    h.c->cfgWrite(nPcie + 8, nDevCtl | 0x8000, 2);
+    h.pciEnable();
+    EXPECT_EQ(h.c->mmioRead32(nTable + 8), 0u);
+    EXPECT_EQ(h.c->mmioRead32(nTable + 12), 1u);   // masked again
+}
