@@ -26,10 +26,11 @@ uint16_t ControllerCore::adminLbaStatus(const Sqe &e) {
     if (nSlba >= ns->nBlocks)
         return gen(NVME_SC_LBA_RANGE);
     const uint64_t nEnd = nRange ? std::min(ns->nBlocks, nSlba + nRange) : ns->nBlocks;
+    // Only the descriptors found are built here; the rest of the host's
+    // buffer is zero-filled on the way out.
     std::vector<uint8_t> &buf = m_bounce2;
-    buf.assign(nLen, 0);
-    const size_t nMaxDesc = nLen >= 8 ? (nLen - 8) / 16 : 0;
-    auto *pHdr = reinterpret_cast<nvme_lba_status *>(buf.data());
+    buf.assign(std::min<uint64_t>(nLen, 8), 0);
+    const uint64_t nMaxDesc = nLen >= 8 ? (nLen - 8) / 16 : 0;
     uint32_t n = 0;
     ns->forEachUncorrectable(nSlba, [&](uint64_t s, uint64_t x) {
         if (s >= nEnd || n >= nMaxDesc)
@@ -39,15 +40,17 @@ uint16_t ControllerCore::adminLbaStatus(const Sqe &e) {
         std::memset(&d, 0, sizeof d);
         d.dslba = a;
         d.nlb = static_cast<uint32_t>(std::min<uint64_t>(b - a, 0xFFFFFFFF));
-        std::memcpy(buf.data() + 8 + 16 * n, &d, sizeof d);
+        const auto *pDesc = reinterpret_cast<const uint8_t *>(&d);
+        buf.insert(buf.end(), pDesc, pDesc + sizeof d);
         ++n;
         return true;
     });
     if (nLen >= 8) {
+        auto *pHdr = reinterpret_cast<nvme_lba_status *>(buf.data());
         pHdr->nlsd = n;
         pHdr->cmpc = 1;   // the whole range was examined
     }
-    return sendData(e, buf.data(), nLen);
+    return sendPadded(e, buf.data(), buf.size(), nLen);
 }
 
 } // namespace nvmesim

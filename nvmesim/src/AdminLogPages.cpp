@@ -134,14 +134,7 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
     if (!bRae && nEventType != 0xFF)
         m_nMaskedEvents &= ~(1u << nEventType);
     // Bytes past the end of the log read as zeros.
-    const uint64_t nAvail = log.size() - nOffset;
-    if (nLen > nAvail) {
-        std::vector<uint8_t> &out = m_bounce;
-        out.assign(nLen, 0);
-        std::memcpy(out.data(), log.data() + nOffset, nAvail);
-        return sendData(e, out.data(), nLen);
-    }
-    return sendData(e, log.data() + nOffset, nLen);
+    return sendPadded(e, log.data() + nOffset, std::min<uint64_t>(nLen, log.size() - nOffset), nLen);
 }
 
 } // namespace nvmesim

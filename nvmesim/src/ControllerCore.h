@@ -195,6 +195,7 @@ private:
     uint16_t toHost(const std::vector<DataSeg> &segs, const void *pSrc, uint64_t nLen);
     uint16_t fromHost(const std::vector<DataSeg> &segs, void *pDst, uint64_t nLen);
     uint16_t sendData(const Sqe &e, const void *p, uint64_t nLen);   // admin data to host
+    uint16_t sendPadded(const Sqe &e, const void *p, uint64_t nHave, uint64_t nLen);   // zeros after nHave
     uint16_t recvData(const Sqe &e, void *p, uint64_t nLen);         // admin data from host
     uint64_t maxTransfer() const;
 

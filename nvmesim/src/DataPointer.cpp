@@ -189,9 +189,27 @@ uint16_t ControllerCore::fromHost(const std::vector<DataSeg> &segs, void *pDst, 
     return 0;
 }
 
-uint16_t ControllerCore::sendData(const Sqe &e, const void *p, uint64_t nLen) {
+uint16_t ControllerCore::sendData(const Sqe &e, const void *p, uint64_t nLen) { return sendPadded(e, p, nLen, nLen); }
+
+// The host asked for nLen bytes of which only the first nHave exist; the rest
+// reach the host as zeros straight from here, so a large request costs no
+// buffer of its size.
+uint16_t ControllerCore::sendPadded(const Sqe &e, const void *p, uint64_t nHave, uint64_t nLen) {
     const uint16_t s = buildSegments(e, nLen, true, false, m_segs2);
-    return s ? s : toHost(m_segs2, p, nLen);
+    if (s)
+        return s;
+    auto *pSrc = static_cast<const uint8_t *>(p);
+    uint64_t nAt = 0;
+    for (const auto &seg : m_segs2) {
+        const uint64_t n = std::min(seg.nLen, nLen - nAt);
+        const uint64_t nData = nAt < nHave ? std::min(n, nHave - nAt) : 0;
+        if (nData && !m_dma.write(seg.nAddr, pSrc + nAt, nData))
+            return st(NVME_SC_DATA_XFER_ERROR);
+        if (n > nData && !m_dma.fill(seg.nAddr + nData, 0, n - nData))
+            return st(NVME_SC_DATA_XFER_ERROR);
+        nAt += n;
+    }
+    return 0;
 }
 
 uint16_t ControllerCore::recvData(const Sqe &e, void *p, uint64_t nLen) {

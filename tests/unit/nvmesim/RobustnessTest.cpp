@@ -57,3 +57,56 @@ TEST(Robustness, GarbageCommandsAlwaysComplete) {
     Buf b = h.alloc(4096);
     EXPECT_EQ(h.identify(NVME_IDENTIFY_CNS_CTRL, 0, b), 0);
 }
+
+// Without a transfer limit a host may ask for gigabytes of a log page or of
+// LBA status. The controller walks the data pointer and fails on the first
+// unmapped page instead of building a buffer of that size; what exists is
+// sent, the rest of a host buffer reads as zeros.
+TEST(Robustness, HugeAdminReadsWithoutTransferLimit) {
+    TestHost h(R"({"devices":[{"controllers":[{"mdts":0}],"namespaces":[{"nsid":1,"size":"16M"}]}]})");
+    ASSERT_TRUE(h.bringUp());
+    Buf b = h.alloc(3 * 4096, true);
+    auto fillList = [&] {
+        std::memset(b.p, 0xAB, b.nSize);
+        // PRP2 points at a list whose entries all lead to the last page and
+        // whose chain entry leads to an unmapped address.
+        auto *pList = reinterpret_cast<uint64_t *>(b.p + 4096);
+        for (int i = 0; i < 511; ++i)
+            pList[i] = b.nBus + 8192;
+        pList[511] = 0x20000;
+    };
+    Sqe lg = TestHost::cmd(nvme_admin_get_log_page, 0xFFFFFFFF);
+    lg.nPrp1 = b.nBus;
+    lg.nPrp2 = b.nBus + 4096;
+    lg.nCdw10 = NVME_LOG_LID_FW_SLOT | 0xFFFF0000u;
+    lg.nCdw11 = 0xFFFF;   // 16 GiB
+    fillList();
+    EXPECT_EQ(h.run(0, lg), st(nvmesim::sct::kGeneric, NVME_SC_DATA_XFER_ERROR));
+    Sqe ls = TestHost::cmd(nvme_admin_get_lba_status, 1);
+    ls.nPrp1 = b.nBus;
+    ls.nPrp2 = b.nBus + 4096;
+    ls.nCdw12 = 0xFFFFFFFF;
+    ls.nCdw13 = 0x10u << 24;
+    fillList();
+    EXPECT_EQ(h.run(0, ls), st(nvmesim::sct::kGeneric, NVME_SC_DATA_XFER_ERROR));
+    // Two pages where the log has 512 bytes: the rest is zeros.
+    lg.nCdw10 = NVME_LOG_LID_FW_SLOT | ((8192 / 4 - 1) << 16);
+    lg.nCdw11 = 0;
+    lg.nPrp2 = b.nBus + 8192;
+    fillList();
+    ASSERT_EQ(h.run(0, lg), 0);
+    EXPECT_EQ(b.p[0] & 7, 1);
+    EXPECT_EQ(b.p[4095], 0);
+    EXPECT_EQ(b.p[8192], 0);
+    EXPECT_EQ(b.p[12287], 0);
+    // LBA status: header, no descriptors, zeros after.
+    ls.nCdw12 = 8192 / 4 - 1;
+    ls.nPrp2 = b.nBus + 8192;
+    fillList();
+    ASSERT_EQ(h.run(0, ls), 0);
+    EXPECT_EQ(reinterpret_cast<uint32_t *>(b.p)[0], 0u);
+    EXPECT_EQ(b.p[4], 1);   // the whole range examined
+    EXPECT_EQ(b.p[8], 0);
+    EXPECT_EQ(b.p[12287], 0);
+    EXPECT_EQ(h.csts() & 2, 0u);
+}
