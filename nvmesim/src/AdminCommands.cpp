@@ -58,14 +58,13 @@ void ControllerCore::addErrorEntry(uint16_t nSqId, uint16_t nCid, uint16_t nStat
 }
 
 void ControllerCore::postEvent(uint8_t nType, uint8_t nInfo, uint8_t nLogPage) {
-    if (nType == NVME_AER_ERROR) {
-        std::lock_guard lock(m_eventMutex);
-        m_nDoorbellErrors += 1;   // entered in the error log by the worker
-    }
     {
         std::lock_guard lock(m_eventMutex);
+        if (nType == NVME_AER_ERROR)
+            m_nDoorbellErrors += 1;   // entered in the error log by the worker
         if (m_pendingEvents.size() < 64)
             m_pendingEvents.push_back(nType | (nInfo << 8) | (static_cast<uint32_t>(nLogPage) << 16));
+        m_bEventsPosted.store(true, std::memory_order_release);
     }
     kick();
 }
@@ -87,7 +86,9 @@ void ControllerCore::noteChangedNamespace(uint32_t nNsid) {
 // type stays masked after it was reported until the host reads the log
 // page that goes with it.
 void ControllerCore::deliverEvents() {
-    {
+    // The flag spares the worker the lock on every pass when nothing was
+    // posted, which is nearly always.
+    if (m_bEventsPosted.exchange(false, std::memory_order_acquire)) {
         std::lock_guard lock(m_eventMutex);
         for (; m_nDoorbellErrors; --m_nDoorbellErrors)
             addErrorEntry(0xFFFF, 0xFFFF, 0, 0, 0);   // not tied to a command

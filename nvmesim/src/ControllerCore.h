@@ -297,6 +297,7 @@ private:
     std::deque<uint32_t> m_events;       // type | info << 8 | log << 16
     std::mutex m_eventMutex;             // m_pendingEvents, m_changedNs (posted from other controllers)
     std::deque<uint32_t> m_pendingEvents;
+    std::atomic<bool> m_bEventsPosted{false};   // set with each posting, under m_eventMutex
     std::vector<uint32_t> m_changedNs;
     bool m_bChangedNsOverflow = false;
     uint32_t m_nDoorbellErrors = 0;      // invalid doorbell writes not yet in the error log
