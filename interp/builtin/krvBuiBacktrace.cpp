@@ -16,14 +16,8 @@ int krvBuiFunc_backtrace(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall,
     void *pFile = nullptr;
     if (krvAPTN_t *pArg = pCall->u.builtinCall.pArgs) {
         krvValue_t v;
-        v.type = KRV_DT_INTEGER;
-        v.val.uRaw = 0;
-        const char *szTag = nullptr;
-        int ok = krvEval_APTN(pEnv, pFunc, pArg, &szTag, &v, pFl);
-        if (!ok || (*pFl & KRV_XCPT_EXIT)) {
-            krvClearValue(&v);
+        if (!krvBuiEvalArg(pEnv, pFunc, pArg, &v, pFl))
             return 0;
-        }
         if (v.type != KRV_DT_HANDLE)
             krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "Required to specify a file handle to %s().\n", "backtrace");
         else if (krvIsFileHandle(v.val.pHandle))

@@ -1,7 +1,20 @@
-// The small built-ins: sleep, intsize, isstring and the scan placeholder.
+// The small built-ins: sleep, intsize, isstring and the scan placeholder,
+// and the one-argument evaluation the built-ins share.
 #include "builtin/krvBuiltins.h"
 #include "eval/krvEval.h"
 #include "sysTime.h"
+
+int krvBuiEvalArg(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pArg, krvValue_t *pValue, uint32_t *pFl)
+{
+    pValue->type = KRV_DT_INTEGER;
+    pValue->val.uRaw = 0;
+    const char *szTag = nullptr;
+    if (!krvEval_APTN(pEnv, pFunc, pArg, &szTag, pValue, pFl) || (*pFl & KRV_XCPT_EXIT)) {
+        krvClearValue(pValue);
+        return 0;
+    }
+    return 1;
+}
 
 int krvBuiFunc_sleep(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *pFl)
 {
@@ -10,14 +23,8 @@ int krvBuiFunc_sleep(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall, krv
     if (!pArg)
         return 0;
     krvValue_t v;
-    v.type = KRV_DT_INTEGER;
-    v.val.uRaw = 0;
-    const char *szTag = nullptr;
-    int ok = krvEval_APTN(pEnv, pFunc, pArg, &szTag, &v, pFl);
-    if (!ok || (*pFl & KRV_XCPT_EXIT)) {
-        krvClearValue(&v);
+    if (!krvBuiEvalArg(pEnv, pFunc, pArg, &v, pFl))
         return 0;
-    }
     if (v.type != KRV_DT_INTEGER) {
         krvClearValue(&v);
         krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "Required to specify an integer number to %s().\n", "sleep");
@@ -47,14 +54,10 @@ int krvBuiFunc_isstring(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall, 
     if (!pArg)
         return 0;
     krvValue_t v;
-    v.type = KRV_DT_INTEGER;
-    v.val.uRaw = 0;
-    const char *szTag = nullptr;
-    int ok = krvEval_APTN(pEnv, pFunc, pArg, &szTag, &v, pFl);
+    if (!krvBuiEvalArg(pEnv, pFunc, pArg, &v, pFl))
+        return 0;
     bool bStr = v.type == KRV_DT_STRING;
     krvClearValue(&v);
-    if (!ok || (*pFl & KRV_XCPT_EXIT))
-        return 0;
     krvSetInt(pResult, bStr ? 1 : 0);
     return 1;
 }

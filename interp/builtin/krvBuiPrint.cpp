@@ -150,15 +150,10 @@ static int printArgs(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall, krv
             continue;
         }
         krvValue_t v;
-        v.type = KRV_DT_INTEGER;
-        v.val.uRaw = 0;
-        const char *szTag = nullptr;
-        int ok = krvEval_APTN(pEnv, pFunc, pArg, &szTag, &v, pFl);
-        if (ok && !(*pFl & KRV_XCPT_EXIT))
-            printValue(&v, bHex);
-        krvClearValue(&v);
-        if (!ok || (*pFl & KRV_XCPT_EXIT))
+        if (!krvBuiEvalArg(pEnv, pFunc, pArg, &v, pFl))
             return 0;
+        printValue(&v, bHex);
+        krvClearValue(&v);
     }
     return 1;
 }
