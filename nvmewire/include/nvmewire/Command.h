@@ -1,6 +1,7 @@
 // The 64-byte submission queue entry and the 16-byte SGL descriptor.
 #pragma once
 #include <cstdint>
+#include <type_traits>
 
 namespace nvmewire {
 
@@ -30,24 +31,26 @@ constexpr const char *sglTypeName(uint32_t nType)
 
 // One SGL descriptor as the controller reads it: address, length, three
 // reserved bytes and the identifier (type in bits 7:4, sub type in 3:0).
+// A trivial type, copied to and from DMA memory as it is; value-initialise
+// it (SglDesc d{}) or build it with make().
 struct SglDesc {
-    uint64_t addr = 0;
-    uint32_t length = 0;
-    uint8_t reserved[3] = {};
-    uint8_t id = 0;
+    uint64_t addr;
+    uint32_t length;
+    uint8_t reserved[3];
+    uint8_t id;
 
     constexpr uint8_t type() const { return uint8_t(id >> 4); }
     constexpr uint8_t subtype() const { return uint8_t(id & 0xF); }
     static constexpr SglDesc make(uint8_t nType, uint64_t nAddr, uint32_t nLength, uint8_t nSubtype = 0)
     {
-        SglDesc d;
+        SglDesc d{};
         d.addr = nAddr;
         d.length = nLength;
         d.id = uint8_t((nType << 4) | (nSubtype & 0xF));
         return d;
     }
 };
-static_assert(sizeof(SglDesc) == 16, "SGL descriptors are 16 bytes");
+static_assert(sizeof(SglDesc) == 16 && std::is_trivial_v<SglDesc>, "SGL descriptors are 16 plain bytes");
 
 // CDW0.FUSE values.
 constexpr uint32_t FUSE_NONE = 0;
@@ -61,8 +64,9 @@ constexpr uint32_t PSDT_SGL_MPTR_SGL = 2;
 // A submission queue entry as sixteen little-endian dwords: CDW0 opcode
 // (7:0), fuse (9:8), PSDT (15:14), command id (31:16); NSID; CDW2-3; MPTR
 // (dwords 4-5); DPTR (dwords 6-9: PRP1 and PRP2, or SGL1); CDW10-15.
+// A trivial type like the descriptor: Sqe e{} is all zeros.
 struct Sqe {
-    uint32_t dw[16] = {};
+    uint32_t dw[16];
 
     constexpr uint8_t opc() const { return uint8_t(dw[0]); }
     constexpr void setOpc(uint8_t v) { dw[0] = (dw[0] & ~0xFFu) | v; }
@@ -86,7 +90,7 @@ struct Sqe {
     constexpr void setPrp2(uint64_t v) { set64(8, v); }
     constexpr SglDesc sgl1() const
     {
-        SglDesc d;
+        SglDesc d{};
         d.addr = get64(6);
         d.length = dw[8];
         d.reserved[0] = uint8_t(dw[9]);
@@ -118,7 +122,7 @@ struct Sqe {
     // A command with only the opcode and namespace set.
     static constexpr Sqe make(uint8_t nOpc, uint32_t nNsid = 0)
     {
-        Sqe e;
+        Sqe e{};
         e.setOpc(nOpc);
         e.setNsid(nNsid);
         return e;
@@ -132,6 +136,7 @@ private:
         dw[i + 1] = uint32_t(v >> 32);
     }
 };
+static_assert(std::is_trivial_v<Sqe>);
 static_assert(sizeof(Sqe) == 64, "submission entries are 64 bytes");
 
 } // namespace nvmewire

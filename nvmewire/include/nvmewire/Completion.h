@@ -1,6 +1,7 @@
 // The 16-byte completion queue entry and the status field it carries.
 #pragma once
 #include <cstdint>
+#include <type_traits>
 
 namespace nvmewire {
 
@@ -26,8 +27,9 @@ constexpr uint16_t makeStatus(uint32_t nSct, uint32_t nSc, bool bDnr = false)
 
 // DW0 command specific; DW1 command specific; DW2 SQ head (15:0) and SQ id
 // (31:16); DW3 command id (15:0), phase tag (16), status field (31:17).
+// A trivial type: Cqe c{} is all zeros.
 struct Cqe {
-    uint32_t dw[4] = {};
+    uint32_t dw[4];
 
     constexpr uint32_t dw0() const { return dw[0]; }
     constexpr uint32_t dw1() const { return dw[1]; }
@@ -52,6 +54,7 @@ struct Cqe {
     constexpr void setPhase(bool b) { dw[3] = (dw[3] & ~(1u << 16)) | (uint32_t(b) << 16); }
     constexpr void setStatus(uint16_t v) { dw[3] = (dw[3] & 0x1FFFFu) | (uint32_t(v & 0x7FFF) << 17); }
 };
+static_assert(std::is_trivial_v<Cqe>);
 static_assert(sizeof(Cqe) == 16, "completion entries are 16 bytes");
 // Byte offset of the status-and-phase half word inside an entry.
 constexpr uint32_t CQE_STATUS_OFFSET = 14;

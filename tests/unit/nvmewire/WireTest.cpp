@@ -153,7 +153,7 @@ TEST(NvmeWire, CompletionEntryAndStatus)
 {
     // Command id 0x1234, phase 1, DNR and More set, command specific
     // "invalid queue size"; SQ head 5 of SQ 3.
-    Cqe c;
+    Cqe c{};
     c.dw[0] = 0xDEADBEEF;
     c.dw[2] = 0x00030005;
     c.dw[3] = 0xC2051234;
@@ -173,7 +173,7 @@ TEST(NvmeWire, CompletionEntryAndStatus)
     EXPECT_EQ(c.status() & ~STATUS_MORE, makeStatus(SCT_CMD_SPECIFIC, SC_QUEUE_SIZE, true));
 
     // The setters produce the same dwords.
-    Cqe d;
+    Cqe d{};
     d.setDw0(0xDEADBEEF);
     d.setSqid(3);
     d.setSqhd(5);
