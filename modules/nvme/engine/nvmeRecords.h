@@ -82,10 +82,10 @@ struct CmdRR {
     NvmePPReq pp;
     NvmeSQ *pSQ = nullptr;
     NvmeCmdTraceRec *pTrace = nullptr;
-    nvmewire::Sqe cmd;
+    nvmewire::Sqe cmd{};
     sysTimeVal_t tSubmit = 0;
     sysTimeVal_t tComplete = 0;
-    nvmewire::Cqe cqe;
+    nvmewire::Cqe cqe{};
     uint16_t nStatus = 0;
     std::atomic<uint8_t> bCompleted{0};   // release by the poller, acquire by readers
     CmdRR *pNextFree = nullptr;

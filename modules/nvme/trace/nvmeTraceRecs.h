@@ -35,7 +35,7 @@ enum : uint8_t {
 };
 
 struct NvmeCmdTraceRec {
-    nvmewire::Sqe cmd;            // as submitted
+    nvmewire::Sqe cmd{};          // as submitted
     sysTimeVal_t tStart = 0;
     sysTimeVal_t tEnd = 0;        // NVME_TIME_NOT_FINISHED until completion
     uint32_t nDw0 = 0;            // completion dword 0
