@@ -31,6 +31,7 @@ bool NvmeEngine::openPlatform()
 NvmeCntl *NvmeEngine::newCntl()
 {
     NvmeCntl *pCntl = new NvmeCntl;
+    pCntl->pEng = this;
     for (CqPoller &p : pCntl->pollers)
         p.pCntl = pCntl;
     registry.add(&pCntl->hdr, NVME_KIND_CNTL);

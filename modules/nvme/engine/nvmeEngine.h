@@ -28,6 +28,12 @@ public:
     NvmeLog log;
     HandleRegistry registry;
 
+    // The script's unmatched-completion callbacks run through the frame:
+    // pfnRunCallback gets the callback and the eight values (device number,
+    // function id, CQ id, 0, DW0-DW3); pfnFreeCallback releases one.
+    void (*pfnRunCallback)(void *pCallback, const int64_t aVals[8]) = nullptr;
+    void (*pfnFreeCallback)(void *pCallback) = nullptr;
+
     // Scan state.
     bool bScanned = false;
     uint16_t nDevNum = 0;

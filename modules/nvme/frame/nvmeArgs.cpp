@@ -21,6 +21,12 @@ int32_t NvmeCall::type(int nPos) const
     return has(nPos) ? g_host.pfnGetArgType(m_pArgs, nPos - 1) : 0;
 }
 
+bool NvmeCall::isNull(int nPos) const
+{
+    const int32_t t = type(nPos);
+    return (t == KRV_DT_INTEGER || t == KRV_DT_HANDLE) && !g_host.pfnGetArgHandle(m_pArgs, nPos - 1);
+}
+
 bool NvmeCall::integer(int nPos, int64_t *p)
 {
     if (type(nPos) != KRV_DT_INTEGER) {
@@ -115,10 +121,10 @@ bool NvmeCall::file(int nPos, void **ppFile)
     *ppFile = nullptr;
     if (!has(nPos))
         return true;
+    if (isNull(nPos))
+        return true;
     const int32_t t = type(nPos);
     void *p = g_host.pfnGetArgHandle(m_pArgs, nPos - 1);
-    if ((t == KRV_DT_INTEGER || t == KRV_DT_HANDLE) && !p)
-        return true;
     if (t == KRV_DT_HANDLE && g_host.pfnIsFileHandle(p)) {
         *ppFile = p;
         return true;

@@ -37,6 +37,8 @@ public:
     bool has(int nPos) const { return nPos >= 1 && static_cast<uint32_t>(nPos) <= m_nArgs; }
     NvmeEngine &engine() const { return *m_pEng; }
     int32_t type(int nPos) const;
+    // The argument is integer 0 or a null handle.
+    bool isNull(int nPos) const;
 
     // Integer argument: true and *p when the argument is an integer;
     // otherwise records EC_ARGS and returns false.

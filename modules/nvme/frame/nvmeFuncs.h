@@ -24,6 +24,18 @@ NVME_HANDLER(nvmeFnReadPCIConfig32);
 NVME_HANDLER(nvmeFnReadCntlReg32);
 NVME_HANDLER(nvmeFnWriteCntlReg32);
 
+// nvmeInitFuncs.cpp
+NVME_HANDLER(nvmeFnInit);
+NVME_HANDLER(nvmeFnInitA);
+
+// nvmeCmdFuncs.cpp: commands as scripts see them.
+NVME_HANDLER(nvmeFnPspp);
+NVME_HANDLER(nvmeFnPspp2);
+NVME_HANDLER(nvmeFnGetCId);
+NVME_HANDLER(nvmeFnGetCDWs);
+NVME_HANDLER(nvmeFnSetCMDTO);
+NVME_HANDLER(nvmeFnGetCMDTO);
+
 // nvmeMiscFuncs.cpp
 NVME_HANDLER(nvmeFnStrerror);
 NVME_HANDLER(nvmeFnExeInit);
