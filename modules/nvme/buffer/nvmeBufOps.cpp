@@ -1,0 +1,197 @@
+#include "nvmeBufOps.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace kxmnvme {
+
+namespace {
+
+bool isHmb(const NvmeBuf *p) { return p->nBufType == NVME_BUF_HMB; }
+
+// The data of a range that was checked, or null (HMB, or no data block).
+uint8_t *rangeData(const NvmeBuf *p, uint32_t nOffset)
+{
+    uint8_t *pData = nvmeBufData(p);
+    return pData ? pData + nOffset : nullptr;
+}
+
+} // namespace
+
+bool nvmeBufInRange(const NvmeBuf *pBuf, uint64_t nOffset, uint64_t nLength)
+{
+    return pBuf && nOffset <= pBuf->nTtlSize && nLength <= pBuf->nTtlSize - nOffset;
+}
+
+int nvmeBufReadNum(const NvmeBuf *pBuf, uint32_t nOffset, unsigned nBytes, int64_t nEndian, uint64_t *pValue)
+{
+    *pValue = 0;
+    if (!pBuf || nBytes == 0 || nBytes > 8)
+        return EC_ARGS;
+    if (isHmb(pBuf))
+        return EC_NONE;
+    if (!nvmeBufInRange(pBuf, nOffset, nBytes))
+        return EC_DMA_RANGE;
+    const uint8_t *p = rangeData(pBuf, nOffset);
+    if (!p)
+        return EC_NONE;
+    uint64_t v = 0;
+    for (unsigned i = 0; i < nBytes; i++) {
+        const unsigned nAt = nEndian ? nBytes - 1 - i : i;   // most significant first
+        v = (v << 8) | p[nAt];
+    }
+    *pValue = v;
+    return EC_NONE;
+}
+
+int nvmeBufWriteNum(NvmeBuf *pBuf, uint32_t nOffset, unsigned nBytes, int64_t nEndian, uint64_t nValue)
+{
+    if (!pBuf || nBytes == 0 || nBytes > 8)
+        return EC_ARGS;
+    if (isHmb(pBuf))
+        return EC_NONE;
+    if (!nvmeBufInRange(pBuf, nOffset, nBytes))
+        return EC_DMA_RANGE;
+    uint8_t *p = rangeData(pBuf, nOffset);
+    if (!p)
+        return EC_NONE;
+    for (unsigned i = 0; i < nBytes; i++) {
+        const uint8_t nByte = static_cast<uint8_t>(nValue >> (8 * i));   // least significant first
+        p[nEndian ? i : nBytes - 1 - i] = nByte;
+    }
+    return EC_NONE;
+}
+
+int nvmeBufCopyIn(NvmeBuf *pBuf, uint32_t nOffset, const void *pSrc, uint32_t nLength)
+{
+    if (!pBuf)
+        return EC_ARGS;
+    if (isHmb(pBuf))
+        return EC_NONE;
+    if (!nvmeBufInRange(pBuf, nOffset, nLength))
+        return EC_DMA_RANGE;
+    uint8_t *p = rangeData(pBuf, nOffset);
+    if (p && nLength)
+        std::memcpy(p, pSrc, nLength);
+    return EC_NONE;
+}
+
+int nvmeBufCopyOut(const NvmeBuf *pBuf, uint32_t nOffset, void *pDst, uint32_t nLength)
+{
+    if (!pBuf)
+        return EC_ARGS;
+    if (isHmb(pBuf))
+        return EC_NONE;
+    if (!nvmeBufInRange(pBuf, nOffset, nLength))
+        return EC_DMA_RANGE;
+    const uint8_t *p = rangeData(pBuf, nOffset);
+    if (p && nLength)
+        std::memcpy(pDst, p, nLength);
+    return EC_NONE;
+}
+
+int nvmeBufFill8(NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, uint8_t nByte)
+{
+    if (!pBuf)
+        return EC_ARGS;
+    if (isHmb(pBuf))
+        return EC_NONE;
+    if (!nvmeBufInRange(pBuf, nOffset, nLength))
+        return EC_DMA_RANGE;
+    uint8_t *p = rangeData(pBuf, nOffset);
+    if (p && nLength)
+        std::memset(p, nByte, nLength);
+    return EC_NONE;
+}
+
+int nvmeBufFill32(NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, uint32_t nPattern, int64_t nEndian)
+{
+    if (!pBuf)
+        return EC_ARGS;
+    if (isHmb(pBuf))
+        return EC_NONE;
+    if (!nvmeBufInRange(pBuf, nOffset, nLength))
+        return EC_DMA_RANGE;
+    uint8_t *p = rangeData(pBuf, nOffset);
+    if (!p)
+        return EC_NONE;
+    uint8_t seq[4];
+    for (int i = 0; i < 4; i++) {
+        const uint8_t nByte = static_cast<uint8_t>(nPattern >> (8 * i));
+        seq[nEndian ? i : 3 - i] = nByte;
+    }
+    for (uint32_t i = 0; i < nLength; i++)
+        p[i] = seq[i % 4];
+    return EC_NONE;
+}
+
+int nvmeBufFillRand(NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength)
+{
+    if (!pBuf)
+        return EC_ARGS;
+    if (isHmb(pBuf))
+        return EC_NONE;
+    if (!nvmeBufInRange(pBuf, nOffset, nLength))
+        return EC_DMA_RANGE;
+    uint8_t *p = rangeData(pBuf, nOffset);
+    if (!p)
+        return EC_NONE;
+    uint32_t i = 0;
+    if (nLength && (reinterpret_cast<uintptr_t>(p) & 1)) {
+        p[i++] = static_cast<uint8_t>(std::rand());
+    }
+    for (; nLength - i >= 2; i += 2) {
+        const unsigned v = static_cast<unsigned>(std::rand());
+        p[i] = static_cast<uint8_t>(v);
+        p[i + 1] = static_cast<uint8_t>(v >> 8);
+    }
+    if (i < nLength)
+        p[i] = static_cast<uint8_t>(std::rand());
+    return EC_NONE;
+}
+
+int nvmeBufChecksum64(const NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, uint64_t *pSum)
+{
+    *pSum = 0;
+    if (!pBuf)
+        return EC_ARGS;
+    if (isHmb(pBuf))
+        return EC_NONE;
+    if (!nvmeBufInRange(pBuf, nOffset, nLength))
+        return EC_DMA_RANGE;
+    const uint8_t *pData = nvmeBufData(pBuf);
+    if (!pData || nLength == 0)
+        return EC_NONE;
+    const uint64_t nSize = pBuf->nTtlSize;
+    const uint64_t nWords = (static_cast<uint64_t>(nLength) + 7) / 8;
+    uint64_t nSum = 0;
+    for (uint64_t w = 0; w < nWords; w++) {
+        const uint64_t nAt = nOffset + 8 * w;
+        uint64_t v = 0;
+        for (int i = 7; i >= 0; i--) {
+            const uint64_t nByteAt = nAt + i;
+            v = (v << 8) | (nByteAt < nSize ? pData[nByteAt] : 0);   // nothing past the end is read
+        }
+        nSum ^= v;
+    }
+    *pSum = nSum;
+    return EC_NONE;
+}
+
+int nvmeBufCompare(const NvmeBuf *pA, const NvmeBuf *pB, uint32_t nLength, int *pDiffer)
+{
+    *pDiffer = 0;
+    if (!pA || !pB)
+        return EC_ARGS;
+    if (isHmb(pA) || isHmb(pB))
+        return EC_NONE;
+    if (!nvmeBufInRange(pA, 0, nLength) || !nvmeBufInRange(pB, 0, nLength))
+        return EC_DMA_RANGE;
+    const uint8_t *a = nvmeBufData(pA);
+    const uint8_t *b = nvmeBufData(pB);
+    if (a && b && nLength)
+        *pDiffer = std::memcmp(a, b, nLength) != 0 ? 1 : 0;
+    return EC_NONE;
+}
+
+} // namespace kxmnvme
