@@ -1,5 +1,6 @@
 #include "nvmeInit.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -149,9 +150,9 @@ int32_t setupAllQueues(NvmeEngine &eng, NvmeCntl *pCntl, bool bFirst, NvmeInitPa
         printf("Error: fail to create Admin SQ/CQ! with error code as %d\n", nErr);
         return nErr;
     }
-    uint32_t nSQ = static_cast<uint32_t>(std::min<int64_t>({pCntl->nMaxIOSQNum, p.nIOSQNum, NVME_MAX_IOSQ_NUM}));
+    uint32_t nSQ = static_cast<uint32_t>(std::min<int64_t>({int64_t(pCntl->nMaxIOSQNum), p.nIOSQNum, int64_t(NVME_MAX_IOSQ_NUM)}));
     const uint32_t nCQWanted = (nSQ + p.nIOSQNumPerIOCQ - 1) / p.nIOSQNumPerIOCQ;
-    const uint32_t nCQ = std::min<uint32_t>({pCntl->nMaxIOCQNum, nCQWanted, NVME_MAX_IOSQ_NUM});
+    const uint32_t nCQ = std::min<uint32_t>({pCntl->nMaxIOCQNum, nCQWanted, uint32_t(NVME_MAX_IOSQ_NUM)});
     if (nCQ == 0)
         nSQ = 0;
     else

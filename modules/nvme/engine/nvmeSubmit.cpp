@@ -2,12 +2,32 @@
 
 #include <cstring>
 
+#include "nvmeBuf.h"
 #include "nvmeCmdPool.h"
 #include "nvmeEngine.h"
 #include "nvmePollers.h"
 #include "nvmeTrace.h"
 
 namespace kxmnvme {
+
+void nvmeBufSetDataPtr(const NvmeBuf *pBuf, uint32_t nXferLen, nvmewire::Sqe &cmd)
+{
+    if (pBuf->nBufType == NVME_BUF_SGL) {
+        cmd.setPsdt(nvmewire::PSDT_SGL_MPTR_ADDRESS);
+        nvmewire::SglDesc d{};
+        memcpy(&d, &pBuf->sgl, sizeof d);
+        cmd.setSgl1(d);
+    } else if (pBuf->nBufType == NVME_BUF_PRP) {
+        cmd.setPsdt(nvmewire::PSDT_PRP);
+        cmd.setPrp1(pBuf->nPRP1Entry);
+        if (nXferLen <= pBuf->nSize_PRP1)
+            cmd.setPrp2(0);
+        else if (nXferLen <= pBuf->nSize_PRP12)
+            cmd.setPrp2(pBuf->nPRP2Entry);
+        else
+            cmd.setPrp2(pBuf->PRP2List.nPointer);
+    }
+}
 
 int32_t nvmeBuildCmd(NvmeEngine &eng, NvmeSQ *pSQ, const NvmeCmdReq &req, CmdRR **ppCmd)
 {

@@ -31,7 +31,7 @@ int32_t nvmeSubmit(NvmeEngine &eng, NvmeSQ *pSQ, const NvmeCmdReq &req, CmdRR **
 
 // Data pointer of a command that moves nXferLen bytes through pBuf: PRP1 and
 // PRP2 (or the PRP list) of a PRP buffer, the SGL descriptor of an SGL
-// buffer. Provided by the buffer library.
+// buffer.
 void nvmeBufSetDataPtr(const NvmeBuf *pBuf, uint32_t nXferLen, nvmewire::Sqe &cmd);
 
 } // namespace kxmnvme

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "nvmeDdbFuncs.h"
 #include "nvmeFuncs.h"
 #include "nvmeHost.h"
 
@@ -15,18 +16,12 @@ constexpr uint32_t A(int n)
     return 1u << (n - 1);
 }
 
-struct FuncDef {
-    const char *szName;
-    krvExtHandler_t pfnHandler;    // null: built by a later part of the module
-    uint8_t nMin;
-    uint8_t nMax;
-    uint32_t nRef;
-    uint32_t nArr;
-    uint32_t nStruct;
-};
+// A row with a null handler is built by a later part of the module and not
+// registered yet.
+using FuncDef = NvmeFuncReg;
 
-// Namespace nvme, in registration order.
-const FuncDef kNvmeFuncs[] = {
+// Namespace nvme up to the ddb functions, in registration order.
+const FuncDef kNvmeFuncsHead[] = {
     {"scan", nvmeFnScan, 1, 1, A(1), 0, 0},
     {"put", nullptr, 0, 0, 0, 0, 0},
     {"initA", nvmeFnInitA, 2, 6, A(1) | A(4) | A(5), 0, 0},
@@ -75,34 +70,10 @@ const FuncDef kNvmeFuncs[] = {
     {"readCntlReg32", nvmeFnReadCntlReg32, 3, 3, A(1), 0, 0},
     {"writeCntlReg32", nvmeFnWriteCntlReg32, 4, 4, A(1), 0, 0},
     {"shutdownNotify", nullptr, 3, 4, A(1), 0, 0},
-    // Data buffers.
-    {"ddbAlloc", nullptr, 4, 5, A(1), 0, A(5)},
-    {"ddbFree", nullptr, 2, 2, A(1), 0, 0},
-    {"ddbSize", nullptr, 2, 2, A(1), 0, 0},
-    {"ddbCalculateChecksum64", nullptr, 4, 4, A(1), 0, 0},
-    {"ddbReadASCIIString", nullptr, 5, 5, A(1) | A(3), 0, 0},
-    {"ddbWriteASCIIString", nullptr, 4, 4, A(1), 0, 0},
-    {"ddbReadInt8", nullptr, 3, 3, A(1), 0, 0},
-    {"ddbReadUInt8", nullptr, 3, 3, A(1), 0, 0},
-    {"ddbWriteInt8", nullptr, 4, 4, A(1), 0, 0},
-    {"ddbWriteUInt8", nullptr, 4, 4, A(1), 0, 0},
-    {"ddbReadInt16", nullptr, 4, 4, A(1), 0, 0},
-    {"ddbReadUInt16", nullptr, 4, 4, A(1), 0, 0},
-    {"ddbWriteInt16", nullptr, 5, 5, A(1), 0, 0},
-    {"ddbWriteUInt16", nullptr, 5, 5, A(1), 0, 0},
-    {"ddbReadInt32", nullptr, 4, 4, A(1), 0, 0},
-    {"ddbReadUInt32", nullptr, 4, 4, A(1), 0, 0},
-    {"ddbWriteInt32", nullptr, 5, 5, A(1), 0, 0},
-    {"ddbWriteUInt32", nullptr, 5, 5, A(1), 0, 0},
-    {"ddbReadUInt48", nullptr, 4, 4, A(1), 0, 0},
-    {"ddbReadInt64", nullptr, 4, 4, A(1), 0, 0},
-    {"ddbWriteInt64", nullptr, 5, 5, A(1), 0, 0},
-    {"ddbFillPat8", nullptr, 3, 5, A(1), 0, 0},
-    {"ddbFillPat32", nullptr, 4, 6, A(1), 0, 0},
-    {"ddbFillPatRand", nullptr, 2, 4, A(1), 0, 0},
-    {"ddbCopyFromMemAddr", nullptr, 5, 5, A(1), 0, 0},
-    {"ddbDump", nullptr, 4, 5, A(1), 0, 0},
-    {"ddbCompareN", nullptr, 4, 4, A(1), 0, 0},
+};
+
+// Namespace nvme after the ddb functions, in registration order.
+const FuncDef kNvmeFuncsTail[] = {
     // Trace and histograms.
     {"dumpTrace", nullptr, 3, 4, A(1), 0, 0},
     {"cleanTrace", nullptr, 2, 2, A(1), 0, 0},
@@ -159,12 +130,18 @@ const FuncDef kIocFuncs[] = {
     {"zoneAppend", nullptr, 5, 8, A(1), 0, A(8)},    {"passThru", nullptr, 6, 6, A(1), 0, A(6)},
 };
 
+void registerFuncs(void *pNs, const FuncDef *pTable, size_t nCount)
+{
+    for (size_t i = 0; i < nCount; i++)
+        if (const FuncDef &f = pTable[i]; f.pfnHandler)
+            g_host.pfnAddFunc(pNs, f.szName, f.pfnHandler, f.nMinArgs, f.nMaxArgs, f.nRefMask, f.nArrMask,
+                              f.nStructMask);
+}
+
 template <size_t N>
 void registerFuncs(void *pNs, const FuncDef (&table)[N])
 {
-    for (const FuncDef &f : table)
-        if (f.pfnHandler)
-            g_host.pfnAddFunc(pNs, f.szName, f.pfnHandler, f.nMin, f.nMax, f.nRef, f.nArr, f.nStruct);
+    registerFuncs(pNs, table, N);
 }
 
 // A new namespace under pParent; null when the name exists already (a
@@ -209,7 +186,9 @@ bool nvmeRegisterAll()
     if (pIoc)
         registerFuncs(pIoc, kIocFuncs);
     registerConstants(pNvme);
-    registerFuncs(pNvme, kNvmeFuncs);
+    registerFuncs(pNvme, kNvmeFuncsHead);
+    registerFuncs(pNvme, g_nvmeDdbFuncs, g_nvmeDdbFuncCount);
+    registerFuncs(pNvme, kNvmeFuncsTail);
     return true;
 }
 
