@@ -14,14 +14,14 @@ namespace {
 
 // Entries taken from one I/O CQ before the next CQ gets its turn.
 constexpr uint32_t kIoBurst = 17;
-// An I/O poller spins this long after its last completion before it slows
-// down; with nothing outstanding it then sleeps until woken.
+// A poller keeps looking this long after its last completion before it
+// slows down; with nothing outstanding it then sleeps until woken.
 constexpr auto kSpinWindow = std::chrono::microseconds(2000);
 // With commands outstanding but none completing (a withheld or very slow
 // command), it looks this often.
 constexpr auto kSlowPoll = std::chrono::microseconds(50);
 // A sleeping poller still looks this often for completions nobody waits for.
-constexpr auto kIdleWait = std::chrono::milliseconds(10);
+constexpr auto kIdleWait = std::chrono::milliseconds(100);
 // The admin poller sleeps this long after a pass that found nothing.
 constexpr auto kAdminSleep = std::chrono::microseconds(100);
 
@@ -75,8 +75,35 @@ void complete(NvmeSQ *pSQ, CmdRR *pCmd, const nvmewire::Cqe &e, bool bAdmin)
     }
 }
 
+// What a poller does after a pass that took nothing: keep looking while
+// its last completion is recent (spinning with yields for I/O, in steps of
+// 100 us for the admin queue), look every 50 us while commands are
+// outstanding but slow, and otherwise sleep until a builder wakes it.
+void idle(CqPoller *pPoller, bool bAdmin, std::chrono::steady_clock::time_point &tLast)
+{
+    const auto tIdle = std::chrono::steady_clock::now() - tLast;
+    if (tIdle < kSpinWindow) {
+        if (bAdmin)
+            std::this_thread::sleep_for(kAdminSleep);
+        else
+            std::this_thread::yield();
+    } else if (pPoller->nInFlight.load(std::memory_order_relaxed) > 0) {
+        std::this_thread::sleep_for(bAdmin ? kAdminSleep : kSlowPoll);
+    } else {
+        std::unique_lock<std::mutex> w(pPoller->wakeLock);
+        pPoller->bSleeping.store(true);
+        // Re-check after announcing the sleep: a builder that counted a
+        // command before seeing the flag has its command found here.
+        if (pPoller->nInFlight.load() == 0 && !pPoller->bStop.load())
+            pPoller->wake.wait_for(w, kIdleWait);
+        pPoller->bSleeping.store(false);
+        tLast = std::chrono::steady_clock::now();
+    }
+}
+
 void adminLoop(NvmeEngine *pEng, CqPoller *pPoller)
 {
+    auto tLast = std::chrono::steady_clock::now();
     while (!pPoller->bStop.load(std::memory_order_acquire)) {
         uint32_t nTaken = 0;
         {
@@ -84,8 +111,10 @@ void adminLoop(NvmeEngine *pEng, CqPoller *pPoller)
             if (pPoller->pCQs)
                 nTaken = nvmeReapCQ(*pEng, pPoller->pCntl, pPoller->pCQs, true, 0);
         }
-        if (nTaken == 0)
-            std::this_thread::sleep_for(kAdminSleep);
+        if (nTaken)
+            tLast = std::chrono::steady_clock::now();
+        else
+            idle(pPoller, true, tLast);
     }
 }
 
@@ -99,25 +128,10 @@ void ioLoop(NvmeEngine *pEng, CqPoller *pPoller)
             for (NvmeCQ *pCQ = pPoller->pCQs; pCQ; pCQ = pCQ->pNext)
                 nTaken += nvmeReapCQ(*pEng, pPoller->pCntl, pCQ, false, kIoBurst);
         }
-        if (nTaken) {
+        if (nTaken)
             tLast = std::chrono::steady_clock::now();
-            continue;
-        }
-        const auto tIdle = std::chrono::steady_clock::now() - tLast;
-        if (tIdle < kSpinWindow) {
-            std::this_thread::yield();
-        } else if (pPoller->nInFlight.load(std::memory_order_relaxed) > 0) {
-            std::this_thread::sleep_for(kSlowPoll);
-        } else {
-            std::unique_lock<std::mutex> w(pPoller->wakeLock);
-            pPoller->bSleeping.store(true);
-            // Re-check after announcing the sleep: a builder that counted a
-            // command before seeing the flag has its command found here.
-            if (pPoller->nInFlight.load() == 0 && !pPoller->bStop.load())
-                pPoller->wake.wait_for(w, kIdleWait);
-            pPoller->bSleeping.store(false);
-            tLast = std::chrono::steady_clock::now();
-        }
+        else
+            idle(pPoller, false, tLast);
     }
 }
 

@@ -4,10 +4,11 @@
 // stamps, counts and traces it, and (in poller mode) post-processes and
 // recycles the record.
 //
-// While commands are outstanding an I/O poller spins (yielding between
-// empty passes, so the controller and the script keep their CPU); after a
-// short idle window with nothing outstanding it sleeps until a builder
-// wakes it, and it never burns a core on an idle machine.
+// While commands complete an I/O poller spins (yielding between empty
+// passes, so the controller and the script keep their CPU) and the admin
+// poller looks every 100 us; after a short idle window with nothing
+// outstanding either sleeps until a builder wakes it, so no poller burns a
+// core on an idle machine.
 #pragma once
 #include "nvmeRecords.h"
 
