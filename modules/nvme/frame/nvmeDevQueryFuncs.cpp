@@ -4,6 +4,7 @@
 #include "nvmeFuncs.h"
 #include "nvmeHost.h"
 #include "nvmePciCfg.h"
+#include "nvmeQuery.h"
 
 namespace kxmnvme {
 
@@ -23,17 +24,6 @@ NvmeDev *deviceArg(NvmeCall &c, int nPos)
         return nullptr;
     }
     return e.devs[n];
-}
-
-// A query of one controller field: handle test, then the value.
-template <typename Get>
-int32_t cntlQuery(const char *szName, uint32_t nArgs, krvValue_t *pArgs, krvValue_t *pResult, char *szMsg, Get get)
-{
-    NvmeCall c(szName, nArgs, pArgs, pResult, szMsg);
-    NvmeCntl *pCntl = c.cntl(2);
-    if (!pCntl)
-        return c.fail(-1);
-    return c.ok(get(pCntl));
 }
 
 // readPCIConfig8/16/32: the value at the offset, or 0 on failure.
@@ -85,24 +75,24 @@ NVME_HANDLER(nvmeFnGetCntlHandle)
 
 NVME_HANDLER(nvmeFnGetCNTLID)
 {
-    return cntlQuery("getCNTLID", nArgs, pArgs, pResult, szMsg, [](NvmeCntl *p) { return int64_t(p->CNTLID); });
+    return nvmeCntlQuery("getCNTLID", nArgs, pArgs, pResult, szMsg, NvmeInitNeed::None, [](NvmeCntl *p) { return int64_t(p->CNTLID); });
 }
 
 NVME_HANDLER(nvmeFnGetDevNo)
 {
-    return cntlQuery("getDevNo", nArgs, pArgs, pResult, szMsg,
+    return nvmeCntlQuery("getDevNo", nArgs, pArgs, pResult, szMsg, NvmeInitNeed::None,
                      [](NvmeCntl *p) { return int64_t(p->pDev ? p->pDev->nDevNo : -1); });
 }
 
 NVME_HANDLER(nvmeFnSupportVF)
 {
-    return cntlQuery("supportVF", nArgs, pArgs, pResult, szMsg,
+    return nvmeCntlQuery("supportVF", nArgs, pArgs, pResult, szMsg, NvmeInitNeed::None,
                      [](NvmeCntl *p) { return int64_t(p->funcType == nvme_PF && p->pVFInfo ? 1 : 0); });
 }
 
 NVME_HANDLER(nvmeFnGetMaxVFNum)
 {
-    return cntlQuery("getMaxVFNum", nArgs, pArgs, pResult, szMsg, [](NvmeCntl *p) {
+    return nvmeCntlQuery("getMaxVFNum", nArgs, pArgs, pResult, szMsg, NvmeInitNeed::None, [](NvmeCntl *p) {
         return int64_t(p->funcType == nvme_PF && p->pVFInfo ? p->pVFInfo->nTotalVFs : 0);
     });
 }

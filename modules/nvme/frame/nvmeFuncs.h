@@ -24,6 +24,36 @@ NVME_HANDLER(nvmeFnReadPCIConfig32);
 NVME_HANDLER(nvmeFnReadCntlReg32);
 NVME_HANDLER(nvmeFnWriteCntlReg32);
 
+// nvmeQueueQueryFuncs.cpp: queues, namespaces, attributes and counters.
+NVME_HANDLER(nvmeFnGetCntlHandleBySQHandle);
+NVME_HANDLER(nvmeFnGetPageSize);
+NVME_HANDLER(nvmeFnGetNsNum);
+NVME_HANDLER(nvmeFnGetMaxIOSQNum);
+NVME_HANDLER(nvmeFnGetMaxIOCQNum);
+NVME_HANDLER(nvmeFnGetMaxIOQSize);
+NVME_HANDLER(nvmeFnGetIOSQNum);
+NVME_HANDLER(nvmeFnGetIOCQNum);
+NVME_HANDLER(nvmeFnGetNextNsId);
+NVME_HANDLER(nvmeFnGetNsIds);
+NVME_HANDLER(nvmeFnGetNsHandle);
+NVME_HANDLER(nvmeFnSetNsAttr);
+NVME_HANDLER(nvmeFnGetNextIOSQId);
+NVME_HANDLER(nvmeFnGetNextIOCQId);
+NVME_HANDLER(nvmeFnGetPairedIOCQId);
+NVME_HANDLER(nvmeFnGetNextPairedIOSQId);
+NVME_HANDLER(nvmeFnGetSQHandle);
+NVME_HANDLER(nvmeFnGetSQId);
+NVME_HANDLER(nvmeFnGetSQSize);
+NVME_HANDLER(nvmeFnIsSQFull);
+NVME_HANDLER(nvmeFnIsSQEmpty);
+NVME_HANDLER(nvmeFnSetSQAttr);
+NVME_HANDLER(nvmeFnGetAllCmdIssueNum);
+NVME_HANDLER(nvmeFnGetAllCmdComplNum);
+NVME_HANDLER(nvmeFnGetAllIOSQCmdIssueNum);
+NVME_HANDLER(nvmeFnGetAllIOSQCmdComplNum);
+NVME_HANDLER(nvmeFnGetSQCmdIssueNum);
+NVME_HANDLER(nvmeFnGetSQCmdComplNum);
+
 // nvmeInitFuncs.cpp
 NVME_HANDLER(nvmeFnInit);
 NVME_HANDLER(nvmeFnInitA);
