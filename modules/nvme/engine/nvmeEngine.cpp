@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "nvmeBuf.h"
 #include "nvmeNsLinks.h"
+#include "nvmePollers.h"
 #include "nvmeQueues.h"
 #include "nvmeSEvtPool.h"
 
@@ -17,6 +19,8 @@ NvmeEngine::~NvmeEngine()
 
 bool NvmeEngine::openPlatform()
 {
+    if (m_bClosed)
+        return false;
     if (m_pPlatform)
         return true;
     std::string sErr;
@@ -43,11 +47,10 @@ void NvmeEngine::freeCntl(NvmeCntl *pCntl)
     if (!pCntl)
         return;
     registry.remove(&pCntl->hdr);
-    for (CqPoller &p : pCntl->pollers) {
-        p.bStop.store(1);
-        if (p.thread.joinable())
-            p.thread.join();
-    }
+    nvmeStopPollers(pCntl);
+    if (pCntl->pUnmatchedCallback && pfnFreeCallback)
+        pfnFreeCallback(pCntl->pUnmatchedCallback);
+    pCntl->pUnmatchedCallback = nullptr;
     for (uint32_t q = 0; q <= NVME_MAX_IOSQ_NUM; q++) {
         nvmeFreeSQ(*this, pCntl, pCntl->pSQs[q]);
         nvmeFreeCQ(*this, pCntl, pCntl->pCQs[q]);
@@ -56,15 +59,24 @@ void NvmeEngine::freeCntl(NvmeCntl *pCntl)
     delete pCntl->pSEvtTraceMgr;
     delete pCntl->pVFInfo;
     if (pCntl->uFuncHandle) {
-        if (m_pPlatform && pCntl->uFuncHandle->pDevice)
+        if (platform() && pCntl->uFuncHandle->pDevice)
             m_pPlatform->closeDevice(pCntl->uFuncHandle->pDevice);
         delete pCntl->uFuncHandle;
     }
     delete pCntl;
 }
 
+void NvmeEngine::closePlatform()
+{
+    if (m_pPlatform && !m_bClosed)
+        m_pPlatform->close();
+    m_bClosed = true;
+}
+
 void NvmeEngine::shutdown()
 {
+    for (NvmeHandleHdr *pHdr : registry.runsOf(NVME_KIND_BUF))
+        nvmeBufFreeOn(registry, reinterpret_cast<NvmeBuf *>(pHdr));
     // Pollers first, on every controller, before any record goes away.
     for (NvmeDev *pDev : devs)
         if (pDev)
@@ -88,10 +100,8 @@ void NvmeEngine::shutdown()
         pDev = nullptr;
     }
     nDevNum = 0;
-    if (m_pPlatform) {
-        m_pPlatform->close();
-        m_pPlatform.reset();
-    }
+    closePlatform();
+    m_pPlatform.reset();
 }
 
 } // namespace kxmnvme

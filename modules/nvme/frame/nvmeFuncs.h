@@ -54,6 +54,18 @@ NVME_HANDLER(nvmeFnGetAllIOSQCmdComplNum);
 NVME_HANDLER(nvmeFnGetSQCmdIssueNum);
 NVME_HANDLER(nvmeFnGetSQCmdComplNum);
 
+// nvmeResetFuncs.cpp: resets, power, shutdown, virtual functions, put.
+NVME_HANDLER(nvmeFnFlReset);
+NVME_HANDLER(nvmeFnCntlReset);
+NVME_HANDLER(nvmeFnPowerOffEvent);
+NVME_HANDLER(nvmeFnNVMSSReset);
+NVME_HANDLER(nvmeFnPCIeHotReset);
+NVME_HANDLER(nvmeFnPowerOnEvent);
+NVME_HANDLER(nvmeFnRescan);
+NVME_HANDLER(nvmeFnShutdownNotify);
+NVME_HANDLER(nvmeFnEnableVF);
+NVME_HANDLER(nvmeFnPut);
+
 // nvmeInitFuncs.cpp
 NVME_HANDLER(nvmeFnInit);
 NVME_HANDLER(nvmeFnInitA);

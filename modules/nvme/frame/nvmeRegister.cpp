@@ -23,16 +23,16 @@ using FuncDef = NvmeFuncReg;
 // Namespace nvme up to the ddb functions, in registration order.
 const FuncDef kNvmeFuncsHead[] = {
     {"scan", nvmeFnScan, 1, 1, A(1), 0, 0},
-    {"put", nullptr, 0, 0, 0, 0, 0},
+    {"put", nvmeFnPut, 0, 0, 0, 0, 0},
     {"initA", nvmeFnInitA, 2, 6, A(1) | A(4) | A(5), 0, 0},
     {"init", nvmeFnInit, 2, 4, A(1), 0, A(4)},
-    {"flReset", nullptr, 2, 2, A(1), 0, 0},
-    {"cntlReset", nullptr, 2, 2, A(1), 0, 0},
-    {"NVMSSReset", nullptr, 2, 2, A(1), 0, 0},
-    {"PCIeHotReset", nullptr, 2, 2, A(1), 0, 0},
-    {"powerOffEvent", nullptr, 2, 2, A(1), 0, 0},
-    {"powerOnEvent", nullptr, 2, 2, A(1), 0, 0},
-    {"rescan", nullptr, 3, 3, A(1), 0, 0},
+    {"flReset", nvmeFnFlReset, 2, 2, A(1), 0, 0},
+    {"cntlReset", nvmeFnCntlReset, 2, 2, A(1), 0, 0},
+    {"NVMSSReset", nvmeFnNVMSSReset, 2, 2, A(1), 0, 0},
+    {"PCIeHotReset", nvmeFnPCIeHotReset, 2, 2, A(1), 0, 0},
+    {"powerOffEvent", nvmeFnPowerOffEvent, 2, 2, A(1), 0, 0},
+    {"powerOnEvent", nvmeFnPowerOnEvent, 2, 2, A(1), 0, 0},
+    {"rescan", nvmeFnRescan, 3, 3, A(1), 0, 0},
     {"dumpHandleInfo", nullptr, 4, 4, A(1), 0, 0},
     {"getDevNum", nvmeFnGetDevNum, 0, 0, 0, 0, 0},
     {"getFuncNum", nvmeFnGetFuncNum, 2, 2, A(1), 0, 0},
@@ -43,7 +43,7 @@ const FuncDef kNvmeFuncsHead[] = {
     {"getPageSize", nvmeFnGetPageSize, 2, 2, A(1), 0, 0},
     {"supportVF", nvmeFnSupportVF, 2, 2, A(1), 0, 0},
     {"getMaxVFNum", nvmeFnGetMaxVFNum, 2, 2, A(1), 0, 0},
-    {"enableVF", nullptr, 3, 3, A(1), 0, 0},
+    {"enableVF", nvmeFnEnableVF, 3, 3, A(1), 0, 0},
     {"getNsNum", nvmeFnGetNsNum, 2, 2, A(1), 0, 0},
     {"getNextNsId", nvmeFnGetNextNsId, 3, 3, A(1), 0, 0},
     {"getNsIds", nvmeFnGetNsIds, 4, 4, A(1), A(4), 0},
@@ -69,7 +69,7 @@ const FuncDef kNvmeFuncsHead[] = {
     {"readPCIConfig32", nvmeFnReadPCIConfig32, 3, 3, A(1), 0, 0},
     {"readCntlReg32", nvmeFnReadCntlReg32, 3, 3, A(1), 0, 0},
     {"writeCntlReg32", nvmeFnWriteCntlReg32, 4, 4, A(1), 0, 0},
-    {"shutdownNotify", nullptr, 3, 4, A(1), 0, 0},
+    {"shutdownNotify", nvmeFnShutdownNotify, 3, 4, A(1), 0, 0},
 };
 
 // Namespace nvme after the ddb functions, in registration order.

@@ -1,0 +1,43 @@
+// Resets, power events, shutdown notification, virtual functions and the
+// module's teardown. Each action is a script event: a record taken from the
+// controller's event pool and logged in its event trace ring.
+#pragma once
+#include <cstdint>
+
+#include "nvmeRecords.h"
+
+namespace kxmnvme {
+
+class NvmeEngine;
+
+constexpr uint32_t NVME_CNTL_DOWN = 34;
+
+enum NvmeEvent : uint32_t {
+    NVME_EVT_FL_RST = 1,
+    NVME_EVT_CNTL_RST = 2,
+    NVME_EVT_NVMSS_RST = 3,
+    NVME_EVT_HOT_RST = 4,
+    NVME_EVT_POWER_OFF = 11,
+    NVME_EVT_POWER_ON = 12,
+    NVME_EVT_SHUTDOWN = 21,
+};
+
+// State 34, pollers stopped and joined, SQs deleted, CQs invalid (only for
+// an initialised controller).
+void nvmeTakeDown(NvmeEngine &eng, NvmeCntl *pCntl);
+
+// Each returns an error code; events that rescan ends come back in *ppEvt.
+int32_t nvmeFlReset(NvmeEngine &eng, NvmeCntl *pCntl);
+int32_t nvmeCntlReset(NvmeEngine &eng, NvmeCntl *pCntl);
+int32_t nvmeNvmSsReset(NvmeEngine &eng, NvmeCntl *pCntl, NvmeSEvt **ppEvt);
+int32_t nvmeHotReset(NvmeEngine &eng, NvmeCntl *pCntl, NvmeSEvt **ppEvt);
+int32_t nvmePowerOff(NvmeEngine &eng, NvmeCntl *pCntl);
+int32_t nvmePowerOn(NvmeEngine &eng, NvmeCntl *pCntl, NvmeSEvt **ppEvt);
+int32_t nvmeRescan(NvmeEngine &eng, NvmeCntl *pCntl, NvmeSEvt *pEvt);
+int32_t nvmeShutdownNotify(NvmeEngine &eng, NvmeCntl *pCntl, uint32_t nShn, int64_t nLimitUs);
+// n > 0 enables n virtual functions (*pEnabled: how many), 0 disables them.
+int32_t nvmeEnableVF(NvmeEngine &eng, NvmeCntl *pCntl, int64_t n, int64_t *pEnabled);
+// put: every initialised controller down, then the platform closed.
+void nvmePut(NvmeEngine &eng);
+
+} // namespace kxmnvme
