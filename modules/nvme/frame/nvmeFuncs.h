@@ -24,6 +24,12 @@ NVME_HANDLER(nvmeFnReadPCIConfig32);
 NVME_HANDLER(nvmeFnReadCntlReg32);
 NVME_HANDLER(nvmeFnWriteCntlReg32);
 
+// nvmeTraceFuncs.cpp: command trace and execution-time histograms.
+NVME_HANDLER(nvmeFnDumpTrace);
+NVME_HANDLER(nvmeFnCleanTrace);
+NVME_HANDLER(nvmeFnGetCmdExeTimeCumuHistogram);
+NVME_HANDLER(nvmeFnDumpCmdExeTimeHistogram);
+
 // nvmeMiscFuncs.cpp
 NVME_HANDLER(nvmeFnStrerror);
 NVME_HANDLER(nvmeFnExeInit);
