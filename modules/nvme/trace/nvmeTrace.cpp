@@ -25,7 +25,8 @@ NvmeCmdTraceRec *nvmeTraceOpen(NvmeSQ *pSQ, const nvmewire::Sqe &cmd, uint8_t nC
     NvmeCmdTraceMgr *pMgr = pSQ->pQCmdTraceMgr;
     if (!pMgr)
         return nullptr;
-    NvmeCmdTraceRec *pRec = &pMgr->recs[pMgr->nNext];
+    const uint32_t nNext = pMgr->nNext.load(std::memory_order_relaxed);
+    NvmeCmdTraceRec *pRec = &pMgr->recs[nNext];
     pRec->lock.lock();
     pRec->cmd = cmd;
     pRec->tStart = tStart;
@@ -35,7 +36,7 @@ NvmeCmdTraceRec *nvmeTraceOpen(NvmeSQ *pSQ, const nvmewire::Sqe &cmd, uint8_t nC
     pRec->nCmdSet = nCmdSet;
     pRec->nStatus = 0;
     pRec->lock.unlock();
-    pMgr->nNext = pMgr->nNext + 1 < NVME_CMD_TRACE_NUM ? pMgr->nNext + 1 : 0;
+    pMgr->nNext.store(nNext + 1 < NVME_CMD_TRACE_NUM ? nNext + 1 : 0, std::memory_order_release);
     return pRec;
 }
 
@@ -125,7 +126,7 @@ void nvmeTraceClean(NvmeCmdTraceMgr *pMgr)
         r.tEnd = 0;
         r.lock.unlock();
     }
-    pMgr->nNext = 0;
+    pMgr->nNext.store(0, std::memory_order_release);
 }
 
 void nvmeEvtTraceClean(NvmeEvtTraceMgr *pMgr)

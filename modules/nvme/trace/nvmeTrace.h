@@ -40,8 +40,10 @@ int32_t nvmeHistBin(int64_t nExeUs);
 // Counts one execution time into the SQ's histogram.
 void nvmeHistAdd(NvmeSQ *pSQ, int64_t nExeUs);
 
-// Opens the next slot of the controller's event ring (takes the
-// controller's lock). Null when the controller has no ring.
+// Opens the next slot of the controller's event ring. The caller holds the
+// controller's lock (lock order: controller, event pool, trace slot); it is
+// taken again here, recursively, so a caller without it is safe as well as
+// long as it holds no event pool lock. Null when the controller has no ring.
 NvmeEvtTraceRec *nvmeEvtTraceOpen(NvmeCntl *pCntl, uint32_t nEvent, uint32_t nValue, sysTimeVal_t tStart);
 void nvmeEvtTraceClose(NvmeEvtTraceRec *pRec, sysTimeVal_t tStart, sysTimeVal_t tEnd, bool bTimedOut);
 

@@ -1,5 +1,7 @@
 #include "nvmeTraceDump.h"
 
+#include <chrono>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -61,7 +63,8 @@ bool readSlot(const NvmeEvtTraceRec &r, EvtRow &row)
 template <typename Mgr, typename Row, uint32_t N>
 class Cursor {
 public:
-    explicit Cursor(const Mgr *pMgr) : m_pMgr(pMgr), m_nPos(pMgr ? pMgr->nNext : 0), m_nLeft(pMgr ? N : 0)
+    explicit Cursor(const Mgr *pMgr)
+        : m_pMgr(pMgr), m_nPos(pMgr ? uint32_t(pMgr->nNext) : 0), m_nLeft(pMgr ? N : 0)
     {
         next();
     }
@@ -157,6 +160,34 @@ void putEvtRow(NvmeTextOut &out, const NvmeTimeBase &base, int64_t nRow, const E
     out.put("\n");
 }
 
+// An SQ's queue lock, waited for a bounded time. Besides the builders,
+// which hold it for a moment, the creator of an I/O SQ holds it from the
+// submission of Create I/O SQ until that command's post-processing, which in
+// polling mode runs only when the script checks the command: a script that
+// dumps or cleans in between would otherwise wait for itself forever. The
+// ring is safe to read without the lock (the write position is atomic and
+// every slot is read under its own lock); a dump without it may show a
+// command that is being recorded at that moment.
+class QueueLockGuard {
+public:
+    explicit QueueLockGuard(NvmeSQ *pSQ)
+        : m_pSQ(pSQ), m_bHeld(pSQ->qLock.try_acquire_for(std::chrono::milliseconds(kWaitMs)))
+    {
+    }
+    ~QueueLockGuard()
+    {
+        if (m_bHeld)
+            m_pSQ->qLock.release();
+    }
+    QueueLockGuard(const QueueLockGuard &) = delete;
+    QueueLockGuard &operator=(const QueueLockGuard &) = delete;
+
+private:
+    static constexpr int kWaitMs = 500;
+    NvmeSQ *m_pSQ;
+    bool m_bHeld;
+};
+
 bool rowsLeft(int64_t nRow, int64_t nMaxRows)
 {
     return nMaxRows <= 0 || nRow < nMaxRows;
@@ -177,11 +208,10 @@ std::vector<NvmeSQ *> shownSQs(NvmeCntl *pCntl)
 void nvmeDumpTraceSQ(const NvmeTimeBase &base, NvmeSQ *pSQ, int64_t nMaxRows, NvmeTextOut &out)
 {
     putHeader(out);
-    pSQ->qLock.acquire();
+    QueueLockGuard sqLock(pSQ);
     int64_t nRow = 0;
     for (CmdCursor c(pSQ->pQCmdTraceMgr); c.has() && rowsLeft(nRow, nMaxRows); c.next())
         putCmdRow(out, base, ++nRow, pSQ->qID, c.row());
-    pSQ->qLock.release();
 }
 
 void nvmeDumpTraceCntl(const NvmeTimeBase &base, NvmeCntl *pCntl, int64_t nMaxRows, NvmeTextOut &out)
@@ -189,8 +219,9 @@ void nvmeDumpTraceCntl(const NvmeTimeBase &base, NvmeCntl *pCntl, int64_t nMaxRo
     putHeader(out);
     std::lock_guard<std::recursive_mutex> guard(pCntl->lock);
     const std::vector<NvmeSQ *> sqs = shownSQs(pCntl);
+    std::vector<std::unique_ptr<QueueLockGuard>> sqLocks;   // ascending id
     for (NvmeSQ *pSQ : sqs)
-        pSQ->qLock.acquire();
+        sqLocks.push_back(std::make_unique<QueueLockGuard>(pSQ));
 
     EvtCursor evt(pCntl->pSEvtTraceMgr);
     std::vector<CmdCursor> cmds;
@@ -224,15 +255,14 @@ void nvmeDumpTraceCntl(const NvmeTimeBase &base, NvmeCntl *pCntl, int64_t nMaxRo
         }
     }
 
-    for (auto it = sqs.rbegin(); it != sqs.rend(); ++it)
-        (*it)->qLock.release();
+    while (!sqLocks.empty())
+        sqLocks.pop_back();   // released in descending id
 }
 
 void nvmeCleanTraceSQ(NvmeSQ *pSQ)
 {
-    pSQ->qLock.acquire();
+    QueueLockGuard sqLock(pSQ);
     nvmeTraceClean(pSQ->pQCmdTraceMgr);
-    pSQ->qLock.release();
 }
 
 void nvmeCleanTraceCntl(NvmeCntl *pCntl)

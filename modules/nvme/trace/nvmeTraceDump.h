@@ -10,6 +10,9 @@
 namespace kxmnvme {
 
 // Rows of one SQ's ring, under the SQ's queue lock. nMaxRows <= 0: all.
+// A queue lock that stays held (an I/O SQ whose Create I/O SQ command has
+// not been post-processed yet) is waited for half a second; the ring is
+// then read without it.
 void nvmeDumpTraceSQ(const NvmeTimeBase &base, NvmeSQ *pSQ, int64_t nMaxRows, NvmeTextOut &out);
 // The controller's event ring and the rings of all its SQs that exist and
 // are not deleted, merged by start time (newest first; on equal times the

@@ -54,7 +54,9 @@ struct NvmeCmdTraceRec {
 
 struct NvmeCmdTraceMgr {
     NvmeCmdTraceRec recs[NVME_CMD_TRACE_NUM];
-    uint32_t nNext = 0;           // next slot to write (under the SQ's queue lock)
+    // Next slot to write: written under the SQ's queue lock; atomic so that
+    // a dump that could not have the lock still reads it safely.
+    std::atomic<uint32_t> nNext{0};
 };
 
 struct NvmeEvtTraceRec {
