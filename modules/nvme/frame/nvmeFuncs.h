@@ -77,6 +77,11 @@ NVME_HANDLER(nvmeFnGetCId);
 NVME_HANDLER(nvmeFnGetCDWs);
 NVME_HANDLER(nvmeFnSetCMDTO);
 NVME_HANDLER(nvmeFnGetCMDTO);
+// nvmeTraceFuncs.cpp: command trace and execution-time histograms.
+NVME_HANDLER(nvmeFnDumpTrace);
+NVME_HANDLER(nvmeFnCleanTrace);
+NVME_HANDLER(nvmeFnGetCmdExeTimeCumuHistogram);
+NVME_HANDLER(nvmeFnDumpCmdExeTimeHistogram);
 
 // nvmeMiscFuncs.cpp
 NVME_HANDLER(nvmeFnStrerror);

@@ -75,10 +75,10 @@ const FuncDef kNvmeFuncsHead[] = {
 // Namespace nvme after the ddb functions, in registration order.
 const FuncDef kNvmeFuncsTail[] = {
     // Trace and histograms.
-    {"dumpTrace", nullptr, 3, 4, A(1), 0, 0},
-    {"cleanTrace", nullptr, 2, 2, A(1), 0, 0},
-    {"getCmdExeTimeCumuHistogram", nullptr, 5, 6, A(1), A(4) | A(5), 0},
-    {"dumpCmdExeTimeHistogram", nullptr, 3, 5, A(1), 0, 0},
+    {"dumpTrace", nvmeFnDumpTrace, 3, 4, A(1), 0, 0},
+    {"cleanTrace", nvmeFnCleanTrace, 2, 2, A(1), 0, 0},
+    {"getCmdExeTimeCumuHistogram", nvmeFnGetCmdExeTimeCumuHistogram, 5, 6, A(1), A(4) | A(5), 0},
+    {"dumpCmdExeTimeHistogram", nvmeFnDumpCmdExeTimeHistogram, 3, 5, A(1), 0, 0},
     {"getAllCmdIssueNum", nvmeFnGetAllCmdIssueNum, 2, 2, A(1), 0, 0},
     {"getAllCmdComplNum", nvmeFnGetAllCmdComplNum, 2, 2, A(1), 0, 0},
     {"getAllIOSQCmdIssueNum", nvmeFnGetAllIOSQCmdIssueNum, 2, 3, A(1), 0, 0},
