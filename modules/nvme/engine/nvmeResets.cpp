@@ -210,7 +210,7 @@ int32_t nvmeHotReset(NvmeEngine &eng, NvmeCntl *pCntl, NvmeSEvt **ppEvt)
         return nErr;
     {
         std::lock_guard<std::recursive_mutex> g(pCntl->lock);
-        NvmeSEvt *pEvt = startEvent(pCntl, NVME_EVT_HOT_RST);
+        NvmeSEvt *pEvt = startEvent(pCntl, NVME_EVT_PCIE_HOT_RST);
         if (!pEvt)
             return EC_EVT_RSC;
         const int nRc = eng.platform()->hotReset(pCntl->device());
@@ -254,7 +254,7 @@ int32_t nvmePowerOn(NvmeEngine &eng, NvmeCntl *pCntl, NvmeSEvt **ppEvt)
 
 int32_t nvmeRescan(NvmeEngine &eng, NvmeCntl *pCntl, NvmeSEvt *pEvt)
 {
-    if (pEvt->nEvent != NVME_EVT_NVMSS_RST && pEvt->nEvent != NVME_EVT_HOT_RST && pEvt->nEvent != NVME_EVT_POWER_ON)
+    if (pEvt->nEvent != NVME_EVT_NVMSS_RST && pEvt->nEvent != NVME_EVT_PCIE_HOT_RST && pEvt->nEvent != NVME_EVT_POWER_ON)
         return EC_EVENT;
     if (!eng.platform())
         return EC_CNTL_DISABLED;
@@ -281,7 +281,7 @@ int32_t nvmeShutdownNotify(NvmeEngine &eng, NvmeCntl *pCntl, uint32_t nShn, int6
     if (!eng.platform())
         return EC_CNTL_DISABLED;
     std::lock_guard<std::recursive_mutex> g(pCntl->lock);
-    NvmeSEvt *pEvt = startEvent(pCntl, NVME_EVT_SHUTDOWN, nShn & 3);
+    NvmeSEvt *pEvt = startEvent(pCntl, NVME_EVT_SHUTDOWN_NTF, nShn & 3);
     if (!pEvt)
         return EC_EVT_RSC;
     const uint32_t nCc = readReg(eng, pCntl, nvmewire::REG_CC);

@@ -5,22 +5,13 @@
 #include <cstdint>
 
 #include "nvmeRecords.h"
+#include "nvmeTrace.h"
 
 namespace kxmnvme {
 
 class NvmeEngine;
 
 constexpr uint32_t NVME_CNTL_DOWN = 34;
-
-enum NvmeEvent : uint32_t {
-    NVME_EVT_FL_RST = 1,
-    NVME_EVT_CNTL_RST = 2,
-    NVME_EVT_NVMSS_RST = 3,
-    NVME_EVT_HOT_RST = 4,
-    NVME_EVT_POWER_OFF = 11,
-    NVME_EVT_POWER_ON = 12,
-    NVME_EVT_SHUTDOWN = 21,
-};
 
 // State 34, pollers stopped and joined, SQs deleted, CQs invalid (only for
 // an initialised controller).
