@@ -66,6 +66,10 @@ NVME_HANDLER(nvmeFnShutdownNotify);
 NVME_HANDLER(nvmeFnEnableVF);
 NVME_HANDLER(nvmeFnPut);
 
+// nvmeIntegrityFuncs.cpp
+NVME_HANDLER(nvmeFnCheckIntegrity);
+NVME_HANDLER(nvmeFnDumpHandleInfo);
+
 // nvmeInitFuncs.cpp
 NVME_HANDLER(nvmeFnInit);
 NVME_HANDLER(nvmeFnInitA);

@@ -33,7 +33,7 @@ const FuncDef kNvmeFuncsHead[] = {
     {"powerOffEvent", nvmeFnPowerOffEvent, 2, 2, A(1), 0, 0},
     {"powerOnEvent", nvmeFnPowerOnEvent, 2, 2, A(1), 0, 0},
     {"rescan", nvmeFnRescan, 3, 3, A(1), 0, 0},
-    {"dumpHandleInfo", nullptr, 4, 4, A(1), 0, 0},
+    {"dumpHandleInfo", nvmeFnDumpHandleInfo, 4, 4, A(1), 0, 0},
     {"getDevNum", nvmeFnGetDevNum, 0, 0, 0, 0, 0},
     {"getFuncNum", nvmeFnGetFuncNum, 2, 2, A(1), 0, 0},
     {"getCntlHandle", nvmeFnGetCntlHandle, 3, 3, A(1), 0, 0},
@@ -92,7 +92,7 @@ const FuncDef kNvmeFuncsTail[] = {
     {"setCMDTO", nvmeFnSetCMDTO, 1, 1, 0, 0, 0},
     {"getCMDTO", nvmeFnGetCMDTO, 0, 0, 0, 0, 0},
     {"strerror", nvmeFnStrerror, 1, 1, 0, 0, 0},
-    {"checkIntegrity", nullptr, 3, 3, 0, 0, 0},
+    {"checkIntegrity", nvmeFnCheckIntegrity, 3, 3, 0, 0, 0},
     {"exeInit", nvmeFnExeInit, 0, 0, 0, 0, 0},
     {"exeDump", nvmeFnExeDump, 1, 1, 0, 0, 0},
 };

@@ -7,6 +7,7 @@
 
 #include "nvmeArgs.h"
 #include "nvmeFuncs.h"
+#include "nvmeOutput.h"
 #include "nvmeHistogram.h"
 #include "nvmeHost.h"
 #include "nvmeTraceDump.h"
@@ -27,15 +28,6 @@ void *sqOrCntl(NvmeCall &c, uint32_t *pKind)
 bool optInteger(NvmeCall &c, int nPos, int64_t *p)
 {
     return !c.has(nPos) || c.integer(nPos, p);
-}
-
-NvmeTextOut::Sink consoleAndFile(void *pFile)
-{
-    return [pFile](const char *sz, size_t n) {
-        g_host.pfnPrintf("%s", sz);
-        if (pFile)
-            g_host.pfnFwrite(sz, 1, n, pFile);
-    };
 }
 
 // A one-dimensional array of plain values at position nPos with at least
@@ -68,7 +60,7 @@ NVME_HANDLER(nvmeFnDumpTrace)
     if (!p || !c.file(3, &pFile) || !optInteger(c, 4, &nMaxRows))
         return c.fail(0);
     {
-        NvmeTextOut out(consoleAndFile(pFile));
+        NvmeTextOut out(nvmeConsoleAndFile(pFile));
         if (nKind == NVME_KIND_SQ)
             nvmeDumpTraceSQ(c.engine().timeBase, static_cast<NvmeSQ *>(p), nMaxRows, out);
         else
@@ -109,7 +101,7 @@ NVME_HANDLER(nvmeFnDumpCmdExeTimeHistogram)
     else
         sum = nvmeHistSumCntl(static_cast<NvmeCntl *>(p), nIOOnly != 0);
     {
-        NvmeTextOut out(consoleAndFile(pFile));
+        NvmeTextOut out(nvmeConsoleAndFile(pFile));
         nvmeHistDump(sum, nMode, out);
     }
     if (pFile)
