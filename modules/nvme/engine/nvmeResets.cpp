@@ -127,10 +127,12 @@ void nvmeTakeDown(NvmeEngine &, NvmeCntl *pCntl)
     for (NvmeSQ *pSQ : pCntl->pSQs)
         if (pSQ && pSQ->nSize != 0) {
             // Under its lock, so a task that is submitting finishes first and
-            // the next one finds the queue deleted.
-            pSQ->qLock.acquire();
+            // the next one finds the queue deleted. A lock held by a queue
+            // creation that never completed is not waited for long.
+            const bool bLocked = pSQ->qLock.try_acquire_for(std::chrono::milliseconds(200));
             pSQ->nState = NVME_SQ_DELETED;
-            pSQ->qLock.release();
+            if (bLocked)
+                pSQ->qLock.release();
         }
     for (NvmeCQ *pCQ : pCntl->pCQs)
         if (pCQ) {
