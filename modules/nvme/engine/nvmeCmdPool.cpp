@@ -6,21 +6,6 @@
 
 namespace kxmnvme {
 
-namespace {
-
-void appendFree(CmdRscMgr *pMgr, CmdRR *p)
-{
-    p->bFree = 1;
-    p->pNextFree = nullptr;
-    if (pMgr->pTail)
-        pMgr->pTail->pNextFree = p;
-    else
-        pMgr->pHead = p;
-    pMgr->pTail = p;
-}
-
-} // namespace
-
 uint32_t nvmeCmdPoolCount(uint32_t nSQSize)
 {
     if (nSQSize <= 2048)
@@ -47,7 +32,7 @@ CmdRscMgr *nvmeCmdPoolCreate(NvmeEngine &eng, NvmeSQ *pSQ, uint32_t nSQSize)
         p->nSQId = pSQ->qID;
         p->nCID = static_cast<uint16_t>(i);
         p->pSQ = pSQ;
-        appendFree(pMgr, p);
+        pMgr->free.append(p);
     }
     eng.registry.add(&pMgr->pRecs[0].hdr, NVME_KIND_CMD, pMgr->nCount, sizeof(CmdRR));
     return pMgr;
@@ -65,12 +50,9 @@ void nvmeCmdPoolDestroy(NvmeEngine &eng, CmdRscMgr *pMgr)
 CmdRR *nvmeCmdTake(CmdRscMgr *pMgr)
 {
     std::lock_guard<std::mutex> g(pMgr->lock);
-    CmdRR *p = pMgr->pHead;
-    if (!p || !p->pNextFree)
+    CmdRR *p = pMgr->free.take();
+    if (!p)
         return nullptr;
-    pMgr->pHead = p->pNextFree;
-    p->pNextFree = nullptr;
-    p->bFree = 0;
     p->nPollCount = 0;
     p->nStatus = 0;
     p->bCompleted.store(0, std::memory_order_relaxed);
@@ -82,9 +64,8 @@ CmdRR *nvmeCmdTake(CmdRscMgr *pMgr)
 void nvmeCmdGiveBack(CmdRscMgr *pMgr, CmdRR *pCmd)
 {
     std::lock_guard<std::mutex> g(pMgr->lock);
-    if (pCmd->bFree)
-        return;   // already back: never enter a record twice
-    appendFree(pMgr, pCmd);
+    if (!pCmd->bFree)   // never enter a record twice
+        pMgr->free.append(pCmd);
 }
 
 CmdRR *nvmeCmdFind(CmdRscMgr *pMgr, uint32_t nCID)
@@ -97,16 +78,13 @@ void nvmeCmdPoolReset(CmdRscMgr *pMgr)
     std::lock_guard<std::mutex> g(pMgr->lock);
     for (uint32_t i = 0; i < pMgr->nCount; i++)
         if (!pMgr->pRecs[i].bFree)
-            appendFree(pMgr, &pMgr->pRecs[i]);
+            pMgr->free.append(&pMgr->pRecs[i]);
 }
 
 uint32_t nvmeCmdPoolFreeNum(CmdRscMgr *pMgr)
 {
     std::lock_guard<std::mutex> g(pMgr->lock);
-    uint32_t n = 0;
-    for (CmdRR *p = pMgr->pHead; p; p = p->pNextFree)
-        n++;
-    return n;
+    return pMgr->free.count();
 }
 
 } // namespace kxmnvme

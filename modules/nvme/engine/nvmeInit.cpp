@@ -439,19 +439,8 @@ int32_t nvmeInitCntl(NvmeEngine &eng, NvmeCntl *pCntl, bool bAdminOnly, NvmeInit
                     __LINE__, static_cast<void *>(pCntl), pCntl->nFuncId);
         return EC_TIMEOUT;
     }
-    if (!bFirst) {
-        nvmeStopPollers(pCntl);
-        for (CqPoller &p : pCntl->pollers) {
-            p.pCQs = nullptr;
-            p.nCQNum = 0;
-            p.nInFlight.store(0);
-        }
-        for (NvmeCQ *pCQ : pCntl->pCQs)
-            if (pCQ) {
-                pCQ->pNext = nullptr;
-                pCQ->pPoller = nullptr;
-            }
-    }
+    if (!bFirst)
+        nvmeResetPollers(pCntl);
     pCntl->nIOCQNumPerPCCT = params.nIOCQNumPerPCCT;
     for (NvmeCQ *pCQ : pCntl->pCQs)
         if (pCQ)

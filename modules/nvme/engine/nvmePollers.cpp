@@ -231,6 +231,21 @@ void nvmeStopPollers(NvmeCntl *pCntl)
     }
 }
 
+void nvmeResetPollers(NvmeCntl *pCntl)
+{
+    nvmeStopPollers(pCntl);
+    for (CqPoller &p : pCntl->pollers) {
+        p.pCQs = nullptr;
+        p.nCQNum = 0;
+        p.nInFlight.store(0);
+    }
+    for (NvmeCQ *pCQ : pCntl->pCQs)
+        if (pCQ) {
+            pCQ->pNext = nullptr;
+            pCQ->pPoller = nullptr;
+        }
+}
+
 uint32_t nvmeReapCQ(NvmeEngine &eng, NvmeCntl *pCntl, NvmeCQ *pCQ, bool bAdmin, uint32_t nMax)
 {
     if (!pCQ->pEntries || pCQ->nSize == 0)

@@ -31,6 +31,8 @@ void nvmeAttachIOCQ(NvmeEngine &eng, NvmeCntl *pCntl, NvmeCQ *pCQ);
 void nvmeDetachCQ(NvmeCQ *pCQ);
 // Sets every poller's stop flag and joins its thread; CQ lists are kept.
 void nvmeStopPollers(NvmeCntl *pCntl);
+// Stops the pollers and empties their CQ lists (the controller went down).
+void nvmeResetPollers(NvmeCntl *pCntl);
 
 // Consumes at most nMax entries of pCQ (all new ones when nMax is 0) and
 // writes its head doorbell when it took any; returns the number taken.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Platform.h"
+#include "nvmeFreeList.h"
 #include "nvmeHandle.h"
 #include "nvmeTime.h"
 #include "nvmeTraceRecs.h"
@@ -99,8 +100,7 @@ struct CmdRscMgr {
     uint16_t nSQId = 0;
     uint32_t nCount = 0;
     CmdRR *pRecs = nullptr;
-    CmdRR *pHead = nullptr;
-    CmdRR *pTail = nullptr;
+    NvmeFreeList<CmdRR> free;
     std::mutex lock;
 };
 
@@ -197,8 +197,7 @@ struct NvmeSEvt {
 // its last record.
 struct NvmeSEvtRscMgr {
     NvmeSEvt recs[NVME_SEVT_NUM];
-    NvmeSEvt *pHead = nullptr;
-    NvmeSEvt *pTail = nullptr;
+    NvmeFreeList<NvmeSEvt> free;
     std::mutex lock;
 };
 

@@ -118,12 +118,7 @@ void nvmeTakeDown(NvmeEngine &, NvmeCntl *pCntl)
     if (pCntl->nState != NVME_CNTL_INITED)
         return;
     pCntl->nState = NVME_CNTL_DOWN;
-    nvmeStopPollers(pCntl);
-    for (CqPoller &p : pCntl->pollers) {
-        p.pCQs = nullptr;
-        p.nCQNum = 0;
-        p.nInFlight.store(0);
-    }
+    nvmeResetPollers(pCntl);
     for (NvmeSQ *pSQ : pCntl->pSQs)
         if (pSQ && pSQ->nSize != 0) {
             // Under its lock, so a task that is submitting finishes first and
@@ -135,11 +130,8 @@ void nvmeTakeDown(NvmeEngine &, NvmeCntl *pCntl)
                 pSQ->qLock.release();
         }
     for (NvmeCQ *pCQ : pCntl->pCQs)
-        if (pCQ) {
+        if (pCQ)
             pCQ->bValid = 0;
-            pCQ->pNext = nullptr;
-            pCQ->pPoller = nullptr;
-        }
 }
 
 int32_t nvmeFlReset(NvmeEngine &eng, NvmeCntl *pCntl)

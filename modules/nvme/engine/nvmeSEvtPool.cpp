@@ -4,28 +4,13 @@
 
 namespace kxmnvme {
 
-namespace {
-
-void appendFree(NvmeSEvtRscMgr *pMgr, NvmeSEvt *p)
-{
-    p->bFree = 1;
-    p->pNextFree = nullptr;
-    if (pMgr->pTail)
-        pMgr->pTail->pNextFree = p;
-    else
-        pMgr->pHead = p;
-    pMgr->pTail = p;
-}
-
-} // namespace
-
 NvmeSEvtRscMgr *nvmeSEvtPoolCreate(NvmeEngine &eng)
 {
     NvmeSEvtRscMgr *pMgr = new (std::nothrow) NvmeSEvtRscMgr;
     if (!pMgr)
         return nullptr;
     for (NvmeSEvt &e : pMgr->recs)
-        appendFree(pMgr, &e);
+        pMgr->free.append(&e);
     eng.registry.add(&pMgr->recs[0].hdr, NVME_KIND_EVT, NVME_SEVT_NUM, sizeof(NvmeSEvt));
     return pMgr;
 }
@@ -41,12 +26,9 @@ void nvmeSEvtPoolDestroy(NvmeEngine &eng, NvmeSEvtRscMgr *pMgr)
 NvmeSEvt *nvmeSEvtTake(NvmeSEvtRscMgr *pMgr)
 {
     std::lock_guard<std::mutex> g(pMgr->lock);
-    NvmeSEvt *p = pMgr->pHead;
-    if (!p || !p->pNextFree)
+    NvmeSEvt *p = pMgr->free.take();
+    if (!p)
         return nullptr;
-    pMgr->pHead = p->pNextFree;
-    p->pNextFree = nullptr;
-    p->bFree = 0;
     p->bTimedOut = 0;
     p->pTrace = nullptr;
     return p;
@@ -56,7 +38,7 @@ void nvmeSEvtGiveBack(NvmeSEvtRscMgr *pMgr, NvmeSEvt *pEvt)
 {
     std::lock_guard<std::mutex> g(pMgr->lock);
     if (!pEvt->bFree)
-        appendFree(pMgr, pEvt);
+        pMgr->free.append(pEvt);
 }
 
 } // namespace kxmnvme
