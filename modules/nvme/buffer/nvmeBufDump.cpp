@@ -12,7 +12,7 @@ namespace {
 
 class Printer {
 public:
-    explicit Printer(const NvmeTextOut &out) : m_out(out) {}
+    explicit Printer(NvmeTextOut &out) : m_out(out) {}
     void operator()(const char *szFormat, ...) __attribute__((format(printf, 2, 3)))
     {
         char sz[512];
@@ -20,11 +20,11 @@ public:
         va_start(ap, szFormat);
         vsnprintf(sz, sizeof sz, szFormat, ap);
         va_end(ap);
-        m_out(sz);
+        m_out.put("%s", sz);
     }
 
 private:
-    const NvmeTextOut &m_out;
+    NvmeTextOut &m_out;
 };
 
 uint32_t word32(const uint8_t *p)
@@ -115,7 +115,7 @@ const char *nvmeSglTypeName(unsigned nType)
     }
 }
 
-int nvmeBufHexDump(const NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, const NvmeTextOut &out)
+int nvmeBufHexDump(const NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, NvmeTextOut &out)
 {
     if (!pBuf)
         return EC_ARGS;
@@ -151,7 +151,7 @@ int nvmeBufHexDump(const NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, cons
                     s += sz;
                 }
                 s += "  repeats ...\n";
-                out(s.c_str());
+                out.put("%s", s.c_str());
                 nLine += nCount * 4 - 32;
                 continue;
             }
@@ -183,13 +183,13 @@ int nvmeBufHexDump(const NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, cons
             }
         }
         s += "\n";
-        out(s.c_str());
+        out.put("%s", s.c_str());
         nLine += 16;
     }
     return EC_NONE;
 }
 
-void nvmeBufDescribe(const NvmeBuf *pBuf, const NvmeTextOut &out)
+void nvmeBufDescribe(const NvmeBuf *pBuf, NvmeTextOut &out)
 {
     if (!pBuf)
         return;

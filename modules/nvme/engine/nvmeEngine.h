@@ -28,6 +28,12 @@ public:
     NvmeLog log;
     HandleRegistry registry;
 
+    // The script's unmatched-completion callbacks run through the frame:
+    // pfnRunCallback gets the callback and the eight values (device number,
+    // function id, CQ id, 0, DW0-DW3); pfnFreeCallback releases one.
+    void (*pfnRunCallback)(void *pCallback, const int64_t aVals[8]) = nullptr;
+    void (*pfnFreeCallback)(void *pCallback) = nullptr;
+
     // Scan state.
     bool bScanned = false;
     uint16_t nDevNum = 0;
@@ -35,12 +41,16 @@ public:
     int64_t nCmdTimeoutUs = 0;
 
     // The platform (null before scan and after it was closed).
-    kxmplat::Platform *platform() const { return m_pPlatform.get(); }
+    kxmplat::Platform *platform() const { return m_bClosed ? nullptr : m_pPlatform.get(); }
     // Opens the platform named by the environment; false with a logged
-    // reason when it cannot be opened.
+    // reason when it cannot be opened (or was closed by put).
     bool openPlatform();
-    // Takes every controller down, frees every record and closes the
-    // platform. Safe to call twice.
+    // Closes the platform (put): nothing reaches a device any more. The
+    // backend object itself lives on, so buffers freed later give their
+    // DMA memory back to it.
+    void closePlatform();
+    // Frees the buffers scripts left, stops every poller, frees every
+    // record and closes the platform. Safe to call twice.
     void shutdown();
 
     // Controller records made by scan or by enabling virtual functions.
@@ -49,6 +59,7 @@ public:
 
 private:
     std::unique_ptr<kxmplat::Platform> m_pPlatform;
+    bool m_bClosed = false;
 };
 
 } // namespace kxmnvme

@@ -64,6 +64,16 @@ uint32_t HandleRegistry::kindOf(const void *p) const
     return r.nKind;
 }
 
+std::vector<NvmeHandleHdr *> HandleRegistry::runsOf(uint32_t nKind) const
+{
+    std::vector<NvmeHandleHdr *> out;
+    std::shared_lock lock(m_lock);
+    for (const auto &[nAddr, run] : m_runs)
+        if (run.nKind == nKind)
+            out.push_back(reinterpret_cast<NvmeHandleHdr *>(nAddr));
+    return out;
+}
+
 size_t HandleRegistry::runCount() const
 {
     std::shared_lock lock(m_lock);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <shared_mutex>
+#include <vector>
 
 namespace kxmnvme {
 
@@ -52,6 +53,9 @@ public:
     bool is(const void *p, uint32_t nKind) const { return p && kindOf(p) == nKind; }
 
     size_t runCount() const;
+    // The first record of every live run of a kind (to free what scripts
+    // left behind).
+    std::vector<NvmeHandleHdr *> runsOf(uint32_t nKind) const;
 
 private:
     struct Run {

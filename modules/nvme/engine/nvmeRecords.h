@@ -6,6 +6,7 @@
 // or reused across resets, never freed and made again.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <semaphore>
@@ -67,6 +68,7 @@ struct NvmePPReq {
     void *pTarget = nullptr;
     int64_t nParam1 = 0;
     int64_t nParam2 = 0;
+    int64_t nParam3 = 0;
 };
 
 struct CmdRscMgr;
@@ -82,10 +84,10 @@ struct CmdRR {
     NvmePPReq pp;
     NvmeSQ *pSQ = nullptr;
     NvmeCmdTraceRec *pTrace = nullptr;
-    nvmewire::Sqe cmd;
+    nvmewire::Sqe cmd{};
     sysTimeVal_t tSubmit = 0;
     sysTimeVal_t tComplete = 0;
-    nvmewire::Cqe cqe;
+    nvmewire::Cqe cqe{};
     uint16_t nStatus = 0;
     std::atomic<uint8_t> bCompleted{0};   // release by the poller, acquire by readers
     CmdRR *pNextFree = nullptr;
@@ -155,6 +157,12 @@ struct CqPoller {
     NvmeCQ *pCQs = nullptr;       // newest first
     uint32_t nCQNum = 0;
     std::atomic<uint32_t> bStop{0};
+    // An idle I/O poller sleeps instead of spinning: builders count the
+    // commands they send to its CQs and wake it when it sleeps.
+    std::atomic<int64_t> nInFlight{0};
+    std::atomic<bool> bSleeping{false};
+    std::mutex wakeLock;
+    std::condition_variable wake;
 };
 
 struct NvmeNs {
@@ -213,8 +221,11 @@ struct NvmeVFInfo {
     NvmeCntl *pOwner = nullptr;
 };
 
+class NvmeEngine;
+
 struct NvmeCntl {
     NvmeHandleHdr hdr;
+    NvmeEngine *pEng = nullptr;              // the engine that made it
     uint32_t nState = 0;
     uint32_t funcType = nvme_PF;
     uint16_t nFuncId = 0;

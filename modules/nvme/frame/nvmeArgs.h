@@ -37,13 +37,15 @@ public:
     bool has(int nPos) const { return nPos >= 1 && static_cast<uint32_t>(nPos) <= m_nArgs; }
     NvmeEngine &engine() const { return *m_pEng; }
     int32_t type(int nPos) const;
+    // The argument is integer 0 or a null handle.
+    bool isNull(int nPos) const;
 
     // Integer argument: true and *p when the argument is an integer;
     // otherwise records EC_ARGS and returns false.
     bool integer(int nPos, int64_t *p);
-    // The same for an unsigned 32-bit count (offset, length): a negative
-    // value or one above 0xFFFFFFFF is EC_ARGS... unless nRangeErr is given,
-    // which is recorded instead.
+    // An unsigned 32-bit count (offset, length): an integer from 0 to
+    // 0xFFFFFFFF; a negative or larger integer records nRangeErr, any other
+    // type EC_ARGS.
     bool count32(int nPos, uint32_t *p, int32_t nRangeErr = EC_ARGS);
     // Text argument, or null with EC_ARGS.
     const char *text(int nPos);

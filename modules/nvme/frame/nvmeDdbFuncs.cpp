@@ -17,6 +17,7 @@
 #include "nvmeBufEngine.h"
 #include "nvmeBufOps.h"
 #include "nvmeHost.h"
+#include "nvmeOutput.h"
 
 namespace kxmnvme {
 
@@ -126,17 +127,6 @@ bool fillRange(NvmeCall &c, const NvmeBuf *b, int nPos, uint32_t *pOff, uint32_t
     }
     return true;
 }
-
-// Dump output: standard output and, when given, a host file.
-struct DumpSink {
-    void *pFile = nullptr;
-    void operator()(const char *sz) const
-    {
-        fputs(sz, stdout);
-        if (pFile)
-            g_host.pfnFprintf(pFile, "%s", sz);
-    }
-};
 
 // ---------------------------------------------------------------- handlers
 
@@ -376,8 +366,8 @@ int32_t ddbDump(uint32_t n, krvValue_t *a, krvValue_t *r, char *m)
     NvmeBuf *b = c.buf(2);
     if (!b)
         return c.fail(0);
-    DumpSink sink;
-    if (!c.file(3, &sink.pFile))
+    void *pFile = nullptr;
+    if (!c.file(3, &pFile))
         return c.fail(0);
     uint32_t nOff = 0, nLen = 0;
     if (!countArg(c, 4, &nOff))
@@ -396,10 +386,13 @@ int32_t ddbDump(uint32_t n, krvValue_t *a, krvValue_t *r, char *m)
         c.msg("Out of buffer size (%Xh) with offset = %Xh and size = %Xh!\n", b->nTtlSize, nOff, nLen);
         return c.fail(EC_DMA_RANGE, 0);
     }
-    const int rc = nvmeBufHexDump(b, nOff, nLen, NvmeTextOut(sink));
-    fflush(stdout);
-    if (sink.pFile)
-        g_host.pfnFflush(sink.pFile);
+    int rc;
+    {
+        NvmeTextOut out(nvmeConsoleAndFile(pFile));
+        rc = nvmeBufHexDump(b, nOff, nLen, out);
+    }
+    if (pFile)
+        g_host.pfnFflush(pFile);
     if (rc != EC_NONE)
         return c.fail(rc, 0);
     return c.ok(nLen);

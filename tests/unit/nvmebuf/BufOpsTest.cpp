@@ -17,7 +17,11 @@ namespace {
 std::string dumpOf(const NvmeBuf *b, uint32_t nOff, uint32_t nLen, int *pRc = nullptr)
 {
     std::string s;
-    const int rc = nvmeBufHexDump(b, nOff, nLen, [&s](const char *sz) { s += sz; });
+    int rc;
+    {
+        NvmeTextOut out([&s](const char *sz, size_t) { s += sz; });
+        rc = nvmeBufHexDump(b, nOff, nLen, out);
+    }
     if (pRc)
         *pRc = rc;
     return s;
@@ -188,7 +192,10 @@ TEST(NvmeBufOps, Descriptions)
     NvmeBuf *b = nullptr;
     auto describe = [](const NvmeBuf *p) {
         std::string s;
-        nvmeBufDescribe(p, [&s](const char *sz) { s += sz; });
+        {
+            NvmeTextOut out([&s](const char *sz, size_t) { s += sz; });
+            nvmeBufDescribe(p, out);
+        }
         return s;
     };
     char sz[1024];

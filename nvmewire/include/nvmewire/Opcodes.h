@@ -1,0 +1,94 @@
+// Command opcodes (admin, NVM, key value, zoned, fabrics) and command set
+// identifiers.
+#pragma once
+#include <cstdint>
+
+#include <nvme/types.h>
+
+namespace nvmewire {
+
+// Admin commands.
+constexpr uint8_t ADMIN_DELETE_SQ = nvme_admin_delete_sq;
+constexpr uint8_t ADMIN_CREATE_SQ = nvme_admin_create_sq;
+constexpr uint8_t ADMIN_GET_LOG_PAGE = nvme_admin_get_log_page;
+constexpr uint8_t ADMIN_DELETE_CQ = nvme_admin_delete_cq;
+constexpr uint8_t ADMIN_CREATE_CQ = nvme_admin_create_cq;
+constexpr uint8_t ADMIN_IDENTIFY = nvme_admin_identify;
+constexpr uint8_t ADMIN_ABORT = nvme_admin_abort_cmd;
+constexpr uint8_t ADMIN_SET_FEATURES = nvme_admin_set_features;
+constexpr uint8_t ADMIN_GET_FEATURES = nvme_admin_get_features;
+constexpr uint8_t ADMIN_ASYNC_EVENT = nvme_admin_async_event;
+constexpr uint8_t ADMIN_NS_MGMT = nvme_admin_ns_mgmt;
+constexpr uint8_t ADMIN_FW_COMMIT = nvme_admin_fw_commit;
+constexpr uint8_t ADMIN_FW_DOWNLOAD = nvme_admin_fw_download;
+constexpr uint8_t ADMIN_DEV_SELF_TEST = nvme_admin_dev_self_test;
+constexpr uint8_t ADMIN_NS_ATTACH = nvme_admin_ns_attach;
+constexpr uint8_t ADMIN_KEEP_ALIVE = nvme_admin_keep_alive;
+constexpr uint8_t ADMIN_DIRECTIVE_SEND = nvme_admin_directive_send;
+constexpr uint8_t ADMIN_DIRECTIVE_RECV = nvme_admin_directive_recv;
+constexpr uint8_t ADMIN_VIRTUAL_MGMT = nvme_admin_virtual_mgmt;
+constexpr uint8_t ADMIN_MI_SEND = nvme_admin_nvme_mi_send;
+constexpr uint8_t ADMIN_MI_RECV = nvme_admin_nvme_mi_recv;
+constexpr uint8_t ADMIN_DBBUF = nvme_admin_dbbuf;
+constexpr uint8_t ADMIN_FORMAT_NVM = nvme_admin_format_nvm;
+constexpr uint8_t ADMIN_SECURITY_SEND = nvme_admin_security_send;
+constexpr uint8_t ADMIN_SECURITY_RECV = nvme_admin_security_recv;
+constexpr uint8_t ADMIN_SANITIZE = nvme_admin_sanitize_nvm;
+constexpr uint8_t ADMIN_GET_LBA_STATUS = nvme_admin_get_lba_status;
+
+// Fabrics commands share one opcode; the command type tells them apart.
+constexpr uint8_t OPC_FABRICS = nvme_admin_fabrics;
+
+// NVM command set I/O commands.
+constexpr uint8_t NVM_FLUSH = nvme_cmd_flush;
+constexpr uint8_t NVM_WRITE = nvme_cmd_write;
+constexpr uint8_t NVM_READ = nvme_cmd_read;
+constexpr uint8_t NVM_WRITE_UNCOR = nvme_cmd_write_uncor;
+constexpr uint8_t NVM_COMPARE = nvme_cmd_compare;
+constexpr uint8_t NVM_WRITE_ZEROES = nvme_cmd_write_zeroes;
+constexpr uint8_t NVM_DSM = nvme_cmd_dsm;
+constexpr uint8_t NVM_VERIFY = nvme_cmd_verify;
+constexpr uint8_t NVM_RESV_REGISTER = nvme_cmd_resv_register;
+constexpr uint8_t NVM_RESV_REPORT = nvme_cmd_resv_report;
+constexpr uint8_t NVM_RESV_ACQUIRE = nvme_cmd_resv_acquire;
+constexpr uint8_t NVM_RESV_RELEASE = nvme_cmd_resv_release;
+constexpr uint8_t NVM_COPY = nvme_cmd_copy;
+
+// Key value command set.
+constexpr uint8_t KV_STORE = 0x01;
+constexpr uint8_t KV_RETRIEVE = 0x02;
+constexpr uint8_t KV_LIST = 0x06;
+constexpr uint8_t KV_DELETE = 0x10;
+constexpr uint8_t KV_EXIST = 0x14;
+
+// Zoned namespace command set.
+constexpr uint8_t ZNS_MGMT_SEND = nvme_zns_cmd_mgmt_send;
+constexpr uint8_t ZNS_MGMT_RECV = nvme_zns_cmd_mgmt_recv;
+constexpr uint8_t ZNS_APPEND = nvme_zns_cmd_append;
+
+// Fabrics command types (CDW0 byte 4 of a fabrics command).
+constexpr uint8_t FCTYPE_PROPERTY_SET = nvme_fabrics_type_property_set;
+constexpr uint8_t FCTYPE_CONNECT = nvme_fabrics_type_connect;
+constexpr uint8_t FCTYPE_PROPERTY_GET = nvme_fabrics_type_property_get;
+constexpr uint8_t FCTYPE_AUTH_SEND = nvme_fabrics_type_auth_send;
+constexpr uint8_t FCTYPE_AUTH_RECEIVE = nvme_fabrics_type_auth_receive;
+constexpr uint8_t FCTYPE_DISCONNECT = nvme_fabrics_type_disconnect;
+
+// Command set identifiers (CSI).
+constexpr uint8_t CSI_NVM = NVME_CSI_NVM;
+constexpr uint8_t CSI_KV = NVME_CSI_KV;
+constexpr uint8_t CSI_ZNS = NVME_CSI_ZNS;
+
+// Identify CNS values.
+constexpr uint8_t CNS_NS = NVME_IDENTIFY_CNS_NS;
+constexpr uint8_t CNS_CTRL = NVME_IDENTIFY_CNS_CTRL;
+constexpr uint8_t CNS_NS_ACTIVE_LIST = NVME_IDENTIFY_CNS_NS_ACTIVE_LIST;
+constexpr uint8_t CNS_NS_DESC_LIST = NVME_IDENTIFY_CNS_NS_DESC_LIST;
+constexpr uint8_t CNS_CSI_NS = NVME_IDENTIFY_CNS_CSI_NS;
+constexpr uint8_t CNS_CSI_CTRL = NVME_IDENTIFY_CNS_CSI_CTRL;
+constexpr uint8_t CNS_ALLOCATED_NS_LIST = NVME_IDENTIFY_CNS_ALLOCATED_NS_LIST;
+constexpr uint8_t CNS_ALLOCATED_NS = NVME_IDENTIFY_CNS_ALLOCATED_NS;
+constexpr uint8_t CNS_NS_CTRL_LIST = NVME_IDENTIFY_CNS_NS_CTRL_LIST;
+constexpr uint8_t CNS_CTRL_LIST = NVME_IDENTIFY_CNS_CTRL_LIST;
+
+} // namespace nvmewire
