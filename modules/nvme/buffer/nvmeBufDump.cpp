@@ -44,10 +44,7 @@ void describePrp(const NvmeBuf *b, Printer &pr)
     pr("\n");
     pr("\tnPRP1Entry = %016llXh <--\n", static_cast<unsigned long long>(b->nPRP1Entry));
     pr("\tnPRP2Entry = %016llXh <--\n\n", static_cast<unsigned long long>(b->nPRP2Entry));
-    const void *pListVA = b->PRP2List.block.pHost
-                              ? static_cast<const uint8_t *>(b->PRP2List.block.pHost) + b->PRP2List.nOffset
-                              : nullptr;
-    pr("\tPRP2List.pVBufAddr = %ph\n", pListVA);
+    pr("\tPRP2List.pVBufAddr = %ph\n", b->PRP2List.block.pHost);
     pr("\tPRP2List.pBufHandle= %ph\n", b->PRP2List.block.pHandle);
     pr("\n");
     pr("\tPRP2List.nOffset   = %Xh\n", b->PRP2List.nOffset);

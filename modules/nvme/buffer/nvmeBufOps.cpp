@@ -1,7 +1,13 @@
 #include "nvmeBufOps.h"
 
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace kxmnvme {
 
@@ -14,6 +20,51 @@ uint8_t *rangeData(const NvmeBuf *p, uint32_t nOffset)
 {
     uint8_t *pData = nvmeBufData(p);
     return pData ? pData + nOffset : nullptr;
+}
+
+// Copies nLen bytes from the process address nAddr to pDst when every byte
+// of the source is readable; false otherwise. The kernel reads the source,
+// so an unmapped or unreadable address is an error code, not a fault.
+bool readOwnMemory(uint64_t nAddr, uint8_t *pOut, size_t nLen)
+{
+    if (nLen == 0)
+        return true;
+    if (nAddr + nLen < nAddr)
+        return false;
+    size_t nDone = 0;
+    while (nDone < nLen) {
+        iovec local{pOut + nDone, nLen - nDone};
+        iovec remote{reinterpret_cast<void *>(static_cast<uintptr_t>(nAddr + nDone)), nLen - nDone};
+        const ssize_t n = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+        if (n > 0) {
+            nDone += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && (errno == ENOSYS || errno == EPERM))
+            break;   // not allowed here: go through a pipe below
+        return false;
+    }
+    if (nDone == nLen)
+        return true;
+
+    // write() from an unreadable source fails with EFAULT.
+    int fds[2];
+    if (pipe(fds) != 0)
+        return false;
+    bool bOk = true;
+    while (bOk && nDone < nLen) {
+        const size_t nChunk = std::min<size_t>(nLen - nDone, 4096);   // always fits the empty pipe
+        const ssize_t nw = write(fds[1], reinterpret_cast<const void *>(static_cast<uintptr_t>(nAddr + nDone)), nChunk);
+        if (nw <= 0)
+            bOk = false;
+        else if (read(fds[0], pOut + nDone, static_cast<size_t>(nw)) != nw)
+            bOk = false;
+        else
+            nDone += static_cast<size_t>(nw);
+    }
+    close(fds[0]);
+    close(fds[1]);
+    return bOk;
 }
 
 } // namespace
@@ -88,6 +139,29 @@ int nvmeBufCopyOut(const NvmeBuf *pBuf, uint32_t nOffset, void *pDst, uint32_t n
     if (p && nLength)
         std::memcpy(pDst, p, nLength);
     return EC_NONE;
+}
+
+int nvmeBufCopyFromAddress(NvmeBuf *pBuf, uint32_t nOffset, uint64_t nAddr, uint32_t nLength)
+{
+    if (!pBuf)
+        return EC_ARGS;
+    if (isHmb(pBuf))
+        return EC_NONE;
+    if (!nvmeBufInRange(pBuf, nOffset, nLength))
+        return EC_DMA_RANGE;
+    uint8_t *p = rangeData(pBuf, nOffset);
+    if (!p || nLength == 0)
+        return EC_NONE;
+    // Read into a side buffer first, so that a refused source leaves the
+    // data as it was.
+    auto *pTmp = new (std::nothrow) uint8_t[nLength];
+    if (!pTmp)
+        return EC_NO_MEM;
+    const bool bOk = readOwnMemory(nAddr, pTmp, nLength);
+    if (bOk)
+        std::memcpy(p, pTmp, nLength);
+    delete[] pTmp;
+    return bOk ? EC_NONE : EC_ARGS;
 }
 
 int nvmeBufFill8(NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, uint8_t nByte)

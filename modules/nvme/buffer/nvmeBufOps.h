@@ -25,6 +25,11 @@ int nvmeBufWriteNum(NvmeBuf *pBuf, uint32_t nOffset, unsigned nBytes, int64_t nE
 int nvmeBufCopyIn(NvmeBuf *pBuf, uint32_t nOffset, const void *pSrc, uint32_t nLength);
 int nvmeBufCopyOut(const NvmeBuf *pBuf, uint32_t nOffset, void *pDst, uint32_t nLength);
 
+// Copies nLength bytes from the process address nAddr into the buffer at
+// nOffset, only when every source byte is readable: an unreadable source is
+// EC_ARGS and leaves the buffer as it was (nothing faults).
+int nvmeBufCopyFromAddress(NvmeBuf *pBuf, uint32_t nOffset, uint64_t nAddr, uint32_t nLength);
+
 int nvmeBufFill8(NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, uint8_t nByte);
 // The pattern's 4 bytes (most significant first when big-endian) repeated
 // from the first byte of the range whatever its alignment.

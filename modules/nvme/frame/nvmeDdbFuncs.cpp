@@ -8,13 +8,8 @@
 // passes the buffer's end.
 #include "nvmeDdbFuncs.h"
 
-#include <sys/uio.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "nvmeArgs.h"
@@ -132,54 +127,6 @@ bool fillRange(NvmeCall &c, const NvmeBuf *b, int nPos, uint32_t *pOff, uint32_t
     }
     return true;
 }
-
-// Copies nLen bytes from the process address nAddr to pDst when every byte
-// of the source is readable; false otherwise (nothing is faulted on).
-bool readOwnMemory(uint64_t nAddr, void *pDst, size_t nLen)
-{
-    if (nLen == 0)
-        return true;
-    if (nAddr + nLen < nAddr)
-        return false;
-    auto *pOut = static_cast<uint8_t *>(pDst);
-    size_t nDone = 0;
-    while (nDone < nLen) {
-        iovec local{pOut + nDone, nLen - nDone};
-        iovec remote{reinterpret_cast<void *>(static_cast<uintptr_t>(nAddr + nDone)), nLen - nDone};
-        const ssize_t n = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
-        if (n > 0) {
-            nDone += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && (errno == ENOSYS || errno == EPERM))
-            break;   // not allowed here: probe through a pipe below
-        return false;
-    }
-    if (nDone == nLen)
-        return true;
-
-    // A write from an unreadable source fails with EFAULT instead of faulting.
-    int fds[2];
-    if (pipe(fds) != 0)
-        return false;
-    bool bOk = true;
-    while (bOk && nDone < nLen) {
-        const size_t nChunk = std::min<size_t>(nLen - nDone, 4096);
-        const ssize_t nw = write(fds[1], reinterpret_cast<const void *>(static_cast<uintptr_t>(nAddr + nDone)), nChunk);
-        if (nw <= 0) {
-            bOk = false;
-            break;
-        }
-        const ssize_t nr = read(fds[0], pOut + nDone, static_cast<size_t>(nw));
-        if (nr != nw)
-            bOk = false;
-        nDone += static_cast<size_t>(nw);
-    }
-    close(fds[0]);
-    close(fds[1]);
-    return bOk;
-}
-
 
 // ---------------------------------------------------------------- handlers
 
@@ -404,28 +351,13 @@ int32_t ddbCopyFromMemAddr(uint32_t n, krvValue_t *a, krvValue_t *r, char *m)
     int64_t nAddr = 0;
     if (!countArg(c, 3, &nOff) || !c.integer(4, &nAddr) || !countArg(c, 5, &nLen))
         return c.fail(0);
-    if (isHmb(b))
-        return c.ok(0);
-    if (!nvmeBufInRange(b, nOff, nLen))
-        return c.fail(EC_DMA_RANGE, 0);
-    if (nLen == 0)
-        return c.ok(0);
-    // The source is read into a side buffer first: an unreadable range is
-    // refused and leaves the data buffer as it was.
-    auto *pTmp = new (std::nothrow) uint8_t[nLen];
-    if (!pTmp)
-        return c.fail(EC_NO_MEM, 0);
-    if (!readOwnMemory(static_cast<uint64_t>(nAddr), pTmp, nLen)) {
-        delete[] pTmp;
+    const int rc = nvmeBufCopyFromAddress(b, nOff, static_cast<uint64_t>(nAddr), nLen);
+    if (rc == EC_ARGS)
         c.msg("%s: %u bytes at address 0x%llX are not readable", c.name(), nLen,
               static_cast<unsigned long long>(nAddr));
-        return c.fail(EC_ARGS, 0);
-    }
-    const int rc = nvmeBufCopyIn(b, nOff, pTmp, nLen);
-    delete[] pTmp;
     if (rc != EC_NONE)
         return c.fail(rc, 0);
-    return c.ok(nLen);
+    return c.ok(isHmb(b) ? 0 : nLen);
 }
 
 int32_t ddbDump(uint32_t n, krvValue_t *a, krvValue_t *r, char *m)

@@ -1,6 +1,9 @@
 // Element operations, fills, checksum, compare, hex dump and description.
 #include "BufFixture.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstring>
 
 #include "nvmeBufDump.h"
@@ -239,5 +242,40 @@ TEST(NvmeBufOps, Descriptions)
              static_cast<unsigned long long>(b->DescriptorListPhyAddr), static_cast<unsigned long long>(e0.nBufAddr),
              static_cast<unsigned long long>(e1.nBufAddr));
     EXPECT_EQ(s, sz);
+    nvmeBufFreeOn(sim.registry, b);
+}
+
+TEST(NvmeBufOps, CopyFromAddressRefusesUnreadableSources)
+{
+    SimDma sim(0);
+    NvmeBuf *b = nullptr;
+    ASSERT_EQ(nvmeBufAllocOn(sim.target(4096), NVME_BUF_PRP, 8192, &b), EC_NONE);
+    uint8_t *p = nvmeBufData(b);
+    std::memset(p, 0x5A, 8192);
+
+    // A readable page followed by one that cannot be read.
+    const long nPage = sysconf(_SC_PAGESIZE);
+    auto *pMap = static_cast<uint8_t *>(mmap(nullptr, 2 * nPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(pMap, MAP_FAILED);
+    std::memset(pMap, 0x11, 2 * nPage);
+    ASSERT_EQ(mprotect(pMap + nPage, nPage, PROT_NONE), 0);
+    const auto addr = [](const void *q) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(q)); };
+
+    EXPECT_EQ(nvmeBufCopyFromAddress(b, 4, addr(pMap + nPage - 16), 16), EC_NONE);
+    EXPECT_EQ(p[3], 0x5A);
+    EXPECT_EQ(p[4], 0x11);
+    EXPECT_EQ(p[19], 0x11);
+    EXPECT_EQ(p[20], 0x5A);
+
+    for (uint64_t nAddr : {uint64_t{0}, uint64_t{16}, addr(pMap + nPage - 8), addr(pMap + nPage), ~uint64_t{0} - 4,
+                           uint64_t{0xFFFFFFFFFFFFF000ull}}) {
+        EXPECT_EQ(nvmeBufCopyFromAddress(b, 100, nAddr, 16), EC_ARGS) << std::hex << nAddr;
+        EXPECT_EQ(p[100], 0x5A) << "a refused copy leaves the buffer as it was";
+        EXPECT_EQ(p[107], 0x5A);
+    }
+    EXPECT_EQ(nvmeBufCopyFromAddress(b, 8190, addr(pMap), 4), EC_DMA_RANGE);
+    EXPECT_EQ(nvmeBufCopyFromAddress(b, 0xFFFFFFFFu, addr(pMap), 2), EC_DMA_RANGE);
+    EXPECT_EQ(nvmeBufCopyFromAddress(b, 0, 16, 0), EC_NONE) << "nothing to read";
+    munmap(pMap, 2 * nPage);
     nvmeBufFreeOn(sim.registry, b);
 }
