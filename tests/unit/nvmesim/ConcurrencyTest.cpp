@@ -5,7 +5,6 @@
 #include "TestHost.h"
 
 using namespace simtest;
-using nvmesim::sct::kGeneric;
 
 namespace {
 // Runs nCount write/read/compare rounds on its own queue pair.
@@ -55,7 +54,7 @@ TEST(Concurrency, ControllersShareANamespaceThatChanges) {
         Buf buf = b.alloc(4096);
         for (int i = 0; !bStop.load(); ++i) {
             const uint16_t s = b.rw(i % 2 == 0, 2, (i % 100) * 8, 1, buf);   // one block fits whatever the format
-            if (s != 0 && s != st(kGeneric, NVME_SC_INVALID_NS))
+            if (s != 0 && s != st(SCT_GENERIC, SC_INVALID_NS))
                 nOdd.fetch_add(1);
         }
     });
@@ -65,25 +64,25 @@ TEST(Concurrency, ControllersShareANamespaceThatChanges) {
     ids[0] = 1;
     ids[1] = 2;
     for (int round = 0; round < 20; ++round) {
-        Sqe att = TestHost::cmd(nvme_admin_ns_attach, 2);
-        att.nPrp1 = lb.nBus;
-        att.nCdw10 = 1;
+        Sqe att = TestHost::cmd(ADMIN_NS_ATTACH, 2);
+        att.setPrp1(lb.nBus);
+        att.setCdw10(1);
         ASSERT_EQ(a.run(0, att), 0);
-        att.nCdw10 = 0;
+        att.setCdw10(0);
         ASSERT_EQ(a.run(0, att), 0);
-        Sqe f = TestHost::cmd(nvme_admin_format_nvm, 0xFFFFFFFF);
-        f.nCdw10 = round % 2 ? 2 : 0;
+        Sqe f = TestHost::cmd(ADMIN_FORMAT_NVM, 0xFFFFFFFF);
+        f.setCdw10(round % 2 ? 2 : 0);
         ASSERT_EQ(a.run(0, f), 0);
     }
-    Sqe del = TestHost::cmd(nvme_admin_ns_mgmt, 2);
-    del.nCdw10 = 1;
+    Sqe del = TestHost::cmd(ADMIN_NS_MGMT, 2);
+    del.setCdw10(1);
     ASSERT_EQ(a.run(0, del), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     bStop = true;
     io.join();
     EXPECT_EQ(nOdd.load(), 0);
     Buf x = b.alloc(4096);
-    EXPECT_EQ(b.rw(false, 2, 0, 1, x), st(kGeneric, NVME_SC_INVALID_NS));
+    EXPECT_EQ(b.rw(false, 2, 0, 1, x), st(SCT_GENERIC, SC_INVALID_NS));
     EXPECT_EQ(b.rw(false, 1, 0, 1, x), 0);
 }
 

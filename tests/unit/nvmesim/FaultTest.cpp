@@ -1,20 +1,19 @@
 #include "TestHost.h"
 
 using namespace simtest;
-using nvmesim::sct::kGeneric;
 
 TEST(Faults, InjectedStatusForTheNthCommand) {
     TestHost h;
     ASSERT_TRUE(h.bringUp());
     Buf b = h.alloc(4096);
-    h.c->faults().injectStatus(false, nvme_cmd_read, 3, 0x0281);
+    h.c->faults().injectStatus(false, NVM_READ, 3, 0x0281);
     EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);
     EXPECT_EQ(h.rw(true, 1, 0, 1, b), 0);   // other opcodes do not count
     EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);
     EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0x0281);
     EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);   // once only
-    h.c->faults().injectStatus(true, nvme_admin_identify, 1, st(kGeneric, NVME_SC_INTERNAL));
-    EXPECT_EQ(h.identify(1, 0, b), st(kGeneric, NVME_SC_INTERNAL));
+    h.c->faults().injectStatus(true, ADMIN_IDENTIFY, 1, st(SCT_GENERIC, SC_INTERNAL));
+    EXPECT_EQ(h.identify(1, 0, b), st(SCT_GENERIC, SC_INTERNAL));
 }
 
 TEST(Faults, LatencyDelaysCompletions) {
@@ -36,52 +35,52 @@ TEST(Faults, WithheldCompletionsCanBeAbortedOrReleased) {
     ASSERT_TRUE(h.bringUp());
     Buf b = h.alloc(4096);
     h.c->faults().setWithholdCompletions(true);
-    Sqe e = TestHost::cmd(nvme_cmd_read, 1);
-    e.nPrp1 = b.nBus;
+    Sqe e = TestHost::cmd(NVM_READ, 1);
+    e.setPrp1(b.nBus);
     const uint16_t nCid = h.push(1, e);
     const uint16_t nCid2 = h.push(1, e);
     Cqe r{};
     EXPECT_FALSE(h.reap(1, &r, 100));
     h.c->faults().setWithholdCompletions(false);
     // Abort the first; its completion comes with Command Abort Requested.
-    Sqe ab = TestHost::cmd(nvme_admin_abort_cmd);
-    ab.nCdw10 = (static_cast<uint32_t>(nCid) << 16) | 1;
+    Sqe ab = TestHost::cmd(ADMIN_ABORT);
+    ab.setCdw10((static_cast<uint32_t>(nCid) << 16) | 1);
     Cqe ar{};
     ASSERT_EQ(h.run(0, ab, &ar), 0);
-    EXPECT_EQ(ar.nDw0 & 1, 0u);
+    EXPECT_EQ(ar.dw0() & 1, 0u);
     ASSERT_TRUE(h.reap(1, &r));
-    EXPECT_EQ(r.nCid, nCid);
-    EXPECT_EQ(r.nStatus >> 1, st(kGeneric, NVME_SC_ABORT_REQ, false));
+    EXPECT_EQ(r.cid(), nCid);
+    EXPECT_EQ(r.status(), st(SCT_GENERIC, SC_ABORT_REQ, false));
     h.c->faults().releaseWithheld();
     ASSERT_TRUE(h.reap(1, &r));
-    EXPECT_EQ(r.nCid, nCid2);
-    EXPECT_EQ(r.nStatus >> 1, 0);
+    EXPECT_EQ(r.cid(), nCid2);
+    EXPECT_EQ(r.status(), 0);
 }
 
 TEST(Faults, DeletingAQueueAbortsItsWithheldCommands) {
     TestHost h;
     ASSERT_TRUE(h.bringUp());
     h.c->faults().setWithholdCompletions(true);
-    const uint16_t nCid = h.push(1, TestHost::cmd(nvme_cmd_flush, 1));
+    const uint16_t nCid = h.push(1, TestHost::cmd(NVM_FLUSH, 1));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     h.c->faults().setWithholdCompletions(false);
-    Sqe d = TestHost::cmd(nvme_admin_delete_sq);
-    d.nCdw10 = 1;
+    Sqe d = TestHost::cmd(ADMIN_DELETE_SQ);
+    d.setCdw10(1);
     ASSERT_EQ(h.run(0, d), 0);
     Cqe r{};
     ASSERT_TRUE(h.reap(1, &r));
-    EXPECT_EQ(r.nCid, nCid);
-    EXPECT_EQ(r.nStatus >> 1, st(kGeneric, NVME_SC_ABORT_QUEUE, false));
+    EXPECT_EQ(r.cid(), nCid);
+    EXPECT_EQ(r.status(), st(SCT_GENERIC, SC_ABORT_QUEUE, false));
 }
 
 TEST(Faults, BogusCid) {
     TestHost h;
     ASSERT_TRUE(h.bringUp());
-    h.c->faults().injectBogusCid(false, nvme_cmd_flush, 1);
-    const uint16_t nCid = h.push(1, TestHost::cmd(nvme_cmd_flush, 1));
+    h.c->faults().injectBogusCid(false, NVM_FLUSH, 1);
+    const uint16_t nCid = h.push(1, TestHost::cmd(NVM_FLUSH, 1));
     Cqe r{};
     ASSERT_TRUE(h.reap(1, &r));
-    EXPECT_NE(r.nCid, nCid);
+    EXPECT_NE(r.cid(), nCid);
 }
 
 TEST(Faults, NeverReadyAndStuckShutdown) {
@@ -108,16 +107,16 @@ TEST(Faults, NeverReadyAndStuckShutdown) {
 TEST(Faults, KeepAliveExpiryStopsTheController) {
     TestHost h;
     ASSERT_TRUE(h.enable());
-    Sqe s = TestHost::cmd(nvme_admin_set_features);
-    s.nCdw10 = NVME_FEAT_FID_KATO;
-    s.nCdw11 = 100;
+    Sqe s = TestHost::cmd(ADMIN_SET_FEATURES);
+    s.setCdw10(NVME_FEAT_FID_KATO);
+    s.setCdw11(100);
     ASSERT_EQ(h.run(0, s), 0);
     for (int i = 0; i < 4; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        ASSERT_EQ(h.run(0, TestHost::cmd(nvme_admin_keep_alive)), 0);
+        ASSERT_EQ(h.run(0, TestHost::cmd(ADMIN_KEEP_ALIVE)), 0);
     }
     EXPECT_EQ(h.csts() & 2, 0u);
     EXPECT_TRUE(h.waitCsts(2, 2, 500));
     // A stopped controller takes no more commands.
-    EXPECT_EQ(h.run(0, TestHost::cmd(nvme_admin_keep_alive), nullptr, 100), 0xFFFF);
+    EXPECT_EQ(h.run(0, TestHost::cmd(ADMIN_KEEP_ALIVE), nullptr, 100), 0xFFFF);
 }

@@ -4,9 +4,6 @@
 #include "TestHost.h"
 
 using namespace simtest;
-using nvmesim::sct::kCmdSpecific;
-using nvmesim::sct::kGeneric;
-using nvmesim::sct::kMedia;
 
 namespace {
 void pattern(uint8_t *p, size_t n, uint32_t nSeed) {
@@ -27,9 +24,9 @@ uint64_t prpList(TestHost &h, const Buf &b, size_t nBytes) {
 
 Sqe lbaCmd(uint8_t nOp, uint32_t nNsid, uint64_t nSlba, uint32_t nBlocks) {
     Sqe e = TestHost::cmd(nOp, nNsid);
-    e.nCdw10 = static_cast<uint32_t>(nSlba);
-    e.nCdw11 = static_cast<uint32_t>(nSlba >> 32);
-    e.nCdw12 = nBlocks - 1;
+    e.setCdw10(static_cast<uint32_t>(nSlba));
+    e.setCdw11(static_cast<uint32_t>(nSlba >> 32));
+    e.setCdw12(nBlocks - 1);
     return e;
 }
 } // namespace
@@ -82,19 +79,19 @@ TEST(Io, RangeNamespaceAndSizeChecks) {
     ASSERT_TRUE(h.bringUp());
     Buf b = h.alloc(256 * 1024);
     EXPECT_EQ(h.rw(false, 1, 999, 1, b), 0);
-    EXPECT_EQ(h.rw(false, 1, 999, 2, b, b.nBus + 4096), st(kGeneric, NVME_SC_LBA_RANGE));
-    EXPECT_EQ(h.rw(false, 1, ~0ull - 1, 4, b), st(kGeneric, NVME_SC_LBA_RANGE));
-    EXPECT_EQ(h.rw(false, 0, 0, 1, b), st(kGeneric, NVME_SC_INVALID_NS));
-    EXPECT_EQ(h.rw(false, 2, 0, 1, b), st(kGeneric, NVME_SC_INVALID_NS));
-    EXPECT_EQ(h.rw(false, 0xFFFFFFFF, 0, 1, b), st(kGeneric, NVME_SC_INVALID_NS));
+    EXPECT_EQ(h.rw(false, 1, 999, 2, b, b.nBus + 4096), st(SCT_GENERIC, SC_LBA_RANGE));
+    EXPECT_EQ(h.rw(false, 1, ~0ull - 1, 4, b), st(SCT_GENERIC, SC_LBA_RANGE));
+    EXPECT_EQ(h.rw(false, 0, 0, 1, b), st(SCT_GENERIC, SC_INVALID_NS));
+    EXPECT_EQ(h.rw(false, 2, 0, 1, b), st(SCT_GENERIC, SC_INVALID_NS));
+    EXPECT_EQ(h.rw(false, 0xFFFFFFFF, 0, 1, b), st(SCT_GENERIC, SC_INVALID_NS));
     // 128 KiB is the largest transfer (MDTS 5 with 4 KiB pages).
-    EXPECT_EQ(h.rw(false, 1, 0, 257, b, prpList(h, b, 257 * 512)), st(kGeneric, NVME_SC_INVALID_FIELD));
-    Sqe fl = TestHost::cmd(nvme_cmd_flush, 1);
+    EXPECT_EQ(h.rw(false, 1, 0, 257, b, prpList(h, b, 257 * 512)), st(SCT_GENERIC, SC_INVALID_FIELD));
+    Sqe fl = TestHost::cmd(NVM_FLUSH, 1);
     EXPECT_EQ(h.run(1, fl), 0);
-    fl.nNsid = 0xFFFFFFFF;
+    fl.setNsid(0xFFFFFFFF);
     EXPECT_EQ(h.run(1, fl), 0);
-    fl.nNsid = 3;
-    EXPECT_EQ(h.run(1, fl), st(kGeneric, NVME_SC_INVALID_NS));
+    fl.setNsid(3);
+    EXPECT_EQ(h.run(1, fl), st(SCT_GENERIC, SC_INVALID_NS));
 }
 
 TEST(Io, CompareWriteZeroesAndVerify) {
@@ -103,12 +100,12 @@ TEST(Io, CompareWriteZeroesAndVerify) {
     Buf w = h.alloc(4096);
     pattern(w.p, 4096, 3);
     ASSERT_EQ(h.rw(true, 1, 10, 8, w), 0);
-    Sqe c = lbaCmd(nvme_cmd_compare, 1, 10, 8);
-    c.nPrp1 = w.nBus;
+    Sqe c = lbaCmd(NVM_COMPARE, 1, 10, 8);
+    c.setPrp1(w.nBus);
     EXPECT_EQ(h.run(1, c), 0);
     w.p[4000] ^= 1;
-    EXPECT_EQ(h.run(1, c), st(kMedia, NVME_SC_COMPARE_FAILED, false));
-    Sqe z = lbaCmd(nvme_cmd_write_zeroes, 1, 12, 2);
+    EXPECT_EQ(h.run(1, c), st(SCT_MEDIA, SC_COMPARE_FAILED, false));
+    Sqe z = lbaCmd(NVM_WRITE_ZEROES, 1, 12, 2);
     EXPECT_EQ(h.run(1, z), 0);
     Buf r = h.alloc(4096);
     ASSERT_EQ(h.rw(false, 1, 10, 8, r), 0);
@@ -117,41 +114,41 @@ TEST(Io, CompareWriteZeroesAndVerify) {
     for (int i = 1024; i < 2048; ++i)
         ASSERT_EQ(r.p[i], 0) << i;
     EXPECT_EQ(std::memcmp(r.p + 2048, w.p + 2048, 2048), 0);
-    EXPECT_EQ(h.run(1, lbaCmd(nvme_cmd_verify, 1, 10, 8)), 0);
-    EXPECT_EQ(h.run(1, lbaCmd(nvme_cmd_verify, 1, (1ull << 21) - 1, 2)), st(kGeneric, NVME_SC_LBA_RANGE));
-    EXPECT_EQ(h.run(1, lbaCmd(nvme_cmd_write_zeroes, 1, (1ull << 21), 1)), st(kGeneric, NVME_SC_LBA_RANGE));
+    EXPECT_EQ(h.run(1, lbaCmd(NVM_VERIFY, 1, 10, 8)), 0);
+    EXPECT_EQ(h.run(1, lbaCmd(NVM_VERIFY, 1, (1ull << 21) - 1, 2)), st(SCT_GENERIC, SC_LBA_RANGE));
+    EXPECT_EQ(h.run(1, lbaCmd(NVM_WRITE_ZEROES, 1, (1ull << 21), 1)), st(SCT_GENERIC, SC_LBA_RANGE));
 }
 
 TEST(Io, WriteUncorrectableUntilRewritten) {
     TestHost h;
     ASSERT_TRUE(h.bringUp());
     Buf b = h.alloc(4096);
-    ASSERT_EQ(h.run(1, lbaCmd(nvme_cmd_write_uncor, 1, 100, 4)), 0);
-    EXPECT_EQ(h.rw(false, 1, 98, 4, b), st(kMedia, NVME_SC_READ_ERROR, false));
+    ASSERT_EQ(h.run(1, lbaCmd(NVM_WRITE_UNCOR, 1, 100, 4)), 0);
+    EXPECT_EQ(h.rw(false, 1, 98, 4, b), st(SCT_MEDIA, SC_READ_ERROR, false));
     EXPECT_EQ(h.rw(false, 1, 104, 1, b), 0);
-    EXPECT_EQ(h.run(1, lbaCmd(nvme_cmd_verify, 1, 103, 1)), st(kMedia, NVME_SC_READ_ERROR, false));
+    EXPECT_EQ(h.run(1, lbaCmd(NVM_VERIFY, 1, 103, 1)), st(SCT_MEDIA, SC_READ_ERROR, false));
     // Get LBA Status reports the range.
-    Sqe ls = TestHost::cmd(nvme_admin_get_lba_status, 1);
-    ls.nPrp1 = b.nBus;
-    ls.nCdw10 = 0;
-    ls.nCdw12 = 4096 / 4 - 1;
-    ls.nCdw13 = 0x10u << 24;
+    Sqe ls = TestHost::cmd(ADMIN_GET_LBA_STATUS, 1);
+    ls.setPrp1(b.nBus);
+    ls.setCdw10(0);
+    ls.setCdw12(4096 / 4 - 1);
+    ls.setCdw13(0x10u << 24);
     ASSERT_EQ(h.run(0, ls), 0);
     EXPECT_EQ(reinterpret_cast<uint32_t *>(b.p)[0], 1u);
     auto *d = reinterpret_cast<nvme_lba_status_desc *>(b.p + 8);
     EXPECT_EQ(d->dslba, 100u);
     EXPECT_EQ(d->nlb, 4u);
-    ls.nCdw13 = 0x12u << 24;
-    EXPECT_EQ(h.run(0, ls), st(kGeneric, NVME_SC_INVALID_FIELD));
+    ls.setCdw13(0x12u << 24);
+    EXPECT_EQ(h.run(0, ls), st(SCT_GENERIC, SC_INVALID_FIELD));
     // Rewriting part of it heals that part only.
     ASSERT_EQ(h.rw(true, 1, 101, 2, b), 0);
     EXPECT_EQ(h.rw(false, 1, 101, 2, b), 0);
-    EXPECT_EQ(h.rw(false, 1, 100, 1, b), st(kMedia, NVME_SC_READ_ERROR, false));
-    EXPECT_EQ(h.rw(false, 1, 103, 1, b), st(kMedia, NVME_SC_READ_ERROR, false));
+    EXPECT_EQ(h.rw(false, 1, 100, 1, b), st(SCT_MEDIA, SC_READ_ERROR, false));
+    EXPECT_EQ(h.rw(false, 1, 103, 1, b), st(SCT_MEDIA, SC_READ_ERROR, false));
     Buf s = h.alloc(4096);
-    Sqe lg = TestHost::cmd(nvme_admin_get_log_page, 0xFFFFFFFF);
-    lg.nPrp1 = s.nBus;
-    lg.nCdw10 = NVME_LOG_LID_SMART | ((512 / 4 - 1) << 16);
+    Sqe lg = TestHost::cmd(ADMIN_GET_LOG_PAGE, 0xFFFFFFFF);
+    lg.setPrp1(s.nBus);
+    lg.setCdw10(NVME_LOG_LID_SMART | ((512 / 4 - 1) << 16));
     ASSERT_EQ(h.run(0, lg), 0);
     uint64_t nMedia = 0;
     std::memcpy(&nMedia, reinterpret_cast<nvme_smart_log *>(s.p)->media_errors, 8);
@@ -170,10 +167,10 @@ TEST(Io, DatasetManagementDeallocates) {
     r[0].nlb = 3;
     r[1].slba = 10;
     r[1].nlb = 1;
-    Sqe d = TestHost::cmd(nvme_cmd_dsm, 1);
-    d.nPrp1 = rl.nBus;
-    d.nCdw10 = 1;
-    d.nCdw11 = 1u << 2;
+    Sqe d = TestHost::cmd(NVM_DSM, 1);
+    d.setPrp1(rl.nBus);
+    d.setCdw10(1);
+    d.setCdw11(1u << 2);
     ASSERT_EQ(h.run(1, d), 0);
     Buf b = h.alloc(8192);
     ASSERT_EQ(h.rw(false, 1, 0, 16, b, b.nBus + 4096), 0);
@@ -183,7 +180,7 @@ TEST(Io, DatasetManagementDeallocates) {
     }
     r[0].slba = (1ull << 21) - 1;
     r[0].nlb = 2;
-    EXPECT_EQ(h.run(1, d), st(kGeneric, NVME_SC_LBA_RANGE));
+    EXPECT_EQ(h.run(1, d), st(SCT_GENERIC, SC_LBA_RANGE));
 }
 
 TEST(Io, CopyWithinANamespace) {
@@ -198,23 +195,23 @@ TEST(Io, CopyWithinANamespace) {
     r[0].nlb = 3;   // 4 blocks
     r[1].slba = 0;
     r[1].nlb = 1;   // 2 blocks
-    Sqe c = TestHost::cmd(nvme_cmd_copy, 1);
-    c.nPrp1 = rl.nBus;
-    c.nCdw10 = 2;   // destination overlaps the first source
-    c.nCdw12 = 1;
+    Sqe c = TestHost::cmd(NVM_COPY, 1);
+    c.setPrp1(rl.nBus);
+    c.setCdw10(2);   // destination overlaps the first source
+    c.setCdw12(1);
     ASSERT_EQ(h.run(1, c), 0);
     Buf b = h.alloc(4096);
     ASSERT_EQ(h.rw(false, 1, 2, 6, b), 0);
     EXPECT_EQ(std::memcmp(b.p, w.p + 4 * 512, 4 * 512), 0);
     EXPECT_EQ(std::memcmp(b.p + 4 * 512, w.p, 2 * 512), 0);
-    c.nCdw12 = 1 | (1u << 8);   // descriptor format 1
-    EXPECT_EQ(h.run(1, c), st(kGeneric, NVME_SC_INVALID_FIELD));
-    c.nCdw12 = 1;
+    c.setCdw12(1 | (1u << 8));   // descriptor format 1
+    EXPECT_EQ(h.run(1, c), st(SCT_GENERIC, SC_INVALID_FIELD));
+    c.setCdw12(1);
     r[0].nlb = 4096;
-    EXPECT_EQ(h.run(1, c), st(kCmdSpecific, NVME_SC_CMD_SIZE_LIMIT_EXCEEDED));
+    EXPECT_EQ(h.run(1, c), st(SCT_CMD_SPECIFIC, SC_CMD_SIZE_LIMIT_EXCEEDED));
     r[0].nlb = 3;
-    c.nCdw10 = (1u << 21) - 2;
-    EXPECT_EQ(h.run(1, c), st(kGeneric, NVME_SC_LBA_RANGE));
+    c.setCdw10((1u << 21) - 2);
+    EXPECT_EQ(h.run(1, c), st(SCT_GENERIC, SC_LBA_RANGE));
 }
 
 TEST(Io, SeparateMetadataThroughMptr) {
@@ -223,18 +220,18 @@ TEST(Io, SeparateMetadataThroughMptr) {
     Buf d = h.alloc(4096), m = h.alloc(64), r = h.alloc(4096), rm = h.alloc(64);
     pattern(d.p, 4096, 1);
     pattern(m.p, 64, 2);
-    Sqe w = lbaCmd(nvme_cmd_write, 1, 8, 8);
-    w.nPrp1 = d.nBus;
-    w.nMptr = m.nBus;
+    Sqe w = lbaCmd(NVM_WRITE, 1, 8, 8);
+    w.setPrp1(d.nBus);
+    w.setMptr(m.nBus);
     ASSERT_EQ(h.run(1, w), 0);
-    Sqe rd = lbaCmd(nvme_cmd_read, 1, 8, 8);
-    rd.nPrp1 = r.nBus;
-    rd.nMptr = rm.nBus;
+    Sqe rd = lbaCmd(NVM_READ, 1, 8, 8);
+    rd.setPrp1(r.nBus);
+    rd.setMptr(rm.nBus);
     ASSERT_EQ(h.run(1, rd), 0);
     EXPECT_EQ(std::memcmp(d.p, r.p, 4096), 0);
     EXPECT_EQ(std::memcmp(m.p, rm.p, 64), 0);
-    rd.nMptr = 0x10;   // unmapped
-    EXPECT_EQ(h.run(1, rd), st(kGeneric, NVME_SC_DATA_XFER_ERROR));
+    rd.setMptr(0x10);   // unmapped
+    EXPECT_EQ(h.run(1, rd), st(SCT_GENERIC, SC_DATA_XFER_ERROR));
 }
 
 TEST(Io, ExtendedLbaCarriesMetadataInline) {
@@ -259,11 +256,11 @@ TEST(Io, PhaseTagWrapsAround) {
     Buf b = h.alloc(4096);
     for (int i = 0; i < 25; ++i) {
         Cqe r{};
-        Sqe e = lbaCmd(nvme_cmd_read, 1, i, 1);
-        e.nPrp1 = b.nBus;
+        Sqe e = lbaCmd(NVM_READ, 1, i, 1);
+        e.setPrp1(b.nBus);
         ASSERT_EQ(h.run(1, e, &r), 0) << i;
-        EXPECT_EQ(r.nSqId, 1);
-        EXPECT_EQ(r.nSqHead, (i + 1) % 4);
+        EXPECT_EQ(r.sqid(), 1);
+        EXPECT_EQ(r.sqhd(), (i + 1) % 4);
     }
 }
 
@@ -275,8 +272,8 @@ TEST(Io, FullCompletionQueueIsNeverOverwritten) {
     Buf b = h.alloc(4096);
     std::vector<uint16_t> cids;
     for (int i = 0; i < 10; ++i) {
-        Sqe e = lbaCmd(nvme_cmd_read, 1, i, 1);
-        e.nPrp1 = b.nBus;
+        Sqe e = lbaCmd(NVM_READ, 1, i, 1);
+        e.setPrp1(b.nBus);
         cids.push_back(h.push(1, e));
     }
     // Only three entries fit (one slot stays empty); nothing more appears
@@ -285,16 +282,16 @@ TEST(Io, FullCompletionQueueIsNeverOverwritten) {
     std::vector<uint16_t> seen;
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(h.reap(1, &r, 2000, false));
-        seen.push_back(r.nCid);
+        seen.push_back(r.cid());
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     auto *pNext = reinterpret_cast<Cqe *>(h.q[1].cq.p) + h.q[1].nCqHead;
-    EXPECT_EQ(pNext->nStatus & 1, 0) << "entry 3 was overwritten while full";
-    EXPECT_EQ(reinterpret_cast<Cqe *>(h.q[1].cq.p)[0].nCid, seen[0]);
+    EXPECT_FALSE(pNext->phase()) << "entry 3 was overwritten while full";
+    EXPECT_EQ(reinterpret_cast<Cqe *>(h.q[1].cq.p)[0].cid(), seen[0]);
     h.ring(1, false, h.q[1].nCqHead);
     for (int i = 3; i < 10; ++i) {
         ASSERT_TRUE(h.reap(1, &r)) << i;
-        seen.push_back(r.nCid);
+        seen.push_back(r.cid());
     }
     EXPECT_EQ(seen, cids);
 }
@@ -302,12 +299,12 @@ TEST(Io, FullCompletionQueueIsNeverOverwritten) {
 TEST(Io, CqHeadBeyondPostedEntriesIsInvalid) {
     TestHost h;
     ASSERT_TRUE(h.bringUp());
-    const uint16_t nAer = h.push(0, TestHost::cmd(nvme_admin_async_event));
+    const uint16_t nAer = h.push(0, TestHost::cmd(ADMIN_ASYNC_EVENT));
     h.ring(1, false, 5);   // nothing was posted on CQ 1
     Cqe r{};
     ASSERT_TRUE(h.reap(0, &r));
-    EXPECT_EQ(r.nCid, nAer);
-    EXPECT_EQ((r.nDw0 >> 8) & 0xFF, 1u);
+    EXPECT_EQ(r.cid(), nAer);
+    EXPECT_EQ((r.dw0() >> 8) & 0xFF, 1u);
     Buf b = h.alloc(4096);
     EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);   // the queue still works
 }
@@ -321,8 +318,8 @@ TEST(Io, RoundRobinServesEveryQueue) {
     Buf b = h.alloc(4096);
     h.c->cfgWrite(4, 0x0002, 2);   // hold the controller back while both fill
     for (int i = 0; i < 100; ++i) {
-        Sqe e = lbaCmd(nvme_cmd_read, 1, 0, 1);
-        e.nPrp1 = b.nBus;
+        Sqe e = lbaCmd(NVM_READ, 1, 0, 1);
+        e.setPrp1(b.nBus);
         h.push(1, e);
         h.push(2, e);
     }
@@ -331,7 +328,7 @@ TEST(Io, RoundRobinServesEveryQueue) {
     for (int i = 0; i < 200; ++i) {
         Cqe r{};
         ASSERT_TRUE(h.reap(1, &r));
-        if (i < 100 && r.nSqId == 2)
+        if (i < 100 && r.sqid() == 2)
             ++nFromTwoInFirstHalf;
     }
     EXPECT_GT(nFromTwoInFirstHalf, 30);

@@ -81,16 +81,16 @@ TEST(PciFunction, BusMasterGatesDma) {
     ASSERT_TRUE(h.enable());
     Buf b = h.alloc(4096);
     h.c->cfgWrite(4, 0x0002, 2);   // memory on, bus master off
-    Sqe e = TestHost::cmd(nvme_admin_identify);
-    e.nPrp1 = b.nBus;
-    e.nCdw10 = 1;
+    Sqe e = TestHost::cmd(ADMIN_IDENTIFY);
+    e.setPrp1(b.nBus);
+    e.setCdw10(1);
     const uint16_t nCid = h.push(0, e);
     Cqe r{};
     EXPECT_FALSE(h.reap(0, &r, 100));
     h.c->cfgWrite(4, 0x0006, 2);
     ASSERT_TRUE(h.reap(0, &r));
-    EXPECT_EQ(r.nCid, nCid);
-    EXPECT_EQ(r.nStatus >> 1, 0);
+    EXPECT_EQ(r.cid(), nCid);
+    EXPECT_EQ(r.status(), 0);
 }
 
 TEST(PciFunction, FunctionLevelResetRestoresDefaults) {

@@ -40,7 +40,7 @@ TEST(Registers, EnableAndDisable) {
     h.ring(0, true, 3);   // ignored while disabled
     ASSERT_TRUE(h.enable());
     Buf b = h.alloc(4096);
-    EXPECT_EQ(h.identify(NVME_IDENTIFY_CNS_CTRL, 0, b), 0);   // the first command is entry 0
+    EXPECT_EQ(h.identify(CNS_CTRL, 0, b), 0);   // the first command is entry 0
     EXPECT_EQ(h.q[0].nCqHead, 1u);
     EXPECT_EQ(h.c->mmioRead32(0x14) & 1, 1u);
     ASSERT_TRUE(h.disable());

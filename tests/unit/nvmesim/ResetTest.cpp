@@ -1,7 +1,6 @@
 #include "TestHost.h"
 
 using namespace simtest;
-using nvmesim::sct::kGeneric;
 
 TEST(Reset, ControllerResetDropsQueuesAndOutstandingWork) {
     TestHost h;
@@ -10,7 +9,7 @@ TEST(Reset, ControllerResetDropsQueuesAndOutstandingWork) {
     std::memset(b.p, 0x42, 4096);
     ASSERT_EQ(h.rw(true, 1, 7, 8, b), 0);
     h.c->faults().setWithholdCompletions(true);
-    h.push(1, TestHost::cmd(nvme_cmd_flush, 1));
+    h.push(1, TestHost::cmd(NVM_FLUSH, 1));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(h.c->withheldCount(), 1u);
     h.c->faults().setWithholdCompletions(false);
@@ -29,17 +28,17 @@ TEST(Reset, ControllerResetDropsQueuesAndOutstandingWork) {
 TEST(Reset, FeaturesReturnToDefaultsOnReset) {
     TestHost h;
     ASSERT_TRUE(h.enable());
-    Sqe s = TestHost::cmd(nvme_admin_set_features);
-    s.nCdw10 = NVME_FEAT_FID_ARBITRATION;
-    s.nCdw11 = 0x0303;
+    Sqe s = TestHost::cmd(ADMIN_SET_FEATURES);
+    s.setCdw10(NVME_FEAT_FID_ARBITRATION);
+    s.setCdw11(0x0303);
     ASSERT_EQ(h.run(0, s), 0);
     ASSERT_TRUE(h.disable());
     ASSERT_TRUE(h.enable());
-    Sqe g = TestHost::cmd(nvme_admin_get_features);
-    g.nCdw10 = NVME_FEAT_FID_ARBITRATION;
+    Sqe g = TestHost::cmd(ADMIN_GET_FEATURES);
+    g.setCdw10(NVME_FEAT_FID_ARBITRATION);
     Cqe r{};
     ASSERT_EQ(h.run(0, g, &r), 0);
-    EXPECT_EQ(r.nDw0, 0u);
+    EXPECT_EQ(r.dw0(), 0u);
 }
 
 TEST(Reset, SubsystemResetReachesEveryController) {
@@ -94,9 +93,9 @@ TEST(Reset, ResetWhileBusy) {
     Buf b = h.alloc(4096);
     for (int round = 0; round < 20; ++round) {
         for (int i = 0; i < 100; ++i) {
-            Sqe e = TestHost::cmd(nvme_cmd_read, 1);
-            e.nPrp1 = b.nBus;
-            e.nCdw12 = 7;
+            Sqe e = TestHost::cmd(NVM_READ, 1);
+            e.setPrp1(b.nBus);
+            e.setCdw12(7);
             h.push(1, e);
         }
         h.c->mmioWrite32(0x14, 0);   // mid-flight

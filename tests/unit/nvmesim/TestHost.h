@@ -14,12 +14,15 @@
 #include <nvme/types.h>
 
 #include "nvmesim/Bus.h"
-#include "nvmesim/Types.h"
+#include "nvmewire/Command.h"
+#include "nvmewire/Completion.h"
+#include "nvmewire/Opcodes.h"
+#include "nvmewire/Registers.h"
+#include "nvmewire/Status.h"
 
 namespace simtest {
 
-using nvmesim::Cqe;
-using nvmesim::Sqe;
+using namespace nvmewire;
 
 struct Buf {
     uint8_t *p = nullptr;
@@ -114,11 +117,11 @@ public:
     // Puts an entry into the queue and rings the tail doorbell.
     uint16_t push(uint16_t nQid, Sqe e) {
         Queue &x = q[nQid];
-        e.nCid = nextCid.fetch_add(1);
+        e.setCid(nextCid.fetch_add(1));
         std::memcpy(x.sq.p + x.nTail * 64, &e, 64);
         x.nTail = (x.nTail + 1) % x.nSqSize;
         ring(nQid, true, x.nTail);
-        return e.nCid;
+        return e.cid();
     }
 
     // The next completion of the CQ the queue uses, or false on time-out.
@@ -153,23 +156,23 @@ public:
         Cqe r{};
         if (!reap(nQid, &r, nMs))
             return 0xFFFF;
-        EXPECT_EQ(r.nCid, nCid);
+        EXPECT_EQ(r.cid(), nCid);
         if (pOut)
             *pOut = r;
-        return static_cast<uint16_t>((r.nStatus >> 1) & ~nvmesim::kStatusMore);
+        return static_cast<uint16_t>(r.status() & ~STATUS_MORE);
     }
 
     static Sqe cmd(uint8_t nOpcode, uint32_t nNsid = 0) {
         Sqe e{};
-        e.nOpcode = nOpcode;
-        e.nNsid = nNsid;
+        e.setOpc(nOpcode);
+        e.setNsid(nNsid);
         return e;
     }
 
     uint16_t identify(uint8_t nCns, uint32_t nNsid, Buf &b, uint16_t nCntid = 0) {
-        Sqe e = cmd(nvme_admin_identify, nNsid);
-        e.nPrp1 = b.nBus;
-        e.nCdw10 = nCns | (static_cast<uint32_t>(nCntid) << 16);
+        Sqe e = cmd(ADMIN_IDENTIFY, nNsid);
+        e.setPrp1(b.nBus);
+        e.setCdw10(nCns | (static_cast<uint32_t>(nCntid) << 16));
         return run(0, e);
     }
 
@@ -177,10 +180,10 @@ public:
     // the controller accepts it.
     uint16_t createCq(uint16_t nQid, uint32_t nSize) {
         Buf ring = alloc(std::max<size_t>(nSize, 1) * 16, true);
-        Sqe e = cmd(nvme_admin_create_cq);
-        e.nPrp1 = ring.nBus;
-        e.nCdw10 = ((nSize - 1) << 16) | nQid;
-        e.nCdw11 = 1;
+        Sqe e = cmd(ADMIN_CREATE_CQ);
+        e.setPrp1(ring.nBus);
+        e.setCdw10(((nSize - 1) << 16) | nQid);
+        e.setCdw11(1);
         const uint16_t s = run(0, e);
         if (s == 0) {
             Queue &x = q[nQid];
@@ -194,10 +197,10 @@ public:
 
     uint16_t createSq(uint16_t nQid, uint16_t nCqId, uint32_t nSize) {
         Buf ring = alloc(std::max<size_t>(nSize, 1) * 64, true);
-        Sqe e = cmd(nvme_admin_create_sq);
-        e.nPrp1 = ring.nBus;
-        e.nCdw10 = ((nSize - 1) << 16) | nQid;
-        e.nCdw11 = (static_cast<uint32_t>(nCqId) << 16) | 1;
+        Sqe e = cmd(ADMIN_CREATE_SQ);
+        e.setPrp1(ring.nBus);
+        e.setCdw10(((nSize - 1) << 16) | nQid);
+        e.setCdw11((static_cast<uint32_t>(nCqId) << 16) | 1);
         const uint16_t s = run(0, e);
         if (s == 0) {
             Queue &x = q[nQid];
@@ -217,12 +220,12 @@ public:
 
     uint16_t rw(bool bWrite, uint32_t nNsid, uint64_t nSlba, uint32_t nBlocks, const Buf &b, uint64_t nPrp2 = 0,
                 uint16_t nQid = 1) {
-        Sqe e = cmd(bWrite ? nvme_cmd_write : nvme_cmd_read, nNsid);
-        e.nPrp1 = b.nBus;
-        e.nPrp2 = nPrp2;
-        e.nCdw10 = static_cast<uint32_t>(nSlba);
-        e.nCdw11 = static_cast<uint32_t>(nSlba >> 32);
-        e.nCdw12 = nBlocks - 1;
+        Sqe e = cmd(bWrite ? NVM_WRITE : NVM_READ, nNsid);
+        e.setPrp1(b.nBus);
+        e.setPrp2(nPrp2);
+        e.setCdw10(static_cast<uint32_t>(nSlba));
+        e.setCdw11(static_cast<uint32_t>(nSlba >> 32));
+        e.setCdw12(nBlocks - 1);
         return run(nQid, e);
     }
 
@@ -234,6 +237,6 @@ public:
     std::atomic<uint16_t> nextCid{1};
 };
 
-constexpr uint16_t st(uint16_t nSct, uint16_t nSc, bool bDnr = true) { return nvmesim::makeStatus(nSct, nSc, bDnr); }
+constexpr uint16_t st(uint16_t nSct, uint16_t nSc, bool bDnr = true) { return makeStatus(nSct, nSc, bDnr); }
 
 } // namespace simtest
