@@ -5,6 +5,8 @@
 #include <nvme/types.h>
 
 using namespace nvmehost;
+using namespace nvmewire;
+using namespace nvmewire::pci;
 
 namespace {
 
@@ -74,14 +76,14 @@ TEST_F(HostIdentify, NamespaceIdsThatNameNothing)
     uint8_t aBuf[4096];
     // Beyond NN: Invalid Namespace or Format.
     Completion c = ctl->identify(0x00, idc.nn + 1, 0, aBuf);
-    EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.status();
     // 0xFFFFFFFF: the common namespace capabilities (with namespace
     // management) or an invalid namespace.
     c = ctl->identify(0x00, 0xFFFFFFFFu, 0, aBuf);
-    EXPECT_TRUE(c.ok() || c.is(0, 0x0B)) << std::hex << c.nStatus;
+    EXPECT_TRUE(c.ok() || c.is(0, 0x0B)) << std::hex << c.status();
     // The active list refuses 0xFFFFFFFE and 0xFFFFFFFF.
     c = ctl->identify(0x02, 0xFFFFFFFFu, 0, aBuf);
-    EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.status();
 }
 
 TEST_F(HostIdentify, ReservedCnsIsInvalidField)
@@ -89,7 +91,7 @@ TEST_F(HostIdentify, ReservedCnsIsInvalidField)
     ASSERT_NO_FATAL_FAILURE(bringUp());
     uint8_t aBuf[4096];
     Completion c = ctl->identify(0xFE, 0, 0, aBuf);
-    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.status();
 }
 
 TEST_F(HostIdentify, NamespaceDescriptorsCarryAUniqueId)
@@ -99,7 +101,7 @@ TEST_F(HostIdentify, NamespaceDescriptorsCarryAUniqueId)
     ASSERT_FALSE(v.empty());
     uint8_t aBuf[4096];
     Completion c = ctl->identify(0x03, v[0], 0, aBuf);
-    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+    ASSERT_TRUE(c.ok()) << std::hex << c.status();
     // Descriptors: type, length, two reserved bytes, then the id. At least
     // one of EUI64 (1), NGUID (2) or UUID (3) is present.
     bool bFound = false;
@@ -123,15 +125,15 @@ TEST_F(HostIdentify, DataGoesThroughAnUnalignedPrp1)
     ASSERT_TRUE(ctl->identify(0x01, 0, 0, &ref).ok());
     size_t nPage = ctl->pageSize();
     DmaMemory buf = dataBuffer(2 * nPage, nPage);
-    SqEntry cmd;
-    cmd.setOpcode(0x06);
-    cmd.dw[10] = 0x01;
+    Sqe cmd{};
+    cmd.setOpc(0x06);
+    cmd.setCdw10(0x01);
     cmd.setPrp1(buf.bus() + nPage - 100);
     cmd.setPrp2(buf.bus() + nPage);
     // A small canary in front of the data must survive.
     std::memset(buf.host(), 0xA5, nPage - 100);
     Completion c = ctl->admin(cmd);
-    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+    ASSERT_TRUE(c.ok()) << std::hex << c.status();
     EXPECT_EQ(std::memcmp(buf.host() + nPage - 100, &ref, 4096), 0);
     EXPECT_EQ(buf.host()[nPage - 101], 0xA5);
 }

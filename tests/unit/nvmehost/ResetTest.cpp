@@ -6,6 +6,8 @@
 #include <thread>
 
 using namespace nvmehost;
+using namespace nvmewire;
+using namespace nvmewire::pci;
 
 namespace {
 
@@ -28,10 +30,10 @@ protected:
     {
         DmaMemory buf = dataBuffer(4 * nBlockBytes, ctl->pageSize());
         fillPattern(buf.host(), 4 * nBlockBytes, nSeed);
-        Completion c = io(OP_WRITE, ns.nNsid, 500, 4, buf);
-        ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
-        SqEntry f = makeRw(OP_FLUSH, ns.nNsid, 0, 1);
-        f.dw[10] = f.dw[11] = f.dw[12] = 0;
+        Completion c = io(NVM_WRITE, ns.nNsid, 500, 4, buf);
+        ASSERT_TRUE(c.ok()) << std::hex << c.status();
+        Sqe f = makeRw(NVM_FLUSH, ns.nNsid, 0, 1);
+        f.setCdw10(f.dw[11] = f.dw[12] = 0);
         ASSERT_TRUE(ctl->execute(*ctl->sq(1), f).ok());
     }
 
@@ -41,8 +43,8 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE(bringUpWithIo(16));
         DmaMemory buf = dataBuffer(4 * nBlockBytes, ctl->pageSize());
-        Completion c = io(OP_READ, ns.nNsid, 500, 4, buf);
-        ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+        Completion c = io(NVM_READ, ns.nNsid, 500, 4, buf);
+        ASSERT_TRUE(c.ok()) << std::hex << c.status();
         std::vector<uint8_t> expect(4 * nBlockBytes);
         fillPattern(expect.data(), expect.size(), nSeed);
         EXPECT_EQ(std::memcmp(buf.host(), expect.data(), expect.size()), 0) << "data lost in the reset";
@@ -88,7 +90,7 @@ TEST_F(HostResets, FunctionLevelReset)
     SavedConfig saved = saveConfig();
     ASSERT_TRUE(functionLevelReset(*plat, slot));
     // Registers are back at their defaults: memory space is off again...
-    EXPECT_EQ(cfgRead(*plat, slot, CFG_COMMAND, 2) & (CMD_MEMORY_SPACE | CMD_BUS_MASTER), 0u);
+    EXPECT_EQ(cfgRead(*plat, slot, CFG_COMMAND, 2) & (CMD_MEMORY | CMD_BUS_MASTER), 0u);
     // ...and so is the Device Control bit that started the reset.
     int nPcie = findCapability(*plat, slot, CAP_ID_PCIE);
     ASSERT_GE(nPcie, 0);
@@ -102,7 +104,7 @@ TEST_F(HostResets, FunctionLevelReset)
 
 TEST_F(HostResets, SubsystemResetTakesTheLinkDownForAWhile)
 {
-    if (!ctl->caps().bNssrs)
+    if (!ctl->caps().nssrs())
         GTEST_SKIP() << "NVM subsystem reset not supported";
     ASSERT_NO_FATAL_FAILURE(writeMarker(72));
     // Any value but "NVMe" does nothing.
@@ -129,7 +131,7 @@ TEST_F(HostResets, NormalShutdownCompletesAndTheControllerComesBack)
 {
     ASSERT_NO_FATAL_FAILURE(writeMarker(73));
     std::string sErr;
-    ASSERT_TRUE(ctl->shutdown(int(ctl->caps().nTimeout500ms) * 500, &sErr)) << sErr;
+    ASSERT_TRUE(ctl->shutdown(int(ctl->caps().to()) * 500, &sErr)) << sErr;
     EXPECT_EQ((ctl->reg32(REG_CSTS) >> CSTS_SHST_SHIFT) & 3, 2u);
     // A controller reset after the shutdown readies it again, SHST clear.
     ASSERT_TRUE(ctl->disable(&sErr)) << sErr;
@@ -142,7 +144,7 @@ TEST_F(HostResets, AbruptShutdownCompletesToo)
     ASSERT_NO_FATAL_FAILURE(writeMarker(74));
     uint32_t nCc = ctl->reg32(REG_CC);
     ctl->setReg32(REG_CC, (nCc & ~(3u << CC_SHN_SHIFT)) | (2u << CC_SHN_SHIFT));
-    auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(ctl->caps().nTimeout500ms * 500);
+    auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(ctl->caps().to() * 500);
     while (((ctl->reg32(REG_CSTS) >> CSTS_SHST_SHIFT) & 3) != 2 && std::chrono::steady_clock::now() < tEnd)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ((ctl->reg32(REG_CSTS) >> CSTS_SHST_SHIFT) & 3, 2u);
