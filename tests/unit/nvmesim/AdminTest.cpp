@@ -1,11 +1,12 @@
-#include "TestHost.h"
+#include "SimHost.h"
 
-using namespace simtest;
+using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
-uint16_t getLog(TestHost &h, uint8_t nLid, Buf &b, uint32_t nLen, uint32_t nNsid = 0xFFFFFFFF, uint64_t nOffset = 0,
+uint16_t getLog(SimHost &h, uint8_t nLid, SimBuffer &b, uint32_t nLen, uint32_t nNsid = 0xFFFFFFFF, uint64_t nOffset = 0,
                 bool bRae = false) {
-    Sqe e = TestHost::cmd(ADMIN_GET_LOG_PAGE, nNsid);
+    Sqe e = SimHost::cmd(ADMIN_GET_LOG_PAGE, nNsid);
     e.setPrp1(b.nBus);
     e.setPrp2(nLen > 4096 ? b.nBus + 4096 : 0);
     const uint32_t nNumd = nLen / 4 - 1;
@@ -15,8 +16,8 @@ uint16_t getLog(TestHost &h, uint8_t nLid, Buf &b, uint32_t nLen, uint32_t nNsid
     e.setCdw13(static_cast<uint32_t>(nOffset >> 32));
     return h.run(0, e);
 }
-uint16_t features(TestHost &h, bool bSet, uint32_t nCdw10, uint32_t nCdw11, Cqe *pOut, Buf *pBuf = nullptr) {
-    Sqe e = TestHost::cmd(bSet ? ADMIN_SET_FEATURES : ADMIN_GET_FEATURES);
+uint16_t features(SimHost &h, bool bSet, uint32_t nCdw10, uint32_t nCdw11, Cqe *pOut, SimBuffer *pBuf = nullptr) {
+    Sqe e = SimHost::cmd(bSet ? ADMIN_SET_FEATURES : ADMIN_GET_FEATURES);
     e.setCdw10(nCdw10);
     e.setCdw11(nCdw11);
     if (pBuf)
@@ -31,9 +32,9 @@ uint64_t le128lo(const uint8_t *p) {
 } // namespace
 
 TEST(Admin, IdentifyControllerAndNamespace) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     ASSERT_EQ(h.identify(CNS_CTRL, 0, b), 0);
     auto *id = reinterpret_cast<nvme_id_ctrl *>(b.p);
     EXPECT_EQ(id->vid, 0xC1A0);
@@ -63,9 +64,9 @@ TEST(Admin, IdentifyControllerAndNamespace) {
 }
 
 TEST(Admin, IdentifyListsAndDescriptors) {
-    TestHost h(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"1M"},{"nsid":5,"size":"1M","attach":[1]}]}]})");
+    SimHost h(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"1M"},{"nsid":5,"size":"1M","attach":[1]}]}]})");
     ASSERT_TRUE(h.enable());
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     auto *list = reinterpret_cast<uint32_t *>(b.p);
     ASSERT_EQ(h.identify(CNS_NS_ACTIVE_LIST, 0, b), 0);
     EXPECT_EQ(list[0], 1u);
@@ -95,7 +96,7 @@ TEST(Admin, IdentifyListsAndDescriptors) {
 }
 
 TEST(Admin, QueueCreationValidation) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     EXPECT_EQ(h.createCq(0, 16), st(SCT_CMD_SPECIFIC, SC_QID_INVALID));
     EXPECT_EQ(h.createCq(65, 16), st(SCT_CMD_SPECIFIC, SC_QID_INVALID));
@@ -108,15 +109,15 @@ TEST(Admin, QueueCreationValidation) {
     EXPECT_EQ(h.createSq(1, 1, 16), 0);
     EXPECT_EQ(h.createSq(2, 1, 16), 0);
     // Non-contiguous queues are refused while CAP.CQR is set.
-    Sqe e = TestHost::cmd(ADMIN_CREATE_CQ);
+    Sqe e = SimHost::cmd(ADMIN_CREATE_CQ);
     e.setPrp1(h.alloc(4096).nBus);
     e.setCdw10((15u << 16) | 3);
     EXPECT_EQ(h.run(0, e), st(SCT_GENERIC, SC_INVALID_FIELD));
     // Deletion: a CQ in use cannot go; SQs then CQ can.
-    Sqe d = TestHost::cmd(ADMIN_DELETE_CQ);
+    Sqe d = SimHost::cmd(ADMIN_DELETE_CQ);
     d.setCdw10(1);
     EXPECT_EQ(h.run(0, d), st(SCT_CMD_SPECIFIC, SC_INVALID_QUEUE));
-    Sqe ds = TestHost::cmd(ADMIN_DELETE_SQ);
+    Sqe ds = SimHost::cmd(ADMIN_DELETE_SQ);
     ds.setCdw10(0);
     EXPECT_EQ(h.run(0, ds), st(SCT_CMD_SPECIFIC, SC_QID_INVALID));
     ds.setCdw10(3);
@@ -130,7 +131,7 @@ TEST(Admin, QueueCreationValidation) {
 }
 
 TEST(Admin, NumberOfQueuesLimitsCreation) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     Cqe r{};
     ASSERT_EQ(features(h, false, NVME_FEAT_FID_NUM_QUEUES | (1u << 8), 0, &r), 0);
@@ -147,7 +148,7 @@ TEST(Admin, NumberOfQueuesLimitsCreation) {
 }
 
 TEST(Admin, FeaturesRoundTrip) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     Cqe r{};
     struct {
@@ -177,10 +178,10 @@ TEST(Admin, FeaturesRoundTrip) {
     EXPECT_EQ(features(h, false, 0x7F, 0, &r), st(SCT_GENERIC, SC_INVALID_FIELD));
     EXPECT_EQ(features(h, true, NVME_FEAT_FID_POWER_MGMT, 3, &r), st(SCT_GENERIC, SC_INVALID_FIELD));
     // Timestamp and host memory buffer carry data.
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     const uint64_t nTs = 1700000000000ull;
     std::memcpy(b.p, &nTs, 6);
-    Sqe e = TestHost::cmd(ADMIN_SET_FEATURES);
+    Sqe e = SimHost::cmd(ADMIN_SET_FEATURES);
     e.setCdw10(NVME_FEAT_FID_TIMESTAMP);
     e.setPrp1(b.nBus);
     ASSERT_EQ(h.run(0, e), 0);
@@ -190,7 +191,7 @@ TEST(Admin, FeaturesRoundTrip) {
     std::memcpy(&nBack, b.p, 6);
     EXPECT_GE(nBack, nTs);
     EXPECT_LT(nBack, nTs + 5000);
-    Sqe hm = TestHost::cmd(ADMIN_SET_FEATURES);
+    Sqe hm = SimHost::cmd(ADMIN_SET_FEATURES);
     hm.setCdw10(NVME_FEAT_FID_HOST_MEM_BUF);
     hm.setCdw11(1);
     hm.setCdw12(256);
@@ -203,13 +204,13 @@ TEST(Admin, FeaturesRoundTrip) {
 }
 
 TEST(Admin, LogPages) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf d = h.alloc(4096);
+    SimBuffer d = h.alloc(4096);
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(h.rw(true, 1, i, 1, d), 0);
     ASSERT_EQ(h.rw(false, 1, 0, 8, d), 0);
-    Buf b = h.alloc(8192);
+    SimBuffer b = h.alloc(8192);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_SMART, b, 512), 0);
     auto *s = reinterpret_cast<nvme_smart_log *>(b.p);
     EXPECT_EQ(le128lo(s->host_writes), 3u);
@@ -244,18 +245,18 @@ TEST(Admin, LogPages) {
 }
 
 TEST(Admin, UnsupportedOpcodes) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    EXPECT_EQ(h.run(0, TestHost::cmd(0x7E)), st(SCT_GENERIC, SC_INVALID_OPCODE));
-    EXPECT_EQ(h.run(0, TestHost::cmd(ADMIN_SANITIZE)), st(SCT_GENERIC, SC_INVALID_OPCODE));
-    EXPECT_EQ(h.run(1, TestHost::cmd(0x7F, 1)), st(SCT_GENERIC, SC_INVALID_OPCODE));
-    EXPECT_EQ(h.run(1, TestHost::cmd(NVM_RESV_REGISTER, 1)), st(SCT_GENERIC, SC_INVALID_OPCODE));
+    EXPECT_EQ(h.run(0, SimHost::cmd(0x7E)), st(SCT_GENERIC, SC_INVALID_OPCODE));
+    EXPECT_EQ(h.run(0, SimHost::cmd(ADMIN_SANITIZE)), st(SCT_GENERIC, SC_INVALID_OPCODE));
+    EXPECT_EQ(h.run(1, SimHost::cmd(0x7F, 1)), st(SCT_GENERIC, SC_INVALID_OPCODE));
+    EXPECT_EQ(h.run(1, SimHost::cmd(NVM_RESV_REGISTER, 1)), st(SCT_GENERIC, SC_INVALID_OPCODE));
 }
 
 TEST(Admin, AsyncEventsForInvalidDoorbellsAndNamespaceChanges) {
-    TestHost h(R"({"devices":[{"controllerCount":2}]})");
+    SimHost h(R"({"devices":[{"controllerCount":2}]})");
     ASSERT_TRUE(h.bringUp());
-    const uint16_t nAer = h.push(0, TestHost::cmd(ADMIN_ASYNC_EVENT));
+    const uint16_t nAer = h.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
     // A tail beyond the queue size is an invalid doorbell write value.
     h.ring(1, true, 500);
     Cqe r{};
@@ -265,10 +266,10 @@ TEST(Admin, AsyncEventsForInvalidDoorbellsAndNamespaceChanges) {
     EXPECT_EQ((r.dw0() >> 8) & 0xFF, 1u);         // invalid doorbell write value
     EXPECT_EQ((r.dw0() >> 16) & 0xFF, 1u);        // error log
     // Further error events stay masked until the error log is read.
-    h.push(0, TestHost::cmd(ADMIN_ASYNC_EVENT));
+    h.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
     h.ring(9, true, 1);                          // queue 9 does not exist
     EXPECT_FALSE(h.reap(0, &r, 100));
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_ERROR, b, 64), 0);
     EXPECT_EQ(reinterpret_cast<nvme_error_log_page *>(b.p)->sqid, 0xFFFF);   // not tied to a command
     EXPECT_EQ(reinterpret_cast<nvme_error_log_page *>(b.p)->error_count, 2u);   // both doorbell errors so far
@@ -277,8 +278,8 @@ TEST(Admin, AsyncEventsForInvalidDoorbellsAndNamespaceChanges) {
     // Namespace notices need enabling.
     Cqe f{};
     ASSERT_EQ(features(h, true, NVME_FEAT_FID_ASYNC_EVENT, 1u << 8, &f), 0);
-    h.push(0, TestHost::cmd(ADMIN_ASYNC_EVENT));
-    Sqe att = TestHost::cmd(ADMIN_NS_ATTACH, 1);
+    h.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
+    Sqe att = SimHost::cmd(ADMIN_NS_ATTACH, 1);
     auto *list = reinterpret_cast<uint16_t *>(b.p);
     list[0] = 1;
     list[1] = 2;
@@ -301,19 +302,19 @@ TEST(Admin, AsyncEventsForInvalidDoorbellsAndNamespaceChanges) {
 }
 
 TEST(Admin, AsyncEventRequestLimit) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable(32, 32));
     for (int i = 0; i < 4; ++i)
-        h.push(0, TestHost::cmd(ADMIN_ASYNC_EVENT));
+        h.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
     Cqe r{};
-    EXPECT_EQ(h.run(0, TestHost::cmd(ADMIN_ASYNC_EVENT), &r), st(SCT_CMD_SPECIFIC, SC_ASYNC_LIMIT));
+    EXPECT_EQ(h.run(0, SimHost::cmd(ADMIN_ASYNC_EVENT), &r), st(SCT_CMD_SPECIFIC, SC_ASYNC_LIMIT));
 }
 
 TEST(Admin, AbortFindsOutstandingCommands) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable(32, 32));
-    const uint16_t nAer = h.push(0, TestHost::cmd(ADMIN_ASYNC_EVENT));
-    Sqe ab = TestHost::cmd(ADMIN_ABORT);
+    const uint16_t nAer = h.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
+    Sqe ab = SimHost::cmd(ADMIN_ABORT);
     ab.setCdw10((static_cast<uint32_t>(nAer) << 16) | 0);
     const uint16_t nAbort = h.push(0, ab);
     Cqe a{}, b{};
@@ -333,9 +334,9 @@ TEST(Admin, AbortFindsOutstandingCommands) {
 }
 
 TEST(Admin, NamespaceManagementWithCapacityAccounting) {
-    TestHost h(R"({"devices":[{"capacity":"64M","namespaces":[{"nsid":1,"size":"16M"}]}]})");
+    SimHost h(R"({"devices":[{"capacity":"64M","namespaces":[{"nsid":1,"size":"16M"}]}]})");
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     ASSERT_EQ(h.identify(CNS_CTRL, 0, b), 0);
     EXPECT_EQ(le128lo(reinterpret_cast<nvme_id_ctrl *>(b.p)->tnvmcap), 64ull << 20);
     EXPECT_EQ(le128lo(reinterpret_cast<nvme_id_ctrl *>(b.p)->unvmcap), 48ull << 20);
@@ -345,7 +346,7 @@ TEST(Admin, NamespaceManagementWithCapacityAccounting) {
         id->nsze = nBlocks;
         id->ncap = nBlocks;
         id->flbas = nFlbas;
-        Sqe e = TestHost::cmd(ADMIN_NS_MGMT);
+        Sqe e = SimHost::cmd(ADMIN_NS_MGMT);
         e.setPrp1(b.nBus);
         return h.run(0, e, pOut);
     };
@@ -360,8 +361,8 @@ TEST(Admin, NamespaceManagementWithCapacityAccounting) {
     ASSERT_EQ(h.identify(CNS_NS_ACTIVE_LIST, 0, b), 0);
     EXPECT_EQ(list[1], 0u);
     EXPECT_EQ(h.rw(false, nNew, 0, 1, b), st(SCT_GENERIC, SC_INVALID_NS));
-    Sqe att = TestHost::cmd(ADMIN_NS_ATTACH, nNew);
-    Buf lb = h.alloc(4096);
+    Sqe att = SimHost::cmd(ADMIN_NS_ATTACH, nNew);
+    SimBuffer lb = h.alloc(4096);
     reinterpret_cast<uint16_t *>(lb.p)[0] = 1;
     reinterpret_cast<uint16_t *>(lb.p)[1] = 1;
     att.setPrp1(lb.nBus);
@@ -369,12 +370,12 @@ TEST(Admin, NamespaceManagementWithCapacityAccounting) {
     EXPECT_EQ(h.run(0, att), st(SCT_CMD_SPECIFIC, SC_NS_ALREADY_ATTACHED));
     reinterpret_cast<uint16_t *>(lb.p)[1] = 9;
     EXPECT_EQ(h.run(0, att), st(SCT_CMD_SPECIFIC, SC_CTRL_LIST_INVALID));
-    Buf d = h.alloc(4096);
+    SimBuffer d = h.alloc(4096);
     std::memset(d.p, 0x77, 4096);
     ASSERT_EQ(h.rw(true, nNew, 8191, 1, d), 0);
     EXPECT_EQ(h.rw(true, nNew, 8192, 1, d), st(SCT_GENERIC, SC_LBA_RANGE));
     // Deleting gives the capacity back.
-    Sqe del = TestHost::cmd(ADMIN_NS_MGMT, nNew);
+    Sqe del = SimHost::cmd(ADMIN_NS_MGMT, nNew);
     del.setCdw10(1);
     ASSERT_EQ(h.run(0, del), 0);
     EXPECT_EQ(h.run(0, del), st(SCT_GENERIC, SC_INVALID_NS));
@@ -383,17 +384,17 @@ TEST(Admin, NamespaceManagementWithCapacityAccounting) {
 }
 
 TEST(Admin, FormatChangesBlockSizeAndErases) {
-    TestHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"8M"}],"timings":{"formatUs":30000}}]})");
+    SimHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"8M"}],"timings":{"formatUs":30000}}]})");
     ASSERT_TRUE(h.bringUp());
-    Buf d = h.alloc(8192);
+    SimBuffer d = h.alloc(8192);
     std::memset(d.p, 0xAB, 4096);
     ASSERT_EQ(h.rw(true, 1, 0, 8, d), 0);
-    Sqe f = TestHost::cmd(ADMIN_FORMAT_NVM, 1);
+    Sqe f = SimHost::cmd(ADMIN_FORMAT_NVM, 1);
     f.setCdw10(2);   // 4096-byte blocks
     const auto t0 = std::chrono::steady_clock::now();
     ASSERT_EQ(h.run(0, f), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(29));
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     ASSERT_EQ(h.identify(CNS_NS, 1, b), 0);
     auto *id = reinterpret_cast<nvme_id_ns *>(b.p);
     EXPECT_EQ(id->flbas & 0xF, 2);
@@ -411,19 +412,19 @@ TEST(Admin, FormatChangesBlockSizeAndErases) {
 }
 
 TEST(Admin, FirmwareDownloadAndCommit) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
-    Buf img = h.alloc(4096);
+    SimBuffer img = h.alloc(4096);
     std::memcpy(img.p, "2.5.1RC1", 8);
-    Sqe dl = TestHost::cmd(ADMIN_FW_DOWNLOAD);
+    Sqe dl = SimHost::cmd(ADMIN_FW_DOWNLOAD);
     dl.setPrp1(img.nBus);
     dl.setCdw10(4096 / 4 - 1);
     dl.setCdw11(0);
     ASSERT_EQ(h.run(0, dl), 0);
-    Sqe cm = TestHost::cmd(ADMIN_FW_COMMIT);
+    Sqe cm = SimHost::cmd(ADMIN_FW_COMMIT);
     cm.setCdw10(2 | (1u << 3));   // slot 2, activate at next reset
     ASSERT_EQ(h.run(0, cm), 0);
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_FW_SLOT, b, 512), 0);
     EXPECT_EQ(b.p[0], 1 | (2 << 4));
     EXPECT_EQ(std::string(reinterpret_cast<char *>(b.p) + 16, 8), "2.5.1RC1");
@@ -439,13 +440,13 @@ TEST(Admin, FirmwareDownloadAndCommit) {
 }
 
 TEST(Admin, DeviceSelfTest) {
-    TestHost h(R"({"devices":[{"timings":{"selfTestShortMs":50}}]})");
+    SimHost h(R"({"devices":[{"timings":{"selfTestShortMs":50}}]})");
     ASSERT_TRUE(h.enable());
-    Sqe t = TestHost::cmd(ADMIN_DEV_SELF_TEST, 0);
+    Sqe t = SimHost::cmd(ADMIN_DEV_SELF_TEST, 0);
     t.setCdw10(1);
     ASSERT_EQ(h.run(0, t), 0);
     EXPECT_EQ(h.run(0, t), st(SCT_CMD_SPECIFIC, SC_SELF_TEST_IN_PROGRESS));
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_DEVICE_SELF_TEST, b, 564), 0);
     EXPECT_EQ(b.p[0], 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(80));
@@ -464,16 +465,16 @@ TEST(Admin, DeviceSelfTest) {
 }
 
 TEST(Admin, FormatNoticeReachesTheOtherControllers) {
-    TestHost a(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"4M"}]}]})");
+    SimHost a(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"4M"}]}]})");
     ASSERT_TRUE(a.enable());
-    TestHost b(a, a.bus->function(1).pCtrl);
+    SimHost b(a, a.bus->function(1).pCtrl);
     ASSERT_TRUE(b.enable());
     Cqe f{};
     ASSERT_EQ(features(b, true, NVME_FEAT_FID_ASYNC_EVENT, 1u << 8, &f), 0);
     ASSERT_EQ(features(a, true, NVME_FEAT_FID_ASYNC_EVENT, 1u << 8, &f), 0);
-    const uint16_t nAerB = b.push(0, TestHost::cmd(ADMIN_ASYNC_EVENT));
-    a.push(0, TestHost::cmd(ADMIN_ASYNC_EVENT));
-    Sqe fm = TestHost::cmd(ADMIN_FORMAT_NVM, 1);
+    const uint16_t nAerB = b.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
+    a.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
+    Sqe fm = SimHost::cmd(ADMIN_FORMAT_NVM, 1);
     fm.setCdw10(2);
     Cqe r{};
     ASSERT_EQ(a.run(0, fm, &r), 0);   // the issuing controller gets no notice

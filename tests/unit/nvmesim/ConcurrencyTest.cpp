@@ -2,13 +2,14 @@
 // namespaces while namespaces change under them.
 #include <thread>
 
-#include "TestHost.h"
+#include "SimHost.h"
 
-using namespace simtest;
+using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
 // Runs nCount write/read/compare rounds on its own queue pair.
-void hammer(TestHost &h, uint16_t nQid, uint64_t nBase, int nCount, std::atomic<int> *pBad, const Buf &w, const Buf &r) {
+void hammer(SimHost &h, uint16_t nQid, uint64_t nBase, int nCount, std::atomic<int> *pBad, const SimBuffer &w, const SimBuffer &r) {
     for (int i = 0; i < nCount; ++i) {
         for (size_t k = 0; k < 4096; ++k)
             w.p[k] = static_cast<uint8_t>(k + i + nQid);
@@ -20,10 +21,10 @@ void hammer(TestHost &h, uint16_t nQid, uint64_t nBase, int nCount, std::atomic<
 } // namespace
 
 TEST(Concurrency, HostThreadsOnSeparateQueuesOfOneController) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     constexpr int kThreads = 4;
-    Buf w[kThreads], r[kThreads];
+    SimBuffer w[kThreads], r[kThreads];
     for (int t = 0; t < kThreads; ++t) {
         ASSERT_EQ(h.createCq(static_cast<uint16_t>(t + 1), 32), 0);
         ASSERT_EQ(h.createSq(static_cast<uint16_t>(t + 1), static_cast<uint16_t>(t + 1), 32), 0);
@@ -33,7 +34,7 @@ TEST(Concurrency, HostThreadsOnSeparateQueuesOfOneController) {
     // Each thread keeps its own command ids apart from the others.
     std::atomic<int> nBad{0};
     std::vector<std::thread> threads;
-    TestHost *pHost = &h;
+    SimHost *pHost = &h;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([=, &nBad] { hammer(*pHost, static_cast<uint16_t>(t + 1), 10000ull * t, 300, &nBad, w[t], r[t]); });
     for (auto &th : threads)
@@ -42,16 +43,16 @@ TEST(Concurrency, HostThreadsOnSeparateQueuesOfOneController) {
 }
 
 TEST(Concurrency, ControllersShareANamespaceThatChanges) {
-    TestHost a(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"16M"},{"nsid":2,"size":"16M"}]}]})");
+    SimHost a(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"16M"},{"nsid":2,"size":"16M"}]}]})");
     ASSERT_TRUE(a.bringUp());
     // A second host on the other controller of the same device.
     nvmesim::Controller *c2 = a.bus->function(1).pCtrl;
-    TestHost b(a, c2);
+    SimHost b(a, c2);
     ASSERT_TRUE(b.bringUp());
     std::atomic<bool> bStop{false};
     std::atomic<int> nOdd{0};
     std::thread io([&] {
-        Buf buf = b.alloc(4096);
+        SimBuffer buf = b.alloc(4096);
         for (int i = 0; !bStop.load(); ++i) {
             const uint16_t s = b.rw(i % 2 == 0, 2, (i % 100) * 8, 1, buf);   // one block fits whatever the format
             if (s != 0 && s != st(SCT_GENERIC, SC_INVALID_NS))
@@ -59,29 +60,29 @@ TEST(Concurrency, ControllersShareANamespaceThatChanges) {
         }
     });
     // Meanwhile controller 1 detaches, formats and deletes namespace 2.
-    Buf lb = a.alloc(4096);
+    SimBuffer lb = a.alloc(4096);
     auto *ids = reinterpret_cast<uint16_t *>(lb.p);
     ids[0] = 1;
     ids[1] = 2;
     for (int round = 0; round < 20; ++round) {
-        Sqe att = TestHost::cmd(ADMIN_NS_ATTACH, 2);
+        Sqe att = SimHost::cmd(ADMIN_NS_ATTACH, 2);
         att.setPrp1(lb.nBus);
         att.setCdw10(1);
         ASSERT_EQ(a.run(0, att), 0);
         att.setCdw10(0);
         ASSERT_EQ(a.run(0, att), 0);
-        Sqe f = TestHost::cmd(ADMIN_FORMAT_NVM, 0xFFFFFFFF);
+        Sqe f = SimHost::cmd(ADMIN_FORMAT_NVM, 0xFFFFFFFF);
         f.setCdw10(round % 2 ? 2 : 0);
         ASSERT_EQ(a.run(0, f), 0);
     }
-    Sqe del = TestHost::cmd(ADMIN_NS_MGMT, 2);
+    Sqe del = SimHost::cmd(ADMIN_NS_MGMT, 2);
     del.setCdw10(1);
     ASSERT_EQ(a.run(0, del), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     bStop = true;
     io.join();
     EXPECT_EQ(nOdd.load(), 0);
-    Buf x = b.alloc(4096);
+    SimBuffer x = b.alloc(4096);
     EXPECT_EQ(b.rw(false, 2, 0, 1, x), st(SCT_GENERIC, SC_INVALID_NS));
     EXPECT_EQ(b.rw(false, 1, 0, 1, x), 0);
 }
@@ -90,7 +91,7 @@ TEST(Concurrency, ControllersShareANamespaceThatChanges) {
 // MSI-X table in BAR0: every value read is either the programmed one or the
 // reset one, and the reset leaves the vector masked.
 TEST(Concurrency, FunctionResetWhileAnotherThreadUsesTheMsixTable) {
-    TestHost h;
+    SimHost h;
     h.pciEnable();
     auto findCap = [&](uint8_t nId) {
         uint32_t p = 0, v = 0;

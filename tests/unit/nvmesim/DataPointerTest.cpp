@@ -1,6 +1,7 @@
-#include "TestHost.h"
+#include "SimHost.h"
 
-using namespace simtest;
+using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
 SglDesc data(uint64_t a, uint32_t n) { return SglDesc::make(SGL_DATA_BLOCK, a, n); }
@@ -9,7 +10,7 @@ SglDesc segment(uint64_t a, uint32_t n) { return SglDesc::make(SGL_SEGMENT, a, n
 SglDesc lastSegment(uint64_t a, uint32_t n) { return SglDesc::make(SGL_LAST_SEGMENT, a, n); }
 
 Sqe sglCmd(bool bWrite, uint64_t nSlba, uint32_t nBlocks, const SglDesc &d) {
-    Sqe e = TestHost::cmd(bWrite ? NVM_WRITE : NVM_READ, 1);
+    Sqe e = SimHost::cmd(bWrite ? NVM_WRITE : NVM_READ, 1);
     e.setPsdt(PSDT_SGL_MPTR_ADDRESS);
     e.setSgl1(d);
     e.setCdw10(static_cast<uint32_t>(nSlba));
@@ -18,7 +19,7 @@ Sqe sglCmd(bool bWrite, uint64_t nSlba, uint32_t nBlocks, const SglDesc &d) {
 }
 
 Sqe prpCmd(bool bWrite, uint64_t nSlba, uint32_t nBlocks, uint64_t nPrp1, uint64_t nPrp2) {
-    Sqe e = TestHost::cmd(bWrite ? NVM_WRITE : NVM_READ, 1);
+    Sqe e = SimHost::cmd(bWrite ? NVM_WRITE : NVM_READ, 1);
     e.setPrp1(nPrp1);
     e.setPrp2(nPrp2);
     e.setCdw10(static_cast<uint32_t>(nSlba));
@@ -28,14 +29,14 @@ Sqe prpCmd(bool bWrite, uint64_t nSlba, uint32_t nBlocks, uint64_t nPrp1, uint64
 } // namespace
 
 TEST(DataPointer, PrpOffsetsAndTwoPageTransfers) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(3 * 4096);
+    SimBuffer b = h.alloc(3 * 4096);
     for (int i = 0; i < 3 * 4096; ++i)
         b.p[i] = static_cast<uint8_t>(i * 7);
     // PRP1 at an offset, PRP2 the next page: 2048 + 2048 bytes.
     ASSERT_EQ(h.run(1, prpCmd(true, 0, 8, b.nBus + 2048, b.nBus + 4096)), 0);
-    Buf r = h.alloc(4096);
+    SimBuffer r = h.alloc(4096);
     ASSERT_EQ(h.rw(false, 1, 0, 8, r), 0);
     EXPECT_EQ(std::memcmp(r.p, b.p + 2048, 4096), 0);
     // PRP2 used as data pointer must be page aligned.
@@ -48,15 +49,15 @@ TEST(DataPointer, PrpOffsetsAndTwoPageTransfers) {
 }
 
 TEST(DataPointer, PrpListsChainAcrossListPages) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
     const size_t nBytes = 32 * 4096;
-    Buf d = h.alloc(nBytes);
+    SimBuffer d = h.alloc(nBytes);
     for (size_t i = 0; i < nBytes; ++i)
         d.p[i] = static_cast<uint8_t>(i ^ (i >> 12));
     // The first list page has room for two entries only: one data page and
     // the pointer to the next list page.
-    Buf l1 = h.alloc(4096), l2 = h.alloc(4096);
+    SimBuffer l1 = h.alloc(4096), l2 = h.alloc(4096);
     auto *e1 = reinterpret_cast<uint64_t *>(l1.p + 4096 - 16);
     e1[0] = d.nBus + 4096;
     e1[1] = l2.nBus;
@@ -64,8 +65,8 @@ TEST(DataPointer, PrpListsChainAcrossListPages) {
     for (int i = 0; i < 30; ++i)
         e2[i] = d.nBus + 4096ull * (i + 2);
     ASSERT_EQ(h.run(1, prpCmd(true, 64, 256, d.nBus, l1.nBus + 4096 - 16)), 0);
-    Buf r = h.alloc(nBytes);
-    Buf l3 = h.alloc(4096);
+    SimBuffer r = h.alloc(nBytes);
+    SimBuffer l3 = h.alloc(4096);
     auto *e3 = reinterpret_cast<uint64_t *>(l3.p);
     for (int i = 0; i < 31; ++i)
         e3[i] = r.nBus + 4096ull * (i + 1);
@@ -83,15 +84,15 @@ TEST(DataPointer, PrpListsChainAcrossListPages) {
 }
 
 TEST(DataPointer, SglDataBlockSegmentsAndBitBucket) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf d = h.alloc(4096);
+    SimBuffer d = h.alloc(4096);
     for (int i = 0; i < 4096; ++i)
         d.p[i] = static_cast<uint8_t>(i * 3 + 1);
     ASSERT_EQ(h.run(1, sglCmd(true, 0, 8, data(d.nBus, 4096))), 0);
     // Read back through a segment of three descriptors pointing to a last
     // segment: 1000 bytes, a 24-byte hole, the rest split in two.
-    Buf r1 = h.alloc(4096), r2 = h.alloc(4096), seg = h.alloc(4096);
+    SimBuffer r1 = h.alloc(4096), r2 = h.alloc(4096), seg = h.alloc(4096);
     auto *s = reinterpret_cast<SglDesc *>(seg.p);
     s[0] = data(r1.nBus, 1000);
     s[1] = bucket(24);
@@ -129,27 +130,27 @@ TEST(DataPointer, SglDataBlockSegmentsAndBitBucket) {
 }
 
 TEST(DataPointer, SglRefusedForAdminAndWhenUnsupported) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(4096);
-    Sqe e = TestHost::cmd(ADMIN_IDENTIFY);
+    SimBuffer b = h.alloc(4096);
+    Sqe e = SimHost::cmd(ADMIN_IDENTIFY);
     e.setPsdt(PSDT_SGL_MPTR_ADDRESS);
     e.setSgl1(data(b.nBus, 4096));
     e.setCdw10(1);
     EXPECT_EQ(h.run(0, e), st(SCT_GENERIC, SC_INVALID_FIELD));
-    TestHost h2(R"({"devices":[{"controllers":[{"sgl":false}]}]})");
+    SimHost h2(R"({"devices":[{"controllers":[{"sgl":false}]}]})");
     ASSERT_TRUE(h2.bringUp());
-    Buf b2 = h2.alloc(4096);
+    SimBuffer b2 = h2.alloc(4096);
     EXPECT_EQ(h2.run(1, sglCmd(false, 0, 8, data(b2.nBus, 4096))), st(SCT_GENERIC, SC_INVALID_FIELD));
-    Buf id = h2.alloc(4096);
+    SimBuffer id = h2.alloc(4096);
     ASSERT_EQ(h2.identify(CNS_CTRL, 0, id), 0);
     EXPECT_EQ(reinterpret_cast<nvme_id_ctrl *>(id.p)->sgls, 0u);
 }
 
 TEST(DataPointer, MetadataThroughAnSglDescriptor) {
-    TestHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"1M","format":3}]}]})");
+    SimHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"1M","format":3}]}]})");
     ASSERT_TRUE(h.bringUp());
-    Buf d = h.alloc(4096), m = h.alloc(64), md = h.alloc(64);
+    SimBuffer d = h.alloc(4096), m = h.alloc(64), md = h.alloc(64);
     std::memset(m.p, 0x3C, 8);
     auto *desc = reinterpret_cast<SglDesc *>(md.p);
     *desc = data(m.nBus, 8);

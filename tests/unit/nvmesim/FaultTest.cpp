@@ -1,11 +1,12 @@
-#include "TestHost.h"
+#include "SimHost.h"
 
-using namespace simtest;
+using namespace nvmehost;
+using namespace nvmewire;
 
 TEST(Faults, InjectedStatusForTheNthCommand) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     h.c->faults().injectStatus(false, NVM_READ, 3, 0x0281);
     EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);
     EXPECT_EQ(h.rw(true, 1, 0, 1, b), 0);   // other opcodes do not count
@@ -17,9 +18,9 @@ TEST(Faults, InjectedStatusForTheNthCommand) {
 }
 
 TEST(Faults, LatencyDelaysCompletions) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     h.c->faults().setLatency(20000, 20000);
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);
@@ -31,11 +32,11 @@ TEST(Faults, LatencyDelaysCompletions) {
 }
 
 TEST(Faults, WithheldCompletionsCanBeAbortedOrReleased) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     h.c->faults().setWithholdCompletions(true);
-    Sqe e = TestHost::cmd(NVM_READ, 1);
+    Sqe e = SimHost::cmd(NVM_READ, 1);
     e.setPrp1(b.nBus);
     const uint16_t nCid = h.push(1, e);
     const uint16_t nCid2 = h.push(1, e);
@@ -43,7 +44,7 @@ TEST(Faults, WithheldCompletionsCanBeAbortedOrReleased) {
     EXPECT_FALSE(h.reap(1, &r, 100));
     h.c->faults().setWithholdCompletions(false);
     // Abort the first; its completion comes with Command Abort Requested.
-    Sqe ab = TestHost::cmd(ADMIN_ABORT);
+    Sqe ab = SimHost::cmd(ADMIN_ABORT);
     ab.setCdw10((static_cast<uint32_t>(nCid) << 16) | 1);
     Cqe ar{};
     ASSERT_EQ(h.run(0, ab, &ar), 0);
@@ -58,13 +59,13 @@ TEST(Faults, WithheldCompletionsCanBeAbortedOrReleased) {
 }
 
 TEST(Faults, DeletingAQueueAbortsItsWithheldCommands) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
     h.c->faults().setWithholdCompletions(true);
-    const uint16_t nCid = h.push(1, TestHost::cmd(NVM_FLUSH, 1));
+    const uint16_t nCid = h.push(1, SimHost::cmd(NVM_FLUSH, 1));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     h.c->faults().setWithholdCompletions(false);
-    Sqe d = TestHost::cmd(ADMIN_DELETE_SQ);
+    Sqe d = SimHost::cmd(ADMIN_DELETE_SQ);
     d.setCdw10(1);
     ASSERT_EQ(h.run(0, d), 0);
     Cqe r{};
@@ -74,20 +75,20 @@ TEST(Faults, DeletingAQueueAbortsItsWithheldCommands) {
 }
 
 TEST(Faults, BogusCid) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
     h.c->faults().injectBogusCid(false, NVM_FLUSH, 1);
-    const uint16_t nCid = h.push(1, TestHost::cmd(NVM_FLUSH, 1));
+    const uint16_t nCid = h.push(1, SimHost::cmd(NVM_FLUSH, 1));
     Cqe r{};
     ASSERT_TRUE(h.reap(1, &r));
     EXPECT_NE(r.cid(), nCid);
 }
 
 TEST(Faults, NeverReadyAndStuckShutdown) {
-    TestHost h(R"({"devices":[{"controllers":[{"faults":{"neverReady":true,"shutdownNeverCompletes":true}}]}]})");
+    SimHost h(R"({"devices":[{"controllers":[{"faults":{"neverReady":true,"shutdownNeverCompletes":true}}]}]})");
     EXPECT_FALSE([&] {
         h.pciEnable();
-        Buf a = h.alloc(4096, true);
+        SimBuffer a = h.alloc(4096, true);
         h.c->mmioWrite32(0x24, 0x000F000F);
         h.c->mmioWrite32(0x28, static_cast<uint32_t>(a.nBus));
         h.c->mmioWrite32(0x2C, static_cast<uint32_t>(a.nBus >> 32));
@@ -105,18 +106,18 @@ TEST(Faults, NeverReadyAndStuckShutdown) {
 }
 
 TEST(Faults, KeepAliveExpiryStopsTheController) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
-    Sqe s = TestHost::cmd(ADMIN_SET_FEATURES);
+    Sqe s = SimHost::cmd(ADMIN_SET_FEATURES);
     s.setCdw10(NVME_FEAT_FID_KATO);
     s.setCdw11(100);
     ASSERT_EQ(h.run(0, s), 0);
     for (int i = 0; i < 4; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        ASSERT_EQ(h.run(0, TestHost::cmd(ADMIN_KEEP_ALIVE)), 0);
+        ASSERT_EQ(h.run(0, SimHost::cmd(ADMIN_KEEP_ALIVE)), 0);
     }
     EXPECT_EQ(h.csts() & 2, 0u);
     EXPECT_TRUE(h.waitCsts(2, 2, 500));
     // A stopped controller takes no more commands.
-    EXPECT_EQ(h.run(0, TestHost::cmd(ADMIN_KEEP_ALIVE), nullptr, 100), 0xFFFF);
+    EXPECT_EQ(h.run(0, SimHost::cmd(ADMIN_KEEP_ALIVE), nullptr, 100), 0xFFFF);
 }

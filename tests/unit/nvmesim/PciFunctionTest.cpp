@@ -1,6 +1,7 @@
-#include "TestHost.h"
+#include "SimHost.h"
 
-using namespace simtest;
+using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
 uint32_t rd(nvmesim::Controller *c, uint32_t off, int w) {
@@ -21,7 +22,7 @@ int findCap(nvmesim::Controller *c, uint8_t id) {
 } // namespace
 
 TEST(PciFunction, HeaderIdentifiesAnNvmeController) {
-    TestHost h;
+    SimHost h;
     EXPECT_EQ(rd(h.c, 0, 2), 0xC1A0u);
     EXPECT_EQ(rd(h.c, 8, 4) >> 8, 0x010802u);
     EXPECT_EQ(rd(h.c, 0x0E, 1) & 0x7F, 0u);          // header type 0
@@ -41,7 +42,7 @@ TEST(PciFunction, HeaderIdentifiesAnNvmeController) {
 }
 
 TEST(PciFunction, CapabilityListHasPmMsixAndPcie) {
-    TestHost h;
+    SimHost h;
     const int pm = findCap(h.c, 0x01), msix = findCap(h.c, 0x11), pcie = findCap(h.c, 0x10);
     ASSERT_GT(pm, 0);
     ASSERT_GT(msix, 0);
@@ -53,7 +54,7 @@ TEST(PciFunction, CapabilityListHasPmMsixAndPcie) {
 }
 
 TEST(PciFunction, BarSizingAndDecoding) {
-    TestHost h;
+    SimHost h;
     h.c->cfgWrite(0x10, 0xFFFFFFFF, 4);
     const uint32_t nMask = rd(h.c, 0x10, 4) & ~0xFu;
     const uint32_t nSize = ~nMask + 1;
@@ -77,11 +78,11 @@ TEST(PciFunction, BarSizingAndDecoding) {
 }
 
 TEST(PciFunction, BusMasterGatesDma) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     h.c->cfgWrite(4, 0x0002, 2);   // memory on, bus master off
-    Sqe e = TestHost::cmd(ADMIN_IDENTIFY);
+    Sqe e = SimHost::cmd(ADMIN_IDENTIFY);
     e.setPrp1(b.nBus);
     e.setCdw10(1);
     const uint16_t nCid = h.push(0, e);
@@ -94,7 +95,7 @@ TEST(PciFunction, BusMasterGatesDma) {
 }
 
 TEST(PciFunction, FunctionLevelResetRestoresDefaults) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
     const int pcie = findCap(h.c, 0x10);
     h.c->cfgWrite(0x3C, 0x0B, 1);
@@ -112,7 +113,7 @@ TEST(PciFunction, FunctionLevelResetRestoresDefaults) {
 }
 
 TEST(PciFunction, MsixTableLivesInBar0) {
-    TestHost h;
+    SimHost h;
     h.pciEnable();
     uint32_t nTable = 0;
     const int msix = findCap(h.c, 0x11);

@@ -1,9 +1,10 @@
-#include "TestHost.h"
+#include "SimHost.h"
 
-using namespace simtest;
+using namespace nvmehost;
+using namespace nvmewire;
 
 TEST(Registers, DefaultCapabilities) {
-    TestHost h;
+    SimHost h;
     h.pciEnable();
     const uint64_t cap = h.cap();
     EXPECT_EQ(cap & 0xFFFF, 1023u);            // MQES
@@ -18,7 +19,7 @@ TEST(Registers, DefaultCapabilities) {
 }
 
 TEST(Registers, ConfiguredCapabilities) {
-    TestHost h(R"({"devices":[{"controllers":[{"mqes":63,"cqr":false,"dstrd":2,"timeout":4,"nssrs":false,"mpsMax":2,"css":"0x41"}]}]})");
+    SimHost h(R"({"devices":[{"controllers":[{"mqes":63,"cqr":false,"dstrd":2,"timeout":4,"nssrs":false,"mpsMax":2,"css":"0x41"}]}]})");
     h.pciEnable();
     const uint64_t cap = h.cap();
     EXPECT_EQ(cap & 0xFFFF, 63u);
@@ -29,19 +30,19 @@ TEST(Registers, ConfiguredCapabilities) {
     EXPECT_EQ((cap >> 52) & 0xF, 2u);
     EXPECT_EQ((cap >> 37) & 0xFF, 0x41u);
     ASSERT_TRUE(h.bringUp(32));   // doorbells 16 bytes apart
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     std::memset(b.p, 0x5A, 512);
     EXPECT_EQ(h.rw(true, 1, 0, 1, b), 0);
 }
 
 TEST(Registers, EnableAndDisable) {
-    TestHost h;
+    SimHost h;
     h.pciEnable();
     h.ring(0, true, 3);   // ignored while disabled
     ASSERT_TRUE(h.enable());
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     EXPECT_EQ(h.identify(CNS_CTRL, 0, b), 0);   // the first command is entry 0
-    EXPECT_EQ(h.q[0].nCqHead, 1u);
+    EXPECT_EQ(h.cqHead(0), 1u);
     EXPECT_EQ(h.c->mmioRead32(0x14) & 1, 1u);
     ASSERT_TRUE(h.disable());
     EXPECT_EQ(h.csts() & 1, 0u);
@@ -49,9 +50,9 @@ TEST(Registers, EnableAndDisable) {
 }
 
 TEST(Registers, BadAdminQueueSettingsGiveFatalStatus) {
-    TestHost h;
+    SimHost h;
     h.pciEnable();
-    Buf b = h.alloc(8192);
+    SimBuffer b = h.alloc(8192);
     // ASQ not page aligned.
     h.c->mmioWrite32(0x24, 0x000F000F);
     h.c->mmioWrite32(0x28, static_cast<uint32_t>(b.nBus) + 0x10);   // low bits are reserved and read as 0
@@ -79,7 +80,7 @@ TEST(Registers, BadAdminQueueSettingsGiveFatalStatus) {
 }
 
 TEST(Registers, ShutdownMovesThroughProcessingToComplete) {
-    TestHost h(R"({"devices":[{"timings":{"shutdownUs":50000}}]})");
+    SimHost h(R"({"devices":[{"timings":{"shutdownUs":50000}}]})");
     ASSERT_TRUE(h.enable());
     h.c->mmioWrite32(0x14, h.c->mmioRead32(0x14) | (1u << 14));
     EXPECT_EQ((h.csts() >> 2) & 3, 1u);
@@ -90,14 +91,14 @@ TEST(Registers, ShutdownMovesThroughProcessingToComplete) {
 }
 
 TEST(Registers, ReadyDelayIsHonoured) {
-    TestHost h(R"({"devices":[{"timings":{"readyDelayUs":200000}}]})");
+    SimHost h(R"({"devices":[{"timings":{"readyDelayUs":200000}}]})");
     const auto t0 = std::chrono::steady_clock::now();
     ASSERT_TRUE(h.enable());
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(190));
 }
 
 TEST(Registers, NssrResetsAndTakesTheLinkDown) {
-    TestHost h(R"({"devices":[{"timings":{"linkDownMs":150}}]})");
+    SimHost h(R"({"devices":[{"timings":{"linkDownMs":150}}]})");
     ASSERT_TRUE(h.bringUp());
     h.c->mmioWrite32(0x20, 0x4E564D65);
     uint32_t v = 0;
@@ -115,7 +116,7 @@ TEST(Registers, NssrResetsAndTakesTheLinkDown) {
 }
 
 TEST(Registers, OtherNssrValuesDoNothing) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     h.c->mmioWrite32(0x20, 0x4E564D66);
     EXPECT_EQ(h.csts() & 1, 1u);

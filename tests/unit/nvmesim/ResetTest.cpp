@@ -1,15 +1,16 @@
-#include "TestHost.h"
+#include "SimHost.h"
 
-using namespace simtest;
+using namespace nvmehost;
+using namespace nvmewire;
 
 TEST(Reset, ControllerResetDropsQueuesAndOutstandingWork) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     std::memset(b.p, 0x42, 4096);
     ASSERT_EQ(h.rw(true, 1, 7, 8, b), 0);
     h.c->faults().setWithholdCompletions(true);
-    h.push(1, TestHost::cmd(NVM_FLUSH, 1));
+    h.push(1, SimHost::cmd(NVM_FLUSH, 1));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(h.c->withheldCount(), 1u);
     h.c->faults().setWithholdCompletions(false);
@@ -26,15 +27,15 @@ TEST(Reset, ControllerResetDropsQueuesAndOutstandingWork) {
 }
 
 TEST(Reset, FeaturesReturnToDefaultsOnReset) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
-    Sqe s = TestHost::cmd(ADMIN_SET_FEATURES);
+    Sqe s = SimHost::cmd(ADMIN_SET_FEATURES);
     s.setCdw10(NVME_FEAT_FID_ARBITRATION);
     s.setCdw11(0x0303);
     ASSERT_EQ(h.run(0, s), 0);
     ASSERT_TRUE(h.disable());
     ASSERT_TRUE(h.enable());
-    Sqe g = TestHost::cmd(ADMIN_GET_FEATURES);
+    Sqe g = SimHost::cmd(ADMIN_GET_FEATURES);
     g.setCdw10(NVME_FEAT_FID_ARBITRATION);
     Cqe r{};
     ASSERT_EQ(h.run(0, g, &r), 0);
@@ -42,7 +43,7 @@ TEST(Reset, FeaturesReturnToDefaultsOnReset) {
 }
 
 TEST(Reset, SubsystemResetReachesEveryController) {
-    TestHost h(R"({"devices":[{"controllerCount":2,"timings":{"linkDownMs":30}}]})");
+    SimHost h(R"({"devices":[{"controllerCount":2,"timings":{"linkDownMs":30}}]})");
     ASSERT_TRUE(h.bringUp());
     nvmesim::Controller *c2 = h.bus->function(1).pCtrl;
     EXPECT_EQ(h.bus->function(1).nFunction, 1u);
@@ -60,7 +61,7 @@ TEST(Reset, SubsystemResetReachesEveryController) {
 }
 
 TEST(Reset, HotResetAndPowerCycle) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
     h.bus->device(0).hotReset();
     uint32_t v = 0;
@@ -86,14 +87,14 @@ TEST(Reset, HotResetAndPowerCycle) {
 }
 
 TEST(Reset, ResetWhileBusy) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     ASSERT_EQ(h.createCq(1, 1024), 0);
     ASSERT_EQ(h.createSq(1, 1, 1024), 0);
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     for (int round = 0; round < 20; ++round) {
         for (int i = 0; i < 100; ++i) {
-            Sqe e = TestHost::cmd(NVM_READ, 1);
+            Sqe e = SimHost::cmd(NVM_READ, 1);
             e.setPrp1(b.nBus);
             e.setCdw12(7);
             h.push(1, e);

@@ -2,12 +2,13 @@
 // controller, and never touch memory outside what they point to.
 #include <random>
 
-#include "TestHost.h"
+#include "SimHost.h"
 
-using namespace simtest;
+using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
-Sqe randomCommand(std::mt19937_64 &rng, const Buf &scratch, bool bAdmin) {
+Sqe randomCommand(std::mt19937_64 &rng, const SimBuffer &scratch, bool bAdmin) {
     Sqe e{};
     auto pick = [&](std::initializer_list<uint64_t> v) { return *(v.begin() + rng() % v.size()); };
     do {
@@ -41,11 +42,11 @@ Sqe randomCommand(std::mt19937_64 &rng, const Buf &scratch, bool bAdmin) {
 } // namespace
 
 TEST(Robustness, GarbageCommandsAlwaysComplete) {
-    TestHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"16M"}],"timings":{"selfTestShortMs":1,"selfTestExtendedMs":1}}]})");
+    SimHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"16M"}],"timings":{"selfTestShortMs":1,"selfTestExtendedMs":1}}]})");
     ASSERT_TRUE(h.enable(64, 64));
     ASSERT_EQ(h.createCq(1, 64), 0);
     ASSERT_EQ(h.createSq(1, 1, 64), 0);
-    Buf scratch = h.alloc(64 * 4096, true);
+    SimBuffer scratch = h.alloc(64 * 4096, true);
     std::mt19937_64 rng(20261208);
     for (int i = 0; i < 3000; ++i) {
         // The scratch area holds random PRP lists and SGL descriptors too.
@@ -57,7 +58,7 @@ TEST(Robustness, GarbageCommandsAlwaysComplete) {
         ASSERT_NE(h.run(bAdmin ? 0 : 1, randomCommand(rng, scratch, bAdmin), &r, 5000), 0xFFFF) << "command " << i;
         ASSERT_EQ(h.csts() & 2, 0u) << "fatal status after command " << i;
     }
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     EXPECT_EQ(h.identify(CNS_CTRL, 0, b), 0);
 }
 
@@ -66,9 +67,9 @@ TEST(Robustness, GarbageCommandsAlwaysComplete) {
 // unmapped page instead of building a buffer of that size; what exists is
 // sent, the rest of a host buffer reads as zeros.
 TEST(Robustness, HugeAdminReadsWithoutTransferLimit) {
-    TestHost h(R"({"devices":[{"controllers":[{"mdts":0}],"namespaces":[{"nsid":1,"size":"16M"}]}]})");
+    SimHost h(R"({"devices":[{"controllers":[{"mdts":0}],"namespaces":[{"nsid":1,"size":"16M"}]}]})");
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(3 * 4096, true);
+    SimBuffer b = h.alloc(3 * 4096, true);
     auto fillList = [&] {
         std::memset(b.p, 0xAB, b.nSize);
         // PRP2 points at a list whose entries all lead to the last page and
@@ -78,14 +79,14 @@ TEST(Robustness, HugeAdminReadsWithoutTransferLimit) {
             pList[i] = b.nBus + 8192;
         pList[511] = 0x20000;
     };
-    Sqe lg = TestHost::cmd(ADMIN_GET_LOG_PAGE, 0xFFFFFFFF);
+    Sqe lg = SimHost::cmd(ADMIN_GET_LOG_PAGE, 0xFFFFFFFF);
     lg.setPrp1(b.nBus);
     lg.setPrp2(b.nBus + 4096);
     lg.setCdw10(NVME_LOG_LID_FW_SLOT | 0xFFFF0000u);
     lg.setCdw11(0xFFFF);   // 16 GiB
     fillList();
     EXPECT_EQ(h.run(0, lg), st(SCT_GENERIC, SC_DATA_XFER_ERROR));
-    Sqe ls = TestHost::cmd(ADMIN_GET_LBA_STATUS, 1);
+    Sqe ls = SimHost::cmd(ADMIN_GET_LBA_STATUS, 1);
     ls.setPrp1(b.nBus);
     ls.setPrp2(b.nBus + 4096);
     ls.setCdw12(0xFFFFFFFF);
