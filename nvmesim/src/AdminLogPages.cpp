@@ -97,7 +97,9 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         log.assign(sizeof(nvme_cmd_effects_log), 0);
         auto *p = reinterpret_cast<nvme_cmd_effects_log *>(log.data());
         constexpr uint32_t kSupp = 1, kLbcc = 2, kNcc = 4, kNic = 8, kCcc = 16;
-        for (uint8_t op : {0x00, 0x01, 0x02, 0x04, 0x05, 0x06, 0x08, 0x09, 0x0A, 0x0C, 0x11, 0x14, 0x18, 0x86})
+        for (uint8_t op : {ADMIN_DELETE_SQ, ADMIN_CREATE_SQ, ADMIN_GET_LOG_PAGE, ADMIN_DELETE_CQ, ADMIN_CREATE_CQ,
+                           ADMIN_IDENTIFY, ADMIN_ABORT, ADMIN_SET_FEATURES, ADMIN_GET_FEATURES, ADMIN_ASYNC_EVENT,
+                           ADMIN_FW_DOWNLOAD, ADMIN_DEV_SELF_TEST, ADMIN_KEEP_ALIVE, ADMIN_GET_LBA_STATUS})
             p->acs[op] = kSupp;
         p->acs[ADMIN_FW_COMMIT] = kSupp | kCcc;
         if (m_subsys.config().bNamespaceManagement) {

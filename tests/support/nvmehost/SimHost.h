@@ -18,6 +18,7 @@
 #include "nvmewire/Completion.h"
 #include "nvmewire/Identify.h"
 #include "nvmewire/Opcodes.h"
+#include "nvmewire/Pci.h"
 #include "nvmewire/Registers.h"
 #include "nvmewire/Status.h"
 

@@ -117,7 +117,7 @@ TEST_F(HostAdminState, FeaturesHoldWhatWasSet)
 
     // Volatile write cache (06h), where there is one.
     nvme_id_ctrl id;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
     if (id.vwc & 1) {
         ASSERT_TRUE(features(true, 0x06, 0).ok());
         EXPECT_EQ(features(false, 0x06, 0).dw0() & 1, 0u);

@@ -14,7 +14,7 @@ TEST_F(HostBringUp, PcieInitialisationLeavesD0WithMemoryAndBusMaster)
 {
     int nPm = findCapability(*plat, slot, CAP_ID_PM);
     ASSERT_GE(nPm, 0);
-    EXPECT_EQ(cfgRead(*plat, slot, uint32_t(nPm) + 4, 2) & 3, 0u) << "power state D0";
+    EXPECT_EQ(cfgRead(*plat, slot, uint32_t(nPm) + PM_PMCSR, 2) & PMCSR_STATE_MASK, PMCSR_D0) << "power state D0";
     uint32_t nCmd = cfgRead(*plat, slot, CFG_COMMAND, 2);
     EXPECT_TRUE(nCmd & CMD_MEMORY);
     EXPECT_TRUE(nCmd & CMD_BUS_MASTER);
@@ -48,7 +48,7 @@ TEST_F(HostBringUp, EnableSetsReadyAndDisableClearsIt)
     // And again: a controller comes back after a disable.
     ASSERT_TRUE(ctl->bringUp(16, 16, &sErr)) << sErr;
     uint8_t aId[4096];
-    EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok());
+    EXPECT_TRUE(ctl->identify(CNS_CTRL, 0, 0, aId).ok());
 }
 
 TEST_F(HostBringUp, AdminCommandsCompleteWithMatchingFields)

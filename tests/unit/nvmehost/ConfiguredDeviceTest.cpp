@@ -79,7 +79,7 @@ TEST_F(HostGeometry, MdtsLimitsTransfers)
 {
     ASSERT_NO_FATAL_FAILURE(bringUpWithIo(16));
     nvme_id_ctrl id;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
     EXPECT_EQ(id.mdts, 3);
     NamespaceInfo ns = firstNamespace();
     DmaMemory buf = dataBuffer(9 * 4096, ctl->pageSize());
@@ -169,8 +169,8 @@ TEST_F(HostTwoControllers, SharedNamespaceAndPrivateAttachment)
     EXPECT_EQ(activeNamespaces(*ctl), std::vector<uint32_t>({1}));
     EXPECT_EQ(activeNamespaces(*second), std::vector<uint32_t>({1, 2}));
     nvme_id_ctrl a, b;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &a).ok());
-    ASSERT_TRUE(second->identify(0x01, 0, 0, &b).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &a).ok());
+    ASSERT_TRUE(second->identify(CNS_CTRL, 0, 0, &b).ok());
     EXPECT_NE(a.cntlid, b.cntlid);
 
     // What one controller writes, the other reads.
@@ -239,10 +239,10 @@ TEST_F(HostFaults, InjectedStatusesReachTheHostUnchanged)
     ASSERT_NO_FATAL_FAILURE(bringUpWithIo(16));      // no Identify yet
     NamespaceInfo ns = firstNamespace();             // Identify #1 and #2
     uint8_t aId[4096];
-    Completion c = ctl->identify(0x01, 0, 0, aId);   // #3
+    Completion c = ctl->identify(CNS_CTRL, 0, 0, aId);   // #3
     EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.status();
     EXPECT_TRUE(c.dnr());
-    EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok()) << "a rule fires once";
+    EXPECT_TRUE(ctl->identify(CNS_CTRL, 0, 0, aId).ok()) << "a rule fires once";
 
     DmaMemory buf = dataBuffer(ns.nBlockSize);
     EXPECT_TRUE(io(NVM_READ, ns.nNsid, 0, 1, buf).ok());
@@ -312,7 +312,7 @@ TEST_F(HostSlowCommands, ResetDropsOutstandingCommands)
     EXPECT_EQ(nLate, 0) << "completions posted after the controller was reset";
     ASSERT_TRUE(ctl->bringUp(8, 8, &sErr)) << sErr;
     uint8_t aId[4096];
-    EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok());
+    EXPECT_TRUE(ctl->identify(CNS_CTRL, 0, 0, aId).ok());
 }
 
 } // namespace

@@ -19,7 +19,7 @@ protected:
         if (!setUpWithIo(32))
             return;
         nvme_id_ctrl id;
-        ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+        ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
         bFormat = id.oacs & (1u << 1);
         nMdtsBytes = id.mdts ? (size_t(1) << id.mdts) * ctl->pageSize() : (size_t(1) << 20);
         ns = firstNamespace();
@@ -160,7 +160,7 @@ TEST_F(HostDataIntegrity, LbaRangeAndNamespaceChecks)
     EXPECT_TRUE(c.is(0, 0x80)) << "a range that wraps past 2^64 is out of range, status " << std::hex << c.status();
 
     nvme_id_ctrl id;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
     Sqe r = makeRw(NVM_READ, id.nn + 1, 0, 1);
     r.setPrp1(buf.bus());
     c = ctl->execute(*ctl->sq(1), r);

@@ -19,7 +19,7 @@ protected:
         ns = firstNamespace();
         nPage = ctl->pageSize();
         nvme_id_ctrl id;
-        ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+        ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
         nMaxBytes = id.mdts ? (size_t(1) << id.mdts) * nPage : size_t(1) << 20;
         nMaxBytes = std::min(nMaxBytes, size_t(1) << 20);
     }
@@ -160,7 +160,7 @@ TEST_F(HostDataPointers, UnmappedAddressesFailTheCommandOnly)
 TEST_F(HostDataPointers, TransferBeyondMdtsIsInvalidField)
 {
     nvme_id_ctrl id;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
     if (id.mdts == 0)
         GTEST_SKIP() << "no transfer size limit";
     size_t nBytes = (size_t(1) << id.mdts) * nPage + ns.nBlockSize;

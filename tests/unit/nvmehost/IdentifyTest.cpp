@@ -26,7 +26,7 @@ TEST_F(HostIdentify, ControllerFieldsMatchRegistersAndConfigSpace)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     nvme_id_ctrl id;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
     EXPECT_EQ(id.vid, cfgRead(*plat, slot, CFG_VENDOR_ID, 2));
     EXPECT_EQ(id.ssvid, cfgRead(*plat, slot, 0x2C, 2)) << "subsystem vendor id";
     expectAsciiField(id.sn, sizeof id.sn, "SN");
@@ -47,7 +47,7 @@ TEST_F(HostIdentify, ActiveNamespacesAreAscendingAndDescribed)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     nvme_id_ctrl idc;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &idc).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &idc).ok());
     auto v = activeNamespaces(*ctl);
     ASSERT_FALSE(v.empty());
     for (size_t i = 0; i < v.size(); ++i) {
@@ -64,7 +64,7 @@ TEST_F(HostIdentify, ActiveNamespacesAreAscendingAndDescribed)
     }
     // The list starting after the last id is empty.
     uint32_t aList[1024];
-    ASSERT_TRUE(ctl->identify(0x02, v.back(), 0, aList).ok());
+    ASSERT_TRUE(ctl->identify(CNS_NS_ACTIVE_LIST, v.back(), 0, aList).ok());
     EXPECT_EQ(aList[0], 0u);
 }
 
@@ -72,17 +72,17 @@ TEST_F(HostIdentify, NamespaceIdsThatNameNothing)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     nvme_id_ctrl idc;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &idc).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &idc).ok());
     uint8_t aBuf[4096];
     // Beyond NN: Invalid Namespace or Format.
-    Completion c = ctl->identify(0x00, idc.nn + 1, 0, aBuf);
+    Completion c = ctl->identify(CNS_NS, idc.nn + 1, 0, aBuf);
     EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.status();
     // 0xFFFFFFFF: the common namespace capabilities (with namespace
     // management) or an invalid namespace.
-    c = ctl->identify(0x00, 0xFFFFFFFFu, 0, aBuf);
+    c = ctl->identify(CNS_NS, 0xFFFFFFFFu, 0, aBuf);
     EXPECT_TRUE(c.ok() || c.is(0, 0x0B)) << std::hex << c.status();
     // The active list refuses 0xFFFFFFFE and 0xFFFFFFFF.
-    c = ctl->identify(0x02, 0xFFFFFFFFu, 0, aBuf);
+    c = ctl->identify(CNS_NS_ACTIVE_LIST, 0xFFFFFFFFu, 0, aBuf);
     EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.status();
 }
 
@@ -100,7 +100,7 @@ TEST_F(HostIdentify, NamespaceDescriptorsCarryAUniqueId)
     auto v = activeNamespaces(*ctl);
     ASSERT_FALSE(v.empty());
     uint8_t aBuf[4096];
-    Completion c = ctl->identify(0x03, v[0], 0, aBuf);
+    Completion c = ctl->identify(CNS_NS_DESC_LIST, v[0], 0, aBuf);
     ASSERT_TRUE(c.ok()) << std::hex << c.status();
     // Descriptors: type, length, two reserved bytes, then the id. At least
     // one of EUI64 (1), NGUID (2) or UUID (3) is present.
@@ -122,7 +122,7 @@ TEST_F(HostIdentify, DataGoesThroughAnUnalignedPrp1)
     // runs on into the page PRP2 names.
     ASSERT_NO_FATAL_FAILURE(bringUp());
     nvme_id_ctrl ref;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &ref).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &ref).ok());
     size_t nPage = ctl->pageSize();
     DmaMemory buf = dataBuffer(2 * nPage, nPage);
     Sqe cmd{};

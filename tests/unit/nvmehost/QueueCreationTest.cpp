@@ -151,7 +151,7 @@ TEST_F(HostQueueCreation, DoorbellOfADeletedSqIsIgnored)
     // A doorbell write for the deleted SQ must not produce completions.
     ctl->setReg32(ctl->sqDoorbell(1), 1);
     uint8_t aId[4096];
-    EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok()) << "admin queue still serves";
+    EXPECT_TRUE(ctl->identify(CNS_CTRL, 0, 0, aId).ok()) << "admin queue still serves";
     Completion c;
     EXPECT_FALSE(ctl->cq(1)->peek(&c));
 }

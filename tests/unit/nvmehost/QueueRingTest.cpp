@@ -29,7 +29,9 @@ TEST_F(HostQueueRing, PhaseTagFlipsOnEveryWrapOfAnIoQueue)
         bool bPhaseBefore = cq.bPhase;
         uint32_t nSlot = cq.nHead;
         Sqe cmd = makeRw(NVM_FLUSH, ns.nNsid, 0, 1);
-        cmd.setCdw10(cmd.dw[11] = cmd.dw[12] = 0);
+        cmd.setCdw10(0);
+        cmd.setCdw11(0);
+        cmd.setCdw12(0);
         Completion c = ctl->execute(sq, cmd);
         ASSERT_TRUE(c.ok()) << "command " << i << " status " << std::hex << c.status() << c.bTimedOut;
         EXPECT_EQ(slotPhase(cq, nSlot), bPhaseBefore) << "command " << i;
@@ -46,7 +48,7 @@ TEST_F(HostQueueRing, PhaseTagFlipsOnTheSmallestAdminQueue)
     ASSERT_NO_FATAL_FAILURE(bringUp(2));
     uint8_t aId[4096];
     for (int i = 0; i < 7; ++i) {
-        Completion c = ctl->identify(0x01, 0, 0, aId);
+        Completion c = ctl->identify(CNS_CTRL, 0, 0, aId);
         ASSERT_TRUE(c.ok()) << "command " << i;
         EXPECT_EQ(c.sqhd(), ctl->adminSq().nTail);
     }
@@ -92,7 +94,9 @@ TEST_F(HostQueueRing, FullCompletionQueueIsNeverOverwritten)
     constexpr uint16_t nCmds = 10;
     for (uint16_t i = 0; i < nCmds; ++i) {
         Sqe cmd = makeRw(NVM_FLUSH, ns.nNsid, 0, 1);
-        cmd.setCdw10(cmd.dw[11] = cmd.dw[12] = 0);
+        cmd.setCdw10(0);
+        cmd.setCdw11(0);
+        cmd.setCdw12(0);
         cmd.setCid(uint16_t(200 + i));
         ASSERT_TRUE(sq.push(cmd));
     }
@@ -149,7 +153,7 @@ TEST_F(HostQueueRing, InvalidDoorbellWritesRaiseAnErrorEvent)
     EXPECT_EQ((c.dw0() >> 8) & 0xFF, 0x01u) << "invalid doorbell write value";
     // The controller keeps serving the admin queue.
     uint8_t aId[4096];
-    EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok());
+    EXPECT_TRUE(ctl->identify(CNS_CTRL, 0, 0, aId).ok());
     // Reading the Error Information log unmasks error events again, so that
     // later tests do not depend on how a reset treats a masked event.
     DmaMemory log = dataBuffer(4096, ctl->pageSize());

@@ -33,7 +33,9 @@ protected:
         Completion c = io(NVM_WRITE, ns.nNsid, 500, 4, buf);
         ASSERT_TRUE(c.ok()) << std::hex << c.status();
         Sqe f = makeRw(NVM_FLUSH, ns.nNsid, 0, 1);
-        f.setCdw10(f.dw[11] = f.dw[12] = 0);
+        f.setCdw10(0);
+        f.setCdw11(0);
+        f.setCdw12(0);
         ASSERT_TRUE(ctl->execute(*ctl->sq(1), f).ok());
     }
 
@@ -57,12 +59,12 @@ protected:
     };
     SavedConfig saveConfig()
     {
-        return {cfgRead(*plat, slot, CFG_BAR0, 4), cfgRead(*plat, slot, CFG_BAR0 + 4, 4)};
+        return {cfgRead(*plat, slot, CFG_BAR0, 4), cfgRead(*plat, slot, CFG_BAR1, 4)};
     }
     void restoreConfig(const SavedConfig &s)
     {
         cfgWrite(*plat, slot, CFG_BAR0, s.nBar0, 4);
-        cfgWrite(*plat, slot, CFG_BAR0 + 4, s.nBar1, 4);
+        cfgWrite(*plat, slot, CFG_BAR1, s.nBar1, 4);
         ASSERT_TRUE(pcieInitialise(*plat, slot));
         ctl->refreshCaps();
     }
@@ -94,7 +96,7 @@ TEST_F(HostResets, FunctionLevelReset)
     // ...and so is the Device Control bit that started the reset.
     int nPcie = findCapability(*plat, slot, CAP_ID_PCIE);
     ASSERT_GE(nPcie, 0);
-    EXPECT_EQ(cfgRead(*plat, slot, uint32_t(nPcie) + 8, 2) & 0x8000, 0u);
+    EXPECT_EQ(cfgRead(*plat, slot, uint32_t(nPcie) + PCIE_DEVCTL, 2) & DEVCTL_FLR, 0u);
     ASSERT_NO_FATAL_FAILURE(restoreConfig(saved));
     EXPECT_EQ(ctl->reg32(REG_CC), 0u);
     EXPECT_EQ(ctl->reg32(REG_CSTS) & CSTS_RDY, 0u);

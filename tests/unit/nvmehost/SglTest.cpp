@@ -17,7 +17,7 @@ protected:
         if (!setUpWithIo(16))
             return;
         nvme_id_ctrl id;
-        ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+        ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
         nSgls = id.sgls;
         if ((nSgls & 3) == 0)
             GTEST_SKIP() << "controller does not support SGLs";

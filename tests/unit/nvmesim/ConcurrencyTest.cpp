@@ -1,11 +1,14 @@
 // Several host threads on one controller, and several controllers sharing
 // namespaces while namespaces change under them.
+#include <algorithm>
 #include <thread>
 
+#include "PciAccess.h"
 #include "SimHost.h"
 
 using namespace nvmehost;
 using namespace nvmewire;
+using namespace nvmewire::pci;
 
 namespace {
 // Runs nCount write/read/compare rounds on its own queue pair.
@@ -93,21 +96,12 @@ TEST(Concurrency, ControllersShareANamespaceThatChanges) {
 TEST(Concurrency, FunctionResetWhileAnotherThreadUsesTheMsixTable) {
     SimHost h;
     h.pciEnable();
-    auto findCap = [&](uint8_t nId) {
-        uint32_t p = 0, v = 0;
-        h.c->cfgRead(0x34, &p, 1);
-        for (int i = 0; p && i < 48; ++i, p = v >> 8) {
-            h.c->cfgRead(p, &v, 2);
-            if ((v & 0xFF) == nId)
-                return p;
-        }
-        return 0u;
-    };
-    const uint32_t nPcie = findCap(0x10), nMsix = findCap(0x11);
+    auto findCap = [&](uint8_t nId) { return uint32_t(std::max(findCapability(*h.plat, h.slot, nId), 0)); };
+    const uint32_t nPcie = findCap(CAP_ID_PCIE), nMsix = findCap(CAP_ID_MSIX);
     ASSERT_NE(nPcie, 0u);
     ASSERT_NE(nMsix, 0u);
     uint32_t nTable = 0;
-    h.c->cfgRead(nMsix + 4, &nTable, 4);
+    h.c->cfgRead(nMsix + MSIX_TABLE, &nTable, 4);
     nTable &= ~7u;
     std::atomic<bool> bStop{false};
     std::atomic<int> nOdd{0};
@@ -121,16 +115,16 @@ TEST(Concurrency, FunctionResetWhileAnotherThreadUsesTheMsixTable) {
     });
     for (int i = 0; i < 200; ++i) {
         uint32_t nDevCtl = 0;
-        h.c->cfgRead(nPcie + 8, &nDevCtl, 2);
-        h.c->cfgWrite(nPcie + 8, nDevCtl | 0x8000, 2);   // initiate function level reset
+        h.c->cfgRead(nPcie + PCIE_DEVCTL, &nDevCtl, 2);
+        h.c->cfgWrite(nPcie + PCIE_DEVCTL, nDevCtl | DEVCTL_FLR, 2);   // initiate function level reset
         h.pciEnable();
     }
     bStop = true;
     user.join();
     EXPECT_EQ(nOdd.load(), 0);
     uint32_t nDevCtl = 0;
-    h.c->cfgRead(nPcie + 8, &nDevCtl, 2);
-    h.c->cfgWrite(nPcie + 8, nDevCtl | 0x8000, 2);
+    h.c->cfgRead(nPcie + PCIE_DEVCTL, &nDevCtl, 2);
+    h.c->cfgWrite(nPcie + PCIE_DEVCTL, nDevCtl | DEVCTL_FLR, 2);
     h.pciEnable();
     EXPECT_EQ(h.c->mmioRead32(nTable + 8), 0u);
     EXPECT_EQ(h.c->mmioRead32(nTable + 12), 1u);   // masked again

@@ -14,7 +14,7 @@ TEST(Faults, InjectedStatusForTheNthCommand) {
     EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0x0281);
     EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);   // once only
     h.c->faults().injectStatus(true, ADMIN_IDENTIFY, 1, st(SCT_GENERIC, SC_INTERNAL));
-    EXPECT_EQ(h.identify(1, 0, b), st(SCT_GENERIC, SC_INTERNAL));
+    EXPECT_EQ(h.identify(CNS_CTRL, 0, b), st(SCT_GENERIC, SC_INTERNAL));
 }
 
 TEST(Faults, LatencyDelaysCompletions) {
@@ -89,20 +89,20 @@ TEST(Faults, NeverReadyAndStuckShutdown) {
     EXPECT_FALSE([&] {
         h.pciEnable();
         SimBuffer a = h.alloc(4096, true);
-        h.c->mmioWrite32(0x24, 0x000F000F);
-        h.c->mmioWrite32(0x28, static_cast<uint32_t>(a.nBus));
-        h.c->mmioWrite32(0x2C, static_cast<uint32_t>(a.nBus >> 32));
-        h.c->mmioWrite32(0x30, static_cast<uint32_t>(a.nBus + 2048));
-        h.c->mmioWrite32(0x34, static_cast<uint32_t>(a.nBus >> 32));
-        h.c->mmioWrite32(0x14, (6u << 16) | (4u << 20) | 1);
-        return h.waitCsts(1, 1, 100);
+        h.c->mmioWrite32(REG_AQA, Aqa::make(16, 16).raw);
+        h.c->mmioWrite32(REG_ASQ, static_cast<uint32_t>(a.nBus));
+        h.c->mmioWrite32(REG_ASQ + 4, static_cast<uint32_t>(a.nBus >> 32));
+        h.c->mmioWrite32(REG_ACQ, static_cast<uint32_t>(a.nBus + 2048));
+        h.c->mmioWrite32(REG_ACQ + 4, static_cast<uint32_t>(a.nBus >> 32));
+        h.c->mmioWrite32(REG_CC, Cc::make(0).raw);
+        return h.waitCsts(CSTS_RDY, CSTS_RDY, 100);
     }());
-    h.c->mmioWrite32(0x14, 0);
+    h.c->mmioWrite32(REG_CC, 0);
     h.c->faults().setNeverReady(false);
     ASSERT_TRUE(h.enable());
-    h.c->mmioWrite32(0x14, h.c->mmioRead32(0x14) | (2u << 14));
-    EXPECT_FALSE(h.waitCsts(0xC, 0x8, 100));
-    EXPECT_EQ((h.csts() >> 2) & 3, 1u);
+    h.c->mmioWrite32(REG_CC, Cc{h.c->mmioRead32(REG_CC)}.withShn(CC_SHN_ABRUPT).raw);
+    EXPECT_FALSE(h.waitCsts(CSTS_SHST_MASK, SHST_COMPLETE << CSTS_SHST_SHIFT, 100));
+    EXPECT_EQ(Csts{h.csts()}.shst(), SHST_OCCURRING);
 }
 
 TEST(Faults, KeepAliveExpiryStopsTheController) {
@@ -116,8 +116,8 @@ TEST(Faults, KeepAliveExpiryStopsTheController) {
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
         ASSERT_EQ(h.run(0, SimHost::cmd(ADMIN_KEEP_ALIVE)), 0);
     }
-    EXPECT_EQ(h.csts() & 2, 0u);
-    EXPECT_TRUE(h.waitCsts(2, 2, 500));
+    EXPECT_EQ(h.csts() & CSTS_CFS, 0u);
+    EXPECT_TRUE(h.waitCsts(CSTS_CFS, CSTS_CFS, 500));
     // A stopped controller takes no more commands.
     EXPECT_EQ(h.run(0, SimHost::cmd(ADMIN_KEEP_ALIVE), nullptr, 100), 0xFFFF);
 }

@@ -5,6 +5,7 @@
 
 using namespace nvmehost;
 using namespace nvmewire;
+using namespace nvmewire::pci;
 
 namespace {
 void pattern(uint8_t *p, size_t n, uint32_t nSeed) {
@@ -317,14 +318,14 @@ TEST(Io, RoundRobinServesEveryQueue) {
     ASSERT_EQ(h.createSq(1, 1, 128), 0);
     ASSERT_EQ(h.createSq(2, 1, 128), 0);
     SimBuffer b = h.alloc(4096);
-    h.c->cfgWrite(4, 0x0002, 2);   // hold the controller back while both fill
+    h.c->cfgWrite(CFG_COMMAND, CMD_MEMORY, 2);   // hold the controller back while both fill
     for (int i = 0; i < 100; ++i) {
         Sqe e = lbaCmd(NVM_READ, 1, 0, 1);
         e.setPrp1(b.nBus);
         h.push(1, e);
         h.push(2, e);
     }
-    h.c->cfgWrite(4, 0x0006, 2);
+    h.c->cfgWrite(CFG_COMMAND, CMD_MEMORY | CMD_BUS_MASTER, 2);
     int nFromTwoInFirstHalf = 0;
     for (int i = 0; i < 200; ++i) {
         Cqe r{};

@@ -56,7 +56,7 @@ TEST(Robustness, GarbageCommandsAlwaysComplete) {
         const bool bAdmin = i % 4 == 0;
         Cqe r{};
         ASSERT_NE(h.run(bAdmin ? 0 : 1, randomCommand(rng, scratch, bAdmin), &r, 5000), 0xFFFF) << "command " << i;
-        ASSERT_EQ(h.csts() & 2, 0u) << "fatal status after command " << i;
+        ASSERT_EQ(h.csts() & CSTS_CFS, 0u) << "fatal status after command " << i;
     }
     SimBuffer b = h.alloc(4096);
     EXPECT_EQ(h.identify(CNS_CTRL, 0, b), 0);
@@ -112,5 +112,5 @@ TEST(Robustness, HugeAdminReadsWithoutTransferLimit) {
     EXPECT_EQ(b.p[4], 1);   // the whole range examined
     EXPECT_EQ(b.p[8], 0);
     EXPECT_EQ(b.p[12287], 0);
-    EXPECT_EQ(h.csts() & 2, 0u);
+    EXPECT_EQ(h.csts() & CSTS_CFS, 0u);
 }
