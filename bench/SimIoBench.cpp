@@ -20,6 +20,7 @@
 #include <vector>
 
 using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
 
@@ -69,7 +70,7 @@ bool parseArgs(int argc, char **argv, Options *pOpt)
 
 struct Slot {
     DmaMemory data;
-    SqEntry cmd;
+    Sqe cmd{};
 };
 
 // Keeps nDepth reads outstanding on queue pair 1 until nCount completed.
@@ -87,7 +88,7 @@ double runDepth(HostController &ctl, const NamespaceInfo &ns, uint32_t nDepth, u
             std::fprintf(stderr, "bench_sim_io: %s\n", sErr.c_str());
             return -1;
         }
-        slots[i].cmd = makeRw(OP_READ, ns.nNsid, 0, nLbaPer4k);
+        slots[i].cmd = makeRw(NVM_READ, ns.nNsid, 0, nLbaPer4k);
         slots[i].cmd.setPrp1(slots[i].data.bus());
         slots[i].cmd.setCid(uint16_t(i));
     }
@@ -99,10 +100,10 @@ double runDepth(HostController &ctl, const NamespaceInfo &ns, uint32_t nDepth, u
         return uint64_t(nRand % nBlocks4k) * nLbaPer4k;
     };
     auto push = [&](uint32_t nSlot) {
-        SqEntry &c = slots[nSlot].cmd;
+        Sqe &c = slots[nSlot].cmd;
         uint64_t nLba = nextLba();
-        c.dw[10] = uint32_t(nLba);
-        c.dw[11] = uint32_t(nLba >> 32);
+        c.setCdw10(uint32_t(nLba));
+        c.setCdw11(uint32_t(nLba >> 32));
         sq.push(c);
     };
 
@@ -120,11 +121,11 @@ double runDepth(HostController &ctl, const NamespaceInfo &ns, uint32_t nDepth, u
         while (cq.pop(&c)) {
             ++nReaped;
             ++nDone;
-            if (c.nStatus != 0)
+            if (c.status() != 0)
                 ++nFailed;
-            sq.nHead = c.nSqHead;
-            if (nIssued < nCount && c.nCid < nDepth) {
-                push(c.nCid);
+            sq.nHead = c.sqhd();
+            if (nIssued < nCount && c.cid() < nDepth) {
+                push(c.cid());
                 ++nIssued;
                 bPushed = true;
             }
@@ -218,7 +219,7 @@ int main(int argc, char **argv)
         }
         for (uint32_t b = 0; b < opt.nBlocks4k; ++b) {
             std::memset(buf.host(), int(b & 0xFF), 4096);
-            SqEntry w = makeRw(OP_WRITE, ns.nNsid, uint64_t(b) * nLbaPer4k, nLbaPer4k);
+            Sqe w = makeRw(NVM_WRITE, ns.nNsid, uint64_t(b) * nLbaPer4k, nLbaPer4k);
             w.setPrp1(buf.bus());
             if (!ctl->execute(*ctl->sq(1), w).ok()) {
                 std::fprintf(stderr, "bench_sim_io: preparing write failed\n");

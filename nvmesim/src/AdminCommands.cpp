@@ -9,38 +9,38 @@
 namespace nvmesim {
 
 namespace {
-constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(SCT_GENERIC, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(SCT_CMD_SPECIFIC, nSc, true); }
 } // namespace
 
 uint16_t ControllerCore::admin(const Sqe &e, uint32_t *pDw0, bool *pDeferred) {
     if (m_feat.nKato)
         m_kaDeadline = Clock::now() + std::chrono::milliseconds(m_feat.nKato);
     // Admin commands use PRPs on this transport.
-    if (((e.nFlags >> 6) & 3) != 0)
-        return gen(NVME_SC_INVALID_FIELD);
-    if (e.nFlags & 3)
-        return gen(NVME_SC_INVALID_FIELD);   // no fused operations
-    switch (e.nOpcode) {
-    case nvme_admin_delete_sq: return adminDeleteSq(e);
-    case nvme_admin_create_sq: return adminCreateSq(e);
-    case nvme_admin_get_log_page: return adminGetLogPage(e);
-    case nvme_admin_delete_cq: return adminDeleteCq(e);
-    case nvme_admin_create_cq: return adminCreateCq(e);
-    case nvme_admin_identify: return adminIdentify(e);
-    case nvme_admin_abort_cmd: return adminAbort(e, pDw0);
-    case nvme_admin_set_features: return adminSetFeatures(e, pDw0);
-    case nvme_admin_get_features: return adminGetFeatures(e, pDw0);
-    case nvme_admin_async_event: return adminAsyncEvent(e, pDeferred);
-    case nvme_admin_ns_mgmt: return adminNamespaceMgmt(e, pDw0);
-    case nvme_admin_fw_commit: return adminFirmwareCommit(e, pDw0);
-    case nvme_admin_fw_download: return adminFirmwareDownload(e);
-    case nvme_admin_dev_self_test: return adminSelfTest(e);
-    case nvme_admin_ns_attach: return adminNamespaceAttach(e);
-    case nvme_admin_keep_alive: return adminKeepAlive(e);
-    case nvme_admin_format_nvm: return adminFormat(e);
-    case nvme_admin_get_lba_status: return adminLbaStatus(e);
-    default: return gen(NVME_SC_INVALID_OPCODE);
+    if (e.psdt() != PSDT_PRP)
+        return gen(SC_INVALID_FIELD);
+    if (e.fuse())
+        return gen(SC_INVALID_FIELD);   // no fused operations
+    switch (e.opc()) {
+    case ADMIN_DELETE_SQ: return adminDeleteSq(e);
+    case ADMIN_CREATE_SQ: return adminCreateSq(e);
+    case ADMIN_GET_LOG_PAGE: return adminGetLogPage(e);
+    case ADMIN_DELETE_CQ: return adminDeleteCq(e);
+    case ADMIN_CREATE_CQ: return adminCreateCq(e);
+    case ADMIN_IDENTIFY: return adminIdentify(e);
+    case ADMIN_ABORT: return adminAbort(e, pDw0);
+    case ADMIN_SET_FEATURES: return adminSetFeatures(e, pDw0);
+    case ADMIN_GET_FEATURES: return adminGetFeatures(e, pDw0);
+    case ADMIN_ASYNC_EVENT: return adminAsyncEvent(e, pDeferred);
+    case ADMIN_NS_MGMT: return adminNamespaceMgmt(e, pDw0);
+    case ADMIN_FW_COMMIT: return adminFirmwareCommit(e, pDw0);
+    case ADMIN_FW_DOWNLOAD: return adminFirmwareDownload(e);
+    case ADMIN_DEV_SELF_TEST: return adminSelfTest(e);
+    case ADMIN_NS_ATTACH: return adminNamespaceAttach(e);
+    case ADMIN_KEEP_ALIVE: return adminKeepAlive(e);
+    case ADMIN_FORMAT_NVM: return adminFormat(e);
+    case ADMIN_GET_LBA_STATUS: return adminLbaStatus(e);
+    default: return gen(SC_INVALID_OPCODE);
     }
 }
 
@@ -118,8 +118,8 @@ void ControllerCore::deliverEvents() {
 
 uint16_t ControllerCore::adminAsyncEvent(const Sqe &e, bool *pDeferred) {
     if (m_aerCids.size() >= 4)
-        return specific(NVME_SC_ASYNC_LIMIT);
-    m_aerCids.push_back(e.nCid);
+        return specific(SC_ASYNC_LIMIT);
+    m_aerCids.push_back(e.cid());
     *pDeferred = true;
     deliverEvents();
     return 0;
@@ -131,9 +131,9 @@ uint16_t ControllerCore::adminKeepAlive(const Sqe &) { return 0; }
 // (outstanding event requests, delayed or withheld completions). Dword 0
 // bit 0 is cleared when the command was aborted.
 uint16_t ControllerCore::adminAbort(const Sqe &e, uint32_t *pDw0) {
-    const uint16_t nSqId = e.nCdw10 & 0xFFFF, nCid = static_cast<uint16_t>(e.nCdw10 >> 16);
+    const uint16_t nSqId = e.cdw10() & 0xFFFF, nCid = static_cast<uint16_t>(e.cdw10() >> 16);
     *pDw0 = 1;
-    const uint16_t nAborted = makeStatus(sct::kGeneric, NVME_SC_ABORT_REQ);
+    const uint16_t nAborted = makeStatus(SCT_GENERIC, SC_ABORT_REQ);
     if (nSqId == 0) {
         auto it = std::find(m_aerCids.begin(), m_aerCids.end(), nCid);
         if (it != m_aerCids.end()) {

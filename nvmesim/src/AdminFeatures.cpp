@@ -7,8 +7,8 @@
 namespace nvmesim {
 
 namespace {
-constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(SCT_GENERIC, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(SCT_CMD_SPECIFIC, nSc, true); }
 
 bool knownFeature(uint8_t nFid, bool bVwc) {
     switch (nFid) {
@@ -34,13 +34,13 @@ bool knownFeature(uint8_t nFid, bool bVwc) {
 } // namespace
 
 uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
-    const uint8_t nFid = e.nCdw10 & 0xFF;
-    const uint8_t nSel = (e.nCdw10 >> 8) & 7;
+    const uint8_t nFid = e.cdw10() & 0xFF;
+    const uint8_t nSel = (e.cdw10() >> 8) & 7;
     const bool bVwc = m_subsys.config().bVolatileWriteCache;
     if (!knownFeature(nFid, bVwc))
-        return gen(NVME_SC_INVALID_FIELD);
+        return gen(SC_INVALID_FIELD);
     if (nSel > 3)
-        return gen(NVME_SC_INVALID_FIELD);
+        return gen(SC_INVALID_FIELD);
     if (nSel == 3) {
         *pDw0 = 0x4;   // changeable, not saveable, not namespace specific
         return 0;
@@ -53,9 +53,9 @@ uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
     case NVME_FEAT_FID_ARBITRATION: *pDw0 = f.nArbitration; break;
     case NVME_FEAT_FID_POWER_MGMT: *pDw0 = f.nPowerMgmt; break;
     case NVME_FEAT_FID_TEMP_THRESH: {
-        const uint32_t nTmpSel = (e.nCdw11 >> 16) & 0xF, nThSel = (e.nCdw11 >> 20) & 3;
+        const uint32_t nTmpSel = (e.cdw11() >> 16) & 0xF, nThSel = (e.cdw11() >> 20) & 3;
         if (nThSel > 1 || (nTmpSel != 0 && nTmpSel != 0xF))
-            return gen(NVME_SC_INVALID_FIELD);
+            return gen(SC_INVALID_FIELD);
         *pDw0 = nThSel ? f.nTempUnder : f.nTempOver;
         break;
     }
@@ -66,9 +66,9 @@ uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
         break;
     case NVME_FEAT_FID_IRQ_COALESCE: *pDw0 = f.nIrqCoalescing; break;
     case NVME_FEAT_FID_IRQ_CONFIG: {
-        const uint16_t nIv = e.nCdw11 & 0xFFFF;
+        const uint16_t nIv = e.cdw11() & 0xFFFF;
         if (nIv >= m_cfg.nMsixVectors)
-            return gen(NVME_SC_INVALID_FIELD);
+            return gen(SC_INVALID_FIELD);
         *pDw0 = nIv | (f.nIrqConfig & 0x10000);
         break;
     }
@@ -95,30 +95,30 @@ uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
         return sendData(e, ts, sizeof ts);
     }
     case NVME_FEAT_FID_KATO: *pDw0 = f.nKato; break;
-    default: return gen(NVME_SC_INVALID_FIELD);
+    default: return gen(SC_INVALID_FIELD);
     }
     return 0;
 }
 
 uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
-    const uint8_t nFid = e.nCdw10 & 0xFF;
-    const bool bSave = e.nCdw10 >> 31;
+    const uint8_t nFid = e.cdw10() & 0xFF;
+    const bool bSave = e.cdw10() >> 31;
     if (!knownFeature(nFid, m_subsys.config().bVolatileWriteCache))
-        return gen(NVME_SC_INVALID_FIELD);
+        return gen(SC_INVALID_FIELD);
     if (bSave)
-        return specific(NVME_SC_FEATURE_NOT_SAVEABLE);
-    const uint32_t v = e.nCdw11;
+        return specific(SC_FEATURE_NOT_SAVEABLE);
+    const uint32_t v = e.cdw11();
     switch (nFid) {
     case NVME_FEAT_FID_ARBITRATION: m_feat.nArbitration = v; break;
     case NVME_FEAT_FID_POWER_MGMT:
         if ((v & 0x1F) != 0)
-            return gen(NVME_SC_INVALID_FIELD);   // power state 0 only
+            return gen(SC_INVALID_FIELD);   // power state 0 only
         m_feat.nPowerMgmt = v & 0xFF;
         break;
     case NVME_FEAT_FID_TEMP_THRESH: {
         const uint32_t nTmpSel = (v >> 16) & 0xF, nThSel = (v >> 20) & 3;
         if (nThSel > 1 || (nTmpSel != 0 && nTmpSel != 0xF))
-            return gen(NVME_SC_INVALID_FIELD);
+            return gen(SC_INVALID_FIELD);
         (nThSel ? m_feat.nTempUnder : m_feat.nTempOver) = static_cast<uint16_t>(v & 0xFFFF);
         const uint16_t nTemp = m_subsys.config().nTemperatureK;
         if (nTemp > m_feat.nTempOver || nTemp < m_feat.nTempUnder)
@@ -127,17 +127,17 @@ uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
     }
     case NVME_FEAT_FID_ERR_RECOVERY:
         if (v & (1u << 16))
-            return gen(NVME_SC_INVALID_FIELD);   // no deallocated-block errors
+            return gen(SC_INVALID_FIELD);   // no deallocated-block errors
         m_feat.nErrorRecovery = v;
         break;
     case NVME_FEAT_FID_VOLATILE_WC: m_feat.nVolatileWc = v & 1; break;
     case NVME_FEAT_FID_NUM_QUEUES: {
         const uint32_t nSq = v & 0xFFFF, nCq = v >> 16;
         if (nSq == 0xFFFF || nCq == 0xFFFF)
-            return gen(NVME_SC_INVALID_FIELD);
+            return gen(SC_INVALID_FIELD);
         for (size_t i = 1; i < m_sq.size(); ++i)
             if (m_sq[i].bValid || m_cq[i].bValid)
-                return gen(NVME_SC_CMD_SEQ_ERROR);
+                return gen(SC_CMD_SEQ_ERROR);
         const uint32_t nMax = m_cfg.nQueuePairs - 1;
         m_feat.nNumQueues = std::min(nSq, nMax) | (std::min(nCq, nMax) << 16);
         m_feat.bNumQueuesSet = true;
@@ -147,18 +147,18 @@ uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
     case NVME_FEAT_FID_IRQ_COALESCE: m_feat.nIrqCoalescing = v & 0xFFFF; break;
     case NVME_FEAT_FID_IRQ_CONFIG:
         if ((v & 0xFFFF) >= m_cfg.nMsixVectors)
-            return gen(NVME_SC_INVALID_FIELD);
+            return gen(SC_INVALID_FIELD);
         m_feat.nIrqConfig = v & 0x1FFFF;
         break;
     case NVME_FEAT_FID_WRITE_ATOMIC: m_feat.nWriteAtomicity = v & 1; break;
     case NVME_FEAT_FID_ASYNC_EVENT: m_feat.nAsyncEventCfg = v; break;
     case NVME_FEAT_FID_HOST_MEM_BUF:
         if (v & 1) {
-            if (e.nCdw12 == 0 || e.nCdw15 == 0 || (e.nCdw13 & 0xF))
-                return gen(NVME_SC_INVALID_FIELD);
-            m_feat.nHmbSize = e.nCdw12;
-            m_feat.nHmbList = e.nCdw13 | (static_cast<uint64_t>(e.nCdw14) << 32);
-            m_feat.nHmbCount = e.nCdw15;
+            if (e.cdw12() == 0 || e.cdw15() == 0 || (e.cdw13() & 0xF))
+                return gen(SC_INVALID_FIELD);
+            m_feat.nHmbSize = e.cdw12();
+            m_feat.nHmbList = e.cdw13() | (static_cast<uint64_t>(e.cdw14()) << 32);
+            m_feat.nHmbCount = e.cdw15();
         }
         m_feat.nHmb = v & 1;
         break;
@@ -179,7 +179,7 @@ uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
         m_feat.nKato = (v + 99) / 100 * 100;
         m_kaDeadline = m_feat.nKato ? Clock::now() + std::chrono::milliseconds(m_feat.nKato) : Clock::time_point::max();
         break;
-    default: return gen(NVME_SC_INVALID_FIELD);
+    default: return gen(SC_INVALID_FIELD);
     }
     return 0;
 }

@@ -10,7 +10,7 @@
 namespace nvmesim {
 
 namespace {
-constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(SCT_GENERIC, nSc, true); }
 
 void padded(char *pOut, size_t n, const std::string &s) {
     std::memset(pOut, ' ', n);
@@ -40,10 +40,10 @@ void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
     id.cmic = m_subsys.controllerCount() > 1 ? 0x2 : 0;
     id.mdts = m_cfg.nMdts;
     id.cntlid = cntlid();
-    id.ver = 0x00020000;
+    id.ver = Vs::make(2, 0).raw;
     id.oaes = 1u << 8;   // namespace attribute notices
     id.cntrltype = 1;    // I/O controller
-    id.oacs = 0x2 | 0x4 | 0x10 | (dev.bNamespaceManagement ? 0x8 : 0);
+    id.oacs = OACS_FORMAT | OACS_FW | OACS_SELF_TEST | (dev.bNamespaceManagement ? OACS_NS_MGMT : 0);
     id.acl = 3;
     id.aerl = 3;
     id.frmw = 0x16;      // three slots, activation without reset
@@ -111,10 +111,10 @@ bool ControllerCore::fillIdentifyNamespace(uint32_t nNsid, nvme_id_ns &id, bool 
 }
 
 uint16_t ControllerCore::adminIdentify(const Sqe &e) {
-    const uint8_t nCns = e.nCdw10 & 0xFF;
-    const uint16_t nCntid = static_cast<uint16_t>(e.nCdw10 >> 16);
-    const uint8_t nCsi = static_cast<uint8_t>(e.nCdw11 >> 24);
-    const uint32_t nNsid = e.nNsid;
+    const uint8_t nCns = e.cdw10() & 0xFF;
+    const uint16_t nCntid = static_cast<uint16_t>(e.cdw10() >> 16);
+    const uint8_t nCsi = static_cast<uint8_t>(e.cdw11() >> 24);
+    const uint32_t nNsid = e.nsid();
     const uint32_t nNn = m_subsys.maxNamespaces();
     const bool bMgmt = m_subsys.config().bNamespaceManagement;
     auto &buf = m_bounce2;
@@ -122,7 +122,7 @@ uint16_t ControllerCore::adminIdentify(const Sqe &e) {
     auto validNsid = [&](uint32_t n) { return n >= 1 && n <= nNn; };
     auto nsList = [&](bool bAllocated) -> uint16_t {
         if (nNsid >= 0xFFFFFFFE)
-            return gen(NVME_SC_INVALID_NS);
+            return gen(SC_INVALID_NS);
         auto *pList = reinterpret_cast<uint32_t *>(buf.data());
         size_t n = 0;
         for (uint32_t id = nNsid + 1; id <= nNn && n < 1024; ++id) {
@@ -142,39 +142,39 @@ uint16_t ControllerCore::adminIdentify(const Sqe &e) {
     };
     uint16_t s = 0;
     switch (nCns) {
-    case NVME_IDENTIFY_CNS_NS:
-    case NVME_IDENTIFY_CNS_ALLOCATED_NS: {
-        const bool bAlloc = nCns == NVME_IDENTIFY_CNS_ALLOCATED_NS;
+    case CNS_NS:
+    case CNS_ALLOCATED_NS: {
+        const bool bAlloc = nCns == CNS_ALLOCATED_NS;
         if (bAlloc && !bMgmt)
-            return gen(NVME_SC_INVALID_FIELD);
+            return gen(SC_INVALID_FIELD);
         if (!validNsid(nNsid) && !(nNsid == NVME_NSID_ALL && bMgmt))
-            return gen(NVME_SC_INVALID_NS);
+            return gen(SC_INVALID_NS);
         fillIdentifyNamespace(nNsid, *reinterpret_cast<nvme_id_ns *>(buf.data()), bAlloc);
         break;
     }
-    case NVME_IDENTIFY_CNS_CTRL:
+    case CNS_CTRL:
         fillIdentifyController(*reinterpret_cast<nvme_id_ctrl *>(buf.data()));
         break;
-    case NVME_IDENTIFY_CNS_NS_ACTIVE_LIST:
+    case CNS_NS_ACTIVE_LIST:
         s = nsList(false);
         break;
-    case NVME_IDENTIFY_CNS_CSI_NS_ACTIVE_LIST:
+    case CNS_CSI_NS_ACTIVE_LIST:
         if (nCsi != 0)
             break;   // no namespaces of another command set
         s = nsList(false);
         break;
-    case NVME_IDENTIFY_CNS_ALLOCATED_NS_LIST:
-    case NVME_IDENTIFY_CNS_CSI_ALLOCATED_NS_LIST:
+    case CNS_ALLOCATED_NS_LIST:
+    case CNS_CSI_ALLOCATED_NS_LIST:
         if (!bMgmt)
-            return gen(NVME_SC_INVALID_FIELD);
-        if (nCns == NVME_IDENTIFY_CNS_CSI_ALLOCATED_NS_LIST && nCsi != 0)
+            return gen(SC_INVALID_FIELD);
+        if (nCns == CNS_CSI_ALLOCATED_NS_LIST && nCsi != 0)
             break;
         s = nsList(true);
         break;
-    case NVME_IDENTIFY_CNS_NS_DESC_LIST: {
+    case CNS_NS_DESC_LIST: {
         const Namespace *p = validNsid(nNsid) ? activeNamespace(nNsid) : nullptr;
         if (!p)
-            return gen(NVME_SC_INVALID_NS);
+            return gen(SC_INVALID_NS);
         uint8_t *q = buf.data();
         q[0] = 2;   // NGUID
         q[1] = 16;
@@ -189,39 +189,39 @@ uint16_t ControllerCore::adminIdentify(const Sqe &e) {
         q[4] = 0;
         break;
     }
-    case NVME_IDENTIFY_CNS_CSI_NS:
+    case CNS_CSI_NS:
         if (nCsi != 0)
-            return gen(NVME_SC_INVALID_FIELD);
+            return gen(SC_INVALID_FIELD);
         if (!validNsid(nNsid) || !activeNamespace(nNsid))
-            return gen(NVME_SC_INVALID_NS);
+            return gen(SC_INVALID_NS);
         break;   // nothing beyond the base namespace data for NVM
-    case NVME_IDENTIFY_CNS_CSI_CTRL: {
+    case CNS_CSI_CTRL: {
         if (nCsi != 0)
-            return gen(NVME_SC_INVALID_FIELD);
+            return gen(SC_INVALID_FIELD);
         auto *p = reinterpret_cast<nvme_id_ctrl_nvm *>(buf.data());
         p->dmrl = 255;
         p->dmrsl = 0xFFFFFFFF;
         break;
     }
-    case NVME_IDENTIFY_CNS_NS_CTRL_LIST:
+    case CNS_NS_CTRL_LIST:
         if (!bMgmt)
-            return gen(NVME_SC_INVALID_FIELD);
+            return gen(SC_INVALID_FIELD);
         if (!validNsid(nNsid) || !m_subsys.ns(nNsid))
-            return gen(NVME_SC_INVALID_NS);
+            return gen(SC_INVALID_NS);
         ctrlList(m_subsys.controllerIds(nNsid));
         break;
-    case NVME_IDENTIFY_CNS_CTRL_LIST:
+    case CNS_CTRL_LIST:
         if (!bMgmt)
-            return gen(NVME_SC_INVALID_FIELD);
+            return gen(SC_INVALID_FIELD);
         ctrlList(m_subsys.controllerIds(0));
         break;
-    case NVME_IDENTIFY_CNS_COMMAND_SET_STRUCTURE: {
+    case CNS_COMMAND_SET_STRUCTURE: {
         auto *p = reinterpret_cast<nvme_id_iocs *>(buf.data());
         p->iocsc[0] = 1;   // NVM command set only
         break;
     }
     default:
-        return gen(NVME_SC_INVALID_FIELD);
+        return gen(SC_INVALID_FIELD);
     }
     if (s)
         return s;

@@ -7,24 +7,24 @@
 namespace nvmesim {
 
 namespace {
-constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(SCT_GENERIC, nSc, true); }
 } // namespace
 
 uint16_t ControllerCore::adminLbaStatus(const Sqe &e) {
-    const uint64_t nSlba = e.nCdw10 | (static_cast<uint64_t>(e.nCdw11) << 32);
-    const uint64_t nLen = (static_cast<uint64_t>(e.nCdw12) + 1) * 4;
-    const uint32_t nRange = e.nCdw13 & 0xFFFF;
-    const uint8_t nAtype = static_cast<uint8_t>(e.nCdw13 >> 24);
+    const uint64_t nSlba = e.cdw10() | (static_cast<uint64_t>(e.cdw11()) << 32);
+    const uint64_t nLen = (static_cast<uint64_t>(e.cdw12()) + 1) * 4;
+    const uint32_t nRange = e.cdw13() & 0xFFFF;
+    const uint8_t nAtype = static_cast<uint8_t>(e.cdw13() >> 24);
     if (nAtype != 0x10 && nAtype != 0x11)
-        return gen(NVME_SC_INVALID_FIELD);
+        return gen(SC_INVALID_FIELD);
     if (nLen > maxTransfer())
-        return gen(NVME_SC_INVALID_FIELD);
-    Namespace *ns = activeNamespace(e.nNsid);
+        return gen(SC_INVALID_FIELD);
+    Namespace *ns = activeNamespace(e.nsid());
     if (!ns)
-        return gen(NVME_SC_INVALID_NS);
+        return gen(SC_INVALID_NS);
     std::shared_lock lock(ns->rw);
     if (nSlba >= ns->nBlocks)
-        return gen(NVME_SC_LBA_RANGE);
+        return gen(SC_LBA_RANGE);
     const uint64_t nEnd = nRange ? std::min(ns->nBlocks, nSlba + nRange) : ns->nBlocks;
     // Only the descriptors found are built here; the rest of the host's
     // buffer is zero-filled on the way out.

@@ -8,8 +8,8 @@
 namespace nvmesim {
 
 namespace {
-constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(SCT_GENERIC, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(SCT_CMD_SPECIFIC, nSc, true); }
 
 void put128(uint8_t *p, uint64_t v) {
     std::memset(p, 0, 16);
@@ -18,16 +18,16 @@ void put128(uint8_t *p, uint64_t v) {
 } // namespace
 
 uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
-    const uint8_t nLid = e.nCdw10 & 0xFF;
-    const bool bRae = (e.nCdw10 >> 15) & 1;
-    const uint64_t nDwords = ((e.nCdw10 >> 16) | (static_cast<uint64_t>(e.nCdw11 & 0xFFFF) << 16)) + 1;
+    const uint8_t nLid = e.cdw10() & 0xFF;
+    const bool bRae = (e.cdw10() >> 15) & 1;
+    const uint64_t nDwords = ((e.cdw10() >> 16) | (static_cast<uint64_t>(e.cdw11() & 0xFFFF) << 16)) + 1;
     const uint64_t nLen = nDwords * 4;
-    const uint64_t nOffset = e.nCdw12 | (static_cast<uint64_t>(e.nCdw13) << 32);
-    const uint8_t nCsi = static_cast<uint8_t>(e.nCdw14 >> 24);
+    const uint64_t nOffset = e.cdw12() | (static_cast<uint64_t>(e.cdw13()) << 32);
+    const uint8_t nCsi = static_cast<uint8_t>(e.cdw14() >> 24);
     if (nOffset & 3)
-        return gen(NVME_SC_INVALID_FIELD);
+        return gen(SC_INVALID_FIELD);
     if (nLen > maxTransfer())
-        return gen(NVME_SC_INVALID_FIELD);
+        return gen(SC_INVALID_FIELD);
     std::vector<uint8_t> &log = m_bounce2;
     uint8_t nEventType = 0xFF;
     switch (nLid) {
@@ -41,8 +41,8 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         break;
     }
     case NVME_LOG_LID_SMART: {
-        if (e.nNsid != 0 && e.nNsid != NVME_NSID_ALL)
-            return gen(NVME_SC_INVALID_FIELD);
+        if (e.nsid() != 0 && e.nsid() != NVME_NSID_ALL)
+            return gen(SC_INVALID_FIELD);
         log.assign(sizeof(nvme_smart_log), 0);
         auto *p = reinterpret_cast<nvme_smart_log *>(log.data());
         const uint16_t nTemp = m_subsys.config().nTemperatureK;
@@ -93,21 +93,23 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
     }
     case NVME_LOG_LID_CMD_EFFECTS: {
         if (nCsi != 0)
-            return gen(NVME_SC_INVALID_FIELD);
+            return gen(SC_INVALID_FIELD);
         log.assign(sizeof(nvme_cmd_effects_log), 0);
         auto *p = reinterpret_cast<nvme_cmd_effects_log *>(log.data());
         constexpr uint32_t kSupp = 1, kLbcc = 2, kNcc = 4, kNic = 8, kCcc = 16;
-        for (uint8_t op : {0x00, 0x01, 0x02, 0x04, 0x05, 0x06, 0x08, 0x09, 0x0A, 0x0C, 0x11, 0x14, 0x18, 0x86})
+        for (uint8_t op : {ADMIN_DELETE_SQ, ADMIN_CREATE_SQ, ADMIN_GET_LOG_PAGE, ADMIN_DELETE_CQ, ADMIN_CREATE_CQ,
+                           ADMIN_IDENTIFY, ADMIN_ABORT, ADMIN_SET_FEATURES, ADMIN_GET_FEATURES, ADMIN_ASYNC_EVENT,
+                           ADMIN_FW_DOWNLOAD, ADMIN_DEV_SELF_TEST, ADMIN_KEEP_ALIVE, ADMIN_GET_LBA_STATUS})
             p->acs[op] = kSupp;
-        p->acs[nvme_admin_fw_commit] = kSupp | kCcc;
+        p->acs[ADMIN_FW_COMMIT] = kSupp | kCcc;
         if (m_subsys.config().bNamespaceManagement) {
-            p->acs[nvme_admin_ns_mgmt] = kSupp | kNic | kNcc;
-            p->acs[nvme_admin_ns_attach] = kSupp | kNic | kNcc;
+            p->acs[ADMIN_NS_MGMT] = kSupp | kNic | kNcc;
+            p->acs[ADMIN_NS_ATTACH] = kSupp | kNic | kNcc;
         }
-        p->acs[nvme_admin_format_nvm] = kSupp | kLbcc | kNcc | (1u << 16);   // no other commands outstanding
-        for (uint8_t op : {nvme_cmd_flush, nvme_cmd_read, nvme_cmd_compare, nvme_cmd_verify})
+        p->acs[ADMIN_FORMAT_NVM] = kSupp | kLbcc | kNcc | (1u << 16);   // no other commands outstanding
+        for (uint8_t op : {NVM_FLUSH, NVM_READ, NVM_COMPARE, NVM_VERIFY})
             p->iocs[op] = kSupp;
-        for (uint8_t op : {nvme_cmd_write, nvme_cmd_write_uncor, nvme_cmd_write_zeroes, nvme_cmd_dsm, nvme_cmd_copy})
+        for (uint8_t op : {NVM_WRITE, NVM_WRITE_UNCOR, NVM_WRITE_ZEROES, NVM_DSM, NVM_COPY})
             p->iocs[op] = kSupp | kLbcc;
         break;
     }
@@ -127,10 +129,10 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         break;
     }
     default:
-        return specific(NVME_SC_INVALID_LOG_PAGE);
+        return specific(SC_INVALID_LOG_PAGE);
     }
     if (nOffset > log.size())
-        return gen(NVME_SC_INVALID_FIELD);
+        return gen(SC_INVALID_FIELD);
     if (!bRae && nEventType != 0xFF)
         m_nMaskedEvents &= ~(1u << nEventType);
     // Bytes past the end of the log read as zeros.

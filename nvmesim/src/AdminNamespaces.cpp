@@ -7,23 +7,23 @@
 namespace nvmesim {
 
 namespace {
-constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(SCT_GENERIC, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(SCT_CMD_SPECIFIC, nSc, true); }
 } // namespace
 
 uint16_t ControllerCore::adminNamespaceMgmt(const Sqe &e, uint32_t *pDw0) {
     if (!m_subsys.config().bNamespaceManagement)
-        return gen(NVME_SC_INVALID_OPCODE);
-    const uint8_t nSel = e.nCdw10 & 0xF;
+        return gen(SC_INVALID_OPCODE);
+    const uint8_t nSel = e.cdw10() & 0xF;
     if (nSel == 0) {
-        if (static_cast<uint8_t>(e.nCdw11 >> 24) != 0)
-            return specific(NVME_SC_IOCS_NOT_SUPPORTED);
+        if (static_cast<uint8_t>(e.cdw11() >> 24) != 0)
+            return specific(SC_IOCS_NOT_SUPPORTED);
         nvme_id_ns id;
         const uint16_t s = recvData(e, &id, sizeof id);
         if (s)
             return s;
         if (id.dps != 0)
-            return specific(NVME_SC_INVALID_FORMAT);
+            return specific(SC_INVALID_FORMAT);
         uint32_t nNsid = 0;
         const uint16_t r = m_subsys.createNamespace(id.nsze, id.ncap, id.flbas, id.nmic, &nNsid);
         if (!r)
@@ -31,45 +31,45 @@ uint16_t ControllerCore::adminNamespaceMgmt(const Sqe &e, uint32_t *pDw0) {
         return r;
     }
     if (nSel == 1) {
-        if (e.nNsid == 0 || (e.nNsid > m_subsys.maxNamespaces() && e.nNsid != NVME_NSID_ALL))
-            return gen(NVME_SC_INVALID_NS);
-        return m_subsys.deleteNamespace(e.nNsid);
+        if (e.nsid() == 0 || (e.nsid() > m_subsys.maxNamespaces() && e.nsid() != NVME_NSID_ALL))
+            return gen(SC_INVALID_NS);
+        return m_subsys.deleteNamespace(e.nsid());
     }
-    return gen(NVME_SC_INVALID_FIELD);
+    return gen(SC_INVALID_FIELD);
 }
 
 uint16_t ControllerCore::adminNamespaceAttach(const Sqe &e) {
     if (!m_subsys.config().bNamespaceManagement)
-        return gen(NVME_SC_INVALID_OPCODE);
-    const uint8_t nSel = e.nCdw10 & 0xF;
+        return gen(SC_INVALID_OPCODE);
+    const uint8_t nSel = e.cdw10() & 0xF;
     if (nSel > 1)
-        return gen(NVME_SC_INVALID_FIELD);
-    if (e.nNsid == 0 || (e.nNsid > m_subsys.maxNamespaces() && e.nNsid != NVME_NSID_ALL))
-        return gen(NVME_SC_INVALID_NS);
+        return gen(SC_INVALID_FIELD);
+    if (e.nsid() == 0 || (e.nsid() > m_subsys.maxNamespaces() && e.nsid() != NVME_NSID_ALL))
+        return gen(SC_INVALID_NS);
     uint16_t list[2048];
     const uint16_t s = recvData(e, list, sizeof list);
     if (s)
         return s;
     if (list[0] > 2047)
-        return specific(NVME_SC_CTRL_LIST_INVALID);
+        return specific(SC_CTRL_LIST_INVALID);
     std::vector<uint16_t> ids(list + 1, list + 1 + list[0]);
-    return m_subsys.attachNamespace(e.nNsid, ids, nSel == 0);
+    return m_subsys.attachNamespace(e.nsid(), ids, nSel == 0);
 }
 
 uint16_t ControllerCore::adminFormat(const Sqe &e) {
-    const uint32_t nLbaf = (e.nCdw10 & 0xF) | (((e.nCdw10 >> 12) & 3) << 4);
-    const bool bMset = (e.nCdw10 >> 4) & 1;
-    const uint8_t nPi = (e.nCdw10 >> 5) & 7;
-    const uint8_t nSes = (e.nCdw10 >> 9) & 7;
-    if (e.nNsid == 0 || (e.nNsid > m_subsys.maxNamespaces() && e.nNsid != NVME_NSID_ALL))
-        return gen(NVME_SC_INVALID_NS);
+    const uint32_t nLbaf = (e.cdw10() & 0xF) | (((e.cdw10() >> 12) & 3) << 4);
+    const bool bMset = (e.cdw10() >> 4) & 1;
+    const uint8_t nPi = (e.cdw10() >> 5) & 7;
+    const uint8_t nSes = (e.cdw10() >> 9) & 7;
+    if (e.nsid() == 0 || (e.nsid() > m_subsys.maxNamespaces() && e.nsid() != NVME_NSID_ALL))
+        return gen(SC_INVALID_NS);
     if (nSes > 1)
-        return gen(NVME_SC_INVALID_FIELD);   // no cryptographic erase
+        return gen(SC_INVALID_FIELD);   // no cryptographic erase
     if (nPi != 0 || nLbaf >= m_subsys.formats().size())
-        return specific(NVME_SC_INVALID_FORMAT);
-    if (e.nNsid != NVME_NSID_ALL && !activeNamespace(e.nNsid))
-        return gen(NVME_SC_INVALID_NS);
-    const uint16_t s = m_subsys.formatNamespace(e.nNsid, nLbaf, bMset, m_nIndex);
+        return specific(SC_INVALID_FORMAT);
+    if (e.nsid() != NVME_NSID_ALL && !activeNamespace(e.nsid()))
+        return gen(SC_INVALID_NS);
+    const uint16_t s = m_subsys.formatNamespace(e.nsid(), nLbaf, bMset, m_nIndex);
     if (!s)
         m_nExtraDelayUs = m_subsys.config().timings.nFormatUs;   // the completion comes that much later
     return s;

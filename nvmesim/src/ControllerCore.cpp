@@ -17,8 +17,8 @@ uint64_t pow2AtLeast(uint64_t v) {
 
 static PciIdentity makeIdentity(const DeviceConfig &dev, const ControllerConfig &cfg, uint32_t nIndex,
                                 size_t nDevice, uint64_t *pBarSize, uint32_t *pMsixTable) {
-    const uint32_t nStride = 4u << cfg.nDstrd;
-    const uint64_t nDbEnd = 0x1000 + 2ull * (cfg.nQueuePairs + 1) * nStride;
+    const uint32_t nStride = doorbellStride(cfg.nDstrd);
+    const uint64_t nDbEnd = REG_DOORBELL_BASE + 2ull * (cfg.nQueuePairs + 1) * nStride;
     const uint64_t nTable = (nDbEnd + 0xFFF) & ~0xFFFull;
     const uint64_t nPba = nTable + 16ull * cfg.nMsixVectors;
     const uint64_t nEnd = nPba + 8ull * ((cfg.nMsixVectors + 63) / 64);
@@ -118,7 +118,7 @@ int ControllerCore::cfgWrite(uint32_t nOffset, uint32_t nValue, int nWidth) {
         resetLocked();
         m_cc = 0;
         m_nCcActive = 0;
-        m_csts = m_csts.load() & kCstsNssro;
+        m_csts = m_csts.load() & CSTS_NSSRO;
         m_aqa = 0;
         m_asq = 0;
         m_acq = 0;
@@ -164,12 +164,12 @@ void ControllerCore::resetLocked() {
 void ControllerCore::controllerReset() {
     std::lock_guard lock(m_procMutex);
     resetLocked();
-    setCsts(0, kCstsRdy | kCstsCfs | kCstsShst);
+    setCsts(0, CSTS_RDY | CSTS_CFS | CSTS_SHST_MASK);
 }
 
-void ControllerCore::conventionalReset() { resetAll(m_csts.load() & kCstsNssro, false); }
+void ControllerCore::conventionalReset() { resetAll(m_csts.load() & CSTS_NSSRO, false); }
 
-void ControllerCore::subsystemReset(bool bNssrOccurred) { resetAll(bNssrOccurred ? kCstsNssro : 0, !bNssrOccurred); }
+void ControllerCore::subsystemReset(bool bNssrOccurred) { resetAll(bNssrOccurred ? CSTS_NSSRO : 0, !bNssrOccurred); }
 
 void ControllerCore::resetAll(uint32_t nCsts, bool bPowerOn) {
     {

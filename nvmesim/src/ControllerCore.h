@@ -19,23 +19,26 @@
 #include "nvmesim/Config.h"
 #include "nvmesim/DmaSpace.h"
 #include "nvmesim/Faults.h"
-#include "nvmesim/Types.h"
+#include "nvmewire/Command.h"
+#include "nvmewire/Completion.h"
+#include "nvmewire/Identify.h"
+#include "nvmewire/Opcodes.h"
+#include "nvmewire/Registers.h"
+#include "nvmewire/Status.h"
 #include "PciConfigSpace.h"
 
 namespace nvmesim {
+
+// The controller's side of the wire formats.
+using namespace nvmewire;
 
 class Subsystem;
 class Namespace;
 
 using Clock = std::chrono::steady_clock;
 
-// Register bits.
-constexpr uint32_t kCcEn = 1u << 0;
-constexpr uint32_t kCcValid = 0x01FFFFF1u;   // EN, CSS, MPS, AMS, SHN, IOSQES, IOCQES, CRIME
-constexpr uint32_t kCstsRdy = 1u << 0;
-constexpr uint32_t kCstsCfs = 1u << 1;
-constexpr uint32_t kCstsShst = 3u << 2;
-constexpr uint32_t kCstsNssro = 1u << 4;
+// CC bits the controller keeps: EN, CSS, MPS, AMS, SHN, IOSQES, IOCQES, CRIME.
+constexpr uint32_t kCcValid = 0x01FFFFF1u;
 
 // Copy command limits (blocks per source range, blocks in all, ranges).
 constexpr uint16_t kCopyMaxRange = 4096;
@@ -191,7 +194,7 @@ private:
     // Data pointers (PRP and SGL walkers).
     uint16_t buildSegments(const Sqe &e, uint64_t nLen, bool bToHost, bool bAllowSgl, std::vector<DataSeg> &out);
     uint16_t buildPrp(uint64_t nPrp1, uint64_t nPrp2, uint64_t nLen, std::vector<DataSeg> &out);
-    uint16_t buildSgl(const uint8_t *pSgl1, uint64_t nLen, bool bToHost, std::vector<DataSeg> &out);
+    uint16_t buildSgl(const SglDesc &sgl1, uint64_t nLen, bool bToHost, std::vector<DataSeg> &out);
     uint16_t toHost(const std::vector<DataSeg> &segs, const void *pSrc, uint64_t nLen);
     uint16_t fromHost(const std::vector<DataSeg> &segs, void *pDst, uint64_t nLen);
     uint16_t sendData(const Sqe &e, const void *p, uint64_t nLen);   // admin data to host

@@ -10,12 +10,12 @@
 namespace nvmesim {
 
 namespace {
-constexpr uint16_t gen(uint16_t nSc) { return makeStatus(sct::kGeneric, nSc, true); }
-constexpr uint16_t specific(uint16_t nSc) { return makeStatus(sct::kCmdSpecific, nSc, true); }
-constexpr uint16_t media(uint16_t nSc) { return makeStatus(sct::kMedia, nSc); }
+constexpr uint16_t gen(uint16_t nSc) { return makeStatus(SCT_GENERIC, nSc, true); }
+constexpr uint16_t specific(uint16_t nSc) { return makeStatus(SCT_CMD_SPECIFIC, nSc, true); }
+constexpr uint16_t media(uint16_t nSc) { return makeStatus(SCT_MEDIA, nSc); }
 
-uint64_t slbaOf(const Sqe &e) { return e.nCdw10 | (static_cast<uint64_t>(e.nCdw11) << 32); }
-uint32_t nlbOf(const Sqe &e) { return (e.nCdw12 & 0xFFFF) + 1; }
+uint64_t slbaOf(const Sqe &e) { return e.cdw10() | (static_cast<uint64_t>(e.cdw11()) << 32); }
+uint32_t nlbOf(const Sqe &e) { return (e.cdw12() & 0xFFFF) + 1; }
 bool inRange(const Namespace &ns, uint64_t nSlba, uint64_t nCount) {
     return nSlba < ns.nBlocks && nCount <= ns.nBlocks - nSlba;
 }
@@ -23,41 +23,41 @@ bool inRange(const Namespace &ns, uint64_t nSlba, uint64_t nCount) {
 
 uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
     (void)pDw0;
-    if (e.nFlags & 3)
-        return gen(NVME_SC_INVALID_FIELD);   // no fused operations
-    if (e.nOpcode == nvme_cmd_flush && e.nNsid == NVME_NSID_ALL)
+    if (e.fuse())
+        return gen(SC_INVALID_FIELD);   // no fused operations
+    if (e.opc() == NVM_FLUSH && e.nsid() == NVME_NSID_ALL)
         return 0;
-    switch (e.nOpcode) {
-    case nvme_cmd_flush:
-    case nvme_cmd_write:
-    case nvme_cmd_read:
-    case nvme_cmd_write_uncor:
-    case nvme_cmd_compare:
-    case nvme_cmd_write_zeroes:
-    case nvme_cmd_dsm:
-    case nvme_cmd_verify:
-    case nvme_cmd_copy:
+    switch (e.opc()) {
+    case NVM_FLUSH:
+    case NVM_WRITE:
+    case NVM_READ:
+    case NVM_WRITE_UNCOR:
+    case NVM_COMPARE:
+    case NVM_WRITE_ZEROES:
+    case NVM_DSM:
+    case NVM_VERIFY:
+    case NVM_COPY:
         break;
     default:
-        return gen(NVME_SC_INVALID_OPCODE);
+        return gen(SC_INVALID_OPCODE);
     }
-    Namespace *ns = activeNamespace(e.nNsid);
+    Namespace *ns = activeNamespace(e.nsid());
     if (!ns)
-        return gen(NVME_SC_INVALID_NS);
+        return gen(SC_INVALID_NS);
     std::shared_lock lock(ns->rw);
     if (!ns->data || !ns->attachedTo(m_nIndex))
-        return gen(NVME_SC_INVALID_NS);   // deleted or detached meanwhile
-    switch (e.nOpcode) {
-    case nvme_cmd_flush: return 0;
-    case nvme_cmd_write: return ioReadWrite(e, *ns, true);
-    case nvme_cmd_read: return ioReadWrite(e, *ns, false);
-    case nvme_cmd_write_uncor: return ioWriteUncorrectable(e, *ns);
-    case nvme_cmd_compare: return ioCompare(e, *ns);
-    case nvme_cmd_write_zeroes: return ioWriteZeroes(e, *ns);
-    case nvme_cmd_dsm: return ioDsm(e, *ns);
-    case nvme_cmd_verify: return ioVerify(e, *ns);
-    case nvme_cmd_copy: return ioCopy(e, *ns);
-    default: return gen(NVME_SC_INVALID_OPCODE);
+        return gen(SC_INVALID_NS);   // deleted or detached meanwhile
+    switch (e.opc()) {
+    case NVM_FLUSH: return 0;
+    case NVM_WRITE: return ioReadWrite(e, *ns, true);
+    case NVM_READ: return ioReadWrite(e, *ns, false);
+    case NVM_WRITE_UNCOR: return ioWriteUncorrectable(e, *ns);
+    case NVM_COMPARE: return ioCompare(e, *ns);
+    case NVM_WRITE_ZEROES: return ioWriteZeroes(e, *ns);
+    case NVM_DSM: return ioDsm(e, *ns);
+    case NVM_VERIFY: return ioVerify(e, *ns);
+    case NVM_COPY: return ioCopy(e, *ns);
+    default: return gen(SC_INVALID_OPCODE);
     }
 }
 
@@ -67,28 +67,26 @@ uint16_t ControllerCore::metaTransfer(const Sqe &e, Namespace &ns, uint64_t nSlb
     if (!ns.nMetaSize || ns.bExtended || !ns.meta)
         return 0;
     const uint64_t nLen = static_cast<uint64_t>(nBlocks) * ns.nMetaSize;
-    uint64_t nAddr = e.nMptr;
-    if (((e.nFlags >> 6) & 3) == 2) {
-        uint8_t d[16];
-        if (!m_dma.read(e.nMptr, d, sizeof d))
-            return gen(NVME_SC_DATA_XFER_ERROR);
-        uint32_t nDescLen;
-        std::memcpy(&nAddr, d, 8);
-        std::memcpy(&nDescLen, d + 8, 4);
-        if ((d[15] >> 4) != 0 || (d[15] & 0xF) != 0)
-            return gen(NVME_SC_SGL_INVALID_TYPE);
-        if (nDescLen != nLen)
-            return gen(NVME_SC_SGL_INVALID_METADATA);
+    uint64_t nAddr = e.mptr();
+    if (e.psdt() == PSDT_SGL_MPTR_SGL) {
+        SglDesc d{};
+        if (!m_dma.read(e.mptr(), &d, sizeof d))
+            return gen(SC_DATA_XFER_ERROR);
+        nAddr = d.addr;
+        if (d.type() != SGL_DATA_BLOCK || d.subtype() != SGL_SUBTYPE_ADDRESS)
+            return gen(SC_SGL_INVALID_TYPE);
+        if (d.length != nLen)
+            return gen(SC_SGL_INVALID_METADATA);
     } else if (nAddr & 3) {
-        return gen(NVME_SC_INVALID_FIELD);
+        return gen(SC_INVALID_FIELD);
     }
     uint8_t *p = m_dma.translate(nAddr, nLen);
     if (!p)
-        return gen(NVME_SC_DATA_XFER_ERROR);
+        return gen(SC_DATA_XFER_ERROR);
     const uint64_t nOff = nSlba * ns.nMetaSize;
     const bool bOk = bWrite ? ns.meta->write(nOff, p, nLen) : ns.meta->read(nOff, p, nLen);
     if (!bOk)
-        return bWrite ? media(NVME_SC_WRITE_FAULT) : media(NVME_SC_READ_ERROR);
+        return bWrite ? media(SC_WRITE_FAULT) : media(SC_READ_ERROR);
     return 0;
 }
 
@@ -98,11 +96,11 @@ uint16_t ControllerCore::metaTransfer(const Sqe &e, Namespace &ns, uint64_t nSlb
 uint16_t ControllerCore::mapBlockData(const Sqe &e, const Namespace &ns, uint64_t nSlba, uint32_t nNlb, bool bToHost,
                                       uint64_t *pUnit, uint64_t *pLen) {
     if (!inRange(ns, nSlba, nNlb))
-        return gen(NVME_SC_LBA_RANGE);
+        return gen(SC_LBA_RANGE);
     *pUnit = ns.blockSize() + (ns.bExtended ? ns.nMetaSize : 0);
     *pLen = *pUnit * nNlb;
     if (*pLen > maxTransfer())
-        return gen(NVME_SC_INVALID_FIELD);
+        return gen(SC_INVALID_FIELD);
     return buildSegments(e, *pLen, bToHost, m_cfg.bSgl, m_segs);
 }
 
@@ -111,15 +109,15 @@ uint16_t ControllerCore::checkReadable(Namespace &ns, uint64_t nSlba, uint64_t n
     if (!ns.anyUncorrectable(nSlba, nNlb))
         return 0;
     m_nMediaErrors.fetch_add(1, std::memory_order_relaxed);
-    return media(NVME_SC_READ_ERROR);
+    return media(SC_READ_ERROR);
 }
 
 // Blocks (and their metadata) that read as zeros afterwards.
 uint16_t ControllerCore::zeroBlocks(Namespace &ns, uint64_t nSlba, uint64_t nNlb) {
     if (!ns.data->zero(nSlba << ns.nLbaShift, nNlb << ns.nLbaShift))
-        return media(NVME_SC_WRITE_FAULT);
+        return media(SC_WRITE_FAULT);
     if (ns.meta && !ns.meta->zero(nSlba * ns.nMetaSize, nNlb * ns.nMetaSize))
-        return media(NVME_SC_WRITE_FAULT);
+        return media(SC_WRITE_FAULT);
     ns.clearUncorrectable(nSlba, nNlb);
     return 0;
 }
@@ -132,7 +130,7 @@ uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
     uint16_t s = mapBlockData(e, ns, nSlba, nNlb, !bWrite, &nUnit, &nLen);
     if (s || (!bWrite && (s = checkReadable(ns, nSlba, nNlb))))
         return s;
-    const uint16_t nFail = bWrite ? media(NVME_SC_WRITE_FAULT) : media(NVME_SC_READ_ERROR);
+    const uint16_t nFail = bWrite ? media(SC_WRITE_FAULT) : media(SC_READ_ERROR);
     if (!ns.bExtended || !ns.nMetaSize) {
         // Straight between the media and the host pages.
         uint64_t nOff = nSlba << ns.nLbaShift;
@@ -140,7 +138,7 @@ uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
             if (!seg.bBucket) {
                 uint8_t *p = m_dma.translate(seg.nAddr, seg.nLen);
                 if (!p)
-                    return gen(NVME_SC_DATA_XFER_ERROR);
+                    return gen(SC_DATA_XFER_ERROR);
                 if (!(bWrite ? ns.data->write(nOff, p, seg.nLen) : ns.data->read(nOff, p, seg.nLen)))
                     return nFail;
             }
@@ -191,25 +189,25 @@ uint16_t ControllerCore::ioCompare(const Sqe &e, Namespace &ns) {
         uint8_t *p = m_bounce2.data() + i * nUnit;
         const uint64_t b = nSlba + i;
         if (!ns.data->read(b << ns.nLbaShift, p, nBs))
-            return media(NVME_SC_READ_ERROR);
+            return media(SC_READ_ERROR);
         if (nUnit > nBs && !ns.meta->read(b * ns.nMetaSize, p + nBs, ns.nMetaSize))
-            return media(NVME_SC_READ_ERROR);
+            return media(SC_READ_ERROR);
     }
     if (std::memcmp(m_bounce.data(), m_bounce2.data(), nLen) != 0)
-        return media(NVME_SC_COMPARE_FAILED);
+        return media(SC_COMPARE_FAILED);
     if (ns.nMetaSize && !ns.bExtended && ns.meta) {
         const uint64_t nMeta = static_cast<uint64_t>(nNlb) * ns.nMetaSize;
         const uint8_t *pHost = nullptr;
-        if (((e.nFlags >> 6) & 3) != 2)
-            pHost = m_dma.translate(e.nMptr, nMeta);
+        if (e.psdt() != PSDT_SGL_MPTR_SGL)
+            pHost = m_dma.translate(e.mptr(), nMeta);
         if (pHost) {
             m_bounce2.resize(nMeta);
             if (!ns.meta->read(nSlba * ns.nMetaSize, m_bounce2.data(), nMeta))
-                return media(NVME_SC_READ_ERROR);
+                return media(SC_READ_ERROR);
             if (std::memcmp(pHost, m_bounce2.data(), nMeta) != 0)
-                return media(NVME_SC_COMPARE_FAILED);
-        } else if (((e.nFlags >> 6) & 3) != 2) {
-            return gen(NVME_SC_DATA_XFER_ERROR);
+                return media(SC_COMPARE_FAILED);
+        } else if (e.psdt() != PSDT_SGL_MPTR_SGL) {
+            return gen(SC_DATA_XFER_ERROR);
         }
     }
     return 0;
@@ -219,7 +217,7 @@ uint16_t ControllerCore::ioWriteZeroes(const Sqe &e, Namespace &ns) {
     const uint64_t nSlba = slbaOf(e);
     const uint32_t nNlb = nlbOf(e);
     if (!inRange(ns, nSlba, nNlb))
-        return gen(NVME_SC_LBA_RANGE);
+        return gen(SC_LBA_RANGE);
     return zeroBlocks(ns, nSlba, nNlb);
 }
 
@@ -227,21 +225,21 @@ uint16_t ControllerCore::ioWriteUncorrectable(const Sqe &e, Namespace &ns) {
     const uint64_t nSlba = slbaOf(e);
     const uint32_t nNlb = nlbOf(e);
     if (!inRange(ns, nSlba, nNlb))
-        return gen(NVME_SC_LBA_RANGE);
+        return gen(SC_LBA_RANGE);
     ns.markUncorrectable(nSlba, nNlb);
     return 0;
 }
 
 uint16_t ControllerCore::ioDsm(const Sqe &e, Namespace &ns) {
-    const uint32_t nRanges = (e.nCdw10 & 0xFF) + 1;
-    const bool bDeallocate = (e.nCdw11 >> 2) & 1;
+    const uint32_t nRanges = (e.cdw10() & 0xFF) + 1;
+    const bool bDeallocate = (e.cdw11() >> 2) & 1;
     nvme_dsm_range ranges[256];
     uint16_t s = buildSegments(e, nRanges * sizeof(nvme_dsm_range), false, m_cfg.bSgl, m_segs);
     if (s || (s = fromHost(m_segs, ranges, nRanges * sizeof(nvme_dsm_range))))
         return s;
     for (uint32_t i = 0; i < nRanges; ++i)
         if (ranges[i].nlb && !inRange(ns, ranges[i].slba, ranges[i].nlb))
-            return gen(NVME_SC_LBA_RANGE);
+            return gen(SC_LBA_RANGE);
     if (!bDeallocate)
         return 0;
     // Deallocated blocks read as zeros.
@@ -258,18 +256,18 @@ uint16_t ControllerCore::ioVerify(const Sqe &e, Namespace &ns) {
     const uint64_t nSlba = slbaOf(e);
     const uint32_t nNlb = nlbOf(e);
     if (!inRange(ns, nSlba, nNlb))
-        return gen(NVME_SC_LBA_RANGE);
+        return gen(SC_LBA_RANGE);
     return checkReadable(ns, nSlba, nNlb);
 }
 
 uint16_t ControllerCore::ioCopy(const Sqe &e, Namespace &ns) {
     const uint64_t nDest = slbaOf(e);
-    const uint32_t nRanges = (e.nCdw12 & 0xFF) + 1;
-    const uint32_t nFormat = (e.nCdw12 >> 8) & 0xF;
+    const uint32_t nRanges = (e.cdw12() & 0xFF) + 1;
+    const uint32_t nFormat = (e.cdw12() >> 8) & 0xF;
     if (nFormat != 0)
-        return gen(NVME_SC_INVALID_FIELD);
+        return gen(SC_INVALID_FIELD);
     if (nRanges > kCopyMaxRanges)
-        return specific(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
+        return specific(SC_CMD_SIZE_LIMIT_EXCEEDED);
     nvme_copy_range ranges[kCopyMaxRanges];
     uint16_t s = buildSegments(e, nRanges * sizeof(nvme_copy_range), false, m_cfg.bSgl, m_segs);
     if (s || (s = fromHost(m_segs, ranges, nRanges * sizeof(nvme_copy_range))))
@@ -278,16 +276,16 @@ uint16_t ControllerCore::ioCopy(const Sqe &e, Namespace &ns) {
     for (uint32_t i = 0; i < nRanges; ++i) {
         const uint32_t n = static_cast<uint32_t>(ranges[i].nlb) + 1;
         if (n > kCopyMaxRange)
-            return specific(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
+            return specific(SC_CMD_SIZE_LIMIT_EXCEEDED);
         nTotal += n;
     }
     if (nTotal > kCopyMaxBlocks)
-        return specific(NVME_SC_CMD_SIZE_LIMIT_EXCEEDED);
+        return specific(SC_CMD_SIZE_LIMIT_EXCEEDED);
     for (uint32_t i = 0; i < nRanges; ++i)
         if (!inRange(ns, ranges[i].slba, static_cast<uint64_t>(ranges[i].nlb) + 1))
-            return gen(NVME_SC_LBA_RANGE);
+            return gen(SC_LBA_RANGE);
     if (!inRange(ns, nDest, nTotal))
-        return gen(NVME_SC_LBA_RANGE);
+        return gen(SC_LBA_RANGE);
     for (uint32_t i = 0; i < nRanges; ++i)
         if ((s = checkReadable(ns, ranges[i].slba, static_cast<uint64_t>(ranges[i].nlb) + 1)))
             return s;
@@ -299,15 +297,15 @@ uint16_t ControllerCore::ioCopy(const Sqe &e, Namespace &ns) {
     for (uint32_t i = 0; i < nRanges; ++i) {
         const uint64_t n = static_cast<uint64_t>(ranges[i].nlb) + 1;
         if (!ns.data->read(ranges[i].slba << ns.nLbaShift, m_bounce.data() + nAt * nBs, n * nBs))
-            return media(NVME_SC_READ_ERROR);
+            return media(SC_READ_ERROR);
         if (ns.meta && !ns.meta->read(ranges[i].slba * ns.nMetaSize, m_bounce2.data() + nAt * ns.nMetaSize, n * ns.nMetaSize))
-            return media(NVME_SC_READ_ERROR);
+            return media(SC_READ_ERROR);
         nAt += n;
     }
     if (!ns.data->write(nDest << ns.nLbaShift, m_bounce.data(), nTotal * nBs))
-        return media(NVME_SC_WRITE_FAULT);
+        return media(SC_WRITE_FAULT);
     if (ns.meta && !ns.meta->write(nDest * ns.nMetaSize, m_bounce2.data(), nTotal * ns.nMetaSize))
-        return media(NVME_SC_WRITE_FAULT);
+        return media(SC_WRITE_FAULT);
     ns.clearUncorrectable(nDest, nTotal);
     return 0;
 }

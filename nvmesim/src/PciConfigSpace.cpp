@@ -2,7 +2,11 @@
 
 #include <cstring>
 
+#include "nvmewire/Pci.h"
+
 namespace nvmesim {
+
+using namespace nvmewire::pci;
 
 void PciConfigSpace::put16(uint32_t n, uint16_t v, uint16_t nMask) {
     put8(n, static_cast<uint8_t>(v), static_cast<uint8_t>(nMask));
@@ -16,50 +20,51 @@ void PciConfigSpace::put32(uint32_t n, uint32_t v, uint32_t nMask) {
 
 PciConfigSpace::PciConfigSpace(const PciIdentity &id) : m_id(id) {
     // Type 0 header.
-    put16(0x00, id.nVendorId);
-    put16(0x02, id.nDeviceId);
-    put16(0x04, 0, 0x0547);          // I/O, memory, bus master, parity, SERR, INTx disable
-    put16(0x06, 0x0010);             // capability list present
-    put32(0x08, 0x01080201);         // class 01 08 02, revision 1
-    put8(0x0C, 0, 0xFF);             // cache line size
-    put8(0x0E, 0x00);                // header type 0, single function
-    put32(0x10, 0x4, static_cast<uint32_t>(~(id.nBarSize - 1)) & 0xFFFFFFF0u);   // 64-bit memory BAR
-    put32(0x14, 0, 0xFFFFFFFF);
-    put16(0x2C, id.nSubsysVendorId);
-    put16(0x2E, id.nSubsysId);
-    put8(0x34, kPmCap);
-    put8(0x3C, 0, 0xFF);             // interrupt line
-    put8(0x3D, 1);                   // INTA
+    put16(CFG_VENDOR_ID, id.nVendorId);
+    put16(CFG_DEVICE_ID, id.nDeviceId);
+    put16(CFG_COMMAND, 0, 0x0547);        // I/O, memory, bus master, parity, SERR, INTx disable
+    put16(CFG_STATUS, STATUS_CAP_LIST);
+    put32(CFG_CLASS_REV, (CLASS_NVME << 8) | 0x01);   // revision 1
+    put8(CFG_CACHE_LINE, 0, 0xFF);
+    put8(CFG_HEADER_TYPE, 0x00);          // type 0, single function
+    put32(CFG_BAR0, BAR_MEM_TYPE_64, static_cast<uint32_t>(~(id.nBarSize - 1)) & BAR_ADDR_MASK);
+    put32(CFG_BAR1, 0, 0xFFFFFFFF);
+    put16(CFG_SUBSYS_VENDOR_ID, id.nSubsysVendorId);
+    put16(CFG_SUBSYS_ID, id.nSubsysId);
+    put8(CFG_CAP_PTR, kPmCap);
+    put8(CFG_INT_LINE, 0, 0xFF);
+    put8(CFG_INT_PIN, 1);                 // INTA
 
     // Power management: version 3, D0/D3hot; PMCSR power state writable,
     // No_Soft_Reset set (D3hot -> D0 keeps the function's state).
-    put8(kPmCap + 0, 0x01);
-    put8(kPmCap + 1, kMsixCap);
-    put16(kPmCap + 2, 0x0003);
-    put16(kPmCap + 4, 0x0008, 0x0003);
+    put8(kPmCap + CAP_ID, CAP_ID_PM);
+    put8(kPmCap + CAP_NEXT, kMsixCap);
+    put16(kPmCap + PM_PMC, 0x0003);
+    put16(kPmCap + PM_PMCSR, 0x0008, PMCSR_STATE_MASK);
 
     // MSI-X: table and pending-bit array in BAR0.
-    put8(kMsixCap + 0, 0x11);
-    put8(kMsixCap + 1, kPcieCap);
-    put16(kMsixCap + 2, static_cast<uint16_t>((id.nMsixVectors - 1) & 0x7FF), 0xC000);
-    put32(kMsixCap + 4, id.nMsixTableOffset);
-    put32(kMsixCap + 8, id.nMsixPbaOffset);
+    put8(kMsixCap + CAP_ID, CAP_ID_MSIX);
+    put8(kMsixCap + CAP_NEXT, kPcieCap);
+    put16(kMsixCap + MSIX_CTRL, static_cast<uint16_t>((id.nMsixVectors - 1) & MSIX_CTRL_SIZE_MASK),
+          MSIX_CTRL_ENABLE | MSIX_CTRL_MASK_ALL);
+    put32(kMsixCap + MSIX_TABLE, id.nMsixTableOffset);
+    put32(kMsixCap + MSIX_PBA, id.nMsixPbaOffset);
 
     // PCI Express, version 2 endpoint.
-    put8(kPcieCap + 0x00, 0x10);
-    put8(kPcieCap + 0x01, 0x00);
-    put16(kPcieCap + 0x02, 0x0002);
-    put32(kPcieCap + 0x04, 0x10000001);          // Device Capabilities: FLR, 256-byte payload
-    put16(kPcieCap + 0x08, 0x2810, 0x7FFF);      // Device Control (bit 15 handled on write)
-    put16(kPcieCap + 0x0A, 0x0000);              // Device Status
-    put32(kPcieCap + 0x0C, 0x00000043);          // Link Capabilities: 8 GT/s x4
-    put16(kPcieCap + 0x10, 0x0000, 0x0FCB);      // Link Control
-    put16(kPcieCap + 0x12, 0x0043);              // Link Status
-    put32(kPcieCap + 0x24, 0x0000001F);          // Device Capabilities 2
-    put16(kPcieCap + 0x28, 0x0000, 0x061F);      // Device Control 2
-    put32(kPcieCap + 0x2C, 0x0000000E);          // Link Capabilities 2
-    put16(kPcieCap + 0x30, 0x0003, 0x000F);      // Link Control 2
-    // 0x100: an extended capability header of 0 (none).
+    put8(kPcieCap + CAP_ID, CAP_ID_PCIE);
+    put8(kPcieCap + CAP_NEXT, 0x00);
+    put16(kPcieCap + PCIE_CAPS, 0x0002);
+    put32(kPcieCap + PCIE_DEVCAP, DEVCAP_FLR | 0x1);   // FLR, 256-byte payload
+    put16(kPcieCap + PCIE_DEVCTL, 0x2810, 0x7FFF);    // bit 15 (FLR) handled on write
+    put16(kPcieCap + PCIE_DEVSTA, 0x0000);
+    put32(kPcieCap + PCIE_LNKCAP, 0x00000043);        // 8 GT/s x4
+    put16(kPcieCap + PCIE_LNKCTL, 0x0000, 0x0FCB);
+    put16(kPcieCap + PCIE_LNKSTA, 0x0043);
+    put32(kPcieCap + PCIE_DEVCAP2, 0x0000001F);
+    put16(kPcieCap + PCIE_DEVCTL2, 0x0000, 0x061F);
+    put32(kPcieCap + PCIE_LNKCAP2, 0x0000000E);
+    put16(kPcieCap + PCIE_LNKCTL2, 0x0003, 0x000F);
+    // EXT_CAP_BASE: an extended capability header of 0 (none).
     powerOn();
 }
 
@@ -68,12 +73,9 @@ void PciConfigSpace::reset() { m_data = m_def; }
 void PciConfigSpace::powerOn() {
     reset();
     const uint64_t nAddr = m_id.nBarAddress;
-    m_data[0x10] = static_cast<uint8_t>(nAddr | 0x4);
-    m_data[0x11] = static_cast<uint8_t>(nAddr >> 8);
-    m_data[0x12] = static_cast<uint8_t>(nAddr >> 16);
-    m_data[0x13] = static_cast<uint8_t>(nAddr >> 24);
-    for (int i = 0; i < 4; ++i)
-        m_data[0x14 + i] = static_cast<uint8_t>(nAddr >> (32 + 8 * i));
+    m_data[CFG_BAR0] = static_cast<uint8_t>(nAddr | BAR_MEM_TYPE_64);
+    for (int i = 1; i < 8; ++i)
+        m_data[CFG_BAR0 + i] = static_cast<uint8_t>(nAddr >> (8 * i));
 }
 
 bool PciConfigSpace::read(uint32_t nOffset, int nWidth, uint32_t *pValue) const {
@@ -90,19 +92,20 @@ bool PciConfigSpace::write(uint32_t nOffset, int nWidth, uint32_t nValue, Effect
     *pEffect = Effect::None;
     if ((nWidth != 1 && nWidth != 2 && nWidth != 4) || nOffset % nWidth || nOffset + nWidth > kSize)
         return false;
-    const uint8_t nOldPm = m_data[kPmCap + 4];
+    const uint8_t nOldPm = m_data[kPmCap + PM_PMCSR];
     bool bFlr = false;
     for (int i = 0; i < nWidth; ++i) {
         const uint32_t n = nOffset + i;
         const uint8_t b = static_cast<uint8_t>(nValue >> (8 * i));
-        if (n == kPcieCap + 0x09 && (b & 0x80))
+        if (n == kPcieCap + PCIE_DEVCTL + 1 && (b & (DEVCTL_FLR >> 8)))
             bFlr = true;   // Initiate Function Level Reset; always reads 0
         m_data[n] = static_cast<uint8_t>((m_data[n] & ~m_mask[n]) | (b & m_mask[n]));
     }
     // Only D0 and D3hot exist: a write of D1 or D2 leaves the state as it was.
-    const uint8_t nPs = m_data[kPmCap + 4] & 3;
+    const uint8_t nPs = m_data[kPmCap + PM_PMCSR] & PMCSR_STATE_MASK;
     if (nPs == 1 || nPs == 2)
-        m_data[kPmCap + 4] = static_cast<uint8_t>((m_data[kPmCap + 4] & ~3) | (nOldPm & 3));
+        m_data[kPmCap + PM_PMCSR] =
+            static_cast<uint8_t>((m_data[kPmCap + PM_PMCSR] & ~PMCSR_STATE_MASK) | (nOldPm & PMCSR_STATE_MASK));
     if (bFlr) {
         reset();
         *pEffect = Effect::FunctionReset;

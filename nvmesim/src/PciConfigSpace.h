@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+#include "nvmewire/Pci.h"
+
 namespace nvmesim {
 
 struct PciIdentity {
@@ -23,7 +25,7 @@ struct PciIdentity {
 
 class PciConfigSpace {
 public:
-    static constexpr uint32_t kSize = 4096;
+    static constexpr uint32_t kSize = nvmewire::pci::CFG_SIZE;
     static constexpr uint32_t kPmCap = 0x40;
     static constexpr uint32_t kMsixCap = 0x50;
     static constexpr uint32_t kPcieCap = 0x60;
@@ -42,12 +44,15 @@ public:
     // Power-on state as the firmware leaves it: BAR0 assigned.
     void powerOn();
 
-    bool memoryEnabled() const { return (cmd() & 0x2) && powerState() == 0; }
-    bool busMaster() const { return (cmd() & 0x4) && powerState() == 0; }
-    uint8_t powerState() const { return m_data[kPmCap + 4] & 3; }
+    bool memoryEnabled() const { return (cmd() & nvmewire::pci::CMD_MEMORY) && powerState() == 0; }
+    bool busMaster() const { return (cmd() & nvmewire::pci::CMD_BUS_MASTER) && powerState() == 0; }
+    uint8_t powerState() const { return m_data[kPmCap + nvmewire::pci::PM_PMCSR] & nvmewire::pci::PMCSR_STATE_MASK; }
 
 private:
-    uint16_t cmd() const { return static_cast<uint16_t>(m_data[4] | (m_data[5] << 8)); }
+    uint16_t cmd() const
+    {
+        return static_cast<uint16_t>(m_data[nvmewire::pci::CFG_COMMAND] | (m_data[nvmewire::pci::CFG_COMMAND + 1] << 8));
+    }
     void put8(uint32_t n, uint8_t v, uint8_t nMask = 0) { m_def[n] = v; m_mask[n] = nMask; }
     void put16(uint32_t n, uint16_t v, uint16_t nMask = 0);
     void put32(uint32_t n, uint32_t v, uint32_t nMask = 0);

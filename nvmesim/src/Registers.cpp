@@ -7,14 +7,14 @@
 namespace nvmesim {
 
 uint64_t ControllerCore::cap() const {
-    uint64_t c = m_cfg.nMqes;
-    c |= static_cast<uint64_t>(m_cfg.bCqr) << 16;
-    c |= static_cast<uint64_t>(m_cfg.nTo) << 24;
-    c |= static_cast<uint64_t>(m_cfg.nDstrd & 0xF) << 32;
-    c |= static_cast<uint64_t>(m_cfg.bNssrs) << 36;
-    c |= static_cast<uint64_t>(m_cfg.nCss) << 37;
-    c |= static_cast<uint64_t>(m_cfg.nMpsMin & 0xF) << 48;
-    c |= static_cast<uint64_t>(m_cfg.nMpsMax & 0xF) << 52;
+    uint64_t c = static_cast<uint64_t>(m_cfg.nMqes) << NVME_CAP_MQES_SHIFT;
+    c |= static_cast<uint64_t>(m_cfg.bCqr) << NVME_CAP_CQR_SHIFT;
+    c |= static_cast<uint64_t>(m_cfg.nTo) << NVME_CAP_TO_SHIFT;
+    c |= static_cast<uint64_t>(m_cfg.nDstrd & NVME_CAP_DSTRD_MASK) << NVME_CAP_DSTRD_SHIFT;
+    c |= static_cast<uint64_t>(m_cfg.bNssrs) << NVME_CAP_NSSRC_SHIFT;
+    c |= static_cast<uint64_t>(m_cfg.nCss) << NVME_CAP_CSS_SHIFT;
+    c |= static_cast<uint64_t>(m_cfg.nMpsMin & NVME_CAP_MPSMIN_MASK) << NVME_CAP_MPSMIN_SHIFT;
+    c |= static_cast<uint64_t>(m_cfg.nMpsMax & NVME_CAP_MPSMAX_MASK) << NVME_CAP_MPSMAX_SHIFT;
     return c;
 }
 
@@ -23,18 +23,18 @@ uint32_t ControllerCore::mmioRead32(uint32_t nOffset) {
         nOffset >= m_nBarSize)
         return 0xFFFFFFFFu;
     switch (nOffset) {
-    case reg::kCap: return static_cast<uint32_t>(cap());
-    case reg::kCap + 4: return static_cast<uint32_t>(cap() >> 32);
-    case reg::kVs: return 0x00020000;
-    case reg::kIntms:
-    case reg::kIntmc: return m_intms.load();
-    case reg::kCc: return m_cc.load();
-    case reg::kCsts: return m_csts.load(std::memory_order_acquire);
-    case reg::kAqa: return m_aqa.load();
-    case reg::kAsq: return static_cast<uint32_t>(m_asq.load());
-    case reg::kAsq + 4: return static_cast<uint32_t>(m_asq.load() >> 32);
-    case reg::kAcq: return static_cast<uint32_t>(m_acq.load());
-    case reg::kAcq + 4: return static_cast<uint32_t>(m_acq.load() >> 32);
+    case REG_CAP: return static_cast<uint32_t>(cap());
+    case REG_CAP + 4: return static_cast<uint32_t>(cap() >> 32);
+    case REG_VS: return Vs::make(2, 0).raw;
+    case REG_INTMS:
+    case REG_INTMC: return m_intms.load();
+    case REG_CC: return m_cc.load();
+    case REG_CSTS: return m_csts.load(std::memory_order_acquire);
+    case REG_AQA: return m_aqa.load();
+    case REG_ASQ: return static_cast<uint32_t>(m_asq.load());
+    case REG_ASQ + 4: return static_cast<uint32_t>(m_asq.load() >> 32);
+    case REG_ACQ: return static_cast<uint32_t>(m_acq.load());
+    case REG_ACQ + 4: return static_cast<uint32_t>(m_acq.load() >> 32);
     default: break;
     }
     if (nOffset >= m_nMsixTable) {
@@ -49,15 +49,15 @@ void ControllerCore::mmioWrite32(uint32_t nOffset, uint32_t nValue) {
     if (!m_bMemEnabled.load(std::memory_order_relaxed) || m_subsys.linkDown() || (nOffset & 3) ||
         nOffset >= m_nBarSize)
         return;
-    if (nOffset >= reg::kDoorbells && nOffset < m_nMsixTable) {
-        const uint32_t nRel = nOffset - reg::kDoorbells;
+    if (nOffset >= REG_DOORBELL_BASE && nOffset < m_nMsixTable) {
+        const uint32_t nRel = nOffset - REG_DOORBELL_BASE;
         if (nRel % m_nDbStride)
             return;
         const uint32_t nIdx = nRel / m_nDbStride;
-        if (!(m_cc.load() & kCcEn))
+        if (!(m_cc.load() & CC_EN))
             return;   // a disabled controller has no queues to ring
         if (nIdx >= m_nDoorbells) {
-            if (m_csts.load() & kCstsRdy)
+            if (m_csts.load() & CSTS_RDY)
                 postEvent(NVME_AER_ERROR, NVME_AER_ERROR_INVALID_DB_REG, NVME_LOG_LID_ERROR);
             return;
         }
@@ -67,26 +67,26 @@ void ControllerCore::mmioWrite32(uint32_t nOffset, uint32_t nValue) {
         return;
     }
     switch (nOffset) {
-    case reg::kIntms: m_intms.fetch_or(nValue); return;
-    case reg::kIntmc: m_intms.fetch_and(~nValue); return;
-    case reg::kCc: {
+    case REG_INTMS: m_intms.fetch_or(nValue); return;
+    case REG_INTMC: m_intms.fetch_and(~nValue); return;
+    case REG_CC: {
         std::lock_guard lock(m_procMutex);
         writeCc(nValue);
         break;
     }
-    case reg::kCsts:
-        if (nValue & kCstsNssro)
-            m_csts.fetch_and(~kCstsNssro);
+    case REG_CSTS:
+        if (nValue & CSTS_NSSRO)
+            m_csts.fetch_and(~CSTS_NSSRO);
         return;
-    case reg::kNssr:
-        if (nValue == reg::kNssrMagic && m_cfg.bNssrs)
+    case REG_NSSR:
+        if (nValue == NSSR_RESET_VALUE && m_cfg.bNssrs)
             m_subsys.subsystemReset();
         return;
-    case reg::kAqa: m_aqa = nValue & 0x0FFF0FFF; return;
-    case reg::kAsq: m_asq = (m_asq.load() & ~0xFFFFFFFFull) | (nValue & ~0xFFFu); return;
-    case reg::kAsq + 4: m_asq = (m_asq.load() & 0xFFFFFFFFull) | (static_cast<uint64_t>(nValue) << 32); return;
-    case reg::kAcq: m_acq = (m_acq.load() & ~0xFFFFFFFFull) | (nValue & ~0xFFFu); return;
-    case reg::kAcq + 4: m_acq = (m_acq.load() & 0xFFFFFFFFull) | (static_cast<uint64_t>(nValue) << 32); return;
+    case REG_AQA: m_aqa = nValue & 0x0FFF0FFF; return;
+    case REG_ASQ: m_asq = (m_asq.load() & ~0xFFFFFFFFull) | (nValue & ~0xFFFu); return;
+    case REG_ASQ + 4: m_asq = (m_asq.load() & 0xFFFFFFFFull) | (static_cast<uint64_t>(nValue) << 32); return;
+    case REG_ACQ: m_acq = (m_acq.load() & ~0xFFFFFFFFull) | (nValue & ~0xFFFu); return;
+    case REG_ACQ + 4: m_acq = (m_acq.load() & 0xFFFFFFFFull) | (static_cast<uint64_t>(nValue) << 32); return;
     default:
         if (nOffset >= m_nMsixTable) {
             const uint32_t n = (nOffset - m_nMsixTable) / 4;
@@ -105,26 +105,27 @@ void ControllerCore::setCsts(uint32_t nSet, uint32_t nClear) {
     }
 }
 
-void ControllerCore::fatal() { setCsts(kCstsCfs, 0); }
+void ControllerCore::fatal() { setCsts(CSTS_CFS, 0); }
 
 bool ControllerCore::enableChecks() const {
-    const uint32_t cc = m_cc.load();
-    const uint32_t aqa = m_aqa.load();
-    const uint32_t nMps = (cc >> 7) & 0xF;
+    const Cc cc{m_cc.load()};
+    const Aqa aqa{m_aqa.load()};
+    const uint32_t nMps = cc.mps();
     if (nMps < m_cfg.nMpsMin || nMps > m_cfg.nMpsMax)
         return false;
-    // CC.CSS: 000b NVM, 110b all supported I/O command sets, 111b admin only.
-    const uint32_t nCss = (cc >> 4) & 7;
-    if (!((nCss == 0 && (m_cfg.nCss & 0x01)) || (nCss == 6 && (m_cfg.nCss & 0x40)) || (nCss == 7 && (m_cfg.nCss & 0x80))))
+    // CC.CSS: NVM, all supported I/O command sets, or admin only.
+    const uint32_t nCss = cc.css();
+    if (!((nCss == CC_CSS_NVM && (m_cfg.nCss & CAP_CSS_NVM)) || (nCss == CC_CSS_CSI && (m_cfg.nCss & CAP_CSS_CSI)) ||
+          (nCss == CC_CSS_ADMIN && (m_cfg.nCss & CAP_CSS_ADMIN))))
         return false;
-    if (((cc >> 11) & 7) != 0)
+    if (cc.ams() != CC_AMS_RR)
         return false;
-    const uint32_t nSqes = (cc >> 16) & 0xF, nCqes = (cc >> 20) & 0xF;
-    if ((nSqes != 0 && nSqes != 6) || (nCqes != 0 && nCqes != 4))
+    const uint32_t nSqes = cc.iosqes(), nCqes = cc.iocqes();
+    if ((nSqes != 0 && nSqes != SQE_SIZE_LOG2) || (nCqes != 0 && nCqes != CQE_SIZE_LOG2))
         return false;
-    if ((aqa & 0xFFF) < 1 || ((aqa >> 16) & 0xFFF) < 1)
+    if (aqa.asqs() < 1 || aqa.acqs() < 1)
         return false;
-    const uint64_t nPage = 4096ull << nMps;
+    const uint64_t nPage = cc.pageSize();
     if (!m_asq.load() || !m_acq.load() || (m_asq.load() & (nPage - 1)) || (m_acq.load() & (nPage - 1)))
         return false;
     return true;
@@ -136,38 +137,38 @@ void ControllerCore::writeCc(uint32_t nNew) {
     m_cc = nNew;
     m_nCcActive = nNew;
     const auto now = Clock::now();
-    if ((nOld & kCcEn) && !(nNew & kCcEn)) {
+    if ((nOld & CC_EN) && !(nNew & CC_EN)) {
         resetLocked();
-        setCsts(0, kCstsRdy | kCstsCfs | kCstsShst);
+        setCsts(0, CSTS_RDY | CSTS_CFS | CSTS_SHST_MASK);
         return;
     }
-    if (!(nOld & kCcEn) && (nNew & kCcEn)) {
-        setCsts(0, kCstsShst);
-        if (m_csts.load() & kCstsCfs)
+    if (!(nOld & CC_EN) && (nNew & CC_EN)) {
+        setCsts(0, CSTS_SHST_MASK);
+        if (m_csts.load() & CSTS_CFS)
             return;
         if (!enableChecks()) {
             fatal();
             return;
         }
-        m_nPageSize = 4096u << ((nNew >> 7) & 0xF);
-        const uint32_t aqa = m_aqa.load();
+        m_nPageSize = static_cast<uint32_t>(Cc{nNew}.pageSize());
+        const Aqa aqa{m_aqa.load()};
         SubmissionQueue &sq = m_sq[0];
         sq = SubmissionQueue();
         sq.bValid = true;
-        sq.nSize = (aqa & 0xFFF) + 1;
+        sq.nSize = aqa.asqs() + 1;
         sq.nBase = m_asq.load();
         CompletionQueue &cq = m_cq[0];
         cq = CompletionQueue();
         cq.bValid = true;
-        cq.nSize = ((aqa >> 16) & 0xFFF) + 1;
+        cq.nSize = aqa.acqs() + 1;
         cq.nBase = m_acq.load();
         cq.nSqRefs = 1;
         m_readyAt = m_faults.neverReady() ? Clock::time_point::max()
                                           : now + std::chrono::microseconds(m_subsys.config().timings.nReadyDelayUs);
     }
-    const uint32_t nShnOld = (nOld >> 14) & 3, nShn = (nNew >> 14) & 3;
+    const uint32_t nShnOld = Cc{nOld}.shn(), nShn = Cc{nNew}.shn();
     if (nShn && !nShnOld) {
-        setCsts(1u << 2, kCstsShst);
+        setCsts(SHST_OCCURRING << CSTS_SHST_SHIFT, CSTS_SHST_MASK);
         m_subsys.noteShutdownComplete(m_nIndex, false);
         m_shutdownAt = m_faults.shutdownStuck()
                            ? Clock::time_point::max()

@@ -164,21 +164,21 @@ uint16_t Subsystem::createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFl
     (void)nNmic;
     const uint32_t nFormat = (nFlbas & 0xF) | ((nFlbas >> 1) & 0x30);
     if (nFormat >= m_cfg.lbaFormats.size())
-        return makeStatus(sct::kCmdSpecific, NVME_SC_INVALID_FORMAT, true);
+        return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT, true);
     if (nBlocks == 0)
-        return makeStatus(sct::kGeneric, NVME_SC_INVALID_FIELD, true);
+        return makeStatus(SCT_GENERIC, SC_INVALID_FIELD, true);
     if (nCap != nBlocks)
-        return makeStatus(sct::kCmdSpecific, NVME_SC_THIN_PROV_NOT_SUPP, true);
+        return makeStatus(SCT_CMD_SPECIFIC, SC_THIN_PROV_NOT_SUPP, true);
     std::lock_guard lock(m_mgmtMutex);
     const LbaFormat &f = m_cfg.lbaFormats[nFormat];
     const uint64_t nBytes = nBlocks * (f.nDataSize + f.nMetaSize);
     if (nBlocks > (1ull << 48) || nBytes > m_nCapacity - m_nAllocated)
-        return makeStatus(sct::kCmdSpecific, NVME_SC_NS_INSUFFICIENT_CAP, true);
+        return makeStatus(SCT_CMD_SPECIFIC, SC_NS_INSUFFICIENT_CAP, true);
     uint32_t nNsid = 1;
     while (nNsid <= m_cfg.nMaxNamespaces && m_slots[nNsid].load())
         ++nNsid;
     if (nNsid > m_cfg.nMaxNamespaces)
-        return makeStatus(sct::kCmdSpecific, NVME_SC_NS_ID_UNAVAILABLE, true);
+        return makeStatus(SCT_CMD_SPECIFIC, SC_NS_ID_UNAVAILABLE, true);
     NamespaceConfig nc;
     nc.nNsid = nNsid;
     nc.nBlocks = nBlocks;
@@ -198,7 +198,7 @@ uint16_t Subsystem::createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFl
         ns->nguid[8 + i] = static_cast<uint8_t>(nNsid >> (8 * (i % 4)));
     }
     if (!ns->createMedia(&szErr))
-        return makeStatus(sct::kGeneric, NVME_SC_INTERNAL);
+        return makeStatus(SCT_GENERIC, SC_INTERNAL);
     m_nAllocated += nBytes;
     m_slots[nNsid].store(ns.get(), std::memory_order_release);
     m_owned.push_back(std::move(ns));
@@ -216,7 +216,7 @@ uint16_t Subsystem::deleteNamespace(uint32_t nNsid) {
             Namespace *p = m_slots[id].load();
             if (!p) {
                 if (nNsid != NVME_NSID_ALL)
-                    return makeStatus(sct::kGeneric, NVME_SC_INVALID_NS, true);
+                    return makeStatus(SCT_GENERIC, SC_INVALID_NS, true);
                 continue;
             }
             std::unique_lock rw(p->rw);
@@ -241,23 +241,23 @@ uint16_t Subsystem::attachNamespace(uint32_t nNsid, const std::vector<uint16_t> 
     {
         std::lock_guard lock(m_mgmtMutex);
         if (nNsid == NVME_NSID_ALL)
-            return makeStatus(sct::kGeneric, NVME_SC_INVALID_FIELD, true);
+            return makeStatus(SCT_GENERIC, SC_INVALID_FIELD, true);
         Namespace *p = ns(nNsid);
         if (!p)
-            return makeStatus(sct::kGeneric, NVME_SC_INVALID_NS, true);
+            return makeStatus(SCT_GENERIC, SC_INVALID_NS, true);
         uint64_t nSel = 0;
         for (uint16_t id : cntlids) {
             if (id == 0 || id > m_ctrls.size() || ((nSel >> (id - 1)) & 1))
-                return makeStatus(sct::kCmdSpecific, NVME_SC_CTRL_LIST_INVALID, true);
+                return makeStatus(SCT_CMD_SPECIFIC, SC_CTRL_LIST_INVALID, true);
             nSel |= 1ull << (id - 1);
         }
         if (!nSel)
-            return makeStatus(sct::kCmdSpecific, NVME_SC_CTRL_LIST_INVALID, true);
+            return makeStatus(SCT_CMD_SPECIFIC, SC_CTRL_LIST_INVALID, true);
         nBefore = p->attachedMask.load();
         if (bAttach && (nBefore & nSel))
-            return makeStatus(sct::kCmdSpecific, NVME_SC_NS_ALREADY_ATTACHED, true);
+            return makeStatus(SCT_CMD_SPECIFIC, SC_NS_ALREADY_ATTACHED, true);
         if (!bAttach && (nBefore & nSel) != nSel)
-            return makeStatus(sct::kCmdSpecific, NVME_SC_NS_NOT_ATTACHED, true);
+            return makeStatus(SCT_CMD_SPECIFIC, SC_NS_NOT_ATTACHED, true);
         nAfter = bAttach ? (nBefore | nSel) : (nBefore & ~nSel);
         p->attachedMask.store(nAfter, std::memory_order_release);
     }
@@ -278,7 +278,7 @@ uint16_t Subsystem::formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtende
                                  std::vector<std::pair<uint32_t, uint64_t>> *pChanged) {
     std::lock_guard lock(m_mgmtMutex);
     if (nFormat >= m_cfg.lbaFormats.size())
-        return makeStatus(sct::kCmdSpecific, NVME_SC_INVALID_FORMAT, true);
+        return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT, true);
     const LbaFormat &f = m_cfg.lbaFormats[nFormat];
     std::vector<Namespace *> targets;
     for (uint32_t id = 1; id < m_slots.size(); ++id) {
@@ -287,7 +287,7 @@ uint16_t Subsystem::formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtende
             targets.push_back(p);
     }
     if (targets.empty())
-        return makeStatus(sct::kGeneric, NVME_SC_INVALID_NS, true);
+        return makeStatus(SCT_GENERIC, SC_INVALID_NS, true);
     // The capacity in bytes of the data stays; the block count follows the
     // new block size.
     uint64_t nNeed = 0, nFree = 0;
@@ -297,7 +297,7 @@ uint16_t Subsystem::formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtende
         nFree += p->nBlocks * (p->blockSize() + p->nMetaSize);
     }
     if (nNeed > m_nCapacity - m_nAllocated + nFree)
-        return makeStatus(sct::kCmdSpecific, NVME_SC_NS_INSUFFICIENT_CAP, true);
+        return makeStatus(SCT_CMD_SPECIFIC, SC_NS_INSUFFICIENT_CAP, true);
     for (Namespace *p : targets) {
         std::unique_lock rw(p->rw);
         m_nAllocated -= p->nBlocks * (p->blockSize() + p->nMetaSize);
@@ -309,7 +309,7 @@ uint16_t Subsystem::formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtende
         std::string szErr;
         if (!p->createMedia(&szErr)) {
             p->nBlocks = 0;
-            return makeStatus(sct::kGeneric, NVME_SC_INTERNAL);
+            return makeStatus(SCT_GENERIC, SC_INTERNAL);
         }
         p->data->clear();
         if (p->meta)

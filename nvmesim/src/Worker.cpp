@@ -78,7 +78,7 @@ bool ControllerCore::step(Clock::time_point now) {
     runTimers(now);
     deliverEvents();
     const uint32_t csts = m_csts.load();
-    if (!(csts & kCstsRdy) || (csts & kCstsCfs) || !m_bBusMaster.load(std::memory_order_relaxed))
+    if (!(csts & CSTS_RDY) || (csts & CSTS_CFS) || !m_bBusMaster.load(std::memory_order_relaxed))
         return false;
     scanDoorbells();
     return processQueues();
@@ -88,11 +88,11 @@ void ControllerCore::runTimers(Clock::time_point now) {
     if (now >= m_readyAt) {
         m_readyAt = Clock::time_point::max();
         if (!m_faults.neverReady())
-            setCsts(kCstsRdy, 0);
+            setCsts(CSTS_RDY, 0);
     }
     if (now >= m_shutdownAt) {
         m_shutdownAt = Clock::time_point::max();
-        setCsts(2u << 2, kCstsShst);
+        setCsts(SHST_COMPLETE << CSTS_SHST_SHIFT, CSTS_SHST_MASK);
         m_subsys.noteShutdownComplete(m_nIndex, true);
     }
     if (m_selfTest.nCurrent && now >= m_selfTest.end)
@@ -100,7 +100,7 @@ void ControllerCore::runTimers(Clock::time_point now) {
     if (now >= m_kaDeadline) {
         // Keep alive timer expired: the controller notes it and stops.
         m_kaDeadline = Clock::time_point::max();
-        addErrorEntry(0xFFFF, 0xFFFF, makeStatus(sct::kGeneric, NVME_SC_KAT_EXPIRED), 0, 0);
+        addErrorEntry(0xFFFF, 0xFFFF, makeStatus(SCT_GENERIC, SC_KAT_EXPIRED), 0, 0);
         fatal();
     }
     while (!m_delayed.empty() && m_delayed.front().due <= now) {
@@ -201,7 +201,7 @@ bool ControllerCore::processQueues() {
                 --nBudget;
                 bProgress = true;
                 execute(static_cast<uint16_t>(i), e);
-                if (m_csts.load() & kCstsCfs)
+                if (m_csts.load() & CSTS_CFS)
                     return false;
             }
         }
@@ -215,10 +215,10 @@ bool ControllerCore::processQueues() {
 
 void ControllerCore::execute(uint16_t nSqId, const Sqe &e) {
     const bool bAdmin = nSqId == 0;
-    Completion c{nSqId, e.nCid, 0, 0, {}};
+    Completion c{nSqId, e.cid(), 0, 0, {}};
     uint16_t nInjected = 0;
     bool bBogusCid = false;
-    const bool bInjected = m_faults.onCommand(bAdmin, e.nOpcode, &nInjected, &bBogusCid);
+    const bool bInjected = m_faults.onCommand(bAdmin, e.opc(), &nInjected, &bBogusCid);
     if (bInjected) {
         c.nStatus = nInjected;
     } else if (bAdmin) {
@@ -234,8 +234,8 @@ void ControllerCore::execute(uint16_t nSqId, const Sqe &e) {
         // the More bit. An injected status reaches the host exactly as
         // configured.
         if (!bInjected)
-            c.nStatus |= kStatusMore;
-        addErrorEntry(nSqId, e.nCid, c.nStatus, e.nNsid, 0);
+            c.nStatus |= STATUS_MORE;
+        addErrorEntry(nSqId, e.cid(), c.nStatus, e.nsid(), 0);
     }
     if (bBogusCid)
         c.nCid ^= 0x8000;
@@ -284,13 +284,17 @@ bool ControllerCore::post(const Completion &c) {
         return false;
     }
     Cqe e{};
-    e.nDw0 = c.nDw0;
-    e.nSqHead = static_cast<uint16_t>(sq.nHead);
-    e.nSqId = c.nSqId;
-    e.nCid = c.nCid;
-    std::memcpy(p, &e, 14);
-    const uint16_t nStatus = static_cast<uint16_t>((c.nStatus << 1) | cq.nPhase);
-    std::atomic_ref<uint16_t>(*reinterpret_cast<uint16_t *>(p + 14)).store(nStatus, std::memory_order_release);
+    e.setDw0(c.nDw0);
+    e.setSqhd(static_cast<uint16_t>(sq.nHead));
+    e.setSqid(c.nSqId);
+    e.setCid(c.nCid);
+    e.setStatus(c.nStatus);
+    e.setPhase(cq.nPhase);
+    // Everything but the status half word first; that one, with the new
+    // phase, is stored last so the host never sees a half-written entry.
+    std::memcpy(p, &e, CQE_STATUS_OFFSET);
+    std::atomic_ref<uint16_t>(*reinterpret_cast<uint16_t *>(p + CQE_STATUS_OFFSET))
+        .store(e.statusPhase(), std::memory_order_release);
     if (++cq.nTail == cq.nSize) {
         cq.nTail = 0;
         cq.nPhase ^= 1;

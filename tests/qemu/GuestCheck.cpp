@@ -17,6 +17,8 @@
 #include "PciAccess.h"
 #include "PciAddress.h"
 #include "Platform.h"
+#include "nvmewire/Identify.h"
+#include "nvmewire/Opcodes.h"
 
 #include <cstdio>
 #include <cstring>
@@ -74,11 +76,9 @@ int main(int argc, char **argv)
         if (!ctl)
             continue;
         check(ctl->bringUp(32, 32, &sErr), sAddr + " brought up" + (sErr.empty() ? "" : ": " + sErr));
-        uint8_t aId[4096] = {};
-        nvmehost::Completion c = ctl->identify(1, 0, 0, aId);
-        char szModel[41] = {};
-        std::memcpy(szModel, aId + 24, 40);
-        check(c.ok(), sAddr + " identifies as '" + szModel + "'");
+        nvmewire::IdCtrl id{};
+        nvmehost::Completion c = ctl->identify(nvmewire::CNS_CTRL, 0, 0, &id);
+        check(c.ok(), sAddr + " identifies as '" + nvmewire::mn(id) + "'");
 
         DmaBuffer big;
         int nBig = plat->dmaAlloc(ctl->device(), size_t(4) << 20, &big);
@@ -125,18 +125,18 @@ int main(int argc, char **argv)
                 // A virtual function is a secondary controller, offline until
                 // the physical function gives it resources; its registers
                 // answer all the same.
-                uint32_t nVs = plat->mmioRead32(vfs[0], nvmehost::REG_VS);
+                uint32_t nVs = plat->mmioRead32(vfs[0], nvmewire::REG_VS);
                 char szVs[16];
                 std::snprintf(szVs, sizeof szVs, "%08x", nVs);
                 check(nVs != 0xFFFFFFFFu, sAddr + " virtual function's registers answer (VS " + szVs + ")");
                 std::vector<Device *> none;
                 check(plat->sriovEnable(ctl->device(), 0, none) == 0, sAddr + " virtual functions disabled again");
-                check(plat->mmioRead32(vfs[0], nvmehost::REG_VS) == 0xFFFFFFFFu,
+                check(plat->mmioRead32(vfs[0], nvmewire::REG_VS) == 0xFFFFFFFFu,
                       sAddr + " the virtual function's handle is gone with it");
             }
         }
         // Left enabled on purpose: the tests that follow find it so.
-        check(ctl->reg32(nvmehost::REG_CSTS) & nvmehost::CSTS_RDY, sAddr + " left enabled");
+        check(ctl->reg32(nvmewire::REG_CSTS) & nvmewire::CSTS_RDY, sAddr + " left enabled");
     }
     plat->close();
     std::printf("guest-check: %d failure(s)\n", nFailures);

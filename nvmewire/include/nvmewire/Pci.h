@@ -20,6 +20,7 @@ constexpr uint32_t CFG_SUBSYS_VENDOR_ID = 0x2C;
 constexpr uint32_t CFG_SUBSYS_ID = 0x2E;
 constexpr uint32_t CFG_CAP_PTR = 0x34;
 constexpr uint32_t CFG_INT_LINE = 0x3C;
+constexpr uint32_t CFG_INT_PIN = 0x3D;
 constexpr uint32_t CFG_SIZE = 0x1000;
 
 // Command register bits.
@@ -67,6 +68,8 @@ constexpr uint32_t PCIE_LNKCTL = 0x10;
 constexpr uint32_t PCIE_LNKSTA = 0x12;
 constexpr uint32_t PCIE_DEVCAP2 = 0x24;
 constexpr uint32_t PCIE_DEVCTL2 = 0x28;
+constexpr uint32_t PCIE_LNKCAP2 = 0x2C;
+constexpr uint32_t PCIE_LNKCTL2 = 0x30;
 constexpr uint32_t DEVCAP_FLR = 1u << 28;
 constexpr uint32_t DEVCTL_FLR = 1u << 15;
 
@@ -95,6 +98,8 @@ constexpr uint32_t SRIOV_CTRL_MSE = 0x8;     // VF memory space enable
 // Class code of an NVM Express controller (mass storage, non-volatile
 // memory, NVMe programming interface).
 constexpr uint32_t CLASS_NVME = 0x010802;
+// Same class, NVMe administrative controller interface.
+constexpr uint32_t CLASS_NVME_ADMIN = 0x010803;
 constexpr uint32_t classCode(uint32_t nClassRev) { return nClassRev >> 8; }
 
 } // namespace nvmewire::pci

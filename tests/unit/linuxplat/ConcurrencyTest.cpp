@@ -7,11 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include "nvmewire/Pci.h"
+
 #include <atomic>
 #include <thread>
 #include <vector>
 
 using namespace kxmplat;
+using namespace nvmewire::pci;
 using linuxplat_test::FakeSysfs;
 
 namespace {
@@ -42,7 +45,7 @@ TEST(LinuxConcurrency, TrafficOnOneDeviceFromSeveralThreads)
                 if (plat->mmioRead32(pDev, 0x1000 + 4 * t) != i)
                     ++nBad;
                 uint32_t n = 0;
-                if (plat->cfgRead(s, 0, &n, 4) != 0 || n != 0x00101b36u)
+                if (plat->cfgRead(s, CFG_VENDOR_ID, &n, 4) != 0 || n != 0x00101b36u)
                     ++nBad;
                 plat->cfgWrite(s, 0x80 + 4 * t, i, 4);
             }

@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "nvmewire/Pci.h"
+
 #include <cstdlib>
 
 using namespace kxmplat;
+using namespace nvmewire::pci;
 using linuxplat_test::FakeFunction;
 using linuxplat_test::FakeSysfs;
 
@@ -85,11 +88,11 @@ TEST_F(SafetyRule, AFunctionBoundToNvmeIsNeverTouched)
 
     // Reads answer as an empty slot does, writes go nowhere.
     uint32_t n = 0;
-    EXPECT_NE(p->cfgRead(kNvmeBound, 0, &n, 4), 0);
+    EXPECT_NE(p->cfgRead(kNvmeBound, CFG_VENDOR_ID, &n, 4), 0);
     EXPECT_EQ(n, 0xFFFFFFFFu);
     EXPECT_NE(p->cfgRead(kNvmeBound, 8, &n, 2), 0);
     EXPECT_EQ(n, 0xFFFFu);
-    EXPECT_NE(p->cfgWrite(kNvmeBound, 4, 0x6, 2), 0);
+    EXPECT_NE(p->cfgWrite(kNvmeBound, CFG_COMMAND, CMD_MEMORY | CMD_BUS_MASTER, 2), 0);
     EXPECT_NE(p->cfgWrite(kNvmeBound, 0x44, 0x8, 2), 0);
     Device *pDev = reinterpret_cast<Device *>(0x1);
     EXPECT_NE(p->openDevice(kNvmeBound, &pDev), 0);
@@ -100,7 +103,7 @@ TEST_F(SafetyRule, AFunctionBoundToNvmeIsNeverTouched)
     ASSERT_TRUE(q);
     EXPECT_TRUE(addresses(*q).empty());
     EXPECT_NE(q->openDevice(kNvmeBound, &pDev), 0);
-    EXPECT_NE(q->cfgWrite(kNvmeBound, 4, 0x6, 2), 0);
+    EXPECT_NE(q->cfgWrite(kNvmeBound, CFG_COMMAND, CMD_MEMORY | CMD_BUS_MASTER, 2), 0);
     p->close();
     q->close();
 
@@ -115,7 +118,7 @@ TEST_F(SafetyRule, AFunctionClaimedByAKernelDriverAfterTheScanIsNotOpened)
     ASSERT_EQ(addresses(*p).size(), 3u);
     // Reached once (its configuration file is open from then on)...
     uint32_t n = 0;
-    ASSERT_EQ(p->cfgRead(PciSlot{0, 0, 3, 0}, 0, &n, 4), 0);
+    ASSERT_EQ(p->cfgRead(PciSlot{0, 0, 3, 0}, CFG_VENDOR_ID, &n, 4), 0);
     auto cfgBefore = fake.readFile(fake.dir("0000:00:03.0") + "/config");
     // ...then claimed by the kernel's driver.
     fake.bind("0000:00:03.0", "nvme");
@@ -127,7 +130,7 @@ TEST_F(SafetyRule, AFunctionClaimedByAKernelDriverAfterTheScanIsNotOpened)
     EXPECT_EQ(fake.readFile(fake.dir("0000:00:03.0") + "/config"), cfgBefore);
     // And the next scan no longer offers it.
     EXPECT_EQ(addresses(*p), (std::vector<std::string>{"0000:00:04.0", "0000:00:05.0"}));
-    EXPECT_NE(p->cfgRead(PciSlot{0, 0, 3, 0}, 0, &n, 4), 0);
+    EXPECT_NE(p->cfgRead(PciSlot{0, 0, 3, 0}, CFG_VENDOR_ID, &n, 4), 0);
     EXPECT_EQ(n, 0xFFFFFFFFu);
 }
 
@@ -137,7 +140,7 @@ TEST_F(SafetyRule, DeviceListNarrowsTheChoice)
     ASSERT_TRUE(p);
     EXPECT_EQ(addresses(*p), (std::vector<std::string>{"0000:00:03.0", "0000:00:05.0"}));
     uint32_t n = 0;
-    EXPECT_NE(p->cfgRead(PciSlot{0, 0, 4, 0}, 0, &n, 4), 0) << "a function left out of the list is not touched";
+    EXPECT_NE(p->cfgRead(PciSlot{0, 0, 4, 0}, CFG_VENDOR_ID, &n, 4), 0) << "a function left out of the list is not touched";
 
     // Upper case and a trailing comma are fine; an empty list offers nothing.
     auto q = open("0000:00:0A.0,0000:00:03.0,");

@@ -6,6 +6,7 @@
 #include <nvme/types.h>
 
 using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
 
@@ -23,12 +24,12 @@ protected:
     Completion getLogPage(uint8_t nLid, uint32_t nNsid, void *pOut, uint32_t nBytes)
     {
         DmaMemory buf = dataBuffer(nBytes, ctl->pageSize());
-        SqEntry cmd;
-        cmd.setOpcode(0x02);
+        Sqe cmd{};
+        cmd.setOpc(0x02);
         cmd.setNsid(nNsid);
         uint32_t nNumd = nBytes / 4 - 1;
-        cmd.dw[10] = nLid | ((nNumd & 0xFFFF) << 16);
-        cmd.dw[11] = nNumd >> 16;
+        cmd.setCdw10(nLid | ((nNumd & 0xFFFF) << 16));
+        cmd.setCdw11(nNumd >> 16);
         PrpBuilder prp(*ctl);
         prp.build(cmd, buf.bus(), nBytes, nullptr);
         Completion c = ctl->admin(cmd);
@@ -38,10 +39,10 @@ protected:
 
     Completion features(bool bSet, uint8_t nFid, uint32_t nValue)
     {
-        SqEntry cmd;
-        cmd.setOpcode(bSet ? 0x09 : 0x0A);
-        cmd.dw[10] = nFid;
-        cmd.dw[11] = nValue;
+        Sqe cmd{};
+        cmd.setOpc(bSet ? 0x09 : 0x0A);
+        cmd.setCdw10(nFid);
+        cmd.setCdw11(nValue);
         return ctl->admin(cmd);
     }
 
@@ -64,9 +65,9 @@ TEST_F(HostAdminState, SmartCountersFollowTheIo)
     const uint32_t nBlocks = 65536 / ns.nBlockSize;
     DmaMemory buf = dataBuffer(65536, ctl->pageSize());
     for (int i = 0; i < 30; ++i)
-        ASSERT_TRUE(io(OP_WRITE, ns.nNsid, uint64_t(i) * nBlocks, nBlocks, buf).ok());
+        ASSERT_TRUE(io(NVM_WRITE, ns.nNsid, uint64_t(i) * nBlocks, nBlocks, buf).ok());
     for (int i = 0; i < 200; ++i)
-        ASSERT_TRUE(io(OP_READ, ns.nNsid, 0, nBlocks, buf).ok());
+        ASSERT_TRUE(io(NVM_READ, ns.nNsid, 0, nBlocks, buf).ok());
     ASSERT_TRUE(getLogPage(0x02, 0xFFFFFFFFu, &after, sizeof after).ok());
     EXPECT_EQ(low64(after.host_reads) - low64(before.host_reads), 200u);
     EXPECT_EQ(low64(after.host_writes) - low64(before.host_writes), 30u);
@@ -85,21 +86,21 @@ TEST_F(HostAdminState, FailedCommandLandsInTheErrorLog)
     nvme_error_log_page before[4] = {}, after[4] = {};
     ASSERT_TRUE(getLogPage(0x01, 0, before, sizeof before).ok());
     DmaMemory buf = dataBuffer(ns.nBlockSize, ctl->pageSize());
-    SqEntry r = makeRw(OP_READ, ns.nNsid, ns.nSize, 1);
+    Sqe r = makeRw(NVM_READ, ns.nNsid, ns.nSize, 1);
     r.setPrp1(buf.bus());
     Completion c = ctl->execute(*ctl->sq(1), r);
-    ASSERT_TRUE(c.is(0, 0x80)) << std::hex << c.nStatus;
+    ASSERT_TRUE(c.is(0, 0x80)) << std::hex << c.status();
     // Extended status for the command is in the log when the More bit says
     // so; without it a controller need keep no entry.
-    if (!(c.nStatus & 0x2000)) {
+    if (!(c.status() & 0x2000)) {
         ASSERT_STRNE(plat->name(), "sim") << "the simulator announces its log entries with the More bit";
         GTEST_SKIP() << "the completion has no More bit: no log entry is promised";
     }
     ASSERT_TRUE(getLogPage(0x01, 0, after, sizeof after).ok());
     EXPECT_GT(after[0].error_count, before[0].error_count);
     EXPECT_EQ(after[0].sqid, 1);
-    EXPECT_EQ(after[0].cmdid, c.nCid);
-    EXPECT_EQ(after[0].status_field >> 1, c.nStatus);
+    EXPECT_EQ(after[0].cmdid, c.cid());
+    EXPECT_EQ(after[0].status_field >> 1, c.status());
     EXPECT_EQ(after[0].nsid, ns.nNsid);
 }
 
@@ -107,40 +108,40 @@ TEST_F(HostAdminState, FeaturesHoldWhatWasSet)
 {
     // Temperature threshold (04h): over-temperature threshold of sensor 0.
     Completion c = features(false, 0x04, 0);
-    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
-    uint32_t nOld = c.nDw0 & 0xFFFF;
+    ASSERT_TRUE(c.ok()) << std::hex << c.status();
+    uint32_t nOld = c.dw0() & 0xFFFF;
     ASSERT_TRUE(features(true, 0x04, 350).ok());
     c = features(false, 0x04, 0);
-    EXPECT_EQ(c.nDw0 & 0xFFFF, 350u);
+    EXPECT_EQ(c.dw0() & 0xFFFF, 350u);
     ASSERT_TRUE(features(true, 0x04, nOld).ok());
 
     // Volatile write cache (06h), where there is one.
     nvme_id_ctrl id;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
     if (id.vwc & 1) {
         ASSERT_TRUE(features(true, 0x06, 0).ok());
-        EXPECT_EQ(features(false, 0x06, 0).nDw0 & 1, 0u);
+        EXPECT_EQ(features(false, 0x06, 0).dw0() & 1, 0u);
         ASSERT_TRUE(features(true, 0x06, 1).ok());
-        EXPECT_EQ(features(false, 0x06, 0).nDw0 & 1, 1u);
+        EXPECT_EQ(features(false, 0x06, 0).dw0() & 1, 1u);
     }
     // Number of queues reports what was granted at bring-up.
     c = features(false, 0x07, 0);
     ASSERT_TRUE(c.ok());
-    EXPECT_EQ((c.nDw0 & 0xFFFF) + 1, nSqGranted);
-    EXPECT_EQ((c.nDw0 >> 16) + 1, nCqGranted);
+    EXPECT_EQ((c.dw0() & 0xFFFF) + 1, nSqGranted);
+    EXPECT_EQ((c.dw0() >> 16) + 1, nCqGranted);
     // An identifier no controller defines.
     c = features(false, 0x7F, 0);
-    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.status();
 }
 
 TEST_F(HostAdminState, AbortOfACommandThatIsNotOutstanding)
 {
-    SqEntry abort;
-    abort.setOpcode(0x08);
-    abort.dw[10] = (uint32_t(0x1234) << 16) | 1;     // CID 1234h on SQ 1
+    Sqe abort{};
+    abort.setOpc(0x08);
+    abort.setCdw10((uint32_t(0x1234) << 16) | 1);     // CID 1234h on SQ 1
     Completion c = ctl->admin(abort);
-    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
-    EXPECT_EQ(c.nDw0 & 1, 1u) << "nothing was aborted";
+    ASSERT_TRUE(c.ok()) << std::hex << c.status();
+    EXPECT_EQ(c.dw0() & 1, 1u) << "nothing was aborted";
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "HostFixture.h"
 
 using namespace nvmehost;
+using namespace nvmewire;
+using namespace nvmewire::pci;
 
 namespace {
 
@@ -12,21 +14,20 @@ TEST_F(HostBringUp, PcieInitialisationLeavesD0WithMemoryAndBusMaster)
 {
     int nPm = findCapability(*plat, slot, CAP_ID_PM);
     ASSERT_GE(nPm, 0);
-    EXPECT_EQ(cfgRead(*plat, slot, uint32_t(nPm) + 4, 2) & 3, 0u) << "power state D0";
+    EXPECT_EQ(cfgRead(*plat, slot, uint32_t(nPm) + PM_PMCSR, 2) & PMCSR_STATE_MASK, PMCSR_D0) << "power state D0";
     uint32_t nCmd = cfgRead(*plat, slot, CFG_COMMAND, 2);
-    EXPECT_TRUE(nCmd & CMD_MEMORY_SPACE);
+    EXPECT_TRUE(nCmd & CMD_MEMORY);
     EXPECT_TRUE(nCmd & CMD_BUS_MASTER);
 }
 
 TEST_F(HostBringUp, CapabilitiesAreSane)
 {
-    const ControllerCaps &c = ctl->caps();
+    const Cap &c = ctl->caps();
     EXPECT_GE(c.maxQueueEntries(), 2u);
-    EXPECT_GE(c.nTimeout500ms, 1u);
-    EXPECT_LE(c.nMpsMin, c.nMpsMax);
-    EXPECT_TRUE(c.nCss & 1) << "NVM command set";
-    uint32_t nVs = ctl->reg32(REG_VS);
-    EXPECT_GE(nVs >> 16, 1u);
+    EXPECT_GE(c.to(), 1u);
+    EXPECT_LE(c.mpsmin(), c.mpsmax());
+    EXPECT_TRUE(c.css() & CAP_CSS_NVM) << "NVM command set";
+    EXPECT_GE(Vs{ctl->reg32(REG_VS)}.mjr(), 1u);
 }
 
 TEST_F(HostBringUp, EnableSetsReadyAndDisableClearsIt)
@@ -35,9 +36,9 @@ TEST_F(HostBringUp, EnableSetsReadyAndDisableClearsIt)
     ASSERT_TRUE(ctl->bringUp(16, 16, &sErr)) << sErr;
     EXPECT_TRUE(ctl->reg32(REG_CSTS) & CSTS_RDY);
     EXPECT_FALSE(ctl->reg32(REG_CSTS) & CSTS_CFS);
-    uint32_t nCc = ctl->reg32(REG_CC);
-    EXPECT_EQ((nCc >> 16) & 0xF, 6u);
-    EXPECT_EQ((nCc >> 20) & 0xF, 4u);
+    const Cc cc{ctl->reg32(REG_CC)};
+    EXPECT_EQ(cc.iosqes(), 6u);
+    EXPECT_EQ(cc.iocqes(), 4u);
     EXPECT_EQ(ctl->reg32(REG_AQA), (15u << 16) | 15u);
     EXPECT_EQ(ctl->reg64(REG_ASQ), ctl->adminSq().ring.bus());
     EXPECT_EQ(ctl->reg64(REG_ACQ), ctl->adminCq().ring.bus());
@@ -47,7 +48,7 @@ TEST_F(HostBringUp, EnableSetsReadyAndDisableClearsIt)
     // And again: a controller comes back after a disable.
     ASSERT_TRUE(ctl->bringUp(16, 16, &sErr)) << sErr;
     uint8_t aId[4096];
-    EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok());
+    EXPECT_TRUE(ctl->identify(CNS_CTRL, 0, 0, aId).ok());
 }
 
 TEST_F(HostBringUp, AdminCommandsCompleteWithMatchingFields)
@@ -55,15 +56,15 @@ TEST_F(HostBringUp, AdminCommandsCompleteWithMatchingFields)
     ASSERT_NO_FATAL_FAILURE(bringUp(8));
     uint8_t aId[4096];
     for (int i = 0; i < 3; ++i) {
-        SqEntry cmd;
-        cmd.setOpcode(0x06);
+        Sqe cmd{};
+        cmd.setOpc(0x06);
         DmaMemory buf = dataBuffer(4096, ctl->pageSize());
         cmd.setPrp1(buf.bus());
-        cmd.dw[10] = 0x01;
+        cmd.setCdw10(0x01);
         Completion c = ctl->admin(cmd);
-        ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
-        EXPECT_EQ(c.nSqId, 0);
-        EXPECT_EQ(c.nSqHead, ctl->adminSq().nTail) << "SQ head reports the consumed entry";
+        ASSERT_TRUE(c.ok()) << std::hex << c.status();
+        EXPECT_EQ(c.sqid(), 0);
+        EXPECT_EQ(c.sqhd(), ctl->adminSq().nTail) << "SQ head reports the consumed entry";
         std::memcpy(aId, buf.host(), sizeof aId);
         EXPECT_EQ(aId[0] | (aId[1] << 8), int(cfgRead(*plat, slot, CFG_VENDOR_ID, 2))) << "VID";
     }
@@ -73,10 +74,10 @@ TEST_F(HostBringUp, AdminCommandsCompleteWithMatchingFields)
 TEST_F(HostBringUp, UnsupportedAdminOpcodeIsInvalidOpcode)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
-    SqEntry cmd;
-    cmd.setOpcode(0xBF);     // not a defined admin opcode
+    Sqe cmd{};
+    cmd.setOpc(0xBF);     // not a defined admin opcode
     Completion c = ctl->admin(cmd);
-    EXPECT_TRUE(c.is(0, 0x01)) << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x01)) << std::hex << c.status();
 }
 
 TEST_F(HostBringUp, NumberOfQueuesIsGrantedOnce)
@@ -87,7 +88,7 @@ TEST_F(HostBringUp, NumberOfQueuesIsGrantedOnce)
     // After an I/O queue exists the count may not change any more.
     ASSERT_TRUE(ctl->createIoCq(1, 16).ok());
     Completion c = ctl->setQueueCount(4, 4, nullptr, nullptr);
-    EXPECT_TRUE(c.is(0, 0x0C)) << "command sequence error expected, status " << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x0C)) << "command sequence error expected, status " << std::hex << c.status();
 }
 
 TEST_F(HostBringUp, AdminQueueBaseIgnoresReservedLowBits)

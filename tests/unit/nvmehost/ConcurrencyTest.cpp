@@ -9,6 +9,8 @@
 #include <thread>
 
 using namespace nvmehost;
+using namespace nvmewire;
+using namespace nvmewire::pci;
 
 namespace {
 
@@ -26,16 +28,16 @@ std::string driveQueuePair(HostController &ctl, uint16_t nQid, const NamespaceIn
     std::string sErr;
     if (!ctl.allocData(nBytes, ctl.pageSize(), &w, &sErr) || !ctl.allocData(nBytes, ctl.pageSize(), &r, &sErr))
         return sErr;
-    auto run = [&](SqEntry cmd) -> bool {
+    auto run = [&](Sqe cmd) -> bool {
         if (!ctl.submit(sq, cmd))
             return false;
         auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         Completion c;
         while (std::chrono::steady_clock::now() < tEnd) {
             if (cq.pop(&c)) {
-                sq.nHead = c.nSqHead;
+                sq.nHead = c.sqhd();
                 ctl.ringCq(cq);
-                return c.ok() && c.nCid == cmd.cid() && c.nSqId == nQid;
+                return c.ok() && c.cid() == cmd.cid() && c.sqid() == nQid;
             }
             std::this_thread::yield();
         }
@@ -44,8 +46,8 @@ std::string driveQueuePair(HostController &ctl, uint16_t nQid, const NamespaceIn
     for (int i = 0; i < nRounds; ++i) {
         uint64_t nLba = nFirstLba + uint64_t(i % 16) * 8;
         fillPattern(w.host(), nBytes, uint32_t(nQid * 1000 + i));
-        SqEntry wc = makeRw(OP_WRITE, ns.nNsid, nLba, 8);
-        SqEntry rc = makeRw(OP_READ, ns.nNsid, nLba, 8);
+        Sqe wc = makeRw(NVM_WRITE, ns.nNsid, nLba, 8);
+        Sqe rc = makeRw(NVM_READ, ns.nNsid, nLba, 8);
         PrpBuilder pw(ctl), pr(ctl);
         if (!pw.build(wc, w.bus(), nBytes, &sErr) || !pr.build(rc, r.bus(), nBytes, &sErr))
             return sErr;

@@ -12,6 +12,7 @@
 #include <thread>
 
 using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
 
@@ -39,7 +40,7 @@ protected:
 TEST_F(HostGeometry, CapReflectsTheConfiguration)
 {
     EXPECT_EQ(ctl->caps().maxQueueEntries(), 64u);
-    EXPECT_EQ(ctl->caps().doorbellStride(), 16u);
+    EXPECT_EQ(ctl->caps().doorbellStrideBytes(), 16u);
     EXPECT_EQ(ctl->sqDoorbell(3), 0x1000u + 6 * 16);
     EXPECT_EQ(ctl->cqDoorbell(3), 0x1000u + 7 * 16);
 }
@@ -50,9 +51,9 @@ TEST_F(HostGeometry, QueuesUseTheWideDoorbellStride)
     EXPECT_EQ(nSqGranted, 4u);
     EXPECT_EQ(nCqGranted, 4u);
     Completion c = ctl->createIoCq(5, 16);
-    EXPECT_TRUE(c.is(1, 0x01)) << "beyond the granted queues, status " << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(1, 0x01)) << "beyond the granted queues, status " << std::hex << c.status();
     c = ctl->createIoCq(4, 65);
-    EXPECT_TRUE(c.is(1, 0x02)) << "beyond MQES, status " << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(1, 0x02)) << "beyond MQES, status " << std::hex << c.status();
     ASSERT_TRUE(ctl->createIoCq(4, 64).ok());
     ASSERT_TRUE(ctl->createIoSq(4, 64, 4).ok());
 
@@ -63,11 +64,11 @@ TEST_F(HostGeometry, QueuesUseTheWideDoorbellStride)
     fillPattern(w.host(), 3 * 4096, 90);
     // More commands than the queue holds, so both rings wrap.
     for (int i = 0; i < 150; ++i) {
-        SqEntry cmd = makeRw(i % 2 ? OP_READ : OP_WRITE, ns.nNsid, uint64_t(i / 2) * 3, 3);
+        Sqe cmd = makeRw(i % 2 ? NVM_READ : NVM_WRITE, ns.nNsid, uint64_t(i / 2) * 3, 3);
         PrpBuilder prp(*ctl);
         ASSERT_TRUE(prp.build(cmd, (i % 2 ? r : w).bus(), 3 * 4096, nullptr));
         Completion done = ctl->execute(*ctl->sq(4), cmd);
-        ASSERT_TRUE(done.ok()) << "command " << i << " status " << std::hex << done.nStatus;
+        ASSERT_TRUE(done.ok()) << "command " << i << " status " << std::hex << done.status();
         if (i % 2) {
             ASSERT_EQ(std::memcmp(w.host(), r.host(), 3 * 4096), 0) << "command " << i;
         }
@@ -78,13 +79,13 @@ TEST_F(HostGeometry, MdtsLimitsTransfers)
 {
     ASSERT_NO_FATAL_FAILURE(bringUpWithIo(16));
     nvme_id_ctrl id;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
     EXPECT_EQ(id.mdts, 3);
     NamespaceInfo ns = firstNamespace();
     DmaMemory buf = dataBuffer(9 * 4096, ctl->pageSize());
-    EXPECT_TRUE(io(OP_READ, ns.nNsid, 0, 8, buf).ok());
-    Completion c = io(OP_READ, ns.nNsid, 0, 9, buf);
-    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.nStatus;
+    EXPECT_TRUE(io(NVM_READ, ns.nNsid, 0, 8, buf).ok());
+    Completion c = io(NVM_READ, ns.nNsid, 0, 9, buf);
+    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.status();
 }
 
 // ------------------------------------------------- large pages, offset DMA
@@ -130,8 +131,8 @@ TEST_F(HostLargePages, EightKibPagesAndUnalignedBuffers)
         DmaMemory dst = dataBuffer(nBytes);
         ASSERT_NE(src.bus() % ctl->pageSize(), 0u);
         fillPattern(src.host(), nBytes, 200 + nBlocks);
-        ASSERT_TRUE(io(OP_WRITE, ns.nNsid, 1000, nBlocks, src).ok()) << nBlocks << " blocks";
-        ASSERT_TRUE(io(OP_READ, ns.nNsid, 1000, nBlocks, dst).ok()) << nBlocks << " blocks";
+        ASSERT_TRUE(io(NVM_WRITE, ns.nNsid, 1000, nBlocks, src).ok()) << nBlocks << " blocks";
+        ASSERT_TRUE(io(NVM_READ, ns.nNsid, 1000, nBlocks, dst).ok()) << nBlocks << " blocks";
         EXPECT_EQ(std::memcmp(src.host(), dst.host(), nBytes), 0) << nBlocks << " blocks";
     }
 }
@@ -168,24 +169,24 @@ TEST_F(HostTwoControllers, SharedNamespaceAndPrivateAttachment)
     EXPECT_EQ(activeNamespaces(*ctl), std::vector<uint32_t>({1}));
     EXPECT_EQ(activeNamespaces(*second), std::vector<uint32_t>({1, 2}));
     nvme_id_ctrl a, b;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &a).ok());
-    ASSERT_TRUE(second->identify(0x01, 0, 0, &b).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &a).ok());
+    ASSERT_TRUE(second->identify(CNS_CTRL, 0, 0, &b).ok());
     EXPECT_NE(a.cntlid, b.cntlid);
 
     // What one controller writes, the other reads.
     DmaMemory w = dataBuffer(2048);
     fillPattern(w.host(), 2048, 300);
-    ASSERT_TRUE(io(OP_WRITE, 1, 77, 4, w).ok());
+    ASSERT_TRUE(io(NVM_WRITE, 1, 77, 4, w).ok());
     DmaMemory r;
     ASSERT_TRUE(second->allocData(2048, 0, &r, &sErr)) << sErr;
-    SqEntry cmd = makeRw(OP_READ, 1, 77, 4);
+    Sqe cmd = makeRw(NVM_READ, 1, 77, 4);
     PrpBuilder prp(*second);
     ASSERT_TRUE(prp.build(cmd, r.bus(), 2048, &sErr)) << sErr;
     ASSERT_TRUE(second->execute(*second->sq(1), cmd).ok());
     EXPECT_EQ(std::memcmp(w.host(), r.host(), 2048), 0);
 
     // Namespace 2 is not attached to the first controller.
-    Completion c = io(OP_READ, 2, 0, 1, w);
+    Completion c = io(NVM_READ, 2, 0, 1, w);
     EXPECT_FALSE(c.ok());
     EXPECT_FALSE(c.bTimedOut);
     r.release();
@@ -238,16 +239,16 @@ TEST_F(HostFaults, InjectedStatusesReachTheHostUnchanged)
     ASSERT_NO_FATAL_FAILURE(bringUpWithIo(16));      // no Identify yet
     NamespaceInfo ns = firstNamespace();             // Identify #1 and #2
     uint8_t aId[4096];
-    Completion c = ctl->identify(0x01, 0, 0, aId);   // #3
-    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.nStatus;
+    Completion c = ctl->identify(CNS_CTRL, 0, 0, aId);   // #3
+    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.status();
     EXPECT_TRUE(c.dnr());
-    EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok()) << "a rule fires once";
+    EXPECT_TRUE(ctl->identify(CNS_CTRL, 0, 0, aId).ok()) << "a rule fires once";
 
     DmaMemory buf = dataBuffer(ns.nBlockSize);
-    EXPECT_TRUE(io(OP_READ, ns.nNsid, 0, 1, buf).ok());
-    c = io(OP_READ, ns.nNsid, 0, 1, buf);
-    EXPECT_TRUE(c.is(2, 0x81)) << std::hex << c.nStatus;
-    EXPECT_TRUE(io(OP_READ, ns.nNsid, 0, 1, buf).ok());
+    EXPECT_TRUE(io(NVM_READ, ns.nNsid, 0, 1, buf).ok());
+    c = io(NVM_READ, ns.nNsid, 0, 1, buf);
+    EXPECT_TRUE(c.is(2, 0x81)) << std::hex << c.status();
+    EXPECT_TRUE(io(NVM_READ, ns.nNsid, 0, 1, buf).ok());
 }
 
 TEST_F(HostFaults, CompletionWithAForeignCidIsNotTakenForTheCommand)
@@ -255,15 +256,15 @@ TEST_F(HostFaults, CompletionWithAForeignCidIsNotTakenForTheCommand)
     ASSERT_NO_FATAL_FAILURE(bringUpWithIo(16));
     NamespaceInfo ns = firstNamespace();
     DmaMemory buf = dataBuffer(ns.nBlockSize);
-    SqEntry w = makeRw(OP_WRITE, ns.nNsid, 0, 1);
+    Sqe w = makeRw(NVM_WRITE, ns.nNsid, 0, 1);
     w.setPrp1(buf.bus());
     Completion c = ctl->execute(*ctl->sq(1), w, 1500);
     EXPECT_TRUE(c.bTimedOut) << "the command's own completion never comes";
     ASSERT_EQ(ctl->strays().size(), 1u);
-    EXPECT_NE(ctl->strays()[0].nCid, c.nCid);
-    EXPECT_EQ(ctl->strays()[0].nSqId, 1);
+    EXPECT_NE(ctl->strays()[0].cid(), c.cid());
+    EXPECT_EQ(ctl->strays()[0].sqid(), 1);
     // The queue goes on working.
-    EXPECT_TRUE(io(OP_WRITE, ns.nNsid, 0, 1, buf).ok());
+    EXPECT_TRUE(io(NVM_WRITE, ns.nNsid, 0, 1, buf).ok());
 }
 
 TEST_F(HostFaults, ShutdownThatNeverCompletesIsReportedNotAwaitedForever)
@@ -294,7 +295,7 @@ TEST_F(HostSlowCommands, ResetDropsOutstandingCommands)
     // Queue reads that take 200 ms each, then reset the controller at once.
     HostSq &sq = *ctl->sq(1);
     for (int i = 0; i < 4; ++i) {
-        SqEntry r = makeRw(OP_READ, ns.nNsid, 0, 1);
+        Sqe r = makeRw(NVM_READ, ns.nNsid, 0, 1);
         r.setPrp1(buf.bus());
         ASSERT_TRUE(ctl->submit(sq, r));
     }
@@ -311,7 +312,7 @@ TEST_F(HostSlowCommands, ResetDropsOutstandingCommands)
     EXPECT_EQ(nLate, 0) << "completions posted after the controller was reset";
     ASSERT_TRUE(ctl->bringUp(8, 8, &sErr)) << sErr;
     uint8_t aId[4096];
-    EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok());
+    EXPECT_TRUE(ctl->identify(CNS_CTRL, 0, 0, aId).ok());
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <nvme/types.h>
 
 using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
 
@@ -18,7 +19,7 @@ protected:
         if (!setUpWithIo(32))
             return;
         nvme_id_ctrl id;
-        ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+        ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
         bFormat = id.oacs & (1u << 1);
         nMdtsBytes = id.mdts ? (size_t(1) << id.mdts) * ctl->pageSize() : (size_t(1) << 20);
         ns = firstNamespace();
@@ -42,7 +43,7 @@ protected:
             fillPattern(srcMeta.host(), nMeta, nSeed + 1000);
         }
         for (int bRead = 0; bRead < 2; ++bRead) {
-            SqEntry cmd = makeRw(bRead ? OP_READ : OP_WRITE, ns.nNsid, nSlba, nBlocks);
+            Sqe cmd = makeRw(bRead ? NVM_READ : NVM_WRITE, ns.nNsid, nSlba, nBlocks);
             PrpBuilder prp(*ctl);
             std::string sErr;
             ASSERT_TRUE(prp.build(cmd, (bRead ? dst : src).bus(), nData, &sErr)) << sErr;
@@ -50,7 +51,7 @@ protected:
                 cmd.setMptr((bRead ? dstMeta : srcMeta).bus());
             Completion c = ctl->execute(*ctl->sq(1), cmd);
             ASSERT_TRUE(c.ok()) << (bRead ? "read" : "write") << " of " << nBlocks << " at " << nSlba << " status "
-                                << std::hex << c.nStatus << c.bTimedOut;
+                                << std::hex << c.status() << c.bTimedOut;
         }
         EXPECT_EQ(std::memcmp(src.host(), dst.host(), nData), 0) << "data at " << nSlba;
         if (nMeta) {
@@ -74,7 +75,7 @@ protected:
         DmaMemory meta = dataBuffer(std::max<size_t>(ns.nMetaSize, 4), 4);
         std::vector<uint8_t> expect(nMaxBlocks * nPerBlock);
         fillPattern(expect.data(), expect.size(), 2);
-        SqEntry r = makeRw(OP_READ, ns.nNsid, 1, 1);
+        Sqe r = makeRw(NVM_READ, ns.nNsid, 1, 1);
         PrpBuilder prp(*ctl);
         std::string sErr;
         ASSERT_TRUE(prp.build(r, whole.bus(), nPerBlock, &sErr)) << sErr;
@@ -115,7 +116,7 @@ TEST_F(HostDataIntegrity, EveryLbaFormat)
                 // Invalid format: the namespace cannot take this one.
                 continue;
             }
-            ASSERT_TRUE(c.ok()) << "format status " << std::hex << c.nStatus << c.bTimedOut;
+            ASSERT_TRUE(c.ok()) << "format status " << std::hex << c.status() << c.bTimedOut;
             uint32_t nNsid = ns.nNsid;
             ASSERT_TRUE(readNamespaceInfo(*ctl, nNsid, &ns));
             ASSERT_EQ(ns.nFormatIndex, f);
@@ -142,7 +143,7 @@ TEST_F(HostDataIntegrity, FormatLeavesBlocksReadingZeros)
     std::memset(buf.host(), 0xEE, 2 * nPerBlock);
     if (ns.nMetaSize && !ns.bExtended)
         GTEST_SKIP();
-    ASSERT_TRUE(io(OP_READ, ns.nNsid, 5, 2, buf).ok());
+    ASSERT_TRUE(io(NVM_READ, ns.nNsid, 5, 2, buf).ok());
     for (size_t b = 0; b < 2; ++b)
         for (size_t i = 0; i < ns.nBlockSize; ++i)
             ASSERT_EQ(buf.host()[b * nPerBlock + i], 0) << "block " << b << " byte " << i;
@@ -151,26 +152,26 @@ TEST_F(HostDataIntegrity, FormatLeavesBlocksReadingZeros)
 TEST_F(HostDataIntegrity, LbaRangeAndNamespaceChecks)
 {
     DmaMemory buf = dataBuffer(4 * ns.nBlockSize, ctl->pageSize());
-    Completion c = io(OP_READ, ns.nNsid, ns.nSize, 1, buf);
-    EXPECT_TRUE(c.is(0, 0x80)) << "LBA out of range expected, status " << std::hex << c.nStatus;
-    c = io(OP_WRITE, ns.nNsid, ns.nSize - 1, 2, buf);
-    EXPECT_TRUE(c.is(0, 0x80)) << "LBA out of range expected, status " << std::hex << c.nStatus;
-    c = io(OP_READ, ns.nNsid, ~0ull - 1, 4, buf);
-    EXPECT_TRUE(c.is(0, 0x80)) << "a range that wraps past 2^64 is out of range, status " << std::hex << c.nStatus;
+    Completion c = io(NVM_READ, ns.nNsid, ns.nSize, 1, buf);
+    EXPECT_TRUE(c.is(0, 0x80)) << "LBA out of range expected, status " << std::hex << c.status();
+    c = io(NVM_WRITE, ns.nNsid, ns.nSize - 1, 2, buf);
+    EXPECT_TRUE(c.is(0, 0x80)) << "LBA out of range expected, status " << std::hex << c.status();
+    c = io(NVM_READ, ns.nNsid, ~0ull - 1, 4, buf);
+    EXPECT_TRUE(c.is(0, 0x80)) << "a range that wraps past 2^64 is out of range, status " << std::hex << c.status();
 
     nvme_id_ctrl id;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
-    SqEntry r = makeRw(OP_READ, id.nn + 1, 0, 1);
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
+    Sqe r = makeRw(NVM_READ, id.nn + 1, 0, 1);
     r.setPrp1(buf.bus());
     c = ctl->execute(*ctl->sq(1), r);
-    EXPECT_TRUE(c.is(0, 0x0B)) << "invalid namespace expected, status " << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x0B)) << "invalid namespace expected, status " << std::hex << c.status();
     r.setNsid(0);
     c = ctl->execute(*ctl->sq(1), r);
-    EXPECT_TRUE(c.is(0, 0x0B)) << "invalid namespace expected, status " << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x0B)) << "invalid namespace expected, status " << std::hex << c.status();
     // An I/O opcode the command set does not define.
-    SqEntry bad = makeRw(0x7E, ns.nNsid, 0, 1);
+    Sqe bad = makeRw(0x7E, ns.nNsid, 0, 1);
     c = ctl->execute(*ctl->sq(1), bad);
-    EXPECT_TRUE(c.is(0, 0x01)) << "invalid opcode expected, status " << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x01)) << "invalid opcode expected, status " << std::hex << c.status();
 }
 
 TEST_F(HostDataIntegrity, CompareAndWriteZeroes)
@@ -180,17 +181,17 @@ TEST_F(HostDataIntegrity, CompareAndWriteZeroes)
     ASSERT_NO_FATAL_FAILURE(roundTrip(40, 4, 40));
     DmaMemory same = dataBuffer(4 * ns.nBlockSize, ctl->pageSize());
     fillPattern(same.host(), 4 * ns.nBlockSize, 40);
-    Completion c = io(OP_COMPARE, ns.nNsid, 40, 4, same);
-    EXPECT_TRUE(c.ok()) << std::hex << c.nStatus;
+    Completion c = io(NVM_COMPARE, ns.nNsid, 40, 4, same);
+    EXPECT_TRUE(c.ok()) << std::hex << c.status();
     same.host()[3 * ns.nBlockSize + 7] ^= 1;
-    c = io(OP_COMPARE, ns.nNsid, 40, 4, same);
-    EXPECT_TRUE(c.is(2, 0x85)) << "compare failure expected, status " << std::hex << c.nStatus;
+    c = io(NVM_COMPARE, ns.nNsid, 40, 4, same);
+    EXPECT_TRUE(c.is(2, 0x85)) << "compare failure expected, status " << std::hex << c.status();
 
-    SqEntry z = makeRw(OP_WRITE_ZEROES, ns.nNsid, 41, 2);
+    Sqe z = makeRw(NVM_WRITE_ZEROES, ns.nNsid, 41, 2);
     c = ctl->execute(*ctl->sq(1), z);
-    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+    ASSERT_TRUE(c.ok()) << std::hex << c.status();
     DmaMemory rd = dataBuffer(4 * ns.nBlockSize, ctl->pageSize());
-    ASSERT_TRUE(io(OP_READ, ns.nNsid, 40, 4, rd).ok());
+    ASSERT_TRUE(io(NVM_READ, ns.nNsid, 40, 4, rd).ok());
     std::vector<uint8_t> expect(4 * ns.nBlockSize);
     fillPattern(expect.data(), expect.size(), 40);
     std::memset(expect.data() + ns.nBlockSize, 0, 2 * ns.nBlockSize);
@@ -201,14 +202,14 @@ TEST_F(HostDataIntegrity, WriteUncorrectableUntilRewritten)
 {
     if (ns.nMetaSize)
         GTEST_SKIP() << "plain data formats only";
-    SqEntry u = makeRw(OP_WRITE_UNCORRECTABLE, ns.nNsid, 60, 1);
+    Sqe u = makeRw(NVM_WRITE_UNCOR, ns.nNsid, 60, 1);
     Completion c = ctl->execute(*ctl->sq(1), u);
     if (c.is(0, 0x01))
         GTEST_SKIP() << "Write Uncorrectable not supported";
-    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+    ASSERT_TRUE(c.ok()) << std::hex << c.status();
     DmaMemory buf = dataBuffer(ns.nBlockSize, ctl->pageSize());
-    c = io(OP_READ, ns.nNsid, 60, 1, buf);
-    EXPECT_TRUE(c.is(2, 0x81)) << "unrecovered read error expected, status " << std::hex << c.nStatus;
+    c = io(NVM_READ, ns.nNsid, 60, 1, buf);
+    EXPECT_TRUE(c.is(2, 0x81)) << "unrecovered read error expected, status " << std::hex << c.status();
     ASSERT_NO_FATAL_FAILURE(roundTrip(60, 1, 61));
 }
 

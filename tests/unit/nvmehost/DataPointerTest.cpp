@@ -6,6 +6,7 @@
 #include <nvme/types.h>
 
 using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
 
@@ -18,7 +19,7 @@ protected:
         ns = firstNamespace();
         nPage = ctl->pageSize();
         nvme_id_ctrl id;
-        ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+        ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
         nMaxBytes = id.mdts ? (size_t(1) << id.mdts) * nPage : size_t(1) << 20;
         nMaxBytes = std::min(nMaxBytes, size_t(1) << 20);
     }
@@ -30,19 +31,19 @@ protected:
         ASSERT_EQ(nBytes % ns.nBlockSize, 0u);
         DmaMemory src = dataBuffer(nBytes + nOffset + nPage, nPage);
         fillPattern(src.host() + nOffset, nBytes, nSeed);
-        SqEntry w = makeRw(OP_WRITE, ns.nNsid, 64, uint32_t(nBytes / ns.nBlockSize));
+        Sqe w = makeRw(NVM_WRITE, ns.nNsid, 64, uint32_t(nBytes / ns.nBlockSize));
         PrpBuilder prp(*ctl);
         std::string sErr;
         ASSERT_TRUE(prp.build(w, src.bus() + nOffset, nBytes, &sErr, nListOffset)) << sErr;
         Completion c = ctl->execute(*ctl->sq(1), w);
-        ASSERT_TRUE(c.ok()) << "write status " << std::hex << c.nStatus << c.bTimedOut;
+        ASSERT_TRUE(c.ok()) << "write status " << std::hex << c.status() << c.bTimedOut;
 
         DmaMemory dst = dataBuffer(nBytes, nPage);
-        SqEntry r = makeRw(OP_READ, ns.nNsid, 64, uint32_t(nBytes / ns.nBlockSize));
+        Sqe r = makeRw(NVM_READ, ns.nNsid, 64, uint32_t(nBytes / ns.nBlockSize));
         PrpBuilder prp2(*ctl);
         ASSERT_TRUE(prp2.build(r, dst.bus(), nBytes, &sErr)) << sErr;
         c = ctl->execute(*ctl->sq(1), r);
-        ASSERT_TRUE(c.ok()) << "read status " << std::hex << c.nStatus;
+        ASSERT_TRUE(c.ok()) << "read status " << std::hex << c.status();
         EXPECT_EQ(std::memcmp(dst.host(), src.host() + nOffset, nBytes), 0);
     }
 
@@ -92,17 +93,17 @@ TEST_F(HostDataPointers, ScatteredPagesLandWhereTheListSays)
         pList[i - 1] = pages[nPages - i].bus();
     DmaMemory contiguous = dataBuffer(nPages * nPage, nPage);
     fillPattern(contiguous.host(), nPages * nPage, 11);
-    SqEntry w = makeRw(OP_WRITE, ns.nNsid, 0, uint32_t(nPages * nPage / ns.nBlockSize));
+    Sqe w = makeRw(NVM_WRITE, ns.nNsid, 0, uint32_t(nPages * nPage / ns.nBlockSize));
     PrpBuilder prp(*ctl);
     std::string sErr;
     ASSERT_TRUE(prp.build(w, contiguous.bus(), nPages * nPage, &sErr)) << sErr;
     ASSERT_TRUE(ctl->execute(*ctl->sq(1), w).ok());
 
-    SqEntry r = makeRw(OP_READ, ns.nNsid, 0, uint32_t(nPages * nPage / ns.nBlockSize));
+    Sqe r = makeRw(NVM_READ, ns.nNsid, 0, uint32_t(nPages * nPage / ns.nBlockSize));
     r.setPrp1(pages[0].bus());
     r.setPrp2(list.bus());
     Completion c = ctl->execute(*ctl->sq(1), r);
-    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+    ASSERT_TRUE(c.ok()) << std::hex << c.status();
     EXPECT_EQ(std::memcmp(pages[0].host(), contiguous.host(), nPage), 0);
     for (size_t i = 1; i < nPages; ++i)
         EXPECT_EQ(std::memcmp(pages[nPages - i].host(), contiguous.host() + i * nPage, nPage), 0) << "page " << i;
@@ -112,11 +113,11 @@ TEST_F(HostDataPointers, PrpEntriesWithAnOffsetAreRefused)
 {
     DmaMemory buf = dataBuffer(4 * nPage, nPage);
     // PRP2 as the second data page must start on a page boundary.
-    SqEntry r = makeRw(OP_READ, ns.nNsid, 0, uint32_t(2 * nPage / ns.nBlockSize));
+    Sqe r = makeRw(NVM_READ, ns.nNsid, 0, uint32_t(2 * nPage / ns.nBlockSize));
     r.setPrp1(buf.bus());
     r.setPrp2(buf.bus() + nPage + 8);
     Completion c = ctl->execute(*ctl->sq(1), r);
-    EXPECT_TRUE(c.is(0, 0x13)) << "PRP offset invalid expected, status " << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x13)) << "PRP offset invalid expected, status " << std::hex << c.status();
 
     // A list entry with an offset.
     if (nMaxBytes >= 3 * nPage) {
@@ -124,30 +125,30 @@ TEST_F(HostDataPointers, PrpEntriesWithAnOffsetAreRefused)
         auto *pList = reinterpret_cast<uint64_t *>(list.host());
         pList[0] = buf.bus() + nPage;
         pList[1] = buf.bus() + 2 * nPage + 0x200;
-        SqEntry r3 = makeRw(OP_READ, ns.nNsid, 0, uint32_t(3 * nPage / ns.nBlockSize));
+        Sqe r3 = makeRw(NVM_READ, ns.nNsid, 0, uint32_t(3 * nPage / ns.nBlockSize));
         r3.setPrp1(buf.bus());
         r3.setPrp2(list.bus());
         c = ctl->execute(*ctl->sq(1), r3);
-        EXPECT_TRUE(c.is(0, 0x13)) << "PRP offset invalid expected, status " << std::hex << c.nStatus;
+        EXPECT_TRUE(c.is(0, 0x13)) << "PRP offset invalid expected, status " << std::hex << c.status();
     }
     // PRP1 must be dword aligned.
-    SqEntry r1 = makeRw(OP_READ, ns.nNsid, 0, 1);
+    Sqe r1 = makeRw(NVM_READ, ns.nNsid, 0, 1);
     r1.setPrp1(buf.bus() + 2);
     r1.setPrp2(buf.bus() + nPage);
     c = ctl->execute(*ctl->sq(1), r1);
-    EXPECT_TRUE(c.is(0, 0x13)) << "PRP offset invalid expected, status " << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x13)) << "PRP offset invalid expected, status " << std::hex << c.status();
 }
 
 TEST_F(HostDataPointers, UnmappedAddressesFailTheCommandOnly)
 {
-    SqEntry r = makeRw(OP_READ, ns.nNsid, 0, 1);
+    Sqe r = makeRw(NVM_READ, ns.nNsid, 0, 1);
     r.setPrp1(0x7FF0000000000000ull);      // nothing is mapped up there
     Completion c = ctl->execute(*ctl->sq(1), r);
     ASSERT_FALSE(c.bTimedOut);
     EXPECT_FALSE(c.ok());
-    EXPECT_TRUE(c.is(0, 0x04)) << "data transfer error expected, status " << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x04)) << "data transfer error expected, status " << std::hex << c.status();
 
-    SqEntry w = makeRw(OP_WRITE, ns.nNsid, 0, 1);
+    Sqe w = makeRw(NVM_WRITE, ns.nNsid, 0, 1);
     w.setPrp1(0);
     c = ctl->execute(*ctl->sq(1), w);
     ASSERT_FALSE(c.bTimedOut);
@@ -159,7 +160,7 @@ TEST_F(HostDataPointers, UnmappedAddressesFailTheCommandOnly)
 TEST_F(HostDataPointers, TransferBeyondMdtsIsInvalidField)
 {
     nvme_id_ctrl id;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
     if (id.mdts == 0)
         GTEST_SKIP() << "no transfer size limit";
     size_t nBytes = (size_t(1) << id.mdts) * nPage + ns.nBlockSize;
@@ -167,12 +168,12 @@ TEST_F(HostDataPointers, TransferBeyondMdtsIsInvalidField)
     if (nBlocks > 65536)
         GTEST_SKIP();
     DmaMemory buf = dataBuffer(nBytes, nPage);
-    SqEntry r = makeRw(OP_READ, ns.nNsid, 0, nBlocks);
+    Sqe r = makeRw(NVM_READ, ns.nNsid, 0, nBlocks);
     PrpBuilder prp(*ctl);
     std::string sErr;
     ASSERT_TRUE(prp.build(r, buf.bus(), nBytes, &sErr)) << sErr;
     Completion c = ctl->execute(*ctl->sq(1), r);
-    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.status();
 }
 
 } // namespace

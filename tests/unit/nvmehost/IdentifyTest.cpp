@@ -5,6 +5,8 @@
 #include <nvme/types.h>
 
 using namespace nvmehost;
+using namespace nvmewire;
+using namespace nvmewire::pci;
 
 namespace {
 
@@ -24,7 +26,7 @@ TEST_F(HostIdentify, ControllerFieldsMatchRegistersAndConfigSpace)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     nvme_id_ctrl id;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &id).ok());
     EXPECT_EQ(id.vid, cfgRead(*plat, slot, CFG_VENDOR_ID, 2));
     EXPECT_EQ(id.ssvid, cfgRead(*plat, slot, 0x2C, 2)) << "subsystem vendor id";
     expectAsciiField(id.sn, sizeof id.sn, "SN");
@@ -45,7 +47,7 @@ TEST_F(HostIdentify, ActiveNamespacesAreAscendingAndDescribed)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     nvme_id_ctrl idc;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &idc).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &idc).ok());
     auto v = activeNamespaces(*ctl);
     ASSERT_FALSE(v.empty());
     for (size_t i = 0; i < v.size(); ++i) {
@@ -62,7 +64,7 @@ TEST_F(HostIdentify, ActiveNamespacesAreAscendingAndDescribed)
     }
     // The list starting after the last id is empty.
     uint32_t aList[1024];
-    ASSERT_TRUE(ctl->identify(0x02, v.back(), 0, aList).ok());
+    ASSERT_TRUE(ctl->identify(CNS_NS_ACTIVE_LIST, v.back(), 0, aList).ok());
     EXPECT_EQ(aList[0], 0u);
 }
 
@@ -70,18 +72,18 @@ TEST_F(HostIdentify, NamespaceIdsThatNameNothing)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     nvme_id_ctrl idc;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &idc).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &idc).ok());
     uint8_t aBuf[4096];
     // Beyond NN: Invalid Namespace or Format.
-    Completion c = ctl->identify(0x00, idc.nn + 1, 0, aBuf);
-    EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.nStatus;
+    Completion c = ctl->identify(CNS_NS, idc.nn + 1, 0, aBuf);
+    EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.status();
     // 0xFFFFFFFF: the common namespace capabilities (with namespace
     // management) or an invalid namespace.
-    c = ctl->identify(0x00, 0xFFFFFFFFu, 0, aBuf);
-    EXPECT_TRUE(c.ok() || c.is(0, 0x0B)) << std::hex << c.nStatus;
+    c = ctl->identify(CNS_NS, 0xFFFFFFFFu, 0, aBuf);
+    EXPECT_TRUE(c.ok() || c.is(0, 0x0B)) << std::hex << c.status();
     // The active list refuses 0xFFFFFFFE and 0xFFFFFFFF.
-    c = ctl->identify(0x02, 0xFFFFFFFFu, 0, aBuf);
-    EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.nStatus;
+    c = ctl->identify(CNS_NS_ACTIVE_LIST, 0xFFFFFFFFu, 0, aBuf);
+    EXPECT_TRUE(c.is(0, 0x0B)) << std::hex << c.status();
 }
 
 TEST_F(HostIdentify, ReservedCnsIsInvalidField)
@@ -89,7 +91,7 @@ TEST_F(HostIdentify, ReservedCnsIsInvalidField)
     ASSERT_NO_FATAL_FAILURE(bringUp());
     uint8_t aBuf[4096];
     Completion c = ctl->identify(0xFE, 0, 0, aBuf);
-    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x02)) << std::hex << c.status();
 }
 
 TEST_F(HostIdentify, NamespaceDescriptorsCarryAUniqueId)
@@ -98,8 +100,8 @@ TEST_F(HostIdentify, NamespaceDescriptorsCarryAUniqueId)
     auto v = activeNamespaces(*ctl);
     ASSERT_FALSE(v.empty());
     uint8_t aBuf[4096];
-    Completion c = ctl->identify(0x03, v[0], 0, aBuf);
-    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+    Completion c = ctl->identify(CNS_NS_DESC_LIST, v[0], 0, aBuf);
+    ASSERT_TRUE(c.ok()) << std::hex << c.status();
     // Descriptors: type, length, two reserved bytes, then the id. At least
     // one of EUI64 (1), NGUID (2) or UUID (3) is present.
     bool bFound = false;
@@ -120,18 +122,18 @@ TEST_F(HostIdentify, DataGoesThroughAnUnalignedPrp1)
     // runs on into the page PRP2 names.
     ASSERT_NO_FATAL_FAILURE(bringUp());
     nvme_id_ctrl ref;
-    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &ref).ok());
+    ASSERT_TRUE(ctl->identify(CNS_CTRL, 0, 0, &ref).ok());
     size_t nPage = ctl->pageSize();
     DmaMemory buf = dataBuffer(2 * nPage, nPage);
-    SqEntry cmd;
-    cmd.setOpcode(0x06);
-    cmd.dw[10] = 0x01;
+    Sqe cmd{};
+    cmd.setOpc(0x06);
+    cmd.setCdw10(0x01);
     cmd.setPrp1(buf.bus() + nPage - 100);
     cmd.setPrp2(buf.bus() + nPage);
     // A small canary in front of the data must survive.
     std::memset(buf.host(), 0xA5, nPage - 100);
     Completion c = ctl->admin(cmd);
-    ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+    ASSERT_TRUE(c.ok()) << std::hex << c.status();
     EXPECT_EQ(std::memcmp(buf.host() + nPage - 100, &ref, 4096), 0);
     EXPECT_EQ(buf.host()[nPage - 101], 0xA5);
 }

@@ -4,6 +4,7 @@
 #include "PrpBuilder.h"
 
 using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
 
@@ -14,7 +15,7 @@ TEST_F(HostPrpLayout, DirectPointersAndSingleList)
     const size_t nPage = ctl->pageSize();
     DmaMemory buf = dataBuffer(8 * nPage, nPage);
     PrpBuilder prp(*ctl);
-    SqEntry cmd;
+    Sqe cmd{};
     ASSERT_TRUE(prp.build(cmd, buf.bus() + 8, nPage - 8, nullptr));
     EXPECT_EQ(cmd.prp1(), buf.bus() + 8);
     EXPECT_EQ(cmd.prp2(), 0u);
@@ -38,7 +39,7 @@ TEST_F(HostPrpLayout, ChainPointerTakesTheLastSlotOfAFullListPage)
     const size_t nPage = ctl->pageSize();
     DmaMemory buf = dataBuffer(8 * nPage, nPage);
     PrpBuilder prp(*ctl);
-    SqEntry cmd;
+    Sqe cmd{};
     // Two slots in the first list page: one entry and the chain pointer.
     ASSERT_TRUE(prp.build(cmd, buf.bus(), 5 * nPage, nullptr, nPage - 16));
     ASSERT_EQ(prp.lists().size(), 2u);
@@ -65,33 +66,32 @@ TEST_F(HostPrpLayout, ChainPointerTakesTheLastSlotOfAFullListPage)
 TEST_F(HostPrpLayout, SglSegmentsEndWithALastSegment)
 {
     DmaMemory buf = dataBuffer(4096);
-    std::vector<SglDescriptor> v;
+    std::vector<SglDesc> v;
     for (int i = 0; i < 5; ++i)
-        v.push_back(SglDescriptor::make(SGL_DATA_BLOCK, buf.bus() + 512 * i, 512));
+        v.push_back(SglDesc::make(SGL_DATA_BLOCK, buf.bus() + 512 * i, 512));
     SglBuilder sgl(*ctl);
-    SqEntry cmd;
+    Sqe cmd{};
     ASSERT_TRUE(sgl.build(cmd, v, 3, nullptr));
     // 5 data descriptors, 3 per segment: [d d seg] [d d d] as segment,
     // last segment.
     ASSERT_EQ(sgl.segments().size(), 2u);
-    SglDescriptor first;
-    std::memcpy(static_cast<void *>(&first), &cmd.dw[6], 16);
-    EXPECT_EQ(first.nId >> 4, SGL_SEGMENT);
-    EXPECT_EQ(first.nAddr, sgl.segments()[0].bus());
-    EXPECT_EQ(first.nLength, 48u);
-    auto *pSeg0 = reinterpret_cast<SglDescriptor *>(sgl.segments()[0].host());
-    EXPECT_EQ(pSeg0[0].nAddr, buf.bus());
-    EXPECT_EQ(pSeg0[2].nId >> 4, SGL_LAST_SEGMENT);
-    EXPECT_EQ(pSeg0[2].nLength, 48u);
-    auto *pSeg1 = reinterpret_cast<SglDescriptor *>(sgl.segments()[1].host());
-    EXPECT_EQ(pSeg1[2].nAddr, buf.bus() + 2048);
-    EXPECT_EQ((cmd.dw[0] >> 14) & 3, 1u) << "PSDT says SGL";
+    SglDesc first = cmd.sgl1();
+    EXPECT_EQ(first.type(), SGL_SEGMENT);
+    EXPECT_EQ(first.addr, sgl.segments()[0].bus());
+    EXPECT_EQ(first.length, 48u);
+    auto *pSeg0 = reinterpret_cast<SglDesc *>(sgl.segments()[0].host());
+    EXPECT_EQ(pSeg0[0].addr, buf.bus());
+    EXPECT_EQ(pSeg0[2].type(), SGL_LAST_SEGMENT);
+    EXPECT_EQ(pSeg0[2].length, 48u);
+    auto *pSeg1 = reinterpret_cast<SglDesc *>(sgl.segments()[1].host());
+    EXPECT_EQ(pSeg1[2].addr, buf.bus() + 2048);
+    EXPECT_EQ(cmd.psdt(), PSDT_SGL_MPTR_ADDRESS) << "PSDT says SGL";
 
     // One descriptor goes straight into the command.
     ASSERT_TRUE(sgl.build(cmd, {v[0]}, 3, nullptr));
     EXPECT_TRUE(sgl.segments().empty());
-    std::memcpy(static_cast<void *>(&first), &cmd.dw[6], 16);
-    EXPECT_EQ(first.nId >> 4, SGL_DATA_BLOCK);
+    first = cmd.sgl1();
+    EXPECT_EQ(first.type(), SGL_DATA_BLOCK);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "HostFixture.h"
 
 using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
 
@@ -23,7 +24,7 @@ protected:
 };
 
 #define EXPECT_STATUS(c, sct, sc) \
-    EXPECT_TRUE((c).is((sct), (sc))) << "status " << std::hex << (c).nStatus << (c).bTimedOut
+    EXPECT_TRUE((c).is((sct), (sc))) << "status " << std::hex << (c).status() << (c).bTimedOut
 
 TEST_F(HostQueueCreation, PairsCreateAndDeleteInOrder)
 {
@@ -119,7 +120,7 @@ TEST_F(HostQueueCreation, InvalidDeletion)
 
 TEST_F(HostQueueCreation, NonContiguousQueueWhenContiguousRequired)
 {
-    if (!ctl->caps().bCqr)
+    if (!ctl->caps().cqr())
         GTEST_SKIP() << "controller accepts non-contiguous queues";
     Completion c = ctl->createIoCq(1, 16, false);
     EXPECT_STATUS(c, 0, 0x02);
@@ -131,15 +132,15 @@ TEST_F(HostQueueCreation, NonContiguousQueueWhenContiguousRequired)
 TEST_F(HostQueueCreation, QueueBaseWithAnOffsetIsRefused)
 {
     DmaMemory ring = dataBuffer(2 * ctl->pageSize(), ctl->pageSize());
-    SqEntry cmd;
-    cmd.setOpcode(0x05);
+    Sqe cmd{};
+    cmd.setOpc(0x05);
     cmd.setPrp1(ring.bus() + 0x40);
-    cmd.dw[10] = (15u << 16) | 1;
-    cmd.dw[11] = 1;
+    cmd.setCdw10((15u << 16) | 1);
+    cmd.setCdw11(1);
     Completion c = ctl->admin(cmd);
     // Refused as a PRP offset or as an invalid field, never run at an
     // offset.
-    EXPECT_TRUE(c.is(0, 0x13) || c.is(0, 0x02)) << "status " << std::hex << c.nStatus;
+    EXPECT_TRUE(c.is(0, 0x13) || c.is(0, 0x02)) << "status " << std::hex << c.status();
 }
 
 TEST_F(HostQueueCreation, DoorbellOfADeletedSqIsIgnored)
@@ -150,7 +151,7 @@ TEST_F(HostQueueCreation, DoorbellOfADeletedSqIsIgnored)
     // A doorbell write for the deleted SQ must not produce completions.
     ctl->setReg32(ctl->sqDoorbell(1), 1);
     uint8_t aId[4096];
-    EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok()) << "admin queue still serves";
+    EXPECT_TRUE(ctl->identify(CNS_CTRL, 0, 0, aId).ok()) << "admin queue still serves";
     Completion c;
     EXPECT_FALSE(ctl->cq(1)->peek(&c));
 }

@@ -6,6 +6,7 @@
 #include <thread>
 
 using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
 
@@ -27,13 +28,15 @@ TEST_F(HostQueueRing, PhaseTagFlipsOnEveryWrapOfAnIoQueue)
     for (int i = 0; i < 4 * 4 + 1; ++i) {
         bool bPhaseBefore = cq.bPhase;
         uint32_t nSlot = cq.nHead;
-        SqEntry cmd = makeRw(OP_FLUSH, ns.nNsid, 0, 1);
-        cmd.dw[10] = cmd.dw[11] = cmd.dw[12] = 0;
+        Sqe cmd = makeRw(NVM_FLUSH, ns.nNsid, 0, 1);
+        cmd.setCdw10(0);
+        cmd.setCdw11(0);
+        cmd.setCdw12(0);
         Completion c = ctl->execute(sq, cmd);
-        ASSERT_TRUE(c.ok()) << "command " << i << " status " << std::hex << c.nStatus << c.bTimedOut;
+        ASSERT_TRUE(c.ok()) << "command " << i << " status " << std::hex << c.status() << c.bTimedOut;
         EXPECT_EQ(slotPhase(cq, nSlot), bPhaseBefore) << "command " << i;
-        EXPECT_EQ(c.nSqHead, sq.nTail) << "command " << i;
-        EXPECT_EQ(c.nSqId, 1);
+        EXPECT_EQ(c.sqhd(), sq.nTail) << "command " << i;
+        EXPECT_EQ(c.sqid(), 1);
         Completion extra;
         EXPECT_FALSE(cq.peek(&extra)) << "a stale entry looked new after command " << i;
     }
@@ -45,9 +48,9 @@ TEST_F(HostQueueRing, PhaseTagFlipsOnTheSmallestAdminQueue)
     ASSERT_NO_FATAL_FAILURE(bringUp(2));
     uint8_t aId[4096];
     for (int i = 0; i < 7; ++i) {
-        Completion c = ctl->identify(0x01, 0, 0, aId);
+        Completion c = ctl->identify(CNS_CTRL, 0, 0, aId);
         ASSERT_TRUE(c.ok()) << "command " << i;
-        EXPECT_EQ(c.nSqHead, ctl->adminSq().nTail);
+        EXPECT_EQ(c.sqhd(), ctl->adminSq().nTail);
     }
 }
 
@@ -61,12 +64,12 @@ TEST_F(HostQueueRing, FullSubmissionQueueRunsEveryEntry)
     std::vector<DmaMemory> bufs;
     for (uint16_t i = 0; i < 7; ++i) {
         bufs.push_back(dataBuffer(ns.nBlockSize, ctl->pageSize()));
-        SqEntry cmd = makeRw(OP_READ, ns.nNsid, i, 1);
+        Sqe cmd = makeRw(NVM_READ, ns.nNsid, i, 1);
         cmd.setPrp1(bufs.back().bus());
         cmd.setCid(uint16_t(100 + i));
         ASSERT_TRUE(sq.push(cmd));
     }
-    SqEntry one;
+    Sqe one{};
     EXPECT_FALSE(sq.push(one)) << "seven entries fill a ring of eight";
     ctl->ringSq(sq);
     std::set<uint16_t> cids;
@@ -74,7 +77,7 @@ TEST_F(HostQueueRing, FullSubmissionQueueRunsEveryEntry)
         Completion c = ctl->waitCompletion(*ctl->cq(1), 1, uint16_t(100 + i));
         ASSERT_FALSE(c.bTimedOut) << "CID " << 100 + i;
         EXPECT_TRUE(c.ok());
-        cids.insert(c.nCid);
+        cids.insert(c.cid());
     }
     EXPECT_EQ(cids.size(), 7u);
     EXPECT_EQ(sq.nHead, sq.nTail);
@@ -90,8 +93,10 @@ TEST_F(HostQueueRing, FullCompletionQueueIsNeverOverwritten)
     HostCq &cq = *ctl->cq(1);
     constexpr uint16_t nCmds = 10;
     for (uint16_t i = 0; i < nCmds; ++i) {
-        SqEntry cmd = makeRw(OP_FLUSH, ns.nNsid, 0, 1);
-        cmd.dw[10] = cmd.dw[11] = cmd.dw[12] = 0;
+        Sqe cmd = makeRw(NVM_FLUSH, ns.nNsid, 0, 1);
+        cmd.setCdw10(0);
+        cmd.setCdw11(0);
+        cmd.setCdw12(0);
         cmd.setCid(uint16_t(200 + i));
         ASSERT_TRUE(sq.push(cmd));
     }
@@ -115,7 +120,7 @@ TEST_F(HostQueueRing, FullCompletionQueueIsNeverOverwritten)
         bool bAny = false;
         while (ctl->reap(cq, &c)) {
             EXPECT_TRUE(c.ok());
-            EXPECT_TRUE(cids.insert(c.nCid).second) << "CID " << c.nCid << " completed twice";
+            EXPECT_TRUE(cids.insert(c.cid()).second) << "CID " << c.cid() << " completed twice";
             bAny = true;
         }
         if (bAny)
@@ -136,41 +141,41 @@ Completion waitEvent(HostController &ctl, uint16_t nCid, int nMs)
 TEST_F(HostQueueRing, InvalidDoorbellWritesRaiseAnErrorEvent)
 {
     ASSERT_NO_FATAL_FAILURE(bringUpWithIo(8));
-    SqEntry aer;
-    aer.setOpcode(0x0C);
+    Sqe aer{};
+    aer.setOpc(0x0C);
     ASSERT_TRUE(ctl->submit(ctl->adminSq(), aer));
     // A tail beyond the ring: Invalid Doorbell Write Value (info 01h).
     ctl->setReg32(ctl->sqDoorbell(1), 100);
     Completion c = waitEvent(*ctl, aer.cid(), 2000);
     ASSERT_FALSE(c.bTimedOut) << "no asynchronous event";
     EXPECT_TRUE(c.ok());
-    EXPECT_EQ(c.nDw0 & 7, 0u) << "event type error status";
-    EXPECT_EQ((c.nDw0 >> 8) & 0xFF, 0x01u) << "invalid doorbell write value";
+    EXPECT_EQ(c.dw0() & 7, 0u) << "event type error status";
+    EXPECT_EQ((c.dw0() >> 8) & 0xFF, 0x01u) << "invalid doorbell write value";
     // The controller keeps serving the admin queue.
     uint8_t aId[4096];
-    EXPECT_TRUE(ctl->identify(0x01, 0, 0, aId).ok());
+    EXPECT_TRUE(ctl->identify(CNS_CTRL, 0, 0, aId).ok());
     // Reading the Error Information log unmasks error events again, so that
     // later tests do not depend on how a reset treats a masked event.
     DmaMemory log = dataBuffer(4096, ctl->pageSize());
-    SqEntry g;
-    g.setOpcode(0x02);
+    Sqe g{};
+    g.setOpc(0x02);
     g.setNsid(0xFFFFFFFF);
     g.setPrp1(log.bus());
-    g.dw[10] = (15u << 16) | 0x01;     // one 64-byte entry, RAE clear
+    g.setCdw10((15u << 16) | 0x01);     // one 64-byte entry, RAE clear
     EXPECT_TRUE(ctl->admin(g).ok());
 }
 
 TEST_F(HostQueueRing, DoorbellOfAQueueThatDoesNotExistRaisesAnErrorEvent)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
-    SqEntry aer;
-    aer.setOpcode(0x0C);
+    Sqe aer{};
+    aer.setOpc(0x0C);
     ASSERT_TRUE(ctl->submit(ctl->adminSq(), aer));
     ctl->setReg32(ctl->sqDoorbell(5), 1);
     Completion c = waitEvent(*ctl, aer.cid(), 2000);
     ASSERT_FALSE(c.bTimedOut) << "no asynchronous event";
-    EXPECT_EQ(c.nDw0 & 7, 0u);
-    EXPECT_EQ((c.nDw0 >> 8) & 0xFF, 0x00u) << "write to invalid doorbell register";
+    EXPECT_EQ(c.dw0() & 7, 0u);
+    EXPECT_EQ((c.dw0() >> 8) & 0xFF, 0x00u) << "write to invalid doorbell register";
 }
 
 } // namespace

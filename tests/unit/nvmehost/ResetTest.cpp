@@ -6,6 +6,8 @@
 #include <thread>
 
 using namespace nvmehost;
+using namespace nvmewire;
+using namespace nvmewire::pci;
 
 namespace {
 
@@ -28,10 +30,12 @@ protected:
     {
         DmaMemory buf = dataBuffer(4 * nBlockBytes, ctl->pageSize());
         fillPattern(buf.host(), 4 * nBlockBytes, nSeed);
-        Completion c = io(OP_WRITE, ns.nNsid, 500, 4, buf);
-        ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
-        SqEntry f = makeRw(OP_FLUSH, ns.nNsid, 0, 1);
-        f.dw[10] = f.dw[11] = f.dw[12] = 0;
+        Completion c = io(NVM_WRITE, ns.nNsid, 500, 4, buf);
+        ASSERT_TRUE(c.ok()) << std::hex << c.status();
+        Sqe f = makeRw(NVM_FLUSH, ns.nNsid, 0, 1);
+        f.setCdw10(0);
+        f.setCdw11(0);
+        f.setCdw12(0);
         ASSERT_TRUE(ctl->execute(*ctl->sq(1), f).ok());
     }
 
@@ -41,8 +45,8 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE(bringUpWithIo(16));
         DmaMemory buf = dataBuffer(4 * nBlockBytes, ctl->pageSize());
-        Completion c = io(OP_READ, ns.nNsid, 500, 4, buf);
-        ASSERT_TRUE(c.ok()) << std::hex << c.nStatus;
+        Completion c = io(NVM_READ, ns.nNsid, 500, 4, buf);
+        ASSERT_TRUE(c.ok()) << std::hex << c.status();
         std::vector<uint8_t> expect(4 * nBlockBytes);
         fillPattern(expect.data(), expect.size(), nSeed);
         EXPECT_EQ(std::memcmp(buf.host(), expect.data(), expect.size()), 0) << "data lost in the reset";
@@ -55,12 +59,12 @@ protected:
     };
     SavedConfig saveConfig()
     {
-        return {cfgRead(*plat, slot, CFG_BAR0, 4), cfgRead(*plat, slot, CFG_BAR0 + 4, 4)};
+        return {cfgRead(*plat, slot, CFG_BAR0, 4), cfgRead(*plat, slot, CFG_BAR1, 4)};
     }
     void restoreConfig(const SavedConfig &s)
     {
         cfgWrite(*plat, slot, CFG_BAR0, s.nBar0, 4);
-        cfgWrite(*plat, slot, CFG_BAR0 + 4, s.nBar1, 4);
+        cfgWrite(*plat, slot, CFG_BAR1, s.nBar1, 4);
         ASSERT_TRUE(pcieInitialise(*plat, slot));
         ctl->refreshCaps();
     }
@@ -88,11 +92,11 @@ TEST_F(HostResets, FunctionLevelReset)
     SavedConfig saved = saveConfig();
     ASSERT_TRUE(functionLevelReset(*plat, slot));
     // Registers are back at their defaults: memory space is off again...
-    EXPECT_EQ(cfgRead(*plat, slot, CFG_COMMAND, 2) & (CMD_MEMORY_SPACE | CMD_BUS_MASTER), 0u);
+    EXPECT_EQ(cfgRead(*plat, slot, CFG_COMMAND, 2) & (CMD_MEMORY | CMD_BUS_MASTER), 0u);
     // ...and so is the Device Control bit that started the reset.
     int nPcie = findCapability(*plat, slot, CAP_ID_PCIE);
     ASSERT_GE(nPcie, 0);
-    EXPECT_EQ(cfgRead(*plat, slot, uint32_t(nPcie) + 8, 2) & 0x8000, 0u);
+    EXPECT_EQ(cfgRead(*plat, slot, uint32_t(nPcie) + PCIE_DEVCTL, 2) & DEVCTL_FLR, 0u);
     ASSERT_NO_FATAL_FAILURE(restoreConfig(saved));
     EXPECT_EQ(ctl->reg32(REG_CC), 0u);
     EXPECT_EQ(ctl->reg32(REG_CSTS) & CSTS_RDY, 0u);
@@ -102,7 +106,7 @@ TEST_F(HostResets, FunctionLevelReset)
 
 TEST_F(HostResets, SubsystemResetTakesTheLinkDownForAWhile)
 {
-    if (!ctl->caps().bNssrs)
+    if (!ctl->caps().nssrs())
         GTEST_SKIP() << "NVM subsystem reset not supported";
     ASSERT_NO_FATAL_FAILURE(writeMarker(72));
     // Any value but "NVMe" does nothing.
@@ -129,7 +133,7 @@ TEST_F(HostResets, NormalShutdownCompletesAndTheControllerComesBack)
 {
     ASSERT_NO_FATAL_FAILURE(writeMarker(73));
     std::string sErr;
-    ASSERT_TRUE(ctl->shutdown(int(ctl->caps().nTimeout500ms) * 500, &sErr)) << sErr;
+    ASSERT_TRUE(ctl->shutdown(int(ctl->caps().to()) * 500, &sErr)) << sErr;
     EXPECT_EQ((ctl->reg32(REG_CSTS) >> CSTS_SHST_SHIFT) & 3, 2u);
     // A controller reset after the shutdown readies it again, SHST clear.
     ASSERT_TRUE(ctl->disable(&sErr)) << sErr;
@@ -142,7 +146,7 @@ TEST_F(HostResets, AbruptShutdownCompletesToo)
     ASSERT_NO_FATAL_FAILURE(writeMarker(74));
     uint32_t nCc = ctl->reg32(REG_CC);
     ctl->setReg32(REG_CC, (nCc & ~(3u << CC_SHN_SHIFT)) | (2u << CC_SHN_SHIFT));
-    auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(ctl->caps().nTimeout500ms * 500);
+    auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(ctl->caps().to() * 500);
     while (((ctl->reg32(REG_CSTS) >> CSTS_SHST_SHIFT) & 3) != 2 && std::chrono::steady_clock::now() < tEnd)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ((ctl->reg32(REG_CSTS) >> CSTS_SHST_SHIFT) & 3, 2u);

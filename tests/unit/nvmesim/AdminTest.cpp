@@ -1,28 +1,27 @@
-#include "TestHost.h"
+#include "SimHost.h"
 
-using namespace simtest;
-using nvmesim::sct::kCmdSpecific;
-using nvmesim::sct::kGeneric;
+using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
-uint16_t getLog(TestHost &h, uint8_t nLid, Buf &b, uint32_t nLen, uint32_t nNsid = 0xFFFFFFFF, uint64_t nOffset = 0,
+uint16_t getLog(SimHost &h, uint8_t nLid, SimBuffer &b, uint32_t nLen, uint32_t nNsid = 0xFFFFFFFF, uint64_t nOffset = 0,
                 bool bRae = false) {
-    Sqe e = TestHost::cmd(nvme_admin_get_log_page, nNsid);
-    e.nPrp1 = b.nBus;
-    e.nPrp2 = nLen > 4096 ? b.nBus + 4096 : 0;
+    Sqe e = SimHost::cmd(ADMIN_GET_LOG_PAGE, nNsid);
+    e.setPrp1(b.nBus);
+    e.setPrp2(nLen > 4096 ? b.nBus + 4096 : 0);
     const uint32_t nNumd = nLen / 4 - 1;
-    e.nCdw10 = nLid | (bRae ? 0x8000u : 0) | ((nNumd & 0xFFFF) << 16);
-    e.nCdw11 = nNumd >> 16;
-    e.nCdw12 = static_cast<uint32_t>(nOffset);
-    e.nCdw13 = static_cast<uint32_t>(nOffset >> 32);
+    e.setCdw10(nLid | (bRae ? 0x8000u : 0) | ((nNumd & 0xFFFF) << 16));
+    e.setCdw11(nNumd >> 16);
+    e.setCdw12(static_cast<uint32_t>(nOffset));
+    e.setCdw13(static_cast<uint32_t>(nOffset >> 32));
     return h.run(0, e);
 }
-uint16_t features(TestHost &h, bool bSet, uint32_t nCdw10, uint32_t nCdw11, Cqe *pOut, Buf *pBuf = nullptr) {
-    Sqe e = TestHost::cmd(bSet ? nvme_admin_set_features : nvme_admin_get_features);
-    e.nCdw10 = nCdw10;
-    e.nCdw11 = nCdw11;
+uint16_t features(SimHost &h, bool bSet, uint32_t nCdw10, uint32_t nCdw11, Cqe *pOut, SimBuffer *pBuf = nullptr) {
+    Sqe e = SimHost::cmd(bSet ? ADMIN_SET_FEATURES : ADMIN_GET_FEATURES);
+    e.setCdw10(nCdw10);
+    e.setCdw11(nCdw11);
     if (pBuf)
-        e.nPrp1 = pBuf->nBus;
+        e.setPrp1(pBuf->nBus);
     return h.run(0, e, pOut);
 }
 uint64_t le128lo(const uint8_t *p) {
@@ -33,10 +32,10 @@ uint64_t le128lo(const uint8_t *p) {
 } // namespace
 
 TEST(Admin, IdentifyControllerAndNamespace) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
-    Buf b = h.alloc(4096);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_CTRL, 0, b), 0);
+    SimBuffer b = h.alloc(4096);
+    ASSERT_EQ(h.identify(CNS_CTRL, 0, b), 0);
     auto *id = reinterpret_cast<nvme_id_ctrl *>(b.p);
     EXPECT_EQ(id->vid, 0xC1A0);
     EXPECT_EQ(id->cntlid, 1);
@@ -47,7 +46,7 @@ TEST(Admin, IdentifyControllerAndNamespace) {
     EXPECT_EQ(id->mdts, 5);
     EXPECT_EQ(std::string(id->mn, 8), "Korvel s");
     EXPECT_NE(id->oacs & 0x8, 0);   // namespace management
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_NS, 1, b), 0);
+    ASSERT_EQ(h.identify(CNS_NS, 1, b), 0);
     auto *ns = reinterpret_cast<nvme_id_ns *>(b.p);
     EXPECT_EQ(ns->nsze, (1ull << 30) / 512);
     EXPECT_EQ(ns->ncap, ns->nsze);
@@ -58,98 +57,98 @@ TEST(Admin, IdentifyControllerAndNamespace) {
     EXPECT_EQ(ns->nlbaf, 4);
     // An inactive id gives zeros, an invalid one an error.
     std::memset(b.p, 0xEE, 4096);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_NS, 7, b), 0);
+    ASSERT_EQ(h.identify(CNS_NS, 7, b), 0);
     EXPECT_EQ(reinterpret_cast<nvme_id_ns *>(b.p)->nsze, 0u);
-    EXPECT_EQ(h.identify(NVME_IDENTIFY_CNS_NS, 33, b), st(kGeneric, NVME_SC_INVALID_NS));
-    EXPECT_EQ(h.identify(0x55, 0, b), st(kGeneric, NVME_SC_INVALID_FIELD));
+    EXPECT_EQ(h.identify(CNS_NS, 33, b), st(SCT_GENERIC, SC_INVALID_NS));
+    EXPECT_EQ(h.identify(0x55, 0, b), st(SCT_GENERIC, SC_INVALID_FIELD));
 }
 
 TEST(Admin, IdentifyListsAndDescriptors) {
-    TestHost h(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"1M"},{"nsid":5,"size":"1M","attach":[1]}]}]})");
+    SimHost h(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"1M"},{"nsid":5,"size":"1M","attach":[1]}]}]})");
     ASSERT_TRUE(h.enable());
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     auto *list = reinterpret_cast<uint32_t *>(b.p);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_NS_ACTIVE_LIST, 0, b), 0);
+    ASSERT_EQ(h.identify(CNS_NS_ACTIVE_LIST, 0, b), 0);
     EXPECT_EQ(list[0], 1u);
     EXPECT_EQ(list[1], 0u);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_ALLOCATED_NS_LIST, 0, b), 0);
+    ASSERT_EQ(h.identify(CNS_ALLOCATED_NS_LIST, 0, b), 0);
     EXPECT_EQ(list[0], 1u);
     EXPECT_EQ(list[1], 5u);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_ALLOCATED_NS_LIST, 1, b), 0);
+    ASSERT_EQ(h.identify(CNS_ALLOCATED_NS_LIST, 1, b), 0);
     EXPECT_EQ(list[0], 5u);
     auto *ids = reinterpret_cast<uint16_t *>(b.p);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_NS_CTRL_LIST, 5, b), 0);
+    ASSERT_EQ(h.identify(CNS_NS_CTRL_LIST, 5, b), 0);
     EXPECT_EQ(ids[0], 1);
     EXPECT_EQ(ids[1], 2);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_CTRL_LIST, 0, b), 0);
+    ASSERT_EQ(h.identify(CNS_CTRL_LIST, 0, b), 0);
     EXPECT_EQ(ids[0], 2);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_CTRL_LIST, 0, b, 2), 0);
+    ASSERT_EQ(h.identify(CNS_CTRL_LIST, 0, b, 2), 0);
     EXPECT_EQ(ids[0], 1);
     EXPECT_EQ(ids[1], 2);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_NS_DESC_LIST, 1, b), 0);
+    ASSERT_EQ(h.identify(CNS_NS_DESC_LIST, 1, b), 0);
     EXPECT_EQ(b.p[0], 2);    // NGUID first
     EXPECT_EQ(b.p[1], 16);
-    EXPECT_EQ(h.identify(NVME_IDENTIFY_CNS_NS_DESC_LIST, 5, b), st(kGeneric, NVME_SC_INVALID_NS));
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_COMMAND_SET_STRUCTURE, 0, b), 0);
+    EXPECT_EQ(h.identify(CNS_NS_DESC_LIST, 5, b), st(SCT_GENERIC, SC_INVALID_NS));
+    ASSERT_EQ(h.identify(CNS_COMMAND_SET_STRUCTURE, 0, b), 0);
     EXPECT_EQ(reinterpret_cast<uint64_t *>(b.p)[0], 1u);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_ALLOCATED_NS, 5, b), 0);
+    ASSERT_EQ(h.identify(CNS_ALLOCATED_NS, 5, b), 0);
     EXPECT_EQ(reinterpret_cast<nvme_id_ns *>(b.p)->nsze, 2048u);
 }
 
 TEST(Admin, QueueCreationValidation) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
-    EXPECT_EQ(h.createCq(0, 16), st(kCmdSpecific, NVME_SC_QID_INVALID));
-    EXPECT_EQ(h.createCq(65, 16), st(kCmdSpecific, NVME_SC_QID_INVALID));
-    EXPECT_EQ(h.createCq(1, 1), st(kCmdSpecific, NVME_SC_QUEUE_SIZE));
-    EXPECT_EQ(h.createCq(1, 1025), st(kCmdSpecific, NVME_SC_QUEUE_SIZE));
-    EXPECT_EQ(h.createSq(1, 1, 16), st(kCmdSpecific, NVME_SC_CQ_INVALID));
+    EXPECT_EQ(h.createCq(0, 16), st(SCT_CMD_SPECIFIC, SC_QID_INVALID));
+    EXPECT_EQ(h.createCq(65, 16), st(SCT_CMD_SPECIFIC, SC_QID_INVALID));
+    EXPECT_EQ(h.createCq(1, 1), st(SCT_CMD_SPECIFIC, SC_QUEUE_SIZE));
+    EXPECT_EQ(h.createCq(1, 1025), st(SCT_CMD_SPECIFIC, SC_QUEUE_SIZE));
+    EXPECT_EQ(h.createSq(1, 1, 16), st(SCT_CMD_SPECIFIC, SC_CQ_INVALID));
     EXPECT_EQ(h.createCq(1, 1024), 0);
-    EXPECT_EQ(h.createCq(1, 16), st(kCmdSpecific, NVME_SC_QID_INVALID));
-    EXPECT_EQ(h.createSq(1, 0, 16), st(kCmdSpecific, NVME_SC_CQ_INVALID));
+    EXPECT_EQ(h.createCq(1, 16), st(SCT_CMD_SPECIFIC, SC_QID_INVALID));
+    EXPECT_EQ(h.createSq(1, 0, 16), st(SCT_CMD_SPECIFIC, SC_CQ_INVALID));
     EXPECT_EQ(h.createSq(1, 1, 16), 0);
     EXPECT_EQ(h.createSq(2, 1, 16), 0);
     // Non-contiguous queues are refused while CAP.CQR is set.
-    Sqe e = TestHost::cmd(nvme_admin_create_cq);
-    e.nPrp1 = h.alloc(4096).nBus;
-    e.nCdw10 = (15u << 16) | 3;
-    EXPECT_EQ(h.run(0, e), st(kGeneric, NVME_SC_INVALID_FIELD));
+    Sqe e = SimHost::cmd(ADMIN_CREATE_CQ);
+    e.setPrp1(h.alloc(4096).nBus);
+    e.setCdw10((15u << 16) | 3);
+    EXPECT_EQ(h.run(0, e), st(SCT_GENERIC, SC_INVALID_FIELD));
     // Deletion: a CQ in use cannot go; SQs then CQ can.
-    Sqe d = TestHost::cmd(nvme_admin_delete_cq);
-    d.nCdw10 = 1;
-    EXPECT_EQ(h.run(0, d), st(kCmdSpecific, NVME_SC_INVALID_QUEUE));
-    Sqe ds = TestHost::cmd(nvme_admin_delete_sq);
-    ds.nCdw10 = 0;
-    EXPECT_EQ(h.run(0, ds), st(kCmdSpecific, NVME_SC_QID_INVALID));
-    ds.nCdw10 = 3;
-    EXPECT_EQ(h.run(0, ds), st(kCmdSpecific, NVME_SC_QID_INVALID));
-    ds.nCdw10 = 1;
+    Sqe d = SimHost::cmd(ADMIN_DELETE_CQ);
+    d.setCdw10(1);
+    EXPECT_EQ(h.run(0, d), st(SCT_CMD_SPECIFIC, SC_INVALID_QUEUE));
+    Sqe ds = SimHost::cmd(ADMIN_DELETE_SQ);
+    ds.setCdw10(0);
+    EXPECT_EQ(h.run(0, ds), st(SCT_CMD_SPECIFIC, SC_QID_INVALID));
+    ds.setCdw10(3);
+    EXPECT_EQ(h.run(0, ds), st(SCT_CMD_SPECIFIC, SC_QID_INVALID));
+    ds.setCdw10(1);
     EXPECT_EQ(h.run(0, ds), 0);
-    ds.nCdw10 = 2;
+    ds.setCdw10(2);
     EXPECT_EQ(h.run(0, ds), 0);
     EXPECT_EQ(h.run(0, d), 0);
-    EXPECT_EQ(h.run(0, d), st(kCmdSpecific, NVME_SC_QID_INVALID));
+    EXPECT_EQ(h.run(0, d), st(SCT_CMD_SPECIFIC, SC_QID_INVALID));
 }
 
 TEST(Admin, NumberOfQueuesLimitsCreation) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     Cqe r{};
     ASSERT_EQ(features(h, false, NVME_FEAT_FID_NUM_QUEUES | (1u << 8), 0, &r), 0);
-    EXPECT_EQ(r.nDw0, 63u | (63u << 16));
+    EXPECT_EQ(r.dw0(), 63u | (63u << 16));
     ASSERT_EQ(features(h, true, NVME_FEAT_FID_NUM_QUEUES, 1 | (0u << 16), &r), 0);
-    EXPECT_EQ(r.nDw0, 1u);
-    EXPECT_EQ(h.createCq(2, 16), st(kCmdSpecific, NVME_SC_QID_INVALID));
+    EXPECT_EQ(r.dw0(), 1u);
+    EXPECT_EQ(h.createCq(2, 16), st(SCT_CMD_SPECIFIC, SC_QID_INVALID));
     ASSERT_EQ(h.createCq(1, 16), 0);
     EXPECT_EQ(h.createSq(2, 1, 16), 0);
-    EXPECT_EQ(h.createSq(3, 1, 16), st(kCmdSpecific, NVME_SC_QID_INVALID));
+    EXPECT_EQ(h.createSq(3, 1, 16), st(SCT_CMD_SPECIFIC, SC_QID_INVALID));
     // Not again once queues exist.
-    EXPECT_EQ(features(h, true, NVME_FEAT_FID_NUM_QUEUES, 3, &r), st(kGeneric, NVME_SC_CMD_SEQ_ERROR));
-    EXPECT_EQ(features(h, true, NVME_FEAT_FID_NUM_QUEUES, 0xFFFF, &r), st(kGeneric, NVME_SC_INVALID_FIELD));
+    EXPECT_EQ(features(h, true, NVME_FEAT_FID_NUM_QUEUES, 3, &r), st(SCT_GENERIC, SC_CMD_SEQ_ERROR));
+    EXPECT_EQ(features(h, true, NVME_FEAT_FID_NUM_QUEUES, 0xFFFF, &r), st(SCT_GENERIC, SC_INVALID_FIELD));
 }
 
 TEST(Admin, FeaturesRoundTrip) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     Cqe r{};
     struct {
@@ -161,30 +160,30 @@ TEST(Admin, FeaturesRoundTrip) {
     for (auto &c : cases) {
         ASSERT_EQ(features(h, true, c.nFid, c.nValue, &r), 0) << int(c.nFid);
         ASSERT_EQ(features(h, false, c.nFid, 0, &r), 0);
-        EXPECT_EQ(r.nDw0, c.nValue) << int(c.nFid);
+        EXPECT_EQ(r.dw0(), c.nValue) << int(c.nFid);
         ASSERT_EQ(features(h, false, c.nFid | (1u << 8), 0, &r), 0);   // default
         ASSERT_EQ(features(h, false, c.nFid | (3u << 8), 0, &r), 0);   // capabilities
-        EXPECT_EQ(r.nDw0, 4u);
+        EXPECT_EQ(r.dw0(), 4u);
     }
     EXPECT_EQ(features(h, true, NVME_FEAT_FID_KATO, 0, &r), 0);
     // Temperature threshold selects over/under by THSEL.
     ASSERT_EQ(features(h, true, NVME_FEAT_FID_TEMP_THRESH, 350, &r), 0);
     ASSERT_EQ(features(h, true, NVME_FEAT_FID_TEMP_THRESH, 260 | (1u << 20), &r), 0);
     ASSERT_EQ(features(h, false, NVME_FEAT_FID_TEMP_THRESH, 0, &r), 0);
-    EXPECT_EQ(r.nDw0, 350u);
+    EXPECT_EQ(r.dw0(), 350u);
     ASSERT_EQ(features(h, false, NVME_FEAT_FID_TEMP_THRESH, 1u << 20, &r), 0);
-    EXPECT_EQ(r.nDw0, 260u);
+    EXPECT_EQ(r.dw0(), 260u);
     // Saving is not supported; unknown features are refused.
-    EXPECT_EQ(features(h, true, NVME_FEAT_FID_ARBITRATION | (1u << 31), 0, &r), st(kCmdSpecific, NVME_SC_FEATURE_NOT_SAVEABLE));
-    EXPECT_EQ(features(h, false, 0x7F, 0, &r), st(kGeneric, NVME_SC_INVALID_FIELD));
-    EXPECT_EQ(features(h, true, NVME_FEAT_FID_POWER_MGMT, 3, &r), st(kGeneric, NVME_SC_INVALID_FIELD));
+    EXPECT_EQ(features(h, true, NVME_FEAT_FID_ARBITRATION | (1u << 31), 0, &r), st(SCT_CMD_SPECIFIC, SC_FEATURE_NOT_SAVEABLE));
+    EXPECT_EQ(features(h, false, 0x7F, 0, &r), st(SCT_GENERIC, SC_INVALID_FIELD));
+    EXPECT_EQ(features(h, true, NVME_FEAT_FID_POWER_MGMT, 3, &r), st(SCT_GENERIC, SC_INVALID_FIELD));
     // Timestamp and host memory buffer carry data.
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     const uint64_t nTs = 1700000000000ull;
     std::memcpy(b.p, &nTs, 6);
-    Sqe e = TestHost::cmd(nvme_admin_set_features);
-    e.nCdw10 = NVME_FEAT_FID_TIMESTAMP;
-    e.nPrp1 = b.nBus;
+    Sqe e = SimHost::cmd(ADMIN_SET_FEATURES);
+    e.setCdw10(NVME_FEAT_FID_TIMESTAMP);
+    e.setPrp1(b.nBus);
     ASSERT_EQ(h.run(0, e), 0);
     std::memset(b.p, 0, 16);
     ASSERT_EQ(features(h, false, NVME_FEAT_FID_TIMESTAMP, 0, &r, &b), 0);
@@ -192,35 +191,35 @@ TEST(Admin, FeaturesRoundTrip) {
     std::memcpy(&nBack, b.p, 6);
     EXPECT_GE(nBack, nTs);
     EXPECT_LT(nBack, nTs + 5000);
-    Sqe hm = TestHost::cmd(nvme_admin_set_features);
-    hm.nCdw10 = NVME_FEAT_FID_HOST_MEM_BUF;
-    hm.nCdw11 = 1;
-    hm.nCdw12 = 256;
-    hm.nCdw13 = 0x1000;
-    hm.nCdw15 = 1;
+    Sqe hm = SimHost::cmd(ADMIN_SET_FEATURES);
+    hm.setCdw10(NVME_FEAT_FID_HOST_MEM_BUF);
+    hm.setCdw11(1);
+    hm.setCdw12(256);
+    hm.setCdw13(0x1000);
+    hm.setCdw15(1);
     ASSERT_EQ(h.run(0, hm), 0);
     ASSERT_EQ(features(h, false, NVME_FEAT_FID_HOST_MEM_BUF, 0, &r, &b), 0);
-    EXPECT_EQ(r.nDw0, 1u);
+    EXPECT_EQ(r.dw0(), 1u);
     EXPECT_EQ(reinterpret_cast<nvme_host_mem_buf_attrs *>(b.p)->hsize, 256u);
 }
 
 TEST(Admin, LogPages) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf d = h.alloc(4096);
+    SimBuffer d = h.alloc(4096);
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(h.rw(true, 1, i, 1, d), 0);
     ASSERT_EQ(h.rw(false, 1, 0, 8, d), 0);
-    Buf b = h.alloc(8192);
+    SimBuffer b = h.alloc(8192);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_SMART, b, 512), 0);
     auto *s = reinterpret_cast<nvme_smart_log *>(b.p);
     EXPECT_EQ(le128lo(s->host_writes), 3u);
     EXPECT_EQ(le128lo(s->host_reads), 1u);
     EXPECT_EQ(le128lo(s->data_units_read), 1u);   // 8 units of 512 bytes, in thousands rounded up
     EXPECT_EQ(s->temperature[0] | (s->temperature[1] << 8), 313);
-    EXPECT_EQ(getLog(h, NVME_LOG_LID_SMART, b, 512, 1), st(kGeneric, NVME_SC_INVALID_FIELD));
+    EXPECT_EQ(getLog(h, NVME_LOG_LID_SMART, b, 512, 1), st(SCT_GENERIC, SC_INVALID_FIELD));
     // An error shows up in the error log, newest first.
-    EXPECT_EQ(h.rw(false, 1, 1ull << 40, 1, d), st(kGeneric, NVME_SC_LBA_RANGE));
+    EXPECT_EQ(h.rw(false, 1, 1ull << 40, 1, d), st(SCT_GENERIC, SC_LBA_RANGE));
     ASSERT_EQ(getLog(h, NVME_LOG_LID_ERROR, b, 4096), 0);
     auto *el = reinterpret_cast<nvme_error_log_page *>(b.p);
     EXPECT_EQ(el[0].error_count, 2u);   // the refused SMART read came first
@@ -228,73 +227,73 @@ TEST(Admin, LogPages) {
     EXPECT_EQ(el[0].sqid, 1);
     EXPECT_EQ(el[1].sqid, 0);
     // The entry holds the status as completed, More bit included.
-    EXPECT_EQ((el[0].status_field >> 1), st(kGeneric, NVME_SC_LBA_RANGE) | nvmesim::kStatusMore);
+    EXPECT_EQ((el[0].status_field >> 1), st(SCT_GENERIC, SC_LBA_RANGE) | STATUS_MORE);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_FW_SLOT, b, 512), 0);
     EXPECT_EQ(b.p[0] & 7, 1);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(b.p) + 8, 3), "1.0");
     ASSERT_EQ(getLog(h, NVME_LOG_LID_CMD_EFFECTS, b, 4096), 0);
     auto *fx = reinterpret_cast<nvme_cmd_effects_log *>(b.p);
-    EXPECT_EQ(fx->acs[nvme_admin_identify] & 1, 1u);
-    EXPECT_EQ(fx->iocs[nvme_cmd_write] & 3, 3u);
+    EXPECT_EQ(fx->acs[ADMIN_IDENTIFY] & 1, 1u);
+    EXPECT_EQ(fx->iocs[NVM_WRITE] & 3, 3u);
     EXPECT_EQ(fx->iocs[0x7F], 0u);
     // Offsets: dword aligned and inside the page.
     ASSERT_EQ(getLog(h, NVME_LOG_LID_SMART, b, 16, 0xFFFFFFFF, 0x20), 0);
     EXPECT_EQ(le128lo(b.p), 1u);   // data units read
-    EXPECT_EQ(getLog(h, NVME_LOG_LID_SMART, b, 16, 0xFFFFFFFF, 2), st(kGeneric, NVME_SC_INVALID_FIELD));
-    EXPECT_EQ(getLog(h, NVME_LOG_LID_SMART, b, 16, 0xFFFFFFFF, 4096), st(kGeneric, NVME_SC_INVALID_FIELD));
-    EXPECT_EQ(getLog(h, 0x7E, b, 512), st(kCmdSpecific, NVME_SC_INVALID_LOG_PAGE));
+    EXPECT_EQ(getLog(h, NVME_LOG_LID_SMART, b, 16, 0xFFFFFFFF, 2), st(SCT_GENERIC, SC_INVALID_FIELD));
+    EXPECT_EQ(getLog(h, NVME_LOG_LID_SMART, b, 16, 0xFFFFFFFF, 4096), st(SCT_GENERIC, SC_INVALID_FIELD));
+    EXPECT_EQ(getLog(h, 0x7E, b, 512), st(SCT_CMD_SPECIFIC, SC_INVALID_LOG_PAGE));
 }
 
 TEST(Admin, UnsupportedOpcodes) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    EXPECT_EQ(h.run(0, TestHost::cmd(0x7E)), st(kGeneric, NVME_SC_INVALID_OPCODE));
-    EXPECT_EQ(h.run(0, TestHost::cmd(nvme_admin_sanitize_nvm)), st(kGeneric, NVME_SC_INVALID_OPCODE));
-    EXPECT_EQ(h.run(1, TestHost::cmd(0x7F, 1)), st(kGeneric, NVME_SC_INVALID_OPCODE));
-    EXPECT_EQ(h.run(1, TestHost::cmd(nvme_cmd_resv_register, 1)), st(kGeneric, NVME_SC_INVALID_OPCODE));
+    EXPECT_EQ(h.run(0, SimHost::cmd(0x7E)), st(SCT_GENERIC, SC_INVALID_OPCODE));
+    EXPECT_EQ(h.run(0, SimHost::cmd(ADMIN_SANITIZE)), st(SCT_GENERIC, SC_INVALID_OPCODE));
+    EXPECT_EQ(h.run(1, SimHost::cmd(OPC_FABRICS, 1)), st(SCT_GENERIC, SC_INVALID_OPCODE));
+    EXPECT_EQ(h.run(1, SimHost::cmd(NVM_RESV_REGISTER, 1)), st(SCT_GENERIC, SC_INVALID_OPCODE));
 }
 
 TEST(Admin, AsyncEventsForInvalidDoorbellsAndNamespaceChanges) {
-    TestHost h(R"({"devices":[{"controllerCount":2}]})");
+    SimHost h(R"({"devices":[{"controllerCount":2}]})");
     ASSERT_TRUE(h.bringUp());
-    const uint16_t nAer = h.push(0, TestHost::cmd(nvme_admin_async_event));
+    const uint16_t nAer = h.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
     // A tail beyond the queue size is an invalid doorbell write value.
     h.ring(1, true, 500);
     Cqe r{};
     ASSERT_TRUE(h.reap(0, &r));
-    EXPECT_EQ(r.nCid, nAer);
-    EXPECT_EQ(r.nDw0 & 0x7, 0u);                 // error
-    EXPECT_EQ((r.nDw0 >> 8) & 0xFF, 1u);         // invalid doorbell write value
-    EXPECT_EQ((r.nDw0 >> 16) & 0xFF, 1u);        // error log
+    EXPECT_EQ(r.cid(), nAer);
+    EXPECT_EQ(r.dw0() & 0x7, 0u);                 // error
+    EXPECT_EQ((r.dw0() >> 8) & 0xFF, 1u);         // invalid doorbell write value
+    EXPECT_EQ((r.dw0() >> 16) & 0xFF, 1u);        // error log
     // Further error events stay masked until the error log is read.
-    h.push(0, TestHost::cmd(nvme_admin_async_event));
+    h.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
     h.ring(9, true, 1);                          // queue 9 does not exist
     EXPECT_FALSE(h.reap(0, &r, 100));
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_ERROR, b, 64), 0);
     EXPECT_EQ(reinterpret_cast<nvme_error_log_page *>(b.p)->sqid, 0xFFFF);   // not tied to a command
     EXPECT_EQ(reinterpret_cast<nvme_error_log_page *>(b.p)->error_count, 2u);   // both doorbell errors so far
     ASSERT_TRUE(h.reap(0, &r));
-    EXPECT_EQ((r.nDw0 >> 8) & 0xFF, 0u);         // write to invalid doorbell register
+    EXPECT_EQ((r.dw0() >> 8) & 0xFF, 0u);         // write to invalid doorbell register
     // Namespace notices need enabling.
     Cqe f{};
     ASSERT_EQ(features(h, true, NVME_FEAT_FID_ASYNC_EVENT, 1u << 8, &f), 0);
-    h.push(0, TestHost::cmd(nvme_admin_async_event));
-    Sqe att = TestHost::cmd(nvme_admin_ns_attach, 1);
+    h.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
+    Sqe att = SimHost::cmd(ADMIN_NS_ATTACH, 1);
     auto *list = reinterpret_cast<uint16_t *>(b.p);
     list[0] = 1;
     list[1] = 2;
-    att.nPrp1 = b.nBus;
-    att.nCdw10 = 1;   // detach controller 2: not this one, no notice here
+    att.setPrp1(b.nBus);
+    att.setCdw10(1);   // detach controller 2: not this one, no notice here
     ASSERT_EQ(h.run(0, att), 0);
     list[1] = 1;
     const uint16_t nDetach = h.push(0, att);
     Cqe a{}, c2{};
     ASSERT_TRUE(h.reap(0, &a));
     ASSERT_TRUE(h.reap(0, &c2));
-    if (a.nCid == nDetach)
+    if (a.cid() == nDetach)
         std::swap(a, c2);
-    EXPECT_EQ(a.nDw0, 2u | (0u << 8) | (4u << 16));
+    EXPECT_EQ(a.dw0(), 2u | (0u << 8) | (4u << 16));
     ASSERT_EQ(getLog(h, NVME_LOG_LID_CHANGED_NS, b, 4096), 0);
     EXPECT_EQ(reinterpret_cast<uint32_t *>(b.p)[0], 1u);
     EXPECT_EQ(reinterpret_cast<uint32_t *>(b.p)[1], 0u);
@@ -303,42 +302,42 @@ TEST(Admin, AsyncEventsForInvalidDoorbellsAndNamespaceChanges) {
 }
 
 TEST(Admin, AsyncEventRequestLimit) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable(32, 32));
     for (int i = 0; i < 4; ++i)
-        h.push(0, TestHost::cmd(nvme_admin_async_event));
+        h.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
     Cqe r{};
-    EXPECT_EQ(h.run(0, TestHost::cmd(nvme_admin_async_event), &r), st(kCmdSpecific, NVME_SC_ASYNC_LIMIT));
+    EXPECT_EQ(h.run(0, SimHost::cmd(ADMIN_ASYNC_EVENT), &r), st(SCT_CMD_SPECIFIC, SC_ASYNC_LIMIT));
 }
 
 TEST(Admin, AbortFindsOutstandingCommands) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable(32, 32));
-    const uint16_t nAer = h.push(0, TestHost::cmd(nvme_admin_async_event));
-    Sqe ab = TestHost::cmd(nvme_admin_abort_cmd);
-    ab.nCdw10 = (static_cast<uint32_t>(nAer) << 16) | 0;
+    const uint16_t nAer = h.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
+    Sqe ab = SimHost::cmd(ADMIN_ABORT);
+    ab.setCdw10((static_cast<uint32_t>(nAer) << 16) | 0);
     const uint16_t nAbort = h.push(0, ab);
     Cqe a{}, b{};
     ASSERT_TRUE(h.reap(0, &a));
     ASSERT_TRUE(h.reap(0, &b));
-    if (a.nCid != nAer)
+    if (a.cid() != nAer)
         std::swap(a, b);
-    EXPECT_EQ(a.nCid, nAer);
-    EXPECT_EQ(a.nStatus >> 1, st(kGeneric, NVME_SC_ABORT_REQ, false));
-    EXPECT_EQ(b.nCid, nAbort);
-    EXPECT_EQ(b.nDw0 & 1, 0u);
+    EXPECT_EQ(a.cid(), nAer);
+    EXPECT_EQ(a.status(), st(SCT_GENERIC, SC_ABORT_REQ, false));
+    EXPECT_EQ(b.cid(), nAbort);
+    EXPECT_EQ(b.dw0() & 1, 0u);
     // Nothing to abort: bit 0 set.
-    ab.nCdw10 = (0x3333u << 16) | 1;
+    ab.setCdw10((0x3333u << 16) | 1);
     Cqe r{};
     ASSERT_EQ(h.run(0, ab, &r), 0);
-    EXPECT_EQ(r.nDw0 & 1, 1u);
+    EXPECT_EQ(r.dw0() & 1, 1u);
 }
 
 TEST(Admin, NamespaceManagementWithCapacityAccounting) {
-    TestHost h(R"({"devices":[{"capacity":"64M","namespaces":[{"nsid":1,"size":"16M"}]}]})");
+    SimHost h(R"({"devices":[{"capacity":"64M","namespaces":[{"nsid":1,"size":"16M"}]}]})");
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(4096);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_CTRL, 0, b), 0);
+    SimBuffer b = h.alloc(4096);
+    ASSERT_EQ(h.identify(CNS_CTRL, 0, b), 0);
     EXPECT_EQ(le128lo(reinterpret_cast<nvme_id_ctrl *>(b.p)->tnvmcap), 64ull << 20);
     EXPECT_EQ(le128lo(reinterpret_cast<nvme_id_ctrl *>(b.p)->unvmcap), 48ull << 20);
     auto create = [&](uint64_t nBlocks, uint8_t nFlbas, Cqe *pOut) {
@@ -347,107 +346,107 @@ TEST(Admin, NamespaceManagementWithCapacityAccounting) {
         id->nsze = nBlocks;
         id->ncap = nBlocks;
         id->flbas = nFlbas;
-        Sqe e = TestHost::cmd(nvme_admin_ns_mgmt);
-        e.nPrp1 = b.nBus;
+        Sqe e = SimHost::cmd(ADMIN_NS_MGMT);
+        e.setPrp1(b.nBus);
         return h.run(0, e, pOut);
     };
     Cqe r{};
     ASSERT_EQ(create(8192, 2, &r), 0);   // 32 MiB of 4 KiB blocks
-    const uint32_t nNew = r.nDw0;
+    const uint32_t nNew = r.dw0();
     EXPECT_EQ(nNew, 2u);
-    EXPECT_EQ(create(8192, 2, &r), st(kCmdSpecific, NVME_SC_NS_INSUFFICIENT_CAP));
-    EXPECT_EQ(create(16, 9, &r), st(kCmdSpecific, NVME_SC_INVALID_FORMAT));
+    EXPECT_EQ(create(8192, 2, &r), st(SCT_CMD_SPECIFIC, SC_NS_INSUFFICIENT_CAP));
+    EXPECT_EQ(create(16, 9, &r), st(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT));
     // Created but not attached: allocated, not active.
     auto *list = reinterpret_cast<uint32_t *>(b.p);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_NS_ACTIVE_LIST, 0, b), 0);
+    ASSERT_EQ(h.identify(CNS_NS_ACTIVE_LIST, 0, b), 0);
     EXPECT_EQ(list[1], 0u);
-    EXPECT_EQ(h.rw(false, nNew, 0, 1, b), st(kGeneric, NVME_SC_INVALID_NS));
-    Sqe att = TestHost::cmd(nvme_admin_ns_attach, nNew);
-    Buf lb = h.alloc(4096);
+    EXPECT_EQ(h.rw(false, nNew, 0, 1, b), st(SCT_GENERIC, SC_INVALID_NS));
+    Sqe att = SimHost::cmd(ADMIN_NS_ATTACH, nNew);
+    SimBuffer lb = h.alloc(4096);
     reinterpret_cast<uint16_t *>(lb.p)[0] = 1;
     reinterpret_cast<uint16_t *>(lb.p)[1] = 1;
-    att.nPrp1 = lb.nBus;
+    att.setPrp1(lb.nBus);
     ASSERT_EQ(h.run(0, att), 0);
-    EXPECT_EQ(h.run(0, att), st(kCmdSpecific, NVME_SC_NS_ALREADY_ATTACHED));
+    EXPECT_EQ(h.run(0, att), st(SCT_CMD_SPECIFIC, SC_NS_ALREADY_ATTACHED));
     reinterpret_cast<uint16_t *>(lb.p)[1] = 9;
-    EXPECT_EQ(h.run(0, att), st(kCmdSpecific, NVME_SC_CTRL_LIST_INVALID));
-    Buf d = h.alloc(4096);
+    EXPECT_EQ(h.run(0, att), st(SCT_CMD_SPECIFIC, SC_CTRL_LIST_INVALID));
+    SimBuffer d = h.alloc(4096);
     std::memset(d.p, 0x77, 4096);
     ASSERT_EQ(h.rw(true, nNew, 8191, 1, d), 0);
-    EXPECT_EQ(h.rw(true, nNew, 8192, 1, d), st(kGeneric, NVME_SC_LBA_RANGE));
+    EXPECT_EQ(h.rw(true, nNew, 8192, 1, d), st(SCT_GENERIC, SC_LBA_RANGE));
     // Deleting gives the capacity back.
-    Sqe del = TestHost::cmd(nvme_admin_ns_mgmt, nNew);
-    del.nCdw10 = 1;
+    Sqe del = SimHost::cmd(ADMIN_NS_MGMT, nNew);
+    del.setCdw10(1);
     ASSERT_EQ(h.run(0, del), 0);
-    EXPECT_EQ(h.run(0, del), st(kGeneric, NVME_SC_INVALID_NS));
-    EXPECT_EQ(h.rw(false, nNew, 0, 1, d), st(kGeneric, NVME_SC_INVALID_NS));
+    EXPECT_EQ(h.run(0, del), st(SCT_GENERIC, SC_INVALID_NS));
+    EXPECT_EQ(h.rw(false, nNew, 0, 1, d), st(SCT_GENERIC, SC_INVALID_NS));
     ASSERT_EQ(create(8192, 2, &r), 0);
 }
 
 TEST(Admin, FormatChangesBlockSizeAndErases) {
-    TestHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"8M"}],"timings":{"formatUs":30000}}]})");
+    SimHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"8M"}],"timings":{"formatUs":30000}}]})");
     ASSERT_TRUE(h.bringUp());
-    Buf d = h.alloc(8192);
+    SimBuffer d = h.alloc(8192);
     std::memset(d.p, 0xAB, 4096);
     ASSERT_EQ(h.rw(true, 1, 0, 8, d), 0);
-    Sqe f = TestHost::cmd(nvme_admin_format_nvm, 1);
-    f.nCdw10 = 2;   // 4096-byte blocks
+    Sqe f = SimHost::cmd(ADMIN_FORMAT_NVM, 1);
+    f.setCdw10(2);   // 4096-byte blocks
     const auto t0 = std::chrono::steady_clock::now();
     ASSERT_EQ(h.run(0, f), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(29));
-    Buf b = h.alloc(4096);
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_NS, 1, b), 0);
+    SimBuffer b = h.alloc(4096);
+    ASSERT_EQ(h.identify(CNS_NS, 1, b), 0);
     auto *id = reinterpret_cast<nvme_id_ns *>(b.p);
     EXPECT_EQ(id->flbas & 0xF, 2);
     EXPECT_EQ(id->nsze, 2048u);
     ASSERT_EQ(h.rw(false, 1, 0, 1, d), 0);
     EXPECT_EQ(d.p[0], 0);
     EXPECT_EQ(d.p[4095], 0);
-    f.nCdw10 = 12;
-    EXPECT_EQ(h.run(0, f), st(kCmdSpecific, NVME_SC_INVALID_FORMAT));
-    f.nCdw10 = 1 | (1u << 5);   // protection information
-    EXPECT_EQ(h.run(0, f), st(kCmdSpecific, NVME_SC_INVALID_FORMAT));
-    f.nNsid = 9;
-    f.nCdw10 = 0;
-    EXPECT_EQ(h.run(0, f), st(kGeneric, NVME_SC_INVALID_NS));
+    f.setCdw10(12);
+    EXPECT_EQ(h.run(0, f), st(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT));
+    f.setCdw10(1 | (1u << 5));   // protection information
+    EXPECT_EQ(h.run(0, f), st(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT));
+    f.setNsid(9);
+    f.setCdw10(0);
+    EXPECT_EQ(h.run(0, f), st(SCT_GENERIC, SC_INVALID_NS));
 }
 
 TEST(Admin, FirmwareDownloadAndCommit) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
-    Buf img = h.alloc(4096);
+    SimBuffer img = h.alloc(4096);
     std::memcpy(img.p, "2.5.1RC1", 8);
-    Sqe dl = TestHost::cmd(nvme_admin_fw_download);
-    dl.nPrp1 = img.nBus;
-    dl.nCdw10 = 4096 / 4 - 1;
-    dl.nCdw11 = 0;
+    Sqe dl = SimHost::cmd(ADMIN_FW_DOWNLOAD);
+    dl.setPrp1(img.nBus);
+    dl.setCdw10(4096 / 4 - 1);
+    dl.setCdw11(0);
     ASSERT_EQ(h.run(0, dl), 0);
-    Sqe cm = TestHost::cmd(nvme_admin_fw_commit);
-    cm.nCdw10 = 2 | (1u << 3);   // slot 2, activate at next reset
+    Sqe cm = SimHost::cmd(ADMIN_FW_COMMIT);
+    cm.setCdw10(2 | (1u << 3));   // slot 2, activate at next reset
     ASSERT_EQ(h.run(0, cm), 0);
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_FW_SLOT, b, 512), 0);
     EXPECT_EQ(b.p[0], 1 | (2 << 4));
     EXPECT_EQ(std::string(reinterpret_cast<char *>(b.p) + 16, 8), "2.5.1RC1");
     // Without an image, replacing fails; a bad slot fails.
-    EXPECT_EQ(h.run(0, cm), st(kCmdSpecific, NVME_SC_FIRMWARE_IMAGE));
-    cm.nCdw10 = 5 | (2u << 3);
-    EXPECT_EQ(h.run(0, cm), st(kCmdSpecific, NVME_SC_FIRMWARE_SLOT));
+    EXPECT_EQ(h.run(0, cm), st(SCT_CMD_SPECIFIC, SC_FIRMWARE_IMAGE));
+    cm.setCdw10(5 | (2u << 3));
+    EXPECT_EQ(h.run(0, cm), st(SCT_CMD_SPECIFIC, SC_FIRMWARE_SLOT));
     // The pending slot becomes active with the controller reset.
     ASSERT_TRUE(h.disable());
     ASSERT_TRUE(h.enable());
-    ASSERT_EQ(h.identify(NVME_IDENTIFY_CNS_CTRL, 0, b), 0);
+    ASSERT_EQ(h.identify(CNS_CTRL, 0, b), 0);
     EXPECT_EQ(std::string(reinterpret_cast<nvme_id_ctrl *>(b.p)->fr, 8), "2.5.1RC1");
 }
 
 TEST(Admin, DeviceSelfTest) {
-    TestHost h(R"({"devices":[{"timings":{"selfTestShortMs":50}}]})");
+    SimHost h(R"({"devices":[{"timings":{"selfTestShortMs":50}}]})");
     ASSERT_TRUE(h.enable());
-    Sqe t = TestHost::cmd(nvme_admin_dev_self_test, 0);
-    t.nCdw10 = 1;
+    Sqe t = SimHost::cmd(ADMIN_DEV_SELF_TEST, 0);
+    t.setCdw10(1);
     ASSERT_EQ(h.run(0, t), 0);
-    EXPECT_EQ(h.run(0, t), st(kCmdSpecific, NVME_SC_SELF_TEST_IN_PROGRESS));
-    Buf b = h.alloc(4096);
+    EXPECT_EQ(h.run(0, t), st(SCT_CMD_SPECIFIC, SC_SELF_TEST_IN_PROGRESS));
+    SimBuffer b = h.alloc(4096);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_DEVICE_SELF_TEST, b, 564), 0);
     EXPECT_EQ(b.p[0], 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(80));
@@ -456,9 +455,9 @@ TEST(Admin, DeviceSelfTest) {
     EXPECT_EQ(b.p[4], 0x10);   // short test, no error
     EXPECT_EQ(b.p[4 + 28], 0x0F);   // second entry unused
     // Abort of a running extended test.
-    t.nCdw10 = 2;
+    t.setCdw10(2);
     ASSERT_EQ(h.run(0, t), 0);
-    t.nCdw10 = 0xF;
+    t.setCdw10(0xF);
     ASSERT_EQ(h.run(0, t), 0);
     ASSERT_EQ(getLog(h, NVME_LOG_LID_DEVICE_SELF_TEST, b, 564), 0);
     EXPECT_EQ(b.p[4], 0x21);
@@ -466,20 +465,20 @@ TEST(Admin, DeviceSelfTest) {
 }
 
 TEST(Admin, FormatNoticeReachesTheOtherControllers) {
-    TestHost a(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"4M"}]}]})");
+    SimHost a(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"4M"}]}]})");
     ASSERT_TRUE(a.enable());
-    TestHost b(a, a.bus->function(1).pCtrl);
+    SimHost b(a, a.bus->function(1).pCtrl);
     ASSERT_TRUE(b.enable());
     Cqe f{};
     ASSERT_EQ(features(b, true, NVME_FEAT_FID_ASYNC_EVENT, 1u << 8, &f), 0);
     ASSERT_EQ(features(a, true, NVME_FEAT_FID_ASYNC_EVENT, 1u << 8, &f), 0);
-    const uint16_t nAerB = b.push(0, TestHost::cmd(nvme_admin_async_event));
-    a.push(0, TestHost::cmd(nvme_admin_async_event));
-    Sqe fm = TestHost::cmd(nvme_admin_format_nvm, 1);
-    fm.nCdw10 = 2;
+    const uint16_t nAerB = b.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
+    a.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
+    Sqe fm = SimHost::cmd(ADMIN_FORMAT_NVM, 1);
+    fm.setCdw10(2);
     Cqe r{};
     ASSERT_EQ(a.run(0, fm, &r), 0);   // the issuing controller gets no notice
     ASSERT_TRUE(b.reap(0, &r));
-    EXPECT_EQ(r.nCid, nAerB);
-    EXPECT_EQ(r.nDw0, 2u | (4u << 16));
+    EXPECT_EQ(r.cid(), nAerB);
+    EXPECT_EQ(r.dw0(), 2u | (4u << 16));
 }

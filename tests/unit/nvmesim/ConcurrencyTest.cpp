@@ -1,15 +1,18 @@
 // Several host threads on one controller, and several controllers sharing
 // namespaces while namespaces change under them.
+#include <algorithm>
 #include <thread>
 
-#include "TestHost.h"
+#include "PciAccess.h"
+#include "SimHost.h"
 
-using namespace simtest;
-using nvmesim::sct::kGeneric;
+using namespace nvmehost;
+using namespace nvmewire;
+using namespace nvmewire::pci;
 
 namespace {
 // Runs nCount write/read/compare rounds on its own queue pair.
-void hammer(TestHost &h, uint16_t nQid, uint64_t nBase, int nCount, std::atomic<int> *pBad, const Buf &w, const Buf &r) {
+void hammer(SimHost &h, uint16_t nQid, uint64_t nBase, int nCount, std::atomic<int> *pBad, const SimBuffer &w, const SimBuffer &r) {
     for (int i = 0; i < nCount; ++i) {
         for (size_t k = 0; k < 4096; ++k)
             w.p[k] = static_cast<uint8_t>(k + i + nQid);
@@ -21,10 +24,10 @@ void hammer(TestHost &h, uint16_t nQid, uint64_t nBase, int nCount, std::atomic<
 } // namespace
 
 TEST(Concurrency, HostThreadsOnSeparateQueuesOfOneController) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     constexpr int kThreads = 4;
-    Buf w[kThreads], r[kThreads];
+    SimBuffer w[kThreads], r[kThreads];
     for (int t = 0; t < kThreads; ++t) {
         ASSERT_EQ(h.createCq(static_cast<uint16_t>(t + 1), 32), 0);
         ASSERT_EQ(h.createSq(static_cast<uint16_t>(t + 1), static_cast<uint16_t>(t + 1), 32), 0);
@@ -34,7 +37,7 @@ TEST(Concurrency, HostThreadsOnSeparateQueuesOfOneController) {
     // Each thread keeps its own command ids apart from the others.
     std::atomic<int> nBad{0};
     std::vector<std::thread> threads;
-    TestHost *pHost = &h;
+    SimHost *pHost = &h;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([=, &nBad] { hammer(*pHost, static_cast<uint16_t>(t + 1), 10000ull * t, 300, &nBad, w[t], r[t]); });
     for (auto &th : threads)
@@ -43,47 +46,47 @@ TEST(Concurrency, HostThreadsOnSeparateQueuesOfOneController) {
 }
 
 TEST(Concurrency, ControllersShareANamespaceThatChanges) {
-    TestHost a(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"16M"},{"nsid":2,"size":"16M"}]}]})");
+    SimHost a(R"({"devices":[{"controllerCount":2,"namespaces":[{"nsid":1,"size":"16M"},{"nsid":2,"size":"16M"}]}]})");
     ASSERT_TRUE(a.bringUp());
     // A second host on the other controller of the same device.
     nvmesim::Controller *c2 = a.bus->function(1).pCtrl;
-    TestHost b(a, c2);
+    SimHost b(a, c2);
     ASSERT_TRUE(b.bringUp());
     std::atomic<bool> bStop{false};
     std::atomic<int> nOdd{0};
     std::thread io([&] {
-        Buf buf = b.alloc(4096);
+        SimBuffer buf = b.alloc(4096);
         for (int i = 0; !bStop.load(); ++i) {
             const uint16_t s = b.rw(i % 2 == 0, 2, (i % 100) * 8, 1, buf);   // one block fits whatever the format
-            if (s != 0 && s != st(kGeneric, NVME_SC_INVALID_NS))
+            if (s != 0 && s != st(SCT_GENERIC, SC_INVALID_NS))
                 nOdd.fetch_add(1);
         }
     });
     // Meanwhile controller 1 detaches, formats and deletes namespace 2.
-    Buf lb = a.alloc(4096);
+    SimBuffer lb = a.alloc(4096);
     auto *ids = reinterpret_cast<uint16_t *>(lb.p);
     ids[0] = 1;
     ids[1] = 2;
     for (int round = 0; round < 20; ++round) {
-        Sqe att = TestHost::cmd(nvme_admin_ns_attach, 2);
-        att.nPrp1 = lb.nBus;
-        att.nCdw10 = 1;
+        Sqe att = SimHost::cmd(ADMIN_NS_ATTACH, 2);
+        att.setPrp1(lb.nBus);
+        att.setCdw10(1);
         ASSERT_EQ(a.run(0, att), 0);
-        att.nCdw10 = 0;
+        att.setCdw10(0);
         ASSERT_EQ(a.run(0, att), 0);
-        Sqe f = TestHost::cmd(nvme_admin_format_nvm, 0xFFFFFFFF);
-        f.nCdw10 = round % 2 ? 2 : 0;
+        Sqe f = SimHost::cmd(ADMIN_FORMAT_NVM, 0xFFFFFFFF);
+        f.setCdw10(round % 2 ? 2 : 0);
         ASSERT_EQ(a.run(0, f), 0);
     }
-    Sqe del = TestHost::cmd(nvme_admin_ns_mgmt, 2);
-    del.nCdw10 = 1;
+    Sqe del = SimHost::cmd(ADMIN_NS_MGMT, 2);
+    del.setCdw10(1);
     ASSERT_EQ(a.run(0, del), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     bStop = true;
     io.join();
     EXPECT_EQ(nOdd.load(), 0);
-    Buf x = b.alloc(4096);
-    EXPECT_EQ(b.rw(false, 2, 0, 1, x), st(kGeneric, NVME_SC_INVALID_NS));
+    SimBuffer x = b.alloc(4096);
+    EXPECT_EQ(b.rw(false, 2, 0, 1, x), st(SCT_GENERIC, SC_INVALID_NS));
     EXPECT_EQ(b.rw(false, 1, 0, 1, x), 0);
 }
 
@@ -91,23 +94,14 @@ TEST(Concurrency, ControllersShareANamespaceThatChanges) {
 // MSI-X table in BAR0: every value read is either the programmed one or the
 // reset one, and the reset leaves the vector masked.
 TEST(Concurrency, FunctionResetWhileAnotherThreadUsesTheMsixTable) {
-    TestHost h;
+    SimHost h;
     h.pciEnable();
-    auto findCap = [&](uint8_t nId) {
-        uint32_t p = 0, v = 0;
-        h.c->cfgRead(0x34, &p, 1);
-        for (int i = 0; p && i < 48; ++i, p = v >> 8) {
-            h.c->cfgRead(p, &v, 2);
-            if ((v & 0xFF) == nId)
-                return p;
-        }
-        return 0u;
-    };
-    const uint32_t nPcie = findCap(0x10), nMsix = findCap(0x11);
+    auto findCap = [&](uint8_t nId) { return uint32_t(std::max(findCapability(*h.plat, h.slot, nId), 0)); };
+    const uint32_t nPcie = findCap(CAP_ID_PCIE), nMsix = findCap(CAP_ID_MSIX);
     ASSERT_NE(nPcie, 0u);
     ASSERT_NE(nMsix, 0u);
     uint32_t nTable = 0;
-    h.c->cfgRead(nMsix + 4, &nTable, 4);
+    h.c->cfgRead(nMsix + MSIX_TABLE, &nTable, 4);
     nTable &= ~7u;
     std::atomic<bool> bStop{false};
     std::atomic<int> nOdd{0};
@@ -121,16 +115,16 @@ TEST(Concurrency, FunctionResetWhileAnotherThreadUsesTheMsixTable) {
     });
     for (int i = 0; i < 200; ++i) {
         uint32_t nDevCtl = 0;
-        h.c->cfgRead(nPcie + 8, &nDevCtl, 2);
-        h.c->cfgWrite(nPcie + 8, nDevCtl | 0x8000, 2);   // initiate function level reset
+        h.c->cfgRead(nPcie + PCIE_DEVCTL, &nDevCtl, 2);
+        h.c->cfgWrite(nPcie + PCIE_DEVCTL, nDevCtl | DEVCTL_FLR, 2);   // initiate function level reset
         h.pciEnable();
     }
     bStop = true;
     user.join();
     EXPECT_EQ(nOdd.load(), 0);
     uint32_t nDevCtl = 0;
-    h.c->cfgRead(nPcie + 8, &nDevCtl, 2);
-    h.c->cfgWrite(nPcie + 8, nDevCtl | 0x8000, 2);
+    h.c->cfgRead(nPcie + PCIE_DEVCTL, &nDevCtl, 2);
+    h.c->cfgWrite(nPcie + PCIE_DEVCTL, nDevCtl | DEVCTL_FLR, 2);
     h.pciEnable();
     EXPECT_EQ(h.c->mmioRead32(nTable + 8), 0u);
     EXPECT_EQ(h.c->mmioRead32(nTable + 12), 1u);   // masked again

@@ -1,69 +1,63 @@
-#include "TestHost.h"
+#include "SimHost.h"
 
-using namespace simtest;
-using nvmesim::sct::kGeneric;
+using namespace nvmehost;
+using namespace nvmewire;
 
 namespace {
-struct SglDesc {
-    uint64_t nAddr;
-    uint32_t nLen;
-    uint8_t rsvd[3];
-    uint8_t nType;
-};
-SglDesc data(uint64_t a, uint32_t n) { return SglDesc{a, n, {}, 0x00}; }
-SglDesc bucket(uint32_t n) { return SglDesc{0, n, {}, 0x10}; }
-SglDesc segment(uint64_t a, uint32_t n) { return SglDesc{a, n, {}, 0x20}; }
-SglDesc lastSegment(uint64_t a, uint32_t n) { return SglDesc{a, n, {}, 0x30}; }
+SglDesc data(uint64_t a, uint32_t n) { return SglDesc::make(SGL_DATA_BLOCK, a, n); }
+SglDesc bucket(uint32_t n) { return SglDesc::make(SGL_BIT_BUCKET, 0, n); }
+SglDesc segment(uint64_t a, uint32_t n) { return SglDesc::make(SGL_SEGMENT, a, n); }
+SglDesc lastSegment(uint64_t a, uint32_t n) { return SglDesc::make(SGL_LAST_SEGMENT, a, n); }
 
 Sqe sglCmd(bool bWrite, uint64_t nSlba, uint32_t nBlocks, const SglDesc &d) {
-    Sqe e = TestHost::cmd(bWrite ? nvme_cmd_write : nvme_cmd_read, 1);
-    e.nFlags = 0x40;   // PSDT 01b
-    std::memcpy(&e.nPrp1, &d, 16);
-    e.nCdw10 = static_cast<uint32_t>(nSlba);
-    e.nCdw12 = nBlocks - 1;
+    Sqe e = SimHost::cmd(bWrite ? NVM_WRITE : NVM_READ, 1);
+    e.setPsdt(PSDT_SGL_MPTR_ADDRESS);
+    e.setSgl1(d);
+    e.setCdw10(static_cast<uint32_t>(nSlba));
+    e.setCdw12(nBlocks - 1);
     return e;
 }
 
 Sqe prpCmd(bool bWrite, uint64_t nSlba, uint32_t nBlocks, uint64_t nPrp1, uint64_t nPrp2) {
-    Sqe e = TestHost::cmd(bWrite ? nvme_cmd_write : nvme_cmd_read, 1);
-    e.nPrp1 = nPrp1;
-    e.nPrp2 = nPrp2;
-    e.nCdw10 = static_cast<uint32_t>(nSlba);
-    e.nCdw12 = nBlocks - 1;
+    Sqe e = SimHost::cmd(bWrite ? NVM_WRITE : NVM_READ, 1);
+    e.setPrp1(nPrp1);
+    e.setPrp2(nPrp2);
+    e.setCdw10(static_cast<uint32_t>(nSlba));
+    e.setCdw12(nBlocks - 1);
     return e;
 }
 } // namespace
 
 TEST(DataPointer, PrpOffsetsAndTwoPageTransfers) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(3 * 4096);
+    SimBuffer b = h.alloc(3 * 4096);
     for (int i = 0; i < 3 * 4096; ++i)
         b.p[i] = static_cast<uint8_t>(i * 7);
     // PRP1 at an offset, PRP2 the next page: 2048 + 2048 bytes.
     ASSERT_EQ(h.run(1, prpCmd(true, 0, 8, b.nBus + 2048, b.nBus + 4096)), 0);
-    Buf r = h.alloc(4096);
+    SimBuffer r = h.alloc(4096);
     ASSERT_EQ(h.rw(false, 1, 0, 8, r), 0);
     EXPECT_EQ(std::memcmp(r.p, b.p + 2048, 4096), 0);
     // PRP2 used as data pointer must be page aligned.
-    EXPECT_EQ(h.run(1, prpCmd(true, 0, 8, b.nBus + 2048, b.nBus + 4096 + 512)), st(kGeneric, NVME_SC_PRP_INVALID_OFFSET));
+    EXPECT_EQ(h.run(1, prpCmd(true, 0, 8, b.nBus + 2048, b.nBus + 4096 + 512)), st(SCT_GENERIC, SC_PRP_INVALID_OFFSET));
     // PRP1 must be dword aligned.
-    EXPECT_EQ(h.run(1, prpCmd(true, 0, 1, b.nBus + 2, 0)), st(kGeneric, NVME_SC_PRP_INVALID_OFFSET));
+    EXPECT_EQ(h.run(1, prpCmd(true, 0, 1, b.nBus + 2, 0)), st(SCT_GENERIC, SC_PRP_INVALID_OFFSET));
     // Unmapped data: a transfer error, no crash.
-    EXPECT_EQ(h.run(1, prpCmd(false, 0, 1, 0x2000, 0)), st(kGeneric, NVME_SC_DATA_XFER_ERROR));
-    EXPECT_EQ(h.run(1, prpCmd(false, 0, 16, b.nBus, 0xDEAD000)), st(kGeneric, NVME_SC_DATA_XFER_ERROR));
+    EXPECT_EQ(h.run(1, prpCmd(false, 0, 1, 0x2000, 0)), st(SCT_GENERIC, SC_DATA_XFER_ERROR));
+    EXPECT_EQ(h.run(1, prpCmd(false, 0, 16, b.nBus, 0xDEAD000)), st(SCT_GENERIC, SC_DATA_XFER_ERROR));
 }
 
 TEST(DataPointer, PrpListsChainAcrossListPages) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
     const size_t nBytes = 32 * 4096;
-    Buf d = h.alloc(nBytes);
+    SimBuffer d = h.alloc(nBytes);
     for (size_t i = 0; i < nBytes; ++i)
         d.p[i] = static_cast<uint8_t>(i ^ (i >> 12));
     // The first list page has room for two entries only: one data page and
     // the pointer to the next list page.
-    Buf l1 = h.alloc(4096), l2 = h.alloc(4096);
+    SimBuffer l1 = h.alloc(4096), l2 = h.alloc(4096);
     auto *e1 = reinterpret_cast<uint64_t *>(l1.p + 4096 - 16);
     e1[0] = d.nBus + 4096;
     e1[1] = l2.nBus;
@@ -71,8 +65,8 @@ TEST(DataPointer, PrpListsChainAcrossListPages) {
     for (int i = 0; i < 30; ++i)
         e2[i] = d.nBus + 4096ull * (i + 2);
     ASSERT_EQ(h.run(1, prpCmd(true, 64, 256, d.nBus, l1.nBus + 4096 - 16)), 0);
-    Buf r = h.alloc(nBytes);
-    Buf l3 = h.alloc(4096);
+    SimBuffer r = h.alloc(nBytes);
+    SimBuffer l3 = h.alloc(4096);
     auto *e3 = reinterpret_cast<uint64_t *>(l3.p);
     for (int i = 0; i < 31; ++i)
         e3[i] = r.nBus + 4096ull * (i + 1);
@@ -80,25 +74,25 @@ TEST(DataPointer, PrpListsChainAcrossListPages) {
     EXPECT_EQ(std::memcmp(r.p, d.p, nBytes), 0);
     // A list entry with an offset is refused; so is an unmapped list.
     e3[5] += 8;
-    EXPECT_EQ(h.run(1, prpCmd(false, 64, 256, r.nBus, l3.nBus)), st(kGeneric, NVME_SC_PRP_INVALID_OFFSET));
-    EXPECT_EQ(h.run(1, prpCmd(false, 64, 256, r.nBus, 0x7000)), st(kGeneric, NVME_SC_DATA_XFER_ERROR));
-    EXPECT_EQ(h.run(1, prpCmd(false, 64, 256, r.nBus, l3.nBus + 4)), st(kGeneric, NVME_SC_PRP_INVALID_OFFSET));
+    EXPECT_EQ(h.run(1, prpCmd(false, 64, 256, r.nBus, l3.nBus)), st(SCT_GENERIC, SC_PRP_INVALID_OFFSET));
+    EXPECT_EQ(h.run(1, prpCmd(false, 64, 256, r.nBus, 0x7000)), st(SCT_GENERIC, SC_DATA_XFER_ERROR));
+    EXPECT_EQ(h.run(1, prpCmd(false, 64, 256, r.nBus, l3.nBus + 4)), st(SCT_GENERIC, SC_PRP_INVALID_OFFSET));
     // A list page made of nothing but a chain pointer to itself ends with an error.
     auto *self = reinterpret_cast<uint64_t *>(l1.p + 4096 - 8);
     *self = l1.nBus + 4096 - 8;
-    EXPECT_EQ(h.run(1, prpCmd(false, 64, 256, r.nBus, l1.nBus + 4096 - 8)), st(kGeneric, NVME_SC_PRP_INVALID_OFFSET));
+    EXPECT_EQ(h.run(1, prpCmd(false, 64, 256, r.nBus, l1.nBus + 4096 - 8)), st(SCT_GENERIC, SC_PRP_INVALID_OFFSET));
 }
 
 TEST(DataPointer, SglDataBlockSegmentsAndBitBucket) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf d = h.alloc(4096);
+    SimBuffer d = h.alloc(4096);
     for (int i = 0; i < 4096; ++i)
         d.p[i] = static_cast<uint8_t>(i * 3 + 1);
     ASSERT_EQ(h.run(1, sglCmd(true, 0, 8, data(d.nBus, 4096))), 0);
     // Read back through a segment of three descriptors pointing to a last
     // segment: 1000 bytes, a 24-byte hole, the rest split in two.
-    Buf r1 = h.alloc(4096), r2 = h.alloc(4096), seg = h.alloc(4096);
+    SimBuffer r1 = h.alloc(4096), r2 = h.alloc(4096), seg = h.alloc(4096);
     auto *s = reinterpret_cast<SglDesc *>(seg.p);
     s[0] = data(r1.nBus, 1000);
     s[1] = bucket(24);
@@ -111,65 +105,64 @@ TEST(DataPointer, SglDataBlockSegmentsAndBitBucket) {
     EXPECT_EQ(std::memcmp(r2.p, d.p + 1024, 2000), 0);
     EXPECT_EQ(std::memcmp(r2.p + 2048, d.p + 3024, 1072), 0);
     // Bit buckets are not allowed for writes.
-    EXPECT_EQ(h.run(1, sglCmd(true, 0, 8, segment(seg.nBus, 48))), st(kGeneric, NVME_SC_SGL_INVALID_TYPE));
+    EXPECT_EQ(h.run(1, sglCmd(true, 0, 8, segment(seg.nBus, 48))), st(SCT_GENERIC, SC_SGL_INVALID_TYPE));
     // Too little or too much data.
-    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, data(r1.nBus, 4000))), st(kGeneric, NVME_SC_SGL_INVALID_DATA));
-    EXPECT_EQ(h.run(1, sglCmd(false, 0, 1, data(r1.nBus, 4096))), st(kGeneric, NVME_SC_SGL_INVALID_DATA));
+    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, data(r1.nBus, 4000))), st(SCT_GENERIC, SC_SGL_INVALID_DATA));
+    EXPECT_EQ(h.run(1, sglCmd(false, 0, 1, data(r1.nBus, 4096))), st(SCT_GENERIC, SC_SGL_INVALID_DATA));
     // A segment descriptor inside the last segment.
     last[1] = segment(seg.nBus, 16);
-    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, segment(seg.nBus, 48))), st(kGeneric, NVME_SC_SGL_INVALID_LAST));
+    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, segment(seg.nBus, 48))), st(SCT_GENERIC, SC_SGL_INVALID_LAST));
     // A segment descriptor that is not the last of its segment.
     s[0] = segment(seg.nBus + 512, 16);
-    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, segment(seg.nBus, 48))), st(kGeneric, NVME_SC_SGL_INVALID_LAST));
+    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, segment(seg.nBus, 48))), st(SCT_GENERIC, SC_SGL_INVALID_LAST));
     // Unknown types and subtypes, bad lengths, unmapped segments.
     SglDesc odd = data(r1.nBus, 4096);
-    odd.nType = 0x01;
-    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, odd)), st(kGeneric, NVME_SC_SGL_INVALID_TYPE));
-    odd.nType = 0x40;   // keyed data block: not on this transport
-    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, odd)), st(kGeneric, NVME_SC_SGL_INVALID_TYPE));
-    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, segment(seg.nBus, 20))), st(kGeneric, NVME_SC_SGL_INVALID_COUNT));
-    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, segment(0x9000, 32))), st(kGeneric, NVME_SC_DATA_XFER_ERROR));
-    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, data(0x9000, 4096))), st(kGeneric, NVME_SC_DATA_XFER_ERROR));
+    odd.id = SGL_SUBTYPE_OFFSET;   // data block, offset sub type
+    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, odd)), st(SCT_GENERIC, SC_SGL_INVALID_TYPE));
+    odd.id = SGL_KEYED_DATA_BLOCK << 4;   // not on this transport
+    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, odd)), st(SCT_GENERIC, SC_SGL_INVALID_TYPE));
+    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, segment(seg.nBus, 20))), st(SCT_GENERIC, SC_SGL_INVALID_COUNT));
+    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, segment(0x9000, 32))), st(SCT_GENERIC, SC_DATA_XFER_ERROR));
+    EXPECT_EQ(h.run(1, sglCmd(false, 0, 8, data(0x9000, 4096))), st(SCT_GENERIC, SC_DATA_XFER_ERROR));
     // A segment that leads back to itself does not hang the controller.
     s[0] = segment(seg.nBus, 16);
     EXPECT_NE(h.run(1, sglCmd(false, 0, 8, segment(seg.nBus, 16))), 0);
 }
 
 TEST(DataPointer, SglRefusedForAdminAndWhenUnsupported) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(4096);
-    Sqe e = TestHost::cmd(nvme_admin_identify);
-    e.nFlags = 0x40;
-    SglDesc d = data(b.nBus, 4096);
-    std::memcpy(&e.nPrp1, &d, 16);
-    e.nCdw10 = 1;
-    EXPECT_EQ(h.run(0, e), st(kGeneric, NVME_SC_INVALID_FIELD));
-    TestHost h2(R"({"devices":[{"controllers":[{"sgl":false}]}]})");
+    SimBuffer b = h.alloc(4096);
+    Sqe e = SimHost::cmd(ADMIN_IDENTIFY);
+    e.setPsdt(PSDT_SGL_MPTR_ADDRESS);
+    e.setSgl1(data(b.nBus, 4096));
+    e.setCdw10(1);
+    EXPECT_EQ(h.run(0, e), st(SCT_GENERIC, SC_INVALID_FIELD));
+    SimHost h2(R"({"devices":[{"controllers":[{"sgl":false}]}]})");
     ASSERT_TRUE(h2.bringUp());
-    Buf b2 = h2.alloc(4096);
-    EXPECT_EQ(h2.run(1, sglCmd(false, 0, 8, data(b2.nBus, 4096))), st(kGeneric, NVME_SC_INVALID_FIELD));
-    Buf id = h2.alloc(4096);
-    ASSERT_EQ(h2.identify(NVME_IDENTIFY_CNS_CTRL, 0, id), 0);
+    SimBuffer b2 = h2.alloc(4096);
+    EXPECT_EQ(h2.run(1, sglCmd(false, 0, 8, data(b2.nBus, 4096))), st(SCT_GENERIC, SC_INVALID_FIELD));
+    SimBuffer id = h2.alloc(4096);
+    ASSERT_EQ(h2.identify(CNS_CTRL, 0, id), 0);
     EXPECT_EQ(reinterpret_cast<nvme_id_ctrl *>(id.p)->sgls, 0u);
 }
 
 TEST(DataPointer, MetadataThroughAnSglDescriptor) {
-    TestHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"1M","format":3}]}]})");
+    SimHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"1M","format":3}]}]})");
     ASSERT_TRUE(h.bringUp());
-    Buf d = h.alloc(4096), m = h.alloc(64), md = h.alloc(64);
+    SimBuffer d = h.alloc(4096), m = h.alloc(64), md = h.alloc(64);
     std::memset(m.p, 0x3C, 8);
     auto *desc = reinterpret_cast<SglDesc *>(md.p);
     *desc = data(m.nBus, 8);
     Sqe w = sglCmd(true, 0, 1, data(d.nBus, 4096));
-    w.nFlags = 0x80;   // PSDT 10b: MPTR holds an SGL descriptor
-    w.nMptr = md.nBus;
+    w.setPsdt(PSDT_SGL_MPTR_SGL);   // MPTR holds an SGL descriptor
+    w.setMptr(md.nBus);
     ASSERT_EQ(h.run(1, w), 0);
     std::memset(m.p, 0, 8);
     Sqe r = w;
-    r.nOpcode = nvme_cmd_read;
+    r.setOpc(NVM_READ);
     ASSERT_EQ(h.run(1, r), 0);
     EXPECT_EQ(m.p[7], 0x3C);
-    desc->nLen = 16;
-    EXPECT_EQ(h.run(1, r), st(kGeneric, NVME_SC_SGL_INVALID_METADATA));
+    desc->length = 16;
+    EXPECT_EQ(h.run(1, r), st(SCT_GENERIC, SC_SGL_INVALID_METADATA));
 }

@@ -1,12 +1,11 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "TestHost.h"
+#include "SimHost.h"
 
-using namespace simtest;
-using nvmesim::sct::kCmdSpecific;
-using nvmesim::sct::kGeneric;
-using nvmesim::sct::kMedia;
+using namespace nvmehost;
+using namespace nvmewire;
+using namespace nvmewire::pci;
 
 namespace {
 void pattern(uint8_t *p, size_t n, uint32_t nSeed) {
@@ -15,8 +14,8 @@ void pattern(uint8_t *p, size_t n, uint32_t nSeed) {
 }
 
 // A PRP list for a transfer starting at the beginning of b (page aligned).
-uint64_t prpList(TestHost &h, const Buf &b, size_t nBytes) {
-    Buf list = h.alloc(4096);
+uint64_t prpList(SimHost &h, const SimBuffer &b, size_t nBytes) {
+    SimBuffer list = h.alloc(4096);
     auto *e = reinterpret_cast<uint64_t *>(list.p);
     const uint64_t nFirst = 4096 - (b.nBus & 4095);
     size_t n = 0;
@@ -26,21 +25,21 @@ uint64_t prpList(TestHost &h, const Buf &b, size_t nBytes) {
 }
 
 Sqe lbaCmd(uint8_t nOp, uint32_t nNsid, uint64_t nSlba, uint32_t nBlocks) {
-    Sqe e = TestHost::cmd(nOp, nNsid);
-    e.nCdw10 = static_cast<uint32_t>(nSlba);
-    e.nCdw11 = static_cast<uint32_t>(nSlba >> 32);
-    e.nCdw12 = nBlocks - 1;
+    Sqe e = SimHost::cmd(nOp, nNsid);
+    e.setCdw10(static_cast<uint32_t>(nSlba));
+    e.setCdw11(static_cast<uint32_t>(nSlba >> 32));
+    e.setCdw12(nBlocks - 1);
     return e;
 }
 } // namespace
 
 TEST(Io, WriteReadAcrossPagesAndFormats) {
     for (uint32_t nFormat : {0u, 2u}) {
-        TestHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"64M","format":)" + std::to_string(nFormat) + "}]}]}");
+        SimHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"64M","format":)" + std::to_string(nFormat) + "}]}]}");
         ASSERT_TRUE(h.bringUp());
         const uint32_t nBs = nFormat == 0 ? 512 : 4096;
         for (size_t nBytes : {size_t(4096), size_t(8192), size_t(65536), size_t(131072)}) {
-            Buf w = h.alloc(nBytes), r = h.alloc(nBytes);
+            SimBuffer w = h.alloc(nBytes), r = h.alloc(nBytes);
             pattern(w.p, nBytes, static_cast<uint32_t>(nBytes + nFormat));
             const uint32_t nBlocks = static_cast<uint32_t>(nBytes / nBs);
             ASSERT_EQ(h.rw(true, 1, 100, nBlocks, w, prpList(h, w, nBytes)), 0) << nBytes;
@@ -48,7 +47,7 @@ TEST(Io, WriteReadAcrossPagesAndFormats) {
             EXPECT_EQ(std::memcmp(w.p, r.p, nBytes), 0) << nBytes << " bytes, format " << nFormat;
         }
         // Unwritten blocks read as zeros.
-        Buf z = h.alloc(4096);
+        SimBuffer z = h.alloc(4096);
         std::memset(z.p, 0xCC, 4096);
         ASSERT_EQ(h.rw(false, 1, 5000, 4096 / nBs, z), 0);
         EXPECT_EQ(z.p[0], 0);
@@ -57,19 +56,19 @@ TEST(Io, WriteReadAcrossPagesAndFormats) {
 }
 
 TEST(Io, UnalignedBuffersUseTheInPageOffset) {
-    TestHost h(R"({"dmaInPageOffset":512,"devices":[{"namespaces":[{"nsid":1,"size":"16M"}]}]})");
+    SimHost h(R"({"dmaInPageOffset":512,"devices":[{"namespaces":[{"nsid":1,"size":"16M"}]}]})");
     ASSERT_TRUE(h.bringUp());
     const size_t nBytes = 3 * 4096;
-    Buf w = h.alloc(nBytes), r = h.alloc(nBytes);
+    SimBuffer w = h.alloc(nBytes), r = h.alloc(nBytes);
     EXPECT_EQ(w.nBus & 4095, 512u);
     pattern(w.p, nBytes, 9);
     // PRP1 covers 3584 bytes, then three list entries.
-    Buf list = h.alloc(4096);
+    SimBuffer list = h.alloc(4096);
     auto *e = reinterpret_cast<uint64_t *>(list.p);
     for (int i = 0; i < 3; ++i)
         e[i] = (w.nBus & ~4095ull) + 4096ull * (i + 1);
     ASSERT_EQ(h.rw(true, 1, 0, 24, w, list.nBus), 0);   // the list itself starts 512 bytes into its page
-    Buf list2 = h.alloc(4096);
+    SimBuffer list2 = h.alloc(4096);
     auto *e2 = reinterpret_cast<uint64_t *>(list2.p);
     for (int i = 0; i < 3; ++i)
         e2[i] = (r.nBus & ~4095ull) + 4096ull * (i + 1);
@@ -78,80 +77,80 @@ TEST(Io, UnalignedBuffersUseTheInPageOffset) {
 }
 
 TEST(Io, RangeNamespaceAndSizeChecks) {
-    TestHost h(R"({"devices":[{"namespaces":[{"nsid":1,"blocks":1000}]}]})");
+    SimHost h(R"({"devices":[{"namespaces":[{"nsid":1,"blocks":1000}]}]})");
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(256 * 1024);
+    SimBuffer b = h.alloc(256 * 1024);
     EXPECT_EQ(h.rw(false, 1, 999, 1, b), 0);
-    EXPECT_EQ(h.rw(false, 1, 999, 2, b, b.nBus + 4096), st(kGeneric, NVME_SC_LBA_RANGE));
-    EXPECT_EQ(h.rw(false, 1, ~0ull - 1, 4, b), st(kGeneric, NVME_SC_LBA_RANGE));
-    EXPECT_EQ(h.rw(false, 0, 0, 1, b), st(kGeneric, NVME_SC_INVALID_NS));
-    EXPECT_EQ(h.rw(false, 2, 0, 1, b), st(kGeneric, NVME_SC_INVALID_NS));
-    EXPECT_EQ(h.rw(false, 0xFFFFFFFF, 0, 1, b), st(kGeneric, NVME_SC_INVALID_NS));
+    EXPECT_EQ(h.rw(false, 1, 999, 2, b, b.nBus + 4096), st(SCT_GENERIC, SC_LBA_RANGE));
+    EXPECT_EQ(h.rw(false, 1, ~0ull - 1, 4, b), st(SCT_GENERIC, SC_LBA_RANGE));
+    EXPECT_EQ(h.rw(false, 0, 0, 1, b), st(SCT_GENERIC, SC_INVALID_NS));
+    EXPECT_EQ(h.rw(false, 2, 0, 1, b), st(SCT_GENERIC, SC_INVALID_NS));
+    EXPECT_EQ(h.rw(false, 0xFFFFFFFF, 0, 1, b), st(SCT_GENERIC, SC_INVALID_NS));
     // 128 KiB is the largest transfer (MDTS 5 with 4 KiB pages).
-    EXPECT_EQ(h.rw(false, 1, 0, 257, b, prpList(h, b, 257 * 512)), st(kGeneric, NVME_SC_INVALID_FIELD));
-    Sqe fl = TestHost::cmd(nvme_cmd_flush, 1);
+    EXPECT_EQ(h.rw(false, 1, 0, 257, b, prpList(h, b, 257 * 512)), st(SCT_GENERIC, SC_INVALID_FIELD));
+    Sqe fl = SimHost::cmd(NVM_FLUSH, 1);
     EXPECT_EQ(h.run(1, fl), 0);
-    fl.nNsid = 0xFFFFFFFF;
+    fl.setNsid(0xFFFFFFFF);
     EXPECT_EQ(h.run(1, fl), 0);
-    fl.nNsid = 3;
-    EXPECT_EQ(h.run(1, fl), st(kGeneric, NVME_SC_INVALID_NS));
+    fl.setNsid(3);
+    EXPECT_EQ(h.run(1, fl), st(SCT_GENERIC, SC_INVALID_NS));
 }
 
 TEST(Io, CompareWriteZeroesAndVerify) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf w = h.alloc(4096);
+    SimBuffer w = h.alloc(4096);
     pattern(w.p, 4096, 3);
     ASSERT_EQ(h.rw(true, 1, 10, 8, w), 0);
-    Sqe c = lbaCmd(nvme_cmd_compare, 1, 10, 8);
-    c.nPrp1 = w.nBus;
+    Sqe c = lbaCmd(NVM_COMPARE, 1, 10, 8);
+    c.setPrp1(w.nBus);
     EXPECT_EQ(h.run(1, c), 0);
     w.p[4000] ^= 1;
-    EXPECT_EQ(h.run(1, c), st(kMedia, NVME_SC_COMPARE_FAILED, false));
-    Sqe z = lbaCmd(nvme_cmd_write_zeroes, 1, 12, 2);
+    EXPECT_EQ(h.run(1, c), st(SCT_MEDIA, SC_COMPARE_FAILED, false));
+    Sqe z = lbaCmd(NVM_WRITE_ZEROES, 1, 12, 2);
     EXPECT_EQ(h.run(1, z), 0);
-    Buf r = h.alloc(4096);
+    SimBuffer r = h.alloc(4096);
     ASSERT_EQ(h.rw(false, 1, 10, 8, r), 0);
     w.p[4000] ^= 1;
     EXPECT_EQ(std::memcmp(r.p, w.p, 1024), 0);
     for (int i = 1024; i < 2048; ++i)
         ASSERT_EQ(r.p[i], 0) << i;
     EXPECT_EQ(std::memcmp(r.p + 2048, w.p + 2048, 2048), 0);
-    EXPECT_EQ(h.run(1, lbaCmd(nvme_cmd_verify, 1, 10, 8)), 0);
-    EXPECT_EQ(h.run(1, lbaCmd(nvme_cmd_verify, 1, (1ull << 21) - 1, 2)), st(kGeneric, NVME_SC_LBA_RANGE));
-    EXPECT_EQ(h.run(1, lbaCmd(nvme_cmd_write_zeroes, 1, (1ull << 21), 1)), st(kGeneric, NVME_SC_LBA_RANGE));
+    EXPECT_EQ(h.run(1, lbaCmd(NVM_VERIFY, 1, 10, 8)), 0);
+    EXPECT_EQ(h.run(1, lbaCmd(NVM_VERIFY, 1, (1ull << 21) - 1, 2)), st(SCT_GENERIC, SC_LBA_RANGE));
+    EXPECT_EQ(h.run(1, lbaCmd(NVM_WRITE_ZEROES, 1, (1ull << 21), 1)), st(SCT_GENERIC, SC_LBA_RANGE));
 }
 
 TEST(Io, WriteUncorrectableUntilRewritten) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf b = h.alloc(4096);
-    ASSERT_EQ(h.run(1, lbaCmd(nvme_cmd_write_uncor, 1, 100, 4)), 0);
-    EXPECT_EQ(h.rw(false, 1, 98, 4, b), st(kMedia, NVME_SC_READ_ERROR, false));
+    SimBuffer b = h.alloc(4096);
+    ASSERT_EQ(h.run(1, lbaCmd(NVM_WRITE_UNCOR, 1, 100, 4)), 0);
+    EXPECT_EQ(h.rw(false, 1, 98, 4, b), st(SCT_MEDIA, SC_READ_ERROR, false));
     EXPECT_EQ(h.rw(false, 1, 104, 1, b), 0);
-    EXPECT_EQ(h.run(1, lbaCmd(nvme_cmd_verify, 1, 103, 1)), st(kMedia, NVME_SC_READ_ERROR, false));
+    EXPECT_EQ(h.run(1, lbaCmd(NVM_VERIFY, 1, 103, 1)), st(SCT_MEDIA, SC_READ_ERROR, false));
     // Get LBA Status reports the range.
-    Sqe ls = TestHost::cmd(nvme_admin_get_lba_status, 1);
-    ls.nPrp1 = b.nBus;
-    ls.nCdw10 = 0;
-    ls.nCdw12 = 4096 / 4 - 1;
-    ls.nCdw13 = 0x10u << 24;
+    Sqe ls = SimHost::cmd(ADMIN_GET_LBA_STATUS, 1);
+    ls.setPrp1(b.nBus);
+    ls.setCdw10(0);
+    ls.setCdw12(4096 / 4 - 1);
+    ls.setCdw13(0x10u << 24);
     ASSERT_EQ(h.run(0, ls), 0);
     EXPECT_EQ(reinterpret_cast<uint32_t *>(b.p)[0], 1u);
     auto *d = reinterpret_cast<nvme_lba_status_desc *>(b.p + 8);
     EXPECT_EQ(d->dslba, 100u);
     EXPECT_EQ(d->nlb, 4u);
-    ls.nCdw13 = 0x12u << 24;
-    EXPECT_EQ(h.run(0, ls), st(kGeneric, NVME_SC_INVALID_FIELD));
+    ls.setCdw13(0x12u << 24);
+    EXPECT_EQ(h.run(0, ls), st(SCT_GENERIC, SC_INVALID_FIELD));
     // Rewriting part of it heals that part only.
     ASSERT_EQ(h.rw(true, 1, 101, 2, b), 0);
     EXPECT_EQ(h.rw(false, 1, 101, 2, b), 0);
-    EXPECT_EQ(h.rw(false, 1, 100, 1, b), st(kMedia, NVME_SC_READ_ERROR, false));
-    EXPECT_EQ(h.rw(false, 1, 103, 1, b), st(kMedia, NVME_SC_READ_ERROR, false));
-    Buf s = h.alloc(4096);
-    Sqe lg = TestHost::cmd(nvme_admin_get_log_page, 0xFFFFFFFF);
-    lg.nPrp1 = s.nBus;
-    lg.nCdw10 = NVME_LOG_LID_SMART | ((512 / 4 - 1) << 16);
+    EXPECT_EQ(h.rw(false, 1, 100, 1, b), st(SCT_MEDIA, SC_READ_ERROR, false));
+    EXPECT_EQ(h.rw(false, 1, 103, 1, b), st(SCT_MEDIA, SC_READ_ERROR, false));
+    SimBuffer s = h.alloc(4096);
+    Sqe lg = SimHost::cmd(ADMIN_GET_LOG_PAGE, 0xFFFFFFFF);
+    lg.setPrp1(s.nBus);
+    lg.setCdw10(NVME_LOG_LID_SMART | ((512 / 4 - 1) << 16));
     ASSERT_EQ(h.run(0, lg), 0);
     uint64_t nMedia = 0;
     std::memcpy(&nMedia, reinterpret_cast<nvme_smart_log *>(s.p)->media_errors, 8);
@@ -159,23 +158,23 @@ TEST(Io, WriteUncorrectableUntilRewritten) {
 }
 
 TEST(Io, DatasetManagementDeallocates) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf w = h.alloc(8192);
+    SimBuffer w = h.alloc(8192);
     std::memset(w.p, 0x5A, 8192);
     ASSERT_EQ(h.rw(true, 1, 0, 16, w, w.nBus + 4096), 0);
-    Buf rl = h.alloc(4096);
+    SimBuffer rl = h.alloc(4096);
     auto *r = reinterpret_cast<nvme_dsm_range *>(rl.p);
     r[0].slba = 2;
     r[0].nlb = 3;
     r[1].slba = 10;
     r[1].nlb = 1;
-    Sqe d = TestHost::cmd(nvme_cmd_dsm, 1);
-    d.nPrp1 = rl.nBus;
-    d.nCdw10 = 1;
-    d.nCdw11 = 1u << 2;
+    Sqe d = SimHost::cmd(NVM_DSM, 1);
+    d.setPrp1(rl.nBus);
+    d.setCdw10(1);
+    d.setCdw11(1u << 2);
     ASSERT_EQ(h.run(1, d), 0);
-    Buf b = h.alloc(8192);
+    SimBuffer b = h.alloc(8192);
     ASSERT_EQ(h.rw(false, 1, 0, 16, b, b.nBus + 4096), 0);
     for (int blk = 0; blk < 16; ++blk) {
         const bool bGone = (blk >= 2 && blk < 5) || blk == 10;
@@ -183,100 +182,100 @@ TEST(Io, DatasetManagementDeallocates) {
     }
     r[0].slba = (1ull << 21) - 1;
     r[0].nlb = 2;
-    EXPECT_EQ(h.run(1, d), st(kGeneric, NVME_SC_LBA_RANGE));
+    EXPECT_EQ(h.run(1, d), st(SCT_GENERIC, SC_LBA_RANGE));
 }
 
 TEST(Io, CopyWithinANamespace) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    Buf w = h.alloc(4096);
+    SimBuffer w = h.alloc(4096);
     pattern(w.p, 4096, 11);
     ASSERT_EQ(h.rw(true, 1, 0, 8, w), 0);
-    Buf rl = h.alloc(4096);
+    SimBuffer rl = h.alloc(4096);
     auto *r = reinterpret_cast<nvme_copy_range *>(rl.p);
     r[0].slba = 4;
     r[0].nlb = 3;   // 4 blocks
     r[1].slba = 0;
     r[1].nlb = 1;   // 2 blocks
-    Sqe c = TestHost::cmd(nvme_cmd_copy, 1);
-    c.nPrp1 = rl.nBus;
-    c.nCdw10 = 2;   // destination overlaps the first source
-    c.nCdw12 = 1;
+    Sqe c = SimHost::cmd(NVM_COPY, 1);
+    c.setPrp1(rl.nBus);
+    c.setCdw10(2);   // destination overlaps the first source
+    c.setCdw12(1);
     ASSERT_EQ(h.run(1, c), 0);
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     ASSERT_EQ(h.rw(false, 1, 2, 6, b), 0);
     EXPECT_EQ(std::memcmp(b.p, w.p + 4 * 512, 4 * 512), 0);
     EXPECT_EQ(std::memcmp(b.p + 4 * 512, w.p, 2 * 512), 0);
-    c.nCdw12 = 1 | (1u << 8);   // descriptor format 1
-    EXPECT_EQ(h.run(1, c), st(kGeneric, NVME_SC_INVALID_FIELD));
-    c.nCdw12 = 1;
+    c.setCdw12(1 | (1u << 8));   // descriptor format 1
+    EXPECT_EQ(h.run(1, c), st(SCT_GENERIC, SC_INVALID_FIELD));
+    c.setCdw12(1);
     r[0].nlb = 4096;
-    EXPECT_EQ(h.run(1, c), st(kCmdSpecific, NVME_SC_CMD_SIZE_LIMIT_EXCEEDED));
+    EXPECT_EQ(h.run(1, c), st(SCT_CMD_SPECIFIC, SC_CMD_SIZE_LIMIT_EXCEEDED));
     r[0].nlb = 3;
-    c.nCdw10 = (1u << 21) - 2;
-    EXPECT_EQ(h.run(1, c), st(kGeneric, NVME_SC_LBA_RANGE));
+    c.setCdw10((1u << 21) - 2);
+    EXPECT_EQ(h.run(1, c), st(SCT_GENERIC, SC_LBA_RANGE));
 }
 
 TEST(Io, SeparateMetadataThroughMptr) {
-    TestHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"1M","format":1}]}]})");
+    SimHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"1M","format":1}]}]})");
     ASSERT_TRUE(h.bringUp());
-    Buf d = h.alloc(4096), m = h.alloc(64), r = h.alloc(4096), rm = h.alloc(64);
+    SimBuffer d = h.alloc(4096), m = h.alloc(64), r = h.alloc(4096), rm = h.alloc(64);
     pattern(d.p, 4096, 1);
     pattern(m.p, 64, 2);
-    Sqe w = lbaCmd(nvme_cmd_write, 1, 8, 8);
-    w.nPrp1 = d.nBus;
-    w.nMptr = m.nBus;
+    Sqe w = lbaCmd(NVM_WRITE, 1, 8, 8);
+    w.setPrp1(d.nBus);
+    w.setMptr(m.nBus);
     ASSERT_EQ(h.run(1, w), 0);
-    Sqe rd = lbaCmd(nvme_cmd_read, 1, 8, 8);
-    rd.nPrp1 = r.nBus;
-    rd.nMptr = rm.nBus;
+    Sqe rd = lbaCmd(NVM_READ, 1, 8, 8);
+    rd.setPrp1(r.nBus);
+    rd.setMptr(rm.nBus);
     ASSERT_EQ(h.run(1, rd), 0);
     EXPECT_EQ(std::memcmp(d.p, r.p, 4096), 0);
     EXPECT_EQ(std::memcmp(m.p, rm.p, 64), 0);
-    rd.nMptr = 0x10;   // unmapped
-    EXPECT_EQ(h.run(1, rd), st(kGeneric, NVME_SC_DATA_XFER_ERROR));
+    rd.setMptr(0x10);   // unmapped
+    EXPECT_EQ(h.run(1, rd), st(SCT_GENERIC, SC_DATA_XFER_ERROR));
 }
 
 TEST(Io, ExtendedLbaCarriesMetadataInline) {
-    TestHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"1M","format":1,"extendedLba":true}]}]})");
+    SimHost h(R"({"devices":[{"namespaces":[{"nsid":1,"size":"1M","format":1,"extendedLba":true}]}]})");
     ASSERT_TRUE(h.bringUp());
     const size_t n = 4 * 520;
-    Buf d = h.alloc(n), r = h.alloc(n);
+    SimBuffer d = h.alloc(n), r = h.alloc(n);
     pattern(d.p, n, 5);
     ASSERT_EQ(h.rw(true, 1, 0, 4, d), 0);
     ASSERT_EQ(h.rw(false, 1, 0, 4, r), 0);
     EXPECT_EQ(std::memcmp(d.p, r.p, n), 0);
-    Buf one = h.alloc(4096);
+    SimBuffer one = h.alloc(4096);
     ASSERT_EQ(h.rw(false, 1, 1, 1, one), 0);
     EXPECT_EQ(std::memcmp(one.p, d.p + 520, 520), 0);
 }
 
 TEST(Io, PhaseTagWrapsAround) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     ASSERT_EQ(h.createCq(1, 4), 0);
     ASSERT_EQ(h.createSq(1, 1, 4), 0);
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     for (int i = 0; i < 25; ++i) {
         Cqe r{};
-        Sqe e = lbaCmd(nvme_cmd_read, 1, i, 1);
-        e.nPrp1 = b.nBus;
+        Sqe e = lbaCmd(NVM_READ, 1, i, 1);
+        e.setPrp1(b.nBus);
         ASSERT_EQ(h.run(1, e, &r), 0) << i;
-        EXPECT_EQ(r.nSqId, 1);
-        EXPECT_EQ(r.nSqHead, (i + 1) % 4);
+        EXPECT_EQ(r.sqid(), 1);
+        EXPECT_EQ(r.sqhd(), (i + 1) % 4);
     }
 }
 
 TEST(Io, FullCompletionQueueIsNeverOverwritten) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     ASSERT_EQ(h.createCq(1, 4), 0);
     ASSERT_EQ(h.createSq(1, 1, 16), 0);
-    Buf b = h.alloc(4096);
+    SimBuffer b = h.alloc(4096);
     std::vector<uint16_t> cids;
     for (int i = 0; i < 10; ++i) {
-        Sqe e = lbaCmd(nvme_cmd_read, 1, i, 1);
-        e.nPrp1 = b.nBus;
+        Sqe e = lbaCmd(NVM_READ, 1, i, 1);
+        e.setPrp1(b.nBus);
         cids.push_back(h.push(1, e));
     }
     // Only three entries fit (one slot stays empty); nothing more appears
@@ -285,53 +284,53 @@ TEST(Io, FullCompletionQueueIsNeverOverwritten) {
     std::vector<uint16_t> seen;
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(h.reap(1, &r, 2000, false));
-        seen.push_back(r.nCid);
+        seen.push_back(r.cid());
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    auto *pNext = reinterpret_cast<Cqe *>(h.q[1].cq.p) + h.q[1].nCqHead;
-    EXPECT_EQ(pNext->nStatus & 1, 0) << "entry 3 was overwritten while full";
-    EXPECT_EQ(reinterpret_cast<Cqe *>(h.q[1].cq.p)[0].nCid, seen[0]);
-    h.ring(1, false, h.q[1].nCqHead);
+    auto *pNext = h.cqRing(1) + h.cqHead(1);
+    EXPECT_FALSE(pNext->phase()) << "entry 3 was overwritten while full";
+    EXPECT_EQ(h.cqRing(1)[0].cid(), seen[0]);
+    h.ring(1, false, h.cqHead(1));
     for (int i = 3; i < 10; ++i) {
         ASSERT_TRUE(h.reap(1, &r)) << i;
-        seen.push_back(r.nCid);
+        seen.push_back(r.cid());
     }
     EXPECT_EQ(seen, cids);
 }
 
 TEST(Io, CqHeadBeyondPostedEntriesIsInvalid) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.bringUp());
-    const uint16_t nAer = h.push(0, TestHost::cmd(nvme_admin_async_event));
+    const uint16_t nAer = h.push(0, SimHost::cmd(ADMIN_ASYNC_EVENT));
     h.ring(1, false, 5);   // nothing was posted on CQ 1
     Cqe r{};
     ASSERT_TRUE(h.reap(0, &r));
-    EXPECT_EQ(r.nCid, nAer);
-    EXPECT_EQ((r.nDw0 >> 8) & 0xFF, 1u);
-    Buf b = h.alloc(4096);
+    EXPECT_EQ(r.cid(), nAer);
+    EXPECT_EQ((r.dw0() >> 8) & 0xFF, 1u);
+    SimBuffer b = h.alloc(4096);
     EXPECT_EQ(h.rw(false, 1, 0, 1, b), 0);   // the queue still works
 }
 
 TEST(Io, RoundRobinServesEveryQueue) {
-    TestHost h;
+    SimHost h;
     ASSERT_TRUE(h.enable());
     ASSERT_EQ(h.createCq(1, 256), 0);
     ASSERT_EQ(h.createSq(1, 1, 128), 0);
     ASSERT_EQ(h.createSq(2, 1, 128), 0);
-    Buf b = h.alloc(4096);
-    h.c->cfgWrite(4, 0x0002, 2);   // hold the controller back while both fill
+    SimBuffer b = h.alloc(4096);
+    h.c->cfgWrite(CFG_COMMAND, CMD_MEMORY, 2);   // hold the controller back while both fill
     for (int i = 0; i < 100; ++i) {
-        Sqe e = lbaCmd(nvme_cmd_read, 1, 0, 1);
-        e.nPrp1 = b.nBus;
+        Sqe e = lbaCmd(NVM_READ, 1, 0, 1);
+        e.setPrp1(b.nBus);
         h.push(1, e);
         h.push(2, e);
     }
-    h.c->cfgWrite(4, 0x0006, 2);
+    h.c->cfgWrite(CFG_COMMAND, CMD_MEMORY | CMD_BUS_MASTER, 2);
     int nFromTwoInFirstHalf = 0;
     for (int i = 0; i < 200; ++i) {
         Cqe r{};
         ASSERT_TRUE(h.reap(1, &r));
-        if (i < 100 && r.nSqId == 2)
+        if (i < 100 && r.sqid() == 2)
             ++nFromTwoInFirstHalf;
     }
     EXPECT_GT(nFromTwoInFirstHalf, 30);
@@ -346,16 +345,16 @@ TEST(Io, BackingFileKeepsDataAcrossInstances) {
     std::vector<uint8_t> want(4096);
     pattern(want.data(), 4096, 77);
     {
-        TestHost h(cfg);
+        SimHost h(cfg);
         ASSERT_TRUE(h.bringUp());
-        Buf w = h.alloc(4096);
+        SimBuffer w = h.alloc(4096);
         std::memcpy(w.p, want.data(), 4096);
         ASSERT_EQ(h.rw(true, 1, 123, 8, w), 0);
     }
     {
-        TestHost h(cfg);
+        SimHost h(cfg);
         ASSERT_TRUE(h.bringUp());
-        Buf r = h.alloc(4096);
+        SimBuffer r = h.alloc(4096);
         ASSERT_EQ(h.rw(false, 1, 123, 8, r), 0);
         EXPECT_EQ(std::memcmp(r.p, want.data(), 4096), 0);
         // A power cycle keeps it too.

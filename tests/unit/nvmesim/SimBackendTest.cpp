@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "nvmewire/Pci.h"
+
 using namespace kxmplat;
+using namespace nvmewire::pci;
 
 namespace {
 struct EnvGuard {
@@ -43,18 +46,18 @@ TEST(SimBackend, EnumerationAndConfigurationBySlot) {
     EXPECT_EQ(fns[2].nDeviceId, 0x5101u);
     ASSERT_EQ(p->enumerate(fns, 1), 1);
     uint32_t v = 0;
-    ASSERT_EQ(p->cfgRead(fns[0].slot, 8, &v, 4), 0);
+    ASSERT_EQ(p->cfgRead(fns[0].slot, CFG_CLASS_REV, &v, 4), 0);
     EXPECT_EQ(v >> 8, 0x010802u);
     PciSlot nowhere{0, 9, 0, 0};
-    EXPECT_NE(p->cfgRead(nowhere, 0, &v, 2), 0);
+    EXPECT_NE(p->cfgRead(nowhere, CFG_VENDOR_ID, &v, 2), 0);
     EXPECT_EQ(v, 0xFFFFu);
-    EXPECT_NE(p->cfgWrite(nowhere, 4, 6, 2), 0);
+    EXPECT_NE(p->cfgWrite(nowhere, CFG_COMMAND, 6, 2), 0);
     EXPECT_NE(p->cfgRead(fns[0].slot, 3, &v, 4), 0);   // misaligned
     Device *d = nullptr;
     EXPECT_NE(p->openDevice(nowhere, &d), 0);
     ASSERT_EQ(p->openDevice(fns[0].slot, &d), 0);
     EXPECT_EQ(p->mmioRead32(d, 8), 0xFFFFFFFFu);   // decoding still off
-    ASSERT_EQ(p->cfgWrite(fns[0].slot, 4, 6, 2), 0);
+    ASSERT_EQ(p->cfgWrite(fns[0].slot, CFG_COMMAND, CMD_MEMORY | CMD_BUS_MASTER, 2), 0);
     EXPECT_EQ(p->mmioRead32(d, 8), 0x00020000u);
     EXPECT_EQ(simControllerOf(p.get(), d), simBusOf(p.get())->function(0).pCtrl);
     EXPECT_EQ(p->sriovTotalVFs(d), 0);

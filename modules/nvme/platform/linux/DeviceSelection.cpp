@@ -1,12 +1,13 @@
 #include "DeviceSelection.h"
 
 #include "PciAddress.h"
+#include "nvmewire/Pci.h"
 
 namespace kxmplat::linuxplat {
 
 bool isNvmeClass(uint32_t nClass24)
 {
-    return nClass24 == 0x010802 || nClass24 == 0x010803;
+    return nClass24 == nvmewire::pci::CLASS_NVME || nClass24 == nvmewire::pci::CLASS_NVME_ADMIN;
 }
 
 Route routeForDriver(const std::string &sDriver)

@@ -2,26 +2,12 @@
 // walking capability lists, preparing a function for use, resetting it.
 #pragma once
 #include "Platform.h"
+#include "nvmewire/Pci.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace nvmehost {
-
-constexpr uint32_t NVME_CLASS_DWORD = 0x01080200;  // class dword 8 without the revision
-
-enum : uint32_t {
-    CFG_VENDOR_ID = 0x00,
-    CFG_COMMAND = 0x04,
-    CFG_CLASS = 0x08,
-    CFG_BAR0 = 0x10,
-    CFG_CAP_PTR = 0x34,
-    CMD_MEMORY_SPACE = 1u << 1,
-    CMD_BUS_MASTER = 1u << 2,
-    CAP_ID_PM = 0x01,
-    CAP_ID_PCIE = 0x10,
-    CAP_ID_MSIX = 0x11,
-};
 
 uint32_t cfgRead(kxmplat::Platform &plat, const kxmplat::PciSlot &slot, uint32_t nOffset, int nWidth);
 void cfgWrite(kxmplat::Platform &plat, const kxmplat::PciSlot &slot, uint32_t nOffset, uint32_t nValue,

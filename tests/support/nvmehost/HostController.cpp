@@ -1,27 +1,17 @@
 #include "HostController.h"
 
 #include "PciAccess.h"
+#include "nvmewire/Opcodes.h"
+
+#include <nvme/types.h>
 
 #include <chrono>
 #include <thread>
 
 namespace nvmehost {
 
+using namespace nvmewire;
 using Clock = std::chrono::steady_clock;
-
-ControllerCaps ControllerCaps::decode(uint64_t n)
-{
-    ControllerCaps c;
-    c.nMqes = uint32_t(n & 0xFFFF);
-    c.bCqr = (n >> 16) & 1;
-    c.nTimeout500ms = uint32_t((n >> 24) & 0xFF);
-    c.nDstrd = uint32_t((n >> 32) & 0xF);
-    c.bNssrs = (n >> 36) & 1;
-    c.nCss = uint32_t((n >> 37) & 0xFF);
-    c.nMpsMin = uint32_t((n >> 48) & 0xF);
-    c.nMpsMax = uint32_t((n >> 52) & 0xF);
-    return c;
-}
 
 HostController::HostController(kxmplat::Platform &p, kxmplat::Device *d, const kxmplat::PciSlot &s)
     : plat(p), pDev(d), pciSlot(s)
@@ -79,17 +69,17 @@ void HostController::setReg64(uint32_t nOffset, uint64_t nValue)
 
 void HostController::refreshCaps()
 {
-    cap = ControllerCaps::decode(reg64(REG_CAP));
+    cap = Cap{reg64(REG_CAP)};
     nPageSize = cap.minPageSize();
 }
 
 bool HostController::waitReady(bool bReady, int nTimeoutMs)
 {
-    int nMs = nTimeoutMs > 0 ? nTimeoutMs : int(cap.nTimeout500ms) * 500;
+    int nMs = nTimeoutMs > 0 ? nTimeoutMs : int(cap.timeoutMs());
     auto tEnd = Clock::now() + std::chrono::milliseconds(nMs);
     for (;;) {
         uint32_t nCsts = reg32(REG_CSTS);
-        if (nCsts != 0xFFFFFFFFu && bool(nCsts & CSTS_RDY) == bReady)
+        if (nCsts != 0xFFFFFFFFu && Csts{nCsts}.rdy() == bReady)
             return true;
         if (Clock::now() >= tEnd)
             return false;
@@ -118,13 +108,14 @@ bool HostController::makeQueueRing(DmaMemory *pRing, size_t nBytes)
     return pRing->allocate(plat, pDev, nRounded, nPageSize, nullptr);
 }
 
-bool HostController::bringUp(uint32_t nAsqSize, uint32_t nAcqSize, std::string *pErr)
+bool HostController::bringUp(uint32_t nAsqSize, uint32_t nAcqSize, std::string *pErr, int nTimeoutMs)
 {
     if (!disable(pErr))
         return false;
     auto pSq = std::make_unique<HostSq>();
     auto pCq = std::make_unique<HostCq>();
-    if (!makeQueueRing(&pSq->ring, size_t(nAsqSize) * 64) || !makeQueueRing(&pCq->ring, size_t(nAcqSize) * 16)) {
+    if (!makeQueueRing(&pSq->ring, size_t(nAsqSize) * sizeof(Sqe)) ||
+        !makeQueueRing(&pCq->ring, size_t(nAcqSize) * sizeof(Cqe))) {
         if (pErr)
             *pErr = "cannot allocate the admin queues";
         return false;
@@ -137,18 +128,18 @@ bool HostController::bringUp(uint32_t nAsqSize, uint32_t nAcqSize, std::string *
     pCq->nSize = nAcqSize;
     pCq->nDbOffset = cqDoorbell(0);
 
-    setReg32(REG_AQA, ((nAcqSize - 1) << 16) | (nAsqSize - 1));
+    setReg32(REG_AQA, Aqa::make(nAsqSize, nAcqSize).raw);
     setReg64(REG_ASQ, pSq->ring.bus());
     setReg64(REG_ACQ, pCq->ring.bus());
     uint32_t nMps = 0;
     while ((size_t(4096) << nMps) < nPageSize)
         ++nMps;
-    uint32_t nCc = (nMps << 7) | (6u << 16) | (4u << 20);
-    setReg32(REG_CC, nCc);
-    setReg32(REG_CC, nCc | CC_EN);
+    const Cc cc = Cc::make(nMps, CC_CSS_NVM, CC_AMS_RR, false);
+    setReg32(REG_CC, cc.raw);
+    setReg32(REG_CC, cc.withEn(true).raw);
     sqs[0] = std::move(pSq);
     cqs[0] = std::move(pCq);
-    if (!waitReady(true)) {
+    if (!waitReady(true, nTimeoutMs)) {
         if (pErr)
             *pErr = "CSTS.RDY did not set within CAP.TO (CSTS=" + std::to_string(reg32(REG_CSTS)) + ")";
         return false;
@@ -158,13 +149,11 @@ bool HostController::bringUp(uint32_t nAsqSize, uint32_t nAcqSize, std::string *
 
 bool HostController::shutdown(int nTimeoutMs, std::string *pErr)
 {
-    uint32_t nCc = reg32(REG_CC);
-    nCc = (nCc & ~(3u << CC_SHN_SHIFT)) | (1u << CC_SHN_SHIFT);
-    setReg32(REG_CC, nCc);
+    setReg32(REG_CC, Cc{reg32(REG_CC)}.withShn(CC_SHN_NORMAL).raw);
     auto tEnd = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
     for (;;) {
-        uint32_t nShst = (reg32(REG_CSTS) >> CSTS_SHST_SHIFT) & 3;
-        if (nShst == 2)
+        uint32_t nShst = Csts{reg32(REG_CSTS)}.shst();
+        if (nShst == SHST_COMPLETE)
             return true;
         if (Clock::now() >= tEnd) {
             if (pErr)
@@ -191,12 +180,12 @@ bool HostController::reap(HostCq &q, Completion *pOut)
 {
     if (!q.pop(pOut))
         return false;
-    if (HostSq *pSq = sq(pOut->nSqId); pSq && pOut->nSqHead < pSq->nSize)
-        pSq->nHead = pOut->nSqHead;
+    if (HostSq *pSq = sq(pOut->sqid()); pSq && pOut->sqhd() < pSq->nSize)
+        pSq->nHead = pOut->sqhd();
     return true;
 }
 
-bool HostController::submit(HostSq &q, SqEntry &cmd)
+bool HostController::submit(HostSq &q, Sqe &cmd)
 {
     cmd.setCid(q.nNextCid++);
     if (!q.push(cmd))
@@ -205,7 +194,7 @@ bool HostController::submit(HostSq &q, SqEntry &cmd)
     return true;
 }
 
-Completion HostController::execute(HostSq &q, SqEntry cmd, int nTimeoutMs)
+Completion HostController::execute(HostSq &q, Sqe cmd, int nTimeoutMs)
 {
     HostCq *pCq = cq(q.nCqid);
     if (!pCq || !submit(q, cmd)) {
@@ -219,7 +208,7 @@ Completion HostController::execute(HostSq &q, SqEntry cmd, int nTimeoutMs)
 Completion HostController::waitCompletion(HostCq &q, uint16_t nSqId, uint16_t nCid, int nTimeoutMs)
 {
     for (auto it = vStrays.begin(); it != vStrays.end(); ++it) {
-        if (it->nCid == nCid && it->nSqId == nSqId) {
+        if (it->cid() == nCid && it->sqid() == nSqId) {
             Completion c = *it;
             vStrays.erase(it);
             return c;
@@ -231,7 +220,7 @@ Completion HostController::waitCompletion(HostCq &q, uint16_t nSqId, uint16_t nC
         bool bAny = false;
         while (reap(q, &c)) {
             bAny = true;
-            if (c.nCid == nCid && c.nSqId == nSqId) {
+            if (c.cid() == nCid && c.sqid() == nSqId) {
                 ringCq(q);
                 return c;
             }
@@ -241,8 +230,8 @@ Completion HostController::waitCompletion(HostCq &q, uint16_t nSqId, uint16_t nC
             ringCq(q);
         if (Clock::now() >= tEnd) {
             Completion t;
-            t.nCid = nCid;
-            t.nSqId = nSqId;
+            t.setCid(nCid);
+            t.setSqid(nSqId);
             t.bTimedOut = true;
             return t;
         }
@@ -253,18 +242,17 @@ Completion HostController::waitCompletion(HostCq &q, uint16_t nSqId, uint16_t nC
 Completion HostController::createIoCq(uint16_t nQid, uint32_t nEntries, bool bContiguous)
 {
     auto p = std::make_unique<HostCq>();
-    if (nEntries == 0 || !makeQueueRing(&p->ring, size_t(nEntries) * 16)) {
+    if (nEntries == 0 || !makeQueueRing(&p->ring, size_t(nEntries) * sizeof(Cqe))) {
         // Still send the command so that the controller judges the size.
         makeQueueRing(&p->ring, nPageSize);
     }
     p->nQid = nQid;
     p->nSize = nEntries;
     p->nDbOffset = cqDoorbell(nQid);
-    SqEntry cmd;
-    cmd.setOpcode(0x05);
+    Sqe cmd = Sqe::make(ADMIN_CREATE_CQ);
     cmd.setPrp1(p->ring.bus());
-    cmd.dw[10] = ((nEntries - 1) << 16) | nQid;
-    cmd.dw[11] = bContiguous ? 1u : 0u;     // PC; interrupts off
+    cmd.setCdw10(((nEntries - 1) << 16) | nQid);
+    cmd.setCdw11(bContiguous ? 1u : 0u);     // PC; interrupts off
     Completion c = admin(cmd);
     if (c.ok())
         cqs[nQid] = std::move(p);
@@ -274,17 +262,16 @@ Completion HostController::createIoCq(uint16_t nQid, uint32_t nEntries, bool bCo
 Completion HostController::createIoSq(uint16_t nQid, uint32_t nEntries, uint16_t nCqid, bool bContiguous)
 {
     auto p = std::make_unique<HostSq>();
-    if (nEntries == 0 || !makeQueueRing(&p->ring, size_t(nEntries) * 64))
+    if (nEntries == 0 || !makeQueueRing(&p->ring, size_t(nEntries) * sizeof(Sqe)))
         makeQueueRing(&p->ring, nPageSize);
     p->nQid = nQid;
     p->nCqid = nCqid;
     p->nSize = nEntries;
     p->nDbOffset = sqDoorbell(nQid);
-    SqEntry cmd;
-    cmd.setOpcode(0x01);
+    Sqe cmd = Sqe::make(ADMIN_CREATE_SQ);
     cmd.setPrp1(p->ring.bus());
-    cmd.dw[10] = ((nEntries - 1) << 16) | nQid;
-    cmd.dw[11] = (uint32_t(nCqid) << 16) | (bContiguous ? 1u : 0u);
+    cmd.setCdw10(((nEntries - 1) << 16) | nQid);
+    cmd.setCdw11((uint32_t(nCqid) << 16) | (bContiguous ? 1u : 0u));
     Completion c = admin(cmd);
     if (c.ok())
         sqs[nQid] = std::move(p);
@@ -293,9 +280,8 @@ Completion HostController::createIoSq(uint16_t nQid, uint32_t nEntries, uint16_t
 
 Completion HostController::deleteIoSq(uint16_t nQid)
 {
-    SqEntry cmd;
-    cmd.setOpcode(0x00);
-    cmd.dw[10] = nQid;
+    Sqe cmd = Sqe::make(ADMIN_DELETE_SQ);
+    cmd.setCdw10(nQid);
     Completion c = admin(cmd);
     if (c.ok() && nQid != 0)
         sqs.erase(nQid);
@@ -304,9 +290,8 @@ Completion HostController::deleteIoSq(uint16_t nQid)
 
 Completion HostController::deleteIoCq(uint16_t nQid)
 {
-    SqEntry cmd;
-    cmd.setOpcode(0x04);
-    cmd.dw[10] = nQid;
+    Sqe cmd = Sqe::make(ADMIN_DELETE_CQ);
+    cmd.setCdw10(nQid);
     Completion c = admin(cmd);
     if (c.ok() && nQid != 0)
         cqs.erase(nQid);
@@ -315,16 +300,15 @@ Completion HostController::deleteIoCq(uint16_t nQid)
 
 Completion HostController::setQueueCount(uint32_t nSq, uint32_t nCq, uint32_t *pSqGranted, uint32_t *pCqGranted)
 {
-    SqEntry cmd;
-    cmd.setOpcode(0x09);
-    cmd.dw[10] = 0x07;
-    cmd.dw[11] = ((nCq - 1) << 16) | ((nSq - 1) & 0xFFFF);
+    Sqe cmd = Sqe::make(ADMIN_SET_FEATURES);
+    cmd.setCdw10(NVME_FEAT_FID_NUM_QUEUES);
+    cmd.setCdw11(((nCq - 1) << 16) | ((nSq - 1) & 0xFFFF));
     Completion c = admin(cmd);
     if (c.ok()) {
         if (pSqGranted)
-            *pSqGranted = (c.nDw0 & 0xFFFF) + 1;
+            *pSqGranted = (c.dw0() & 0xFFFF) + 1;
         if (pCqGranted)
-            *pCqGranted = (c.nDw0 >> 16) + 1;
+            *pCqGranted = (c.dw0() >> 16) + 1;
     }
     return c;
 }
@@ -337,11 +321,9 @@ Completion HostController::identify(uint8_t nCns, uint32_t nNsid, uint16_t nCnti
         c.bTimedOut = true;
         return c;
     }
-    SqEntry cmd;
-    cmd.setOpcode(0x06);
-    cmd.setNsid(nNsid);
+    Sqe cmd = Sqe::make(ADMIN_IDENTIFY, nNsid);
     cmd.setPrp1(buf.bus());
-    cmd.dw[10] = (uint32_t(nCntid) << 16) | nCns;
+    cmd.setCdw10((uint32_t(nCntid) << 16) | nCns);
     Completion c = admin(cmd);
     if (pOut4k)
         std::memcpy(pOut4k, buf.host(), 4096);

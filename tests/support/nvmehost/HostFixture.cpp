@@ -39,7 +39,7 @@ void HostFixture::bringUp(uint32_t nAdminEntries)
     std::string sErr;
     ASSERT_TRUE(ctl->bringUp(nAdminEntries, nAdminEntries, &sErr)) << sErr;
     Completion c = ctl->setQueueCount(8, 8, &nSqGranted, &nCqGranted);
-    ASSERT_TRUE(c.ok()) << "Set Features (number of queues) status " << std::hex << c.nStatus;
+    ASSERT_TRUE(c.ok()) << "Set Features (number of queues) status " << std::hex << c.status();
     ASSERT_GE(nSqGranted, 1u);
     ASSERT_GE(nCqGranted, 1u);
 }
@@ -48,9 +48,9 @@ void HostFixture::bringUpWithIo(uint32_t nEntries)
 {
     ASSERT_NO_FATAL_FAILURE(bringUp());
     Completion c = ctl->createIoCq(1, nEntries);
-    ASSERT_TRUE(c.ok()) << "Create I/O CQ status " << std::hex << c.nStatus;
+    ASSERT_TRUE(c.ok()) << "Create I/O CQ status " << std::hex << c.status();
     c = ctl->createIoSq(1, nEntries, 1);
-    ASSERT_TRUE(c.ok()) << "Create I/O SQ status " << std::hex << c.nStatus;
+    ASSERT_TRUE(c.ok()) << "Create I/O SQ status " << std::hex << c.status();
 }
 
 bool HostFixture::setUpWithIo(uint32_t nEntries)
@@ -76,7 +76,7 @@ NamespaceInfo HostFixture::firstNamespace()
 Completion HostFixture::io(uint8_t nOpcode, uint32_t nNsid, uint64_t nSlba, uint32_t nBlocks, const DmaMemory &data,
                            size_t nOffset)
 {
-    SqEntry cmd = makeRw(nOpcode, nNsid, nSlba, nBlocks);
+    nvmewire::Sqe cmd = makeRw(nOpcode, nNsid, nSlba, nBlocks);
     PrpBuilder prp(*ctl);
     NamespaceInfo ns;
     size_t nLen = size_t(nBlocks) * 512;

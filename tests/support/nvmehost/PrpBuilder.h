@@ -2,7 +2,7 @@
 // do not fit in one page) and SGL descriptor chains.
 #pragma once
 #include "DmaMemory.h"
-#include "HostTypes.h"
+#include "nvmewire/Command.h"
 
 #include <string>
 #include <utility>
@@ -20,7 +20,7 @@ public:
     // in the command's PRP1/PRP2. The first list page holds its entries
     // from byte nFirstListOffset on (8-byte aligned, at least two entries), so an offset
     // near the page end forces chaining. Lists live until the next build.
-    bool build(SqEntry &cmd, uint64_t nBus, size_t nLength, std::string *pErr, size_t nFirstListOffset = 0);
+    bool build(nvmewire::Sqe &cmd, uint64_t nBus, size_t nLength, std::string *pErr, size_t nFirstListOffset = 0);
 
     // The list pages of the last build, for tests that tamper with them.
     std::vector<DmaMemory> &lists() { return vLists; }
@@ -38,7 +38,7 @@ class SglBuilder {
 public:
     explicit SglBuilder(HostController &c) : ctl(c) {}
 
-    bool build(SqEntry &cmd, const std::vector<SglDescriptor> &vData, size_t nPerSegment, std::string *pErr);
+    bool build(nvmewire::Sqe &cmd, const std::vector<nvmewire::SglDesc> &vData, size_t nPerSegment, std::string *pErr);
     std::vector<DmaMemory> &segments() { return vSegments; }
 
 private:

@@ -1,24 +1,13 @@
 // Building NVM command set commands and reading namespace geometry.
 #pragma once
 #include "HostController.h"
-#include "HostTypes.h"
+#include "nvmewire/Command.h"
+#include "nvmewire/Opcodes.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace nvmehost {
-
-enum : uint8_t {
-    OP_FLUSH = 0x00,
-    OP_WRITE = 0x01,
-    OP_READ = 0x02,
-    OP_WRITE_UNCORRECTABLE = 0x04,
-    OP_COMPARE = 0x05,
-    OP_WRITE_ZEROES = 0x08,
-    OP_DSM = 0x09,
-    OP_VERIFY = 0x0C,
-    OP_COPY = 0x19,
-};
 
 struct LbaFormatInfo {
     uint32_t nDataSize = 0;
@@ -45,7 +34,7 @@ bool readNamespaceInfo(HostController &ctl, uint32_t nNsid, NamespaceInfo *pOut,
 std::vector<uint32_t> activeNamespaces(HostController &ctl);
 
 // Read, Write and the like without the data pointer: NLB is 1-based here.
-SqEntry makeRw(uint8_t nOpcode, uint32_t nNsid, uint64_t nSlba, uint32_t nBlocks);
+nvmewire::Sqe makeRw(uint8_t nOpcode, uint32_t nNsid, uint64_t nSlba, uint32_t nBlocks);
 
 // Format NVM of one namespace to LBA format nFormat (no protection
 // information, no secure erase).

@@ -2,13 +2,24 @@
 // moves its own indices; the controller object rings the doorbells.
 #pragma once
 #include "DmaMemory.h"
-#include "HostTypes.h"
+#include "nvmewire/Command.h"
+#include "nvmewire/Completion.h"
 
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 
 namespace nvmehost {
+
+// One completion as the host took it off a completion queue (the entry
+// itself), or a time-out when none came.
+struct Completion : nvmewire::Cqe {
+    bool bTimedOut = false;
+
+    Completion() : nvmewire::Cqe{} {}
+    bool ok() const { return !bTimedOut && status() == 0; }
+    bool is(uint8_t nSct, uint8_t nSc) const { return !bTimedOut && sct() == nSct && sc() == nSc; }
+};
 
 class HostCq {
 public:
@@ -22,24 +33,19 @@ public:
     // The completion at the head, if the controller has posted it.
     bool peek(Completion *pOut)
     {
-        uint8_t *pEntry = ring.host() + size_t(nHead) * 16;
+        uint8_t *pEntry = ring.host() + size_t(nHead) * sizeof(nvmewire::Cqe);
         // The status half-word with the phase tag is published last (a
         // release store); everything before it is valid once the tag reads
         // as expected.
-        uint16_t nStatusPhase = std::atomic_ref<uint16_t>(*reinterpret_cast<uint16_t *>(pEntry + 14))
-                                    .load(std::memory_order_acquire);
+        uint16_t nStatusPhase =
+            std::atomic_ref<uint16_t>(*reinterpret_cast<uint16_t *>(pEntry + nvmewire::CQE_STATUS_OFFSET))
+                .load(std::memory_order_acquire);
         if (bool(nStatusPhase & 1) != bPhase)
             return false;
-        uint32_t aDw[3];
-        uint16_t nCid;
-        std::memcpy(aDw, pEntry, sizeof aDw);
-        std::memcpy(&nCid, pEntry + 12, sizeof nCid);
-        pOut->nDw0 = aDw[0];
-        pOut->nDw1 = aDw[1];
-        pOut->nSqHead = uint16_t(aDw[2]);
-        pOut->nSqId = uint16_t(aDw[2] >> 16);
-        pOut->nCid = nCid;
-        pOut->nStatus = uint16_t(nStatusPhase >> 1);
+        nvmewire::Cqe e;
+        std::memcpy(&e, pEntry, sizeof e);
+        e.dw[3] = (e.dw[3] & 0xFFFFu) | (uint32_t(nStatusPhase) << 16);
+        static_cast<nvmewire::Cqe &>(*pOut) = e;
         pOut->bTimedOut = false;
         return true;
     }
@@ -73,11 +79,11 @@ public:
     uint32_t freeSlots() const { return nSize - 1 - (nTail + nSize - nHead) % nSize; }
 
     // Copies the entry to the tail slot; false when the ring is full.
-    bool push(const SqEntry &cmd)
+    bool push(const nvmewire::Sqe &cmd)
     {
         if (full())
             return false;
-        std::memcpy(ring.host() + size_t(nTail) * 64, &cmd, 64);
+        std::memcpy(ring.host() + size_t(nTail) * sizeof cmd, &cmd, sizeof cmd);
         nTail = (nTail + 1) % nSize;
         return true;
     }

@@ -1,29 +1,31 @@
 #include "NvmCommands.h"
 
-#include <nvme/types.h>
+#include "nvmewire/Identify.h"
 
 #include <cstring>
 
 namespace nvmehost {
 
+using namespace nvmewire;
+
 bool readNamespaceInfo(HostController &ctl, uint32_t nNsid, NamespaceInfo *pOut, Completion *pStatus)
 {
-    nvme_id_ns id;
+    IdNs id;
     std::memset(&id, 0, sizeof id);
-    Completion c = ctl.identify(0x00, nNsid, 0, &id);
+    Completion c = ctl.identify(CNS_NS, nNsid, 0, &id);
     if (pStatus)
         *pStatus = c;
     if (!c.ok())
         return false;
     NamespaceInfo n;
     n.nNsid = nNsid;
-    n.nSize = id.nsze;
-    n.nCapacity = id.ncap;
-    n.nFormatIndex = (id.flbas & 0x0F) | ((id.flbas >> 1) & 0x30);
-    n.bExtended = (id.flbas >> 4) & 1;
+    n.nSize = nsze(id);
+    n.nCapacity = ncap(id);
+    n.nFormatIndex = formatIndex(id);
+    n.bExtended = extendedLba(id);
     n.nDlfeat = id.dlfeat;
-    for (unsigned i = 0; i <= id.nlbaf && i < 64; ++i)
-        n.formats.push_back({1u << id.lbaf[i].ds, id.lbaf[i].ms});
+    for (unsigned i = 0; i <= nlbaf(id) && i < 64; ++i)
+        n.formats.push_back({lbafLbads(id, i) < 32 ? 1u << lbafLbads(id, i) : 0u, lbafMs(id, i)});
     if (n.nFormatIndex >= n.formats.size() || n.formats[n.nFormatIndex].nDataSize < 512)
         return false;
     n.nBlockSize = n.formats[n.nFormatIndex].nDataSize;
@@ -36,7 +38,7 @@ std::vector<uint32_t> activeNamespaces(HostController &ctl)
 {
     uint32_t aList[1024] = {};
     std::vector<uint32_t> v;
-    if (!ctl.identify(0x02, 0, 0, aList).ok())
+    if (!ctl.identify(CNS_NS_ACTIVE_LIST, 0, 0, aList).ok())
         return v;
     for (uint32_t n : aList) {
         if (n == 0)
@@ -46,23 +48,19 @@ std::vector<uint32_t> activeNamespaces(HostController &ctl)
     return v;
 }
 
-SqEntry makeRw(uint8_t nOpcode, uint32_t nNsid, uint64_t nSlba, uint32_t nBlocks)
+Sqe makeRw(uint8_t nOpcode, uint32_t nNsid, uint64_t nSlba, uint32_t nBlocks)
 {
-    SqEntry c;
-    c.setOpcode(nOpcode);
-    c.setNsid(nNsid);
-    c.dw[10] = uint32_t(nSlba);
-    c.dw[11] = uint32_t(nSlba >> 32);
-    c.dw[12] = (nBlocks - 1) & 0xFFFF;
+    Sqe c = Sqe::make(nOpcode, nNsid);
+    c.setCdw10(uint32_t(nSlba));
+    c.setCdw11(uint32_t(nSlba >> 32));
+    c.setCdw12((nBlocks - 1) & 0xFFFF);
     return c;
 }
 
 Completion formatNamespace(HostController &ctl, uint32_t nNsid, uint32_t nFormat, bool bExtendedMeta, int nTimeoutMs)
 {
-    SqEntry c;
-    c.setOpcode(0x80);
-    c.setNsid(nNsid);
-    c.dw[10] = (nFormat & 0x0F) | (bExtendedMeta ? 1u << 4 : 0u) | ((nFormat & 0x30) << 8);
+    Sqe c = Sqe::make(ADMIN_FORMAT_NVM, nNsid);
+    c.setCdw10((nFormat & 0x0F) | (bExtendedMeta ? 1u << 4 : 0u) | ((nFormat & 0x30) << 8));
     return ctl.admin(c, nTimeoutMs);
 }
 

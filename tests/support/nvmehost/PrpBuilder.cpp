@@ -6,11 +6,13 @@
 
 namespace nvmehost {
 
-bool PrpBuilder::build(SqEntry &cmd, uint64_t nBus, size_t nLength, std::string *pErr, size_t nFirstListOffset)
+using namespace nvmewire;
+
+bool PrpBuilder::build(Sqe &cmd, uint64_t nBus, size_t nLength, std::string *pErr, size_t nFirstListOffset)
 {
     vLists.clear();
     const size_t nPage = ctl.pageSize();
-    cmd.setPsdt(0);
+    cmd.setPsdt(PSDT_PRP);
     cmd.setPrp1(nBus);
     cmd.setPrp2(0);
     size_t nFirst = nPage - size_t(nBus % nPage);
@@ -60,26 +62,26 @@ bool PrpBuilder::build(SqEntry &cmd, uint64_t nBus, size_t nLength, std::string 
     return true;
 }
 
-bool SglBuilder::build(SqEntry &cmd, const std::vector<SglDescriptor> &vData, size_t nPerSegment,
+bool SglBuilder::build(Sqe &cmd, const std::vector<SglDesc> &vData, size_t nPerSegment,
                        std::string *pErr)
 {
     vSegments.clear();
-    cmd.setPsdt(1);
+    cmd.setPsdt(PSDT_SGL_MPTR_ADDRESS);
     if (vData.empty()) {
         if (pErr)
             *pErr = "an SGL needs at least one descriptor";
         return false;
     }
     if (vData.size() == 1) {
-        cmd.setSgl1(&vData[0]);
+        cmd.setSgl1(vData[0]);
         return true;
     }
     if (nPerSegment < 2)
         nPerSegment = 2;
     // Each segment but the last ends with a descriptor for the next one.
     size_t i = 0;
-    SglDescriptor *pLink = nullptr;
-    SglDescriptor first;
+    SglDesc *pLink = nullptr;
+    SglDesc first{};
     while (i < vData.size()) {
         size_t nLeft = vData.size() - i;
         bool bLast = nLeft <= nPerSegment;
@@ -88,10 +90,10 @@ bool SglBuilder::build(SqEntry &cmd, const std::vector<SglDescriptor> &vData, si
         DmaMemory seg;
         if (!seg.allocate(ctl.platform(), ctl.device(), nDesc * 16, 16, pErr))
             return false;
-        auto *pDesc = reinterpret_cast<SglDescriptor *>(seg.host());
+        auto *pDesc = reinterpret_cast<SglDesc *>(seg.host());
         for (size_t k = 0; k < nHere; ++k)
             pDesc[k] = vData[i + k];
-        SglDescriptor link = SglDescriptor::make(bLast ? SGL_LAST_SEGMENT : SGL_SEGMENT, seg.bus(),
+        SglDesc link = SglDesc::make(bLast ? SGL_LAST_SEGMENT : SGL_SEGMENT, seg.bus(),
                                                  uint32_t(nDesc * 16));
         if (pLink)
             *pLink = link;
@@ -101,7 +103,7 @@ bool SglBuilder::build(SqEntry &cmd, const std::vector<SglDescriptor> &vData, si
         i += nHere;
         vSegments.push_back(std::move(seg));
     }
-    cmd.setSgl1(&first);
+    cmd.setSgl1(first);
     return true;
 }
 

@@ -4,8 +4,9 @@
 #pragma once
 #include "DmaMemory.h"
 #include "HostQueues.h"
-#include "HostTypes.h"
 #include "Platform.h"
+#include "nvmewire/Command.h"
+#include "nvmewire/Registers.h"
 
 #include <cstdint>
 #include <map>
@@ -28,7 +29,7 @@ public:
     kxmplat::Platform &platform() { return plat; }
     kxmplat::Device *device() { return pDev; }
     const kxmplat::PciSlot &slot() const { return pciSlot; }
-    const ControllerCaps &caps() const { return cap; }
+    const nvmewire::Cap &caps() const { return cap; }
     size_t pageSize() const { return nPageSize; }
 
     uint32_t reg32(uint32_t nOffset);
@@ -43,8 +44,9 @@ public:
     bool waitReady(bool bReady, int nTimeoutMs = 0);
     // CC.EN = 0 and wait for RDY = 0. Forgets every host queue.
     bool disable(std::string *pErr);
-    // Disable, admin queues of the given sizes, CC, enable, wait for RDY.
-    bool bringUp(uint32_t nAsqSize, uint32_t nAcqSize, std::string *pErr);
+    // Disable, admin queues of the given sizes, CC, enable, wait for RDY
+    // (at most CAP.TO, or nTimeoutMs when positive).
+    bool bringUp(uint32_t nAsqSize, uint32_t nAcqSize, std::string *pErr, int nTimeoutMs = 0);
     // Normal shutdown through CC.SHN; true when SHST reports complete.
     bool shutdown(int nTimeoutMs, std::string *pErr);
 
@@ -53,11 +55,8 @@ public:
     HostSq *sq(uint16_t nQid);
     HostCq *cq(uint16_t nQid);
 
-    uint32_t sqDoorbell(uint16_t nQid) const { return REG_DOORBELL_BASE + 2u * nQid * cap.doorbellStride(); }
-    uint32_t cqDoorbell(uint16_t nQid) const
-    {
-        return REG_DOORBELL_BASE + (2u * nQid + 1) * cap.doorbellStride();
-    }
+    uint32_t sqDoorbell(uint16_t nQid) const { return nvmewire::sqTailDoorbell(nQid, cap.doorbellStrideBytes()); }
+    uint32_t cqDoorbell(uint16_t nQid) const { return nvmewire::cqHeadDoorbell(nQid, cap.doorbellStrideBytes()); }
     void ringSq(HostSq &q) { setReg32(q.nDbOffset, q.nTail); }
     void ringCq(HostCq &q) { setReg32(q.nDbOffset, q.nHead); }
 
@@ -67,16 +66,16 @@ public:
 
     // Gives the command the SQ's next CID, pushes it and rings the tail
     // doorbell. False when the SQ is full.
-    bool submit(HostSq &q, SqEntry &cmd);
+    bool submit(HostSq &q, nvmewire::Sqe &cmd);
     // Submits and waits for the completion carrying its CID; writes the CQ
     // head doorbell after it. Completions for other commands are kept in
     // strays(). A command without completion in time comes back with
     // bTimedOut set.
-    Completion execute(HostSq &q, SqEntry cmd, int nTimeoutMs = 5000);
+    Completion execute(HostSq &q, nvmewire::Sqe cmd, int nTimeoutMs = 5000);
     // Waits for the completion of (SQ id, CID) on a CQ, looking at the
     // strays first; rings the CQ head doorbell after what it took.
     Completion waitCompletion(HostCq &q, uint16_t nSqId, uint16_t nCid, int nTimeoutMs = 5000);
-    Completion admin(const SqEntry &cmd, int nTimeoutMs = 5000) { return execute(adminSq(), cmd, nTimeoutMs); }
+    Completion admin(const nvmewire::Sqe &cmd, int nTimeoutMs = 5000) { return execute(adminSq(), cmd, nTimeoutMs); }
     std::vector<Completion> &strays() { return vStrays; }
 
     // Queue management. Create* allocate the ring (page aligned), issue the
@@ -104,7 +103,7 @@ private:
     kxmplat::Platform &plat;
     kxmplat::Device *pDev;
     kxmplat::PciSlot pciSlot;
-    ControllerCaps cap;
+    nvmewire::Cap cap;
     size_t nPageSize = 4096;
     std::map<uint16_t, std::unique_ptr<HostSq>> sqs;
     std::map<uint16_t, std::unique_ptr<HostCq>> cqs;
