@@ -83,6 +83,22 @@ NVME_HANDLER(nvmeFnGetCntlHandle)
     return c.okHandle(pDev->cntls[nFunc]);
 }
 
+// The active SQ of an initialised controller by id (0: the admin SQ).
+NVME_HANDLER(nvmeFnGetSQHandle)
+{
+    NvmeCall c("getSQHandle", nArgs, pArgs, pResult, szMsg);
+    NvmeCntl *pCntl = c.cntl(2);
+    int64_t nId = 0;
+    if (!pCntl || !c.inited(pCntl) || !c.integer(3, &nId))
+        return c.failHandle();
+    NvmeSQ *pSQ = nId >= 0 && nId <= NVME_MAX_IOSQ_NUM ? pCntl->pSQs[nId] : nullptr;
+    if (!pSQ || pSQ->nState != NVME_SQ_ACTIVE) {
+        c.setError(EC_SQID);
+        return c.failHandle();
+    }
+    return c.okHandle(pSQ);
+}
+
 NVME_HANDLER(nvmeFnGetCNTLID)
 {
     return cntlQuery("getCNTLID", nArgs, pArgs, pResult, szMsg, [](NvmeCntl *p) { return int64_t(p->CNTLID); });

@@ -23,6 +23,7 @@ NVME_HANDLER(nvmeFnReadPCIConfig16);
 NVME_HANDLER(nvmeFnReadPCIConfig32);
 NVME_HANDLER(nvmeFnReadCntlReg32);
 NVME_HANDLER(nvmeFnWriteCntlReg32);
+NVME_HANDLER(nvmeFnGetSQHandle);
 
 // nvmeInitFuncs.cpp
 NVME_HANDLER(nvmeFnInit);

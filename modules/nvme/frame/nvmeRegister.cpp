@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "nvmeCmdTable.h"
 #include "nvmeDdbFuncs.h"
 #include "nvmeFuncs.h"
 #include "nvmeHost.h"
@@ -58,7 +59,7 @@ const FuncDef kNvmeFuncsHead[] = {
     {"getNextIOCQId", nullptr, 3, 3, A(1), 0, 0},
     {"getPairedIOCQId", nullptr, 3, 3, A(1), 0, 0},
     {"getNextPairedIOSQId", nullptr, 4, 4, A(1), 0, 0},
-    {"getSQHandle", nullptr, 3, 3, A(1), 0, 0},
+    {"getSQHandle", nvmeFnGetSQHandle, 3, 3, A(1), 0, 0},
     {"getSQId", nullptr, 2, 2, A(1), 0, 0},
     {"getSQSize", nullptr, 2, 2, A(1), 0, 0},
     {"setSQAttr", nullptr, 4, 4, A(1), 0, 0},
@@ -144,6 +145,15 @@ void registerFuncs(void *pNs, const FuncDef (&table)[N])
     registerFuncs(pNs, table, N);
 }
 
+// The command namespaces: handlers come from the command tables by name.
+template <size_t N>
+void registerCmdFuncs(void *pNs, const FuncDef (&table)[N], krvExtHandler_t (*pfnHandlerOf)(const char *))
+{
+    for (const FuncDef &f : table)
+        if (krvExtHandler_t pfn = pfnHandlerOf(f.szName))
+            g_host.pfnAddFunc(pNs, f.szName, pfn, f.nMinArgs, f.nMaxArgs, f.nRefMask, f.nArrMask, f.nStructMask);
+}
+
 // A new namespace under pParent; null when the name exists already (a
 // script that declares namespace nvme before its #load line).
 void *namespaceOf(void *pParent, const char *szName)
@@ -182,9 +192,9 @@ bool nvmeRegisterAll()
     void *pIoc = namespaceOf(pNvme, "ioc");
     namespaceOf(pNvme, "fabc");
     if (pAdmc)
-        registerFuncs(pAdmc, kAdmcFuncs);
+        registerCmdFuncs(pAdmc, kAdmcFuncs, nvmeAdmcHandler);
     if (pIoc)
-        registerFuncs(pIoc, kIocFuncs);
+        registerCmdFuncs(pIoc, kIocFuncs, nvmeIocHandler);
     registerConstants(pNvme);
     registerFuncs(pNvme, kNvmeFuncsHead);
     registerFuncs(pNvme, g_nvmeDdbFuncs, g_nvmeDdbFuncCount);
