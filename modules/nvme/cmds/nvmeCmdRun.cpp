@@ -217,17 +217,6 @@ bool setData(CmdCtx &x)
     return true;
 }
 
-// Bytes 0-7 of each block: the XOR of the block's other 64-bit words.
-void stampChecksums(NvmeBuf *pBuf, const NvmeNs *pNs, uint32_t nNlb)
-{
-    const uint32_t nSize = pNs->nLbaSizeInBuf;
-    for (uint32_t i = 0; nSize > 8 && i < nNlb; i++) {
-        uint64_t nSum = 0;
-        nvmeBufChecksum64(pBuf, i * nSize + 8, nSize - 8, &nSum);
-        nvmeBufWriteNum(pBuf, i * nSize, 8, 1, nSum);
-    }
-}
-
 } // namespace
 
 int32_t nvmeCmdRun(const CmdDesc &d, bool bAdmin, uint32_t nArgs, krvValue_t *pArgs, krvValue_t *pResult,
@@ -264,7 +253,7 @@ int32_t nvmeCmdRun(const CmdDesc &d, bool bAdmin, uint32_t nArgs, krvValue_t *pA
         return c.fail(0);
     const uint32_t nNlb = d.nNlbArg ? static_cast<uint32_t>(x.aVal[d.nNlbArg]) : 0;
     if (d.bChecksum && x.pNs && (x.pNs->nAttr & 1) && x.req.pBuf)
-        stampChecksums(x.req.pBuf, x.pNs, nNlb);
+        nvmeBufStampChecksums(x.req.pBuf, x.pNs->nLbaSizeInBuf, nNlb);
     if (d.count != Count::None)
         (d.count == Count::Read ? x.req.nBlocksRead : x.req.nBlocksWritten) = nNlb;
     return nvmeCmdSubmitEnd(c, x.pSQ, x.req);
