@@ -252,6 +252,20 @@ int nvmeBufChecksum64(const NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, u
     return EC_NONE;
 }
 
+int nvmeBufStampChecksums(NvmeBuf *pBuf, uint32_t nBlockSize, uint32_t nBlocks)
+{
+    if (!pBuf)
+        return EC_ARGS;
+    if (!nvmeBufInRange(pBuf, 0, static_cast<uint64_t>(nBlockSize) * nBlocks))
+        return EC_DMA_RANGE;
+    for (uint32_t i = 0; nBlockSize > 8 && i < nBlocks; i++) {
+        uint64_t nSum = 0;
+        nvmeBufChecksum64(pBuf, i * nBlockSize + 8, nBlockSize - 8, &nSum);
+        nvmeBufWriteNum(pBuf, i * nBlockSize, 8, 1, nSum);
+    }
+    return EC_NONE;
+}
+
 int nvmeBufCompare(const NvmeBuf *pA, const NvmeBuf *pB, uint32_t nLength, int *pDiffer)
 {
     *pDiffer = 0;

@@ -43,6 +43,12 @@ int nvmeBufFillRand(NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength);
 // bytes past the buffer's end count as 0. 0 for a length of 0.
 int nvmeBufChecksum64(const NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, uint64_t *pSum);
 
+// The automatic checksum of write-type commands: for each of nBlocks blocks
+// of nBlockSize bytes from the start of the buffer, bytes 0-7 receive the
+// checksum (as above, little-endian) of the block's bytes 8 to the end.
+// EC_DMA_RANGE (nothing written) when the blocks exceed the buffer.
+int nvmeBufStampChecksums(NvmeBuf *pBuf, uint32_t nBlockSize, uint32_t nBlocks);
+
 // *pDiffer = 0 when the first nLength bytes of both buffers are equal, else
 // 1. EC_DMA_RANGE when nLength exceeds either buffer.
 int nvmeBufCompare(const NvmeBuf *pA, const NvmeBuf *pB, uint32_t nLength, int *pDiffer);

@@ -37,13 +37,15 @@ NvmeCmdReq nvmeReqCreateIOCQ(NvmeCQ *pCQ, uint16_t qID, uint32_t nSize)
     return r;
 }
 
-NvmeCmdReq nvmeReqCreateIOSQ(NvmeSQ *pSQ, uint16_t qID, uint32_t nSize, uint16_t cqID)
+NvmeCmdReq nvmeReqCreateIOSQ(NvmeSQ *pSQ, uint16_t qID, uint32_t nSize, uint16_t cqID, uint32_t nPrio,
+                             uint16_t nNvmSetId)
 {
     NvmeCmdReq r;
     r.cmd = nvmewire::Sqe::make(nvmewire::ADMIN_CREATE_SQ);
     r.cmd.setPrp1(pSQ->qBuf.nBusAddr);
     r.cmd.setCdw10(((nSize - 1) << 16) | qID);
-    r.cmd.setCdw11((static_cast<uint32_t>(cqID) << 16) | 1);   // PC = 1, QPRIO = 0
+    r.cmd.setCdw11((static_cast<uint32_t>(cqID) << 16) | ((nPrio & 3) << 1) | 1);   // PC = 1
+    r.cmd.setCdw12(nNvmSetId);
     r.pp.pfnHook = nvmePPCreateIOSQ;
     r.pp.nParam1 = qID;
     r.pp.nParam2 = cqID;

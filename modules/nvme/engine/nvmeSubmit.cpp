@@ -59,6 +59,8 @@ int32_t nvmeBuildCmd(NvmeEngine &eng, NvmeSQ *pSQ, const NvmeCmdReq &req, CmdRR 
     if (pPoller)
         nvmePollerKick(pPoller);
     pSQ->aIssueCnt[pCmd->cmd.opc()]++;
+    pSQ->nBlocksRead += req.nBlocksRead;
+    pSQ->nBlocksWritten += req.nBlocksWritten;
     *ppCmd = pCmd;
     return EC_NONE;
 }

@@ -19,6 +19,8 @@ struct NvmeCmdReq {
     NvmeBuf *pBuf = nullptr;       // data buffer, or null
     uint32_t nXferLen = 0;         // bytes the command moves through pBuf
     NvmePPReq pp;                  // post-processing (admin commands)
+    uint32_t nBlocksRead = 0;      // added to the SQ's block counters when built
+    uint32_t nBlocksWritten = 0;
 };
 
 // The skeleton itself; the caller holds the SQ's queue lock. EC_NONE with

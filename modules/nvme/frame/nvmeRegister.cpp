@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "nvmeCmdTable.h"
 #include "nvmeDdbFuncs.h"
 #include "nvmeFuncs.h"
 #include "nvmeHost.h"
@@ -144,6 +145,15 @@ void registerFuncs(void *pNs, const FuncDef (&table)[N])
     registerFuncs(pNs, table, N);
 }
 
+// The command namespaces: handlers come from the command tables by name.
+template <size_t N>
+void registerCmdFuncs(void *pNs, const FuncDef (&table)[N], krvExtHandler_t (*pfnHandlerOf)(const char *))
+{
+    for (const FuncDef &f : table)
+        if (krvExtHandler_t pfn = pfnHandlerOf(f.szName))
+            g_host.pfnAddFunc(pNs, f.szName, pfn, f.nMinArgs, f.nMaxArgs, f.nRefMask, f.nArrMask, f.nStructMask);
+}
+
 // A new namespace under pParent; null when the name exists already (a
 // script that declares namespace nvme before its #load line).
 void *namespaceOf(void *pParent, const char *szName)
@@ -182,9 +192,9 @@ bool nvmeRegisterAll()
     void *pIoc = namespaceOf(pNvme, "ioc");
     namespaceOf(pNvme, "fabc");
     if (pAdmc)
-        registerFuncs(pAdmc, kAdmcFuncs);
+        registerCmdFuncs(pAdmc, kAdmcFuncs, nvmeAdmcHandler);
     if (pIoc)
-        registerFuncs(pIoc, kIocFuncs);
+        registerCmdFuncs(pIoc, kIocFuncs, nvmeIocHandler);
     registerConstants(pNvme);
     registerFuncs(pNvme, kNvmeFuncsHead);
     registerFuncs(pNvme, g_nvmeDdbFuncs, g_nvmeDdbFuncCount);
