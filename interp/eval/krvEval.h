@@ -10,6 +10,12 @@
 // Creates the environment's evaluation state (empty stack, top 0); 0, or -1
 // when out of memory. A second call does nothing.
 int krvEvalStateInit(krvEnv_t *pEnv);
+// Bounds of a task's state, before it first runs: nSlots stack slots (a
+// multiple of the chunk size, at most KRV_STACK_SLOT_MAX) and nCalls nested
+// calls (at most KRV_BACKTRACE_MAX). A task runs on a small native stack,
+// which ends a deep recursion long before these; they keep the address
+// space a task reserves small, so that many tasks fit.
+void krvEvalStateSetLimits(krvEnv_t *pEnv, int32_t nSlots, int32_t nCalls);
 // Tears the stack down (every slot released, chunks freed), frees the
 // backtrace stack and the state itself. Safe on an environment without one.
 void krvEvalStateFree(krvEnv_t *pEnv);
