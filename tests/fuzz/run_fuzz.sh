@@ -22,7 +22,7 @@ module_secs=$(( secs - parse_secs ))
 
 corpus="$build/corpus"
 mkdir -p "$corpus"
-find "$here/../scripts" -name '*.krv' -size -64k -exec cp {} "$corpus/" \; 2>/dev/null || true
+find "$here/../scripts" -type f -name '*.krv' -size -64k -exec cp {} "$corpus/" \; 2>/dev/null || true
 printf 'main() { }\n' > "$corpus/seed_min.krv"
 
 cd "$build"
