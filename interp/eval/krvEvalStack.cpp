@@ -7,6 +7,24 @@
 
 #include "eval/krvEval.h"
 
+std::atomic<bool> g_krvEvalCellsShared{false};
+
+namespace {
+#define KRV_CELL_LOCK_STRIPES 64
+std::mutex g_cellLocks[KRV_CELL_LOCK_STRIPES];
+} // namespace
+
+void krvEvalShareCells(void)
+{
+    g_krvEvalCellsShared.store(true, std::memory_order_relaxed);
+}
+
+std::mutex &krvEvalCellLock(const krvValue_t *pCell)
+{
+    // Cells are 16 bytes: neighbours go to different stripes.
+    return g_cellLocks[(reinterpret_cast<uintptr_t>(pCell) >> 4) % KRV_CELL_LOCK_STRIPES];
+}
+
 int krvEvalStateInit(krvEnv_t *pEnv)
 {
     if (!pEnv)

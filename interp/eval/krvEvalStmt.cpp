@@ -251,6 +251,7 @@ __attribute__((noinline)) static int evalRef(krvEnv_t *pEnv, krvFuncInfo_t *pFun
             return 0;
         pCell = loc.pCell;
     }
+    krvCellGuard guard(pCell);
     if (krvEvalCopy(pResult, pCell) != 0) {
         krvErrorAt(KRV_RTE_OPERATOR, pEnv, pNode, "Out of memory.");
         return 0;

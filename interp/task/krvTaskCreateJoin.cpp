@@ -59,6 +59,7 @@ int krvBuiFunc_task_create(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCal
     if (pTaskEnv && krvEvalStateInit(pTaskEnv) == 0) {
         pTaskEnv->pEval->pEntryFunc = pTaskFunc;
         pTask->pEnv = pTaskEnv;
+        krvEvalShareCells();
         nCause = krvTaskStart(pTask, &arg);
         if (nCause == 0) {
             krvClearValue(&arg);
