@@ -18,6 +18,8 @@
 // it is reserved whole and tasks need address space of their own.
 #ifdef __SANITIZE_ADDRESS__
 #define KRV_TASK_STACK_SIZE (size_t(4) << 30)
+#elif defined(__SANITIZE_THREAD__)
+#define KRV_TASK_STACK_SIZE (size_t(1) << 30)
 #else
 #define KRV_TASK_STACK_SIZE (size_t(256) << 20)
 #endif

@@ -15,8 +15,8 @@
 // error 215 rather than a fault. The evaluation stack and the backtrace
 // stack of a task are bounded to match (what the native stack allows
 // comes first anyway).
-#ifdef __SANITIZE_ADDRESS__
-#define KRV_TASK_THREAD_STACK (size_t(8) << 20)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KRV_TASK_THREAD_STACK (size_t(8) << 20)   // instrumented frames are larger
 #else
 #define KRV_TASK_THREAD_STACK (size_t(2) << 20)
 #endif
