@@ -60,6 +60,11 @@ int sysMutexIsOwner(sysMutex_t *pMutex)
     return pMutex && pMutex->owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
 }
 
+int sysMutexIsHeld(sysMutex_t *pMutex)
+{
+    return pMutex && pMutex->owner.load(std::memory_order_relaxed) != std::thread::id();
+}
+
 sysCond_t *sysCondCreate(void)
 {
     return new sysCond_t;

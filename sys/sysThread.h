@@ -16,6 +16,7 @@ void sysMutexDelete(sysMutex_t *pMutex);
 void sysMutexLock(sysMutex_t *pMutex);
 void sysMutexUnlock(sysMutex_t *pMutex);     // does nothing when the caller does not hold it
 int sysMutexIsOwner(sysMutex_t *pMutex);     // 1 when the calling thread holds pMutex
+int sysMutexIsHeld(sysMutex_t *pMutex);      // 1 when any thread holds pMutex
 
 sysCond_t *sysCondCreate(void);
 void sysCondDelete(sysCond_t *pCond);

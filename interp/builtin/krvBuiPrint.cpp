@@ -22,8 +22,11 @@ void krvBuiPrintFormatText(const char *szText)
     pHost->pfnPrintf("%s", s.c_str());
 }
 
+// A variable's cell may be shared with other tasks: it is read under its
+// stripe lock (see krvCellGuard).
 static void printValue(const krvValue_t *pCell, bool bHex)
 {
+    krvCellGuard guard(pCell);
     const krvHostFuncs_t *pHost = krvHost();
     switch (pCell->type) {
     case KRV_DT_INTEGER:

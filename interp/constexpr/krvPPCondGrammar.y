@@ -21,12 +21,16 @@ struct krvPPCondCtx_t;
 #include "model/krvDiag.h"
 #include "model/krvNameList.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "constexpr/krvConstExpr.h"
 
 struct krvPPCondCtx_t {
     krvPPLexer_t lex;
     krvAPTN_t *pTree;
     int nErrors;
+    int bReported;         // the error that ends the parse has been reported already
 };
 
 static int krvPPCondlex(KRVPPCONDSTYPE *pVal, krvPPCondCtx_t *pCtx)
@@ -37,7 +41,7 @@ static int krvPPCondlex(KRVPPCONDSTYPE *pVal, krvPPCondCtx_t *pCtx)
 static void krvPPConderror(krvPPCondCtx_t *pCtx, const char *szMsg)
 {
     pCtx->nErrors++;
-    if (krvGetLastDiagId() == 0)
+    if (krvGetLastDiagId() == 0 && !pCtx->bReported)
         krvError("\"%s\": (preprocessor) %s at or near line %d\n", pCtx->lex.szFile, szMsg, pCtx->lex.nLine);
 }
 
@@ -80,15 +84,33 @@ static krvAPTN_t *mkRef(krvPPCondCtx_t *pCtx, krvNameList_t *pQual, char *szName
     return p;
 }
 
+// Depth of an operand while the tree is built: kept in the node's hint
+// argument, which nothing reads in a node without a hint (a condition's
+// nodes never get one). A leaf counts 1.
+static int depthOf(const krvAPTN_t *p)
+{
+    return p == nullptr ? 0 : (p->nKind == krvAPTNType_opExpr ? p->nHintArg : 1);
+}
+
 static krvAPTN_t *mkOp(krvPPCondCtx_t *pCtx, int nOp, krvAPTN_t *pA, krvAPTN_t *pB, krvAPTN_t *pC = nullptr)
 {
-    krvAPTN_t *p = newNode(pCtx, krvAPTNType_opExpr);
+    int nDepth = 1 + std::max(depthOf(pA), std::max(depthOf(pB), depthOf(pC)));
+    krvAPTN_t *p = nDepth > KRV_CONST_EXPR_DEPTH_MAX ? nullptr : newNode(pCtx, krvAPTNType_opExpr);
     if (p == nullptr) {
         krvFreeAPTN(pA);
         krvFreeAPTN(pB);
         krvFreeAPTN(pC);
+        if (nDepth > KRV_CONST_EXPR_DEPTH_MAX) {
+            // Refused while it is built, before the tree can grow any deeper;
+            // the parse then ends as out of memory, which is not reported again.
+            if (krvGetLastDiagId() == 0 && !pCtx->bReported)
+                krvError("\"%s\": (preprocessor) condition nested too deeply (more than %d levels) at or near line %d\n",
+                         pCtx->lex.szFile, KRV_CONST_EXPR_DEPTH_MAX, pCtx->lex.nLine);
+            pCtx->bReported = 1;
+        }
         return nullptr;
     }
+    p->nHintArg = nDepth;
     p->u.opExpr.nOp = nOp;
     p->u.opExpr.opd1 = pA;
     p->u.opExpr.opd2 = pB;

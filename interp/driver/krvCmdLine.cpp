@@ -49,7 +49,8 @@ static int runOrCheck(const char *szArgv0, const char *szFile, int argc, char **
         nRc = pPath ? krvModuleQuery(pPath) : 1;
     } else if (!pPath) {
         // Too long for a path: it cannot be opened.
-        krvError("Fail to open \"%s\"\n", szFile);
+        char szShown[KRV_DIAG_PATH_SHOWN + 1];
+        krvError("Fail to open \"%s\"\n", krvDiagShortPath(szFile, szShown));
     } else {
         nRc = krvRunScript(pPath, argc, argv, bCheck);
     }

@@ -6,11 +6,17 @@
 #include <cstring>
 #include <dlfcn.h>
 
+#include "exthost/krvModuleCheck.h"
 #include "model/krvHostFuncs.h"
 
+// A module file is checked before the loader maps it: a truncated or
+// forged file would otherwise fault inside the loader. A name the file
+// check cannot open is left to the loader's own search and errors.
 static void *hostLoadLib(const char *szPath)
 {
     if (!szPath || !*szPath)
+        return nullptr;
+    if (krvCheckModuleFile(szPath) == 0)
         return nullptr;
     return dlopen(szPath, RTLD_NOW | RTLD_LOCAL);
 }

@@ -1,15 +1,63 @@
 // The evaluator: statements, expressions, user calls and the task runner
 // that starts main (and later tasks and module callbacks).
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "eval/krvEvalState.h"
 #include "model/krvModel.h"
+
+// ---- cells shared between tasks ------------------------------------------------
+// Once a second thread may run script code (a task, or a callback a module
+// may run on a thread of its own), the cells of global variables, and the
+// cells a by-reference parameter reaches, are shared. From then on the
+// evaluator's quick paths leave such cells to the general path, which reads
+// and writes each one under a lock of its own stripe, so that a cell's type
+// and payload change together and a string is never read while another
+// task frees it. A script race still gives one value or the other. While
+// one thread runs script code alone nothing of this costs anything but the
+// test of the flag.
+extern std::atomic<bool> g_krvEvalCellsShared;
+static inline bool krvEvalCellsShared(void)
+{
+    return g_krvEvalCellsShared.load(std::memory_order_relaxed);
+}
+// Turns sharing on (for good), before the second thread starts.
+void krvEvalShareCells(void);
+// The stripe lock of a cell.
+std::mutex &krvEvalCellLock(const krvValue_t *pCell);
+// Holds the stripe lock of a cell while sharing is on (one at a time).
+class krvCellGuard {
+public:
+    explicit krvCellGuard(const krvValue_t *pCell)
+        : m_p(krvEvalCellsShared() ? &krvEvalCellLock(pCell) : nullptr)
+    {
+        if (m_p)
+            m_p->lock();
+    }
+    ~krvCellGuard()
+    {
+        if (m_p)
+            m_p->unlock();
+    }
+    krvCellGuard(const krvCellGuard &) = delete;
+    krvCellGuard &operator=(const krvCellGuard &) = delete;
+
+private:
+    std::mutex *m_p;
+};
 
 // ---- evaluation state -------------------------------------------------------
 // Creates the environment's evaluation state (empty stack, top 0); 0, or -1
 // when out of memory. A second call does nothing.
 int krvEvalStateInit(krvEnv_t *pEnv);
+// Bounds of a task's state, before it first runs: nSlots stack slots (a
+// multiple of the chunk size, at most KRV_STACK_SLOT_MAX) and nCalls nested
+// calls (at most KRV_BACKTRACE_MAX). A task runs on a small native stack,
+// which ends a deep recursion long before these; they keep the address
+// space a task reserves small, so that many tasks fit.
+void krvEvalStateSetLimits(krvEnv_t *pEnv, int32_t nSlots, int32_t nCalls);
 // Tears the stack down (every slot released, chunks freed), frees the
 // backtrace stack and the state itself. Safe on an environment without one.
 void krvEvalStateFree(krvEnv_t *pEnv);

@@ -92,11 +92,14 @@ int krvEvalAssign(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvVal
     krvValue_t *pCell = targetCell(pEnv, pFunc, pTarget, nOp, pFl);
     if (!pCell)
         return 0;
-    if (nOp >= KRV_OP_PRE_INC)
+    if (nOp >= KRV_OP_PRE_INC) {
+        krvCellGuard guard(pCell);
         return incDec(pEnv, pExpr, nOp, pCell, pResult);
+    }
     if (nOp == KRV_OP_ASSIGN) {
         if (!krvEvalNode(pEnv, pFunc, pExpr->u.opExpr.opd2, pResult, pFl) || (*pFl & KRV_XCPT_EXIT))
             return 0;
+        krvCellGuard guard(pCell);
         if (krvEvalCopy(pCell, pResult) != 0) {
             krvErrorAt(KRV_RTE_OPERATOR, pEnv, pExpr, "Out of memory.");
             return 0;
@@ -116,6 +119,9 @@ int krvEvalAssign(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvVal
         }
         pB = &b;
     }
+    // The operand is a temporary, a literal or a cell of this task's own
+    // (the quick paths give no shared cell): one stripe lock at a time.
+    krvCellGuard guard(pCell);
     if (pCell->type == KRV_DT_INTEGER && pB->type == KRV_DT_INTEGER) {
         uint64_t u = static_cast<uint64_t>(pCell->val.nInt), v = static_cast<uint64_t>(pB->val.nInt);
         bool bDone = true;

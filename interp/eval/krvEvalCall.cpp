@@ -118,9 +118,11 @@ __attribute__((noinline)) static int bindArray(krvEnv_t *pEnv, krvFuncInfo_t *pC
     for (int64_t i = 0; i < nCount; i++) {
         krvValue_t *pSrc = krvWindowElem(&win, i);
         krvValue_t *pDst = pSlot->pData + i * win.nElemSize;
-        for (int32_t c = 0; c < win.nElemSize; c++)
+        for (int32_t c = 0; c < win.nElemSize; c++) {
+            krvCellGuard guard(&pSrc[c]);
             if (krvEvalCopy(&pDst[c], &pSrc[c]) != 0)
                 return outOfMemory(pEnv, pArg);
+        }
     }
     pSlot->dbd = pParam->dbd;
     pSlot->pType = loc.pType;
@@ -156,9 +158,11 @@ static int bindOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const k
             makeRef(pSlot, KRV_DBD_ELEMENT, nullptr, nullptr);
         if (krvEvalSlotOwnCells(pSlot, pType->nSize) != 0)
             return outOfMemory(pEnv, pArg);
-        for (int32_t c = 0; c < pType->nSize; c++)
+        for (int32_t c = 0; c < pType->nSize; c++) {
+            krvCellGuard guard(&loc.pCell[c]);
             if (krvEvalCopy(&pSlot->pData[c], &loc.pCell[c]) != 0)
                 return outOfMemory(pEnv, pArg);
+        }
         pSlot->dbd = pParam->dbd;
         pSlot->pType = pType;
         return 1;

@@ -54,6 +54,14 @@ static inline void krvEvalDrop(krvValue_t *pCell)
 
 // The cell of a plain elementary reference without hint (no indices, no
 // members), or NULL when the reference needs the general locator.
+// An elementary slot whose cell the quick paths may use: the task's own
+// cell, or (while no cell is shared) the cell a by-reference parameter
+// reaches.
+static inline bool krvEvalQuickSlot(const krvSlot_t *pSlot)
+{
+    return pSlot->dbd == KRV_DBD_ELEMENT || (pSlot->dbd == KRV_DBD_ELEMENT_REF && !krvEvalCellsShared());
+}
+
 static inline krvValue_t *krvEvalPlainCellNoHint(krvEnv_t *pEnv, const krvAPTN_t *pRef)
 {
     if (pRef->u.varRef.pIndexes || pRef->u.varRef.pMember)
@@ -62,10 +70,10 @@ static inline krvValue_t *krvEvalPlainCellNoHint(krvEnv_t *pEnv, const krvAPTN_t
     if (!pVar)
         return nullptr;
     if (pVar->isGlobal)
-        return pVar->dbd == KRV_DBD_ELEMENT && !pVar->pType ? pVar->pData : nullptr;
+        return pVar->dbd == KRV_DBD_ELEMENT && !pVar->pType && !krvEvalCellsShared() ? pVar->pData : nullptr;
     krvEvalState_t *pSt = pEnv->pEval;
     krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pVar->stoffset);
-    return (pSlot->dbd & ~KRV_DBD_REF_BIT) == 0 && !pSlot->pType ? pSlot->pData : nullptr;
+    return krvEvalQuickSlot(pSlot) && !pSlot->pType ? pSlot->pData : nullptr;
 }
 
 // The cell of a plain elementary reference (an elementary variable, or an
@@ -77,12 +85,14 @@ static inline krvValue_t *krvEvalPlainCell(krvEnv_t *pEnv, const krvAPTN_t *pRef
     if (pRef->nHint == KRV_HINT_LOCAL) {
         krvEvalState_t *pSt = pEnv->pEval;
         krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pRef->nHintArg);
-        return (pSlot->dbd & ~KRV_DBD_REF_BIT) == 0 && !pSlot->pType ? pSlot->pData : nullptr;
+        return krvEvalQuickSlot(pSlot) && !pSlot->pType ? pSlot->pData : nullptr;
     }
     switch (pRef->nHint) {
     case KRV_HINT_GLOBAL:
-        return pRef->u.varRef.pVarPtr->pData;
+        return krvEvalCellsShared() ? nullptr : pRef->u.varRef.pVarPtr->pData;
     case KRV_HINT_OBJMBR: {
+        if (krvEvalCellsShared())
+            return nullptr;
         krvEvalState_t *pSt = pEnv->pEval;
         krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pRef->nHintArg);
         if (pSlot->dbd != KRV_DBD_ELEMENT_REF || !pSlot->pType || !pSlot->pData)
@@ -112,7 +122,7 @@ static inline krvValue_t *krvEvalFastElemOf(krvEnv_t *pEnv, const krvAPTN_t *pRe
     const int32_t *pSizes;
     krvStruct_t *pType;
     if (pVar->isGlobal) {
-        if (pVar->dbd != KRV_DBD_FIXARR && pVar->dbd != KRV_DBD_VSARR)
+        if ((pVar->dbd != KRV_DBD_FIXARR && pVar->dbd != KRV_DBD_VSARR) || krvEvalCellsShared())
             return nullptr;
         pBase = pVar->pData;
         pSizes = pVar->arrSize.pSizes;
@@ -166,7 +176,7 @@ __attribute__((always_inline)) static inline int krvEvalSimpleLeaf(krvEnv_t *pEn
     if (p->nHint == KRV_HINT_LOCAL) {
         krvEvalState_t *pSt = pEnv->pEval;
         const krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - p->nHintArg);
-        if ((pSlot->dbd & ~KRV_DBD_REF_BIT) != 0 || pSlot->pType || !pSlot->pData ||
+        if (!krvEvalQuickSlot(pSlot) || pSlot->pType || !pSlot->pData ||
             pSlot->pData->type != KRV_DT_INTEGER)
             return 0;
         *pOut = pSlot->pData->val.nInt;

@@ -13,14 +13,18 @@
 #else
 #define KRV_NATIVE_STACK_MARGIN (1u << 20)
 #endif
-// Stack of a script task's thread: enough for the deepest nesting the
-// backtrace stack allows.
+// Stack of the thread main runs on: enough for the deepest nesting the
+// backtrace stack allows (65536 calls at up to 4 KiB each), and no more, as
+// it is reserved whole and tasks need address space of their own.
 #ifdef __SANITIZE_ADDRESS__
 #define KRV_TASK_STACK_SIZE (size_t(4) << 30)
-#else
+#elif defined(__SANITIZE_THREAD__)
 #define KRV_TASK_STACK_SIZE (size_t(1) << 30)
+#else
+#define KRV_TASK_STACK_SIZE (size_t(256) << 20)
 #endif
 
+// The margin is smaller on a small stack (a task's): a quarter of it.
 static const char *nativeLimit(void)
 {
     pthread_attr_t attr;
@@ -30,9 +34,10 @@ static const char *nativeLimit(void)
     size_t nSize = 0;
     int rc = pthread_attr_getstack(&attr, &pAddr, &nSize);
     pthread_attr_destroy(&attr);
-    if (rc != 0 || !pAddr || nSize <= 2 * KRV_NATIVE_STACK_MARGIN)
+    size_t nMargin = nSize / 4 < KRV_NATIVE_STACK_MARGIN ? nSize / 4 : KRV_NATIVE_STACK_MARGIN;
+    if (rc != 0 || !pAddr || nMargin < (64u << 10))
         return nullptr;
-    return static_cast<const char *>(pAddr) + KRV_NATIVE_STACK_MARGIN;
+    return static_cast<const char *>(pAddr) + nMargin;
 }
 
 // An array slot holding copies of nCount values (one dimension).
@@ -117,7 +122,7 @@ int krvEvalRunTask(krvEnv_t *pEnv, krvValue_t *pResult, uint32_t *pFl, int nMode
     if (!pF || pF->type != KRV_USR_FUNC_TYPE)
         return 0;
     if (!pSt->ppBacktrace) {
-        pSt->ppBacktrace = static_cast<krvAPTN_t **>(calloc(KRV_BACKTRACE_MAX, sizeof(krvAPTN_t *)));
+        pSt->ppBacktrace = static_cast<krvAPTN_t **>(calloc(static_cast<size_t>(pSt->nBtMax), sizeof(krvAPTN_t *)));
         if (!pSt->ppBacktrace)
             return 0;
     }
@@ -139,7 +144,7 @@ int krvEvalRunTask(krvEnv_t *pEnv, krvValue_t *pResult, uint32_t *pFl, int nMode
         if (bindEntryArgs(pEnv, pF, nNewTop, nMode, pArgs) != 0) {
             krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt, "Out of memory for the arguments of %s().", pF->szName);
         } else if (krvEvalSetupLocals(pEnv, pF, nNewTop, pAt)) {
-            if (pSt->nBtDepth < KRV_BACKTRACE_MAX) {
+            if (pSt->nBtDepth < pSt->nBtMax) {
                 pSt->ppBacktrace[pSt->nBtDepth++] = pAt;
                 pSt->top = nNewTop;
                 pSt->nFrameTop = nNewTop;
@@ -150,7 +155,7 @@ int krvEvalRunTask(krvEnv_t *pEnv, krvValue_t *pResult, uint32_t *pFl, int nMode
                 }
             } else {
                 krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt, "Too deep function calls; more than %d calls are nested.",
-                           KRV_BACKTRACE_MAX);
+                           pSt->nBtMax);
             }
         }
     }

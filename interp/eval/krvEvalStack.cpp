@@ -1,10 +1,29 @@
 // The evaluation stack: chunks made on demand, slot release, tear-down, and
 // the state that holds them.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
 
 #include "eval/krvEval.h"
+
+std::atomic<bool> g_krvEvalCellsShared{false};
+
+namespace {
+#define KRV_CELL_LOCK_STRIPES 64
+std::mutex g_cellLocks[KRV_CELL_LOCK_STRIPES];
+} // namespace
+
+void krvEvalShareCells(void)
+{
+    g_krvEvalCellsShared.store(true, std::memory_order_relaxed);
+}
+
+std::mutex &krvEvalCellLock(const krvValue_t *pCell)
+{
+    // Cells are 16 bytes: neighbours go to different stripes.
+    return g_cellLocks[(reinterpret_cast<uintptr_t>(pCell) >> 4) % KRV_CELL_LOCK_STRIPES];
+}
 
 int krvEvalStateInit(krvEnv_t *pEnv)
 {
@@ -16,8 +35,22 @@ int krvEvalStateInit(krvEnv_t *pEnv)
     if (!pSt)
         return -1;
     pSt->result.type = KRV_DT_INTEGER;
+    pSt->nSlotMax = KRV_STACK_SLOT_MAX;
+    pSt->nBtMax = KRV_BACKTRACE_MAX;
     pEnv->pEval = pSt;
     return 0;
+}
+
+void krvEvalStateSetLimits(krvEnv_t *pEnv, int32_t nSlots, int32_t nCalls)
+{
+    krvEvalState_t *pSt = pEnv ? pEnv->pEval : nullptr;
+    if (!pSt || pSt->pSlotBase || pSt->ppBacktrace)
+        return;
+    nSlots -= nSlots % KRV_STACK_CHUNK_SLOTS;
+    if (nSlots >= KRV_STACK_CHUNK_SLOTS && nSlots < KRV_STACK_SLOT_MAX)
+        pSt->nSlotMax = nSlots;
+    if (nCalls > 0 && nCalls < KRV_BACKTRACE_MAX)
+        pSt->nBtMax = nCalls;
 }
 
 void krvEvalSlotRelease(krvSlot_t *pSlot)
@@ -44,7 +77,7 @@ void krvEvalStateFree(krvEnv_t *pEnv)
                 krvEvalSlotRelease(&pChunk[i]);
     }
     if (pSt->pSlotBase)
-        munmap(pSt->pSlotBase, sizeof(krvSlot_t) * KRV_STACK_SLOT_MAX);
+        munmap(pSt->pSlotBase, sizeof(krvSlot_t) * static_cast<size_t>(pSt->nSlotMax));
     free(pSt->ppBacktrace);
     krvClearValue(&pSt->result);
     if (pSt->pEntryCall)
@@ -56,17 +89,17 @@ void krvEvalStateFree(krvEnv_t *pEnv)
 int krvEvalStackGrow(krvEnv_t *pEnv, int32_t nEnd, const krvAPTN_t *pAt)
 {
     krvEvalState_t *pSt = pEnv->pEval;
-    if (nEnd > KRV_STACK_SLOT_MAX) {
+    if (nEnd > pSt->nSlotMax) {
         krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt,
                    "Evaluation stack overflow; the calls need more than %d slots for parameters and locals.",
-                   KRV_STACK_SLOT_MAX);
+                   pSt->nSlotMax);
         return -1;
     }
     if (!pSt->pSlotBase) {
-        void *p = mmap(nullptr, sizeof(krvSlot_t) * KRV_STACK_SLOT_MAX, PROT_READ | PROT_WRITE,
+        void *p = mmap(nullptr, sizeof(krvSlot_t) * static_cast<size_t>(pSt->nSlotMax), PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED) {
-            krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt, "Evaluation stack overflow; out of memory.");
+            krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt, "Evaluation stack overflow; out of memory (%s).", strerror(errno));
             return -1;
         }
         pSt->pSlotBase = static_cast<krvSlot_t *>(p);

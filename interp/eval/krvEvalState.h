@@ -44,7 +44,7 @@ struct krvSlot_t {
 static_assert(sizeof(krvSlot_t) == 32, "stack slot is 32 bytes");
 
 // The chunks are laid out one after the other in one reserved address
-// range (pSlotBase, KRV_STACK_SLOT_MAX slots), so a frame's slots are
+// range (pSlotBase, nSlotMax slots), so a frame's slots are
 // contiguous; a chunk's memory is made ready when it is first needed.
 struct krvEvalState_t {
     krvSlot_t *pChunks[KRV_STACK_CHUNK_NUM];
@@ -59,6 +59,8 @@ struct krvEvalState_t {
     krvFuncInfo_t *pEntryFunc;     // main or the task function
     krvAPTN_t *pEntryCall;         // artificial call node of the entry (backtrace entry 0)
     const char *pNativeLimit;      // lowest safe native stack address (NULL: unchecked)
+    int32_t nSlotMax;              // slots the reserved range holds (KRV_STACK_SLOT_MAX, less for a task)
+    int32_t nBtMax;                // entries of the backtrace stack (KRV_BACKTRACE_MAX, less for a task)
 };
 
 // Slot idx of the stack; the chunk must exist.

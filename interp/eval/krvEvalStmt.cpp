@@ -228,9 +228,9 @@ __attribute__((noinline)) static int evalExtCall(krvEnv_t *pEnv, krvFuncInfo_t *
 int krvEvalUsrCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
 {
     krvEvalState_t *pSt = pEnv->pEval;
-    if (pSt->nBtDepth >= KRV_BACKTRACE_MAX) {
+    if (pSt->nBtDepth >= pSt->nBtMax) {
         krvErrorAt(KRV_RTE_DEPTH, pEnv, pNode, "Too deep function calls; more than %d calls are nested.",
-                   KRV_BACKTRACE_MAX);
+                   pSt->nBtMax);
         return 0;
     }
     pSt->ppBacktrace[pSt->nBtDepth++] = pNode;
@@ -251,6 +251,7 @@ __attribute__((noinline)) static int evalRef(krvEnv_t *pEnv, krvFuncInfo_t *pFun
             return 0;
         pCell = loc.pCell;
     }
+    krvCellGuard guard(pCell);
     if (krvEvalCopy(pResult, pCell) != 0) {
         krvErrorAt(KRV_RTE_OPERATOR, pEnv, pNode, "Out of memory.");
         return 0;

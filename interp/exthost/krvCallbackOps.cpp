@@ -72,6 +72,7 @@ void *krvCallbackNew(const char *szQualifiedName)
         return nullptr;
     }
     pCb->pEnv->pEval->pEntryFunc = pFunc;
+    krvEvalShareCells();     // the module may run it on a thread of its own
     return pCb;
 }
 

@@ -110,8 +110,9 @@ static krvEnv_t *parseGroup(const char *szPath, krvScriptFile_t *pFile, const ch
 krvEnv_t *krvParseScriptGroup(const char *szPath)
 {
     char szFull[SYS_PATH_MAX];
+    char szShown[KRV_DIAG_PATH_SHOWN + 1];
     if (!szPath || !fullPath(szPath, szFull)) {
-        krvError("Fail to open \"%s\"\n", szPath ? szPath : "");
+        krvError("Fail to open \"%s\"\n", krvDiagShortPath(szPath, szShown));
         return nullptr;
     }
     krvEnv_t *pEnv = krvEnvTableFind(szFull);
@@ -119,7 +120,10 @@ krvEnv_t *krvParseScriptGroup(const char *szPath)
         return pEnv;
     krvScriptFile_t *pFile = krvScriptOpen(szFull);
     if (!pFile) {
-        krvError("Fail to open \"%s\"\n", szPath);
+        if (krvScriptNotRegular(szFull))
+            krvError("Fail to open \"%s\": not a regular file\n", krvDiagShortPath(szPath, szShown));
+        else
+            krvError("Fail to open \"%s\"\n", krvDiagShortPath(szPath, szShown));
         return nullptr;
     }
     pEnv = parseGroup(szFull, pFile, nullptr);

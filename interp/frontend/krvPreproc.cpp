@@ -3,6 +3,7 @@
 // inactive text.
 #include "krvScanModel.h"
 #include "krvScanner.h"
+#include "model/krvDiag.h"
 #include "script/krvScriptFile.h"
 #include "sysPath.h"
 
@@ -168,7 +169,8 @@ static int directivePath(krvScanner_t *pSc, bool bLoad, std::string &name, char 
     memcpy(szDir, szCur, nDir);
     szDir[nDir] = '\0';
     if (slashed.empty() || !sysPathJoin(szDir, slashed.c_str(), szPath) || szPath[0] == '\0') {
-        krvScanError(pSc, 301, "fail to open \"%s\"!", name.c_str());
+        char szShown[KRV_DIAG_PATH_SHOWN + 1];
+        krvScanError(pSc, 301, "fail to open \"%s\"!", krvDiagShortPath(name.c_str(), szShown));
         return 0;
     }
     return 1;
@@ -189,7 +191,11 @@ static void doInclude(krvScanner_t *pSc)
         return;   // each file is read once per group
     krvScriptFile_t *pFile = krvScriptOpen(szPath);
     if (!pFile) {
-        krvScanError(pSc, 301, "fail to open \"%s\"!", name.c_str());
+        char szShown[KRV_DIAG_PATH_SHOWN + 1];
+        if (krvScriptNotRegular(szPath))
+            krvScanError(pSc, 301, "fail to open \"%s\": not a regular file!", krvDiagShortPath(name.c_str(), szShown));
+        else
+            krvScanError(pSc, 301, "fail to open \"%s\"!", krvDiagShortPath(name.c_str(), szShown));
         pSc->bEnded = 1;
         return;
     }

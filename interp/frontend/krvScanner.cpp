@@ -87,9 +87,13 @@ static void skipLineComment(krvScanner_t *pSc)
     }
 }
 
-// "/*" comment up to the next "*/". Returns 0 when the input ended inside it.
+// "/*" comment up to the next "*/". An input that ends inside it is
+// reported at the line where the comment opened and ends the token stream
+// (an included file's open comment would otherwise swallow nothing and
+// vanish unnoticed). Returns 0 then.
 static int skipBlockComment(krvScanner_t *pSc)
 {
+    int nOpenLine = krvScanLine(pSc);
     pSc->nPos += 2;
     for (;;) {
         const char *pEnd = strstr(pSc->szLine + pSc->nPos, "*/");
@@ -97,8 +101,12 @@ static int skipBlockComment(krvScanner_t *pSc)
             pSc->nPos = static_cast<int>(pEnd - pSc->szLine) + 2;
             return 1;
         }
-        if (!krvScanReadLine(pSc))
+        if (!krvScanReadLine(pSc)) {
+            if (!pSc->bEnded)
+                krvScanReportAt(pSc, 107, krvScanFileBase(pSc), nOpenLine, "unterminated comment");
+            pSc->bEnded = 1;
             return 0;
+        }
     }
 }
 
@@ -193,7 +201,6 @@ int krvScanNextToken(krvScanner_t *pSc, krvTokenValue_t *pVal)
             continue;
         }
         if (c == '/' && pSc->szLine[pSc->nPos + 1] == '*') {
-            // An input that ends inside the comment ends like any other input.
             skipBlockComment(pSc);
             continue;
         }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <vector>
 
 #include "model/krvDiag.h"
 
@@ -72,32 +73,49 @@ int krvSwitchCaseTableCreate(krvAPTN_t *pSwitch)
     return 0;
 }
 
-static void freeLabels(krvCaseLabel_t *p)
+// ---- release ---------------------------------------------------------------
+// Trees are released without recursion: a node's sub-trees go onto a work
+// list instead, so a tree of any depth (a condition of a few hundred thousand
+// terms, say) is freed with a constant amount of native stack.
+namespace {
+
+struct freeWork_t {
+    krvAPTN_t *p;
+    bool bChain;                   // the node and every node after it through next
+};
+typedef std::vector<freeWork_t> freeList_t;
+
+void pushChain(freeList_t &work, krvAPTN_t *p)
+{
+    if (p)
+        work.push_back({p, true});
+}
+
+void takeLabels(freeList_t &work, krvCaseLabel_t *p)
 {
     while (p) {
         krvCaseLabel_t *pNext = p->next;
         if (p->pValue)
             krvFreeValues(p->pValue, 1);
-        krvFreeAPTN(p->pRef);
+        pushChain(work, p->pRef);
         free(p);
         p = pNext;
     }
 }
 
-void krvFreeCaseGroups(krvCaseGroup_t *pGroups)
+void takeCaseGroups(freeList_t &work, krvCaseGroup_t *pGroups)
 {
     while (pGroups) {
         krvCaseGroup_t *pNext = pGroups->next;
-        freeLabels(pGroups->pLabels);
+        takeLabels(work, pGroups->pLabels);
         // The statements run from head to tail; the tail's next is the next
         // group's head (fall-through) and is not ours.
         krvAPTN_t *pStop = pNext ? pNext->exeBodyHead : nullptr;
         krvAPTN_t *pNode = pGroups->exeBodyHead;
         while (pNode && pNode != pStop) {
             krvAPTN_t *pAfter = pNode->next;
-            bool bLast = pNode == pGroups->exeBodyTail;
-            krvFreeAPTNOne(pNode);
-            if (bLast)
+            work.push_back({pNode, false});
+            if (pNode == pGroups->exeBodyTail)
                 break;
             pNode = pAfter;
         }
@@ -106,10 +124,9 @@ void krvFreeCaseGroups(krvCaseGroup_t *pGroups)
     }
 }
 
-void krvFreeAPTNOne(krvAPTN_t *p)
+// Frees one node's own parts and the node; its sub-trees join the work list.
+void takeOne(freeList_t &work, krvAPTN_t *p)
 {
-    if (!p)
-        return;
     switch (p->nKind) {
     case krvAPTNType_intConst:
     case krvAPTNType_floatConst:
@@ -126,74 +143,74 @@ void krvFreeAPTNOne(krvAPTN_t *p)
     case krvAPTNType_cidRef:
         free(p->u.varRef.szName);
         krvFreeNameList(p->u.varRef.pNsRes);
-        krvFreeAPTN(p->u.varRef.pIndexes);
-        krvFreeAPTN(p->u.varRef.pMember);
+        pushChain(work, p->u.varRef.pIndexes);
+        pushChain(work, p->u.varRef.pMember);
         break;
     case krvAPTNType_funcRef:
-        krvFreeAPTN(p->u.funcRef.pRef);
+        pushChain(work, p->u.funcRef.pRef);
         break;
     case krvAPTNType_opExpr:
-        krvFreeAPTN(p->u.opExpr.opd1);
-        krvFreeAPTN(p->u.opExpr.opd2);   // with the third operand of "? :"
+        pushChain(work, p->u.opExpr.opd1);
+        pushChain(work, p->u.opExpr.opd2);   // with the third operand of "? :"
         break;
     case krvAPTNType_subRange:
-        krvFreeAPTN(p->u.subRange.pStart);
-        krvFreeAPTN(p->u.subRange.pEnd);
+        pushChain(work, p->u.subRange.pStart);
+        pushChain(work, p->u.subRange.pEnd);
         break;
     case krvAPTNType_exprList:
-        krvFreeAPTN(p->u.exprList.pFirst);
+        pushChain(work, p->u.exprList.pFirst);
         break;
     case krvAPTNType_call:
-        krvFreeAPTN(p->u.call.pCallee);
-        krvFreeAPTN(p->u.call.pArgs);
+        pushChain(work, p->u.call.pCallee);
+        pushChain(work, p->u.call.pArgs);
         break;
     case krvAPTNType_builtinCall:
-        krvFreeAPTN(p->u.builtinCall.pArgs);
+        pushChain(work, p->u.builtinCall.pArgs);
         break;
     case krvAPTNType_extCall:
-        krvFreeAPTN(p->u.extCall.pArgs);
+        pushChain(work, p->u.extCall.pArgs);
         break;
     case krvAPTNType_usrCall:
         free(p->u.usrCall.szName);
         krvFreeNameList(p->u.usrCall.pNsRes);
-        krvFreeAPTN(p->u.usrCall.pArgs);
-        krvFreeAPTN(p->u.usrCall.objRef);
+        pushChain(work, p->u.usrCall.pArgs);
+        pushChain(work, p->u.usrCall.objRef);
         break;
     case krvAPTNType_exprStmt:
     case krvAPTNType_returnStmt:
     case krvAPTNType_evalStmt:
-        krvFreeAPTN(p->u.exprStmt.pExpr);
+        pushChain(work, p->u.exprStmt.pExpr);
         break;
     case krvAPTNType_gotoStmt:
         free(p->u.gotoStmt.szTagName);
         break;
     case krvAPTNType_ifStmt:
-        krvFreeAPTN(p->u.ifStmt.pCond);
-        krvFreeAPTN(p->u.ifStmt.pThen);
-        krvFreeAPTN(p->u.ifStmt.pElse);
+        pushChain(work, p->u.ifStmt.pCond);
+        pushChain(work, p->u.ifStmt.pThen);
+        pushChain(work, p->u.ifStmt.pElse);
         break;
     case krvAPTNType_whileStmt:
     case krvAPTNType_doStmt:
-        krvFreeAPTN(p->u.loopStmt.pCond);
-        krvFreeAPTN(p->u.loopStmt.pBody);
+        pushChain(work, p->u.loopStmt.pCond);
+        pushChain(work, p->u.loopStmt.pBody);
         break;
     case krvAPTNType_forStmt:
-        krvFreeAPTN(p->u.forStmt.pInit);
-        krvFreeAPTN(p->u.forStmt.pCond);
-        krvFreeAPTN(p->u.forStmt.pStep);
-        krvFreeAPTN(p->u.forStmt.pBody);
+        pushChain(work, p->u.forStmt.pInit);
+        pushChain(work, p->u.forStmt.pCond);
+        pushChain(work, p->u.forStmt.pStep);
+        pushChain(work, p->u.forStmt.pBody);
         break;
     case krvAPTNType_switchStmt:
-        krvFreeAPTN(p->u.switchStmt.pExpr);
+        pushChain(work, p->u.switchStmt.pExpr);
         if (p->u.switchStmt.pCaseTable) {
             sysHashFree(p->u.switchStmt.pCaseTable);
             free(p->u.switchStmt.pCaseTable);
         }
         free(p->u.switchStmt.ppDense);
-        krvFreeCaseGroups(p->u.switchStmt.pGroups);
+        takeCaseGroups(work, p->u.switchStmt.pGroups);
         break;
     case krvAPTNType_compoundStmt:
-        krvFreeAPTN(p->u.compoundStmt.pStmts);
+        pushChain(work, p->u.compoundStmt.pStmts);
         break;
     default:
         krvDebug("\"%s\" line %d %s(): not free type %d\n", "krvAPTN", __LINE__, "krvFreeAPTN", p->nKind);
@@ -204,11 +221,43 @@ void krvFreeAPTNOne(krvAPTN_t *p)
     free(p);
 }
 
+void drain(freeList_t &work)
+{
+    while (!work.empty()) {
+        freeWork_t w = work.back();
+        work.pop_back();
+        krvAPTN_t *p = w.p;
+        do {
+            krvAPTN_t *pNext = w.bChain ? p->next : nullptr;
+            takeOne(work, p);
+            p = pNext;
+        } while (p);
+    }
+}
+
+}  // namespace
+
+void krvFreeCaseGroups(krvCaseGroup_t *pGroups)
+{
+    freeList_t work;
+    takeCaseGroups(work, pGroups);
+    drain(work);
+}
+
+void krvFreeAPTNOne(krvAPTN_t *p)
+{
+    if (!p)
+        return;
+    freeList_t work;
+    work.push_back({p, false});
+    drain(work);
+}
+
 void krvFreeAPTN(krvAPTN_t *p)
 {
-    while (p) {
-        krvAPTN_t *pNext = p->next;
-        krvFreeAPTNOne(p);
-        p = pNext;
-    }
+    if (!p)
+        return;
+    freeList_t work;
+    work.push_back({p, true});
+    drain(work);
 }

@@ -90,6 +90,21 @@ static void prefixed(const char *szPrefix, const char *szFmt, va_list ap)
     krvHost()->pfnErrPrintf("%s%s", szPrefix, szLine);
 }
 
+const char *krvDiagShortPath(const char *szPath, char *pOut)
+{
+    const char *sz = szPath ? szPath : "";
+    size_t n = strlen(sz);
+    if (n <= KRV_DIAG_PATH_SHOWN) {
+        memcpy(pOut, sz, n + 1);
+        return pOut;
+    }
+    const size_t nHead = (KRV_DIAG_PATH_SHOWN - 3) / 2, nTail = KRV_DIAG_PATH_SHOWN - 3 - nHead;
+    memcpy(pOut, sz, nHead);
+    memcpy(pOut + nHead, "...", 3);
+    memcpy(pOut + nHead + 3, sz + n - nTail, nTail + 1);
+    return pOut;
+}
+
 void krvError(const char *szFmt, ...)
 {
     va_list ap;

@@ -30,6 +30,13 @@ void krvWarning(const char *szFmt, ...) __attribute__((format(printf, 1, 2)));  
 void krvDebug(const char *szFmt, ...) __attribute__((format(printf, 1, 2)));    // "Debug: " + text
 void krvPrint(const char *szFmt, ...) __attribute__((format(printf, 1, 2)));    // text as is
 
+// A path as a diagnostic shows it: as it is up to KRV_DIAG_PATH_SHOWN
+// characters, else its first and last characters around "...", so that
+// the report keeps its closing quote and line end. pOut holds at least
+// KRV_DIAG_PATH_SHOWN + 1 bytes; returns pOut.
+#define KRV_DIAG_PATH_SHOWN 160
+const char *krvDiagShortPath(const char *szPath, char *pOut);
+
 // Base name of a file of the environment's group ("" when unknown).
 const char *krvEnvFileName(const krvEnv_t *pEnv, int nFileIdx);
 

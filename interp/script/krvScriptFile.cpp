@@ -30,16 +30,25 @@ static int hasEncExtension(const char *pPath)
 }
 
 // A file exists when it can be opened for reading; a directory does not
-// count as a script file.
+// count as a script file. Anything else that is not a regular file (a
+// device, a pipe, a socket) is not opened at all: it may never end, or
+// block the open itself.
 static int fileExists(const char *pPath)
 {
+    struct stat st;
+    if (stat(pPath, &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
     FILE *p = fopen(pPath, "r");
     if (p == nullptr)
         return 0;
-    struct stat st;
-    int bDir = fstat(fileno(p), &st) == 0 && S_ISDIR(st.st_mode);
     fclose(p);
-    return !bDir;
+    return 1;
+}
+
+int krvScriptNotRegular(const char *pPath)
+{
+    struct stat st;
+    return pPath != nullptr && stat(pPath, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
 int krvScriptIsEncrypted(const char *pPath)
@@ -87,7 +96,7 @@ static krvScriptFile_t *openPlain(const char *pPath)
 
 krvScriptFile_t *krvScriptOpen(const char *pPath)
 {
-    if (pPath == nullptr || pPath[0] == '\0')
+    if (pPath == nullptr || pPath[0] == '\0' || krvScriptNotRegular(pPath))
         return nullptr;
     if (fileExists(pPath))
         return krvScriptIsEncrypted(pPath) ? openEncrypted(pPath) : openPlain(pPath);
@@ -114,15 +123,27 @@ int krvScriptReadLine(krvScriptFile_t *pFile, char *pBuf)
     if (pFile->bEncrypted)
         return krvEncReaderLine(pFile->pEnc, pBuf, KRV_SCRIPT_LINE_SIZE, pFile->szError);
 
-    if (fgets(pBuf, KRV_SCRIPT_LINE_SIZE, pFile->pStream) == nullptr) {
-        pBuf[0] = '\0';
-        if (ferror(pFile->pStream)) {
-            snprintf(pFile->szError, sizeof pFile->szError, "cannot read script: %s", strerror(errno));
-            return -1;
-        }
-        return 0;
+    // Up to the line feed, or 4095 bytes; a NUL byte is a character like
+    // any other and arrives as KRV_SCRIPT_NUL_STANDIN.
+    FILE *pStream = pFile->pStream;
+    size_t n = 0;
+    int c = EOF;
+    flockfile(pStream);
+    while (n < KRV_SCRIPT_LINE_SIZE - 1 && (c = getc_unlocked(pStream)) != EOF) {
+        if (c == '\n')
+            break;
+        pBuf[n++] = c == '\0' ? KRV_SCRIPT_NUL_STANDIN : static_cast<char>(c);
     }
-    size_t n = strlen(pBuf);
+    bool bError = c == EOF && ferror(pStream);
+    funlockfile(pStream);
+    pBuf[n] = '\0';
+    if (bError) {
+        pBuf[0] = '\0';
+        snprintf(pFile->szError, sizeof pFile->szError, "cannot read script: %s", strerror(errno));
+        return -1;
+    }
+    if (n == 0 && c == EOF)
+        return 0;
     while (n > 0 && (pBuf[n - 1] == '\r' || pBuf[n - 1] == '\n'))
         pBuf[--n] = '\0';
     return 1;

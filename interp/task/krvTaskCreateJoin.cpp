@@ -1,4 +1,6 @@
 // task_create and task_join.
+#include <cerrno>
+#include <cstring>
 #include <new>
 
 #include "eval/krvEvalInt.h"
@@ -51,12 +53,15 @@ int krvBuiFunc_task_create(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCal
                    "the parameter of task function %s should be neither an array nor a structure.\n", szName);
         return 0;
     }
+    int nCause = ENOMEM;
     auto *pTask = new (std::nothrow) krvTask_t{};
     krvEnv_t *pTaskEnv = pTask ? krvNewDerivedEnv(groupEnv(pEnv)) : nullptr;
     if (pTaskEnv && krvEvalStateInit(pTaskEnv) == 0) {
         pTaskEnv->pEval->pEntryFunc = pTaskFunc;
         pTask->pEnv = pTaskEnv;
-        if (krvTaskStart(pTask, &arg) == 0) {
+        krvEvalShareCells();
+        nCause = krvTaskStart(pTask, &arg);
+        if (nCause == 0) {
             krvClearValue(&arg);
             krvSetInt(pResult, krvTaskTableAdd(pTask));
             return 1;
@@ -68,7 +73,11 @@ int krvBuiFunc_task_create(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCal
         krvFreeEnv(pTaskEnv);
     }
     delete pTask;
-    krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pFuncArg, "cannot start a task for function %s.\n", szName);
+    // Name the cause: no memory for its state, or no thread (the thread
+    // limit, or no address space left for its stack).
+    krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pFuncArg, "cannot start a task for function %s (%s).\n", szName,
+               nCause == EAGAIN ? "no thread: the thread limit or the address space for its stack is used up"
+                                : strerror(nCause));
     return 0;
 }
 
@@ -84,15 +93,24 @@ int krvBuiFunc_task_join(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall,
         krvErrorAt(KRV_RTE_TASK_HANDLE, pEnv, pArg, "illegal task handle 0\n");
         return 1;
     }
-    bool bSelf = false;
-    krvTask_t *pTask = krvTaskTableTake(n, &bSelf);
-    if (bSelf) {
+    int nCycle = 0;
+    krvTask_t *pTask = krvTaskTableTake(n, &nCycle);
+    if (nCycle == 1) {
         // Waiting for itself would never end.
         krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "task %lld cannot join itself.\n", static_cast<long long>(n));
         return 1;
     }
+    if (nCycle == 2) {
+        // Nor would waiting for a task that waits for this one.
+        krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "task %lld cannot be joined: it waits for this task.\n",
+                   static_cast<long long>(n));
+        return 1;
+    }
     if (!pTask)
         return 1;
+    pthread_join(pTask->thread, nullptr);
+    pTask->bJoined = true;
+    krvTaskJoinDone();
     krvTaskRelease(pTask);
     krvSetInt(pResult, 1);
     return 1;

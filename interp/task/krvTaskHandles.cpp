@@ -97,6 +97,13 @@ int krvSyncDelete(uint64_t uValue, uint32_t nKind)
     auto it = findLive(uValue, nKind);
     if (it == g_blocks.end())
         return 0;
+    // A mutex that a task holds, or waits for (in mutex_lock or cond_wait,
+    // both of which keep a use of the block), stays: deleting it would
+    // leave its waiters stranded. Users take their use under this lock and
+    // own the mutex before they give it back, so nothing slips in between.
+    if (nKind == KRV_HANDLE_KIND_MUTEX &&
+        (it->second.nUsers > 0 || sysMutexIsHeld(static_cast<sysMutex_t *>(it->first->pObj))))
+        return -1;
     if (it->second.nUsers > 0) {
         it->second.bDeleted = true;
         return 1;

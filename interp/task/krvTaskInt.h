@@ -16,6 +16,8 @@ struct krvTask_t {
     intptr_t nNumber;              // table key
     krvEnv_t *pEnv;                // owned
     pthread_t thread;
+    krvTask_t *pJoining;           // the task this one waits for in task_join (task-table lock)
+    bool bJoined;                  // its thread has been joined already
 };
 
 // ---- task table (krvTaskTable.cpp) ---------------------------------------------
@@ -23,21 +25,29 @@ struct krvTask_t {
 int krvTaskTableInit(void);
 // Gives the task the next number and adds it to the table.
 int64_t krvTaskTableAdd(krvTask_t *pTask);
-// Takes the task of a number out of the table; NULL when unknown. A task
-// asking for its own number stays in the table and *pbSelf is set.
-krvTask_t *krvTaskTableTake(int64_t nNumber, bool *pbSelf);
+// Takes the task of a number out of the table to join it; NULL when
+// unknown. A task asking for its own number (*pnCycle 1), or for a task
+// that waits through any chain of joins for the caller (*pnCycle 2), stays
+// in the table: the join would never end. Otherwise the caller is recorded
+// as waiting for the task until krvTaskJoinDone.
+krvTask_t *krvTaskTableTake(int64_t nNumber, int *pnCycle);
+// The caller's join of pTask has ended (before pTask is released).
+void krvTaskJoinDone(void);
+// The task record of the calling thread (NULL on main's thread).
+void krvTaskSetSelf(krvTask_t *pTask);
 // Counts a task as running / ended; the end of a run waits for the count
 // to drop to 0.
 void krvTaskRunBegin(void);
 void krvTaskRunEnd(void);
 void krvTaskWaitRunning(void);
-// Waits for the thread of a task taken from the table and frees it with
+// Waits for the thread of a task taken from the table (unless bJoined) and frees it with
 // its environment and evaluation stack.
 void krvTaskRelease(krvTask_t *pTask);
 
 // ---- thread (krvTaskThread.cpp) -------------------------------------------------
 // Starts the thread that runs the task's entry function with a copy of
-// *pArg. 0, or -1 when no thread could be made (nothing is left behind).
+// *pArg. 0, or the error number of the cause when no thread could be made
+// (nothing is left behind).
 int krvTaskStart(krvTask_t *pTask, const krvValue_t *pArg);
 
 // ---- mutex and condition blocks (krvTaskHandles.cpp) ----------------------------
@@ -62,7 +72,8 @@ krvSyncBlock_t *krvSyncGet(uint64_t uValue, uint32_t nKind);
 // Ends a use; frees a deleted block when its last user leaves.
 void krvSyncPut(krvSyncBlock_t *pBlock);
 // Unregisters the block of a kind at a value (later lookups fail) and frees
-// it once no use is under way. 1, or 0 for an invalid value.
+// it once no use is under way. 1, or 0 for an invalid value; -1 for a mutex
+// that is held or waited for (it stays as it is).
 int krvSyncDelete(uint64_t uValue, uint32_t nKind);
 // Frees every block still registered (end of the interpreter's life).
 void krvSyncFreeAll(void);

@@ -1,6 +1,7 @@
 // mutex_create, mutex_lock, mutex_unlock and mutex_delete. A mutex may be
 // locked again by the task that holds it; unlocking one the task does not
-// hold does nothing.
+// hold does nothing. A mutex that is held or waited for is not deleted
+// (result 0): its holder can still unlock it and its waiters still wake.
 #include "sysThread.h"
 #include "task/krvTaskBuiltins.h"
 #include "task/krvTaskInt.h"
@@ -50,11 +51,15 @@ int krvBuiFunc_mutex_delete(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCa
     uint64_t u = 0;
     if (!krvTaskHandleArg(pEnv, pFunc, pArg, &u, pFl))
         return 0;
-    if (!krvSyncDelete(u, KRV_HANDLE_KIND_MUTEX)) {
+    int rc = krvSyncDelete(u, KRV_HANDLE_KIND_MUTEX);
+    if (rc == 0) {
         krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "Illegal mutex handle %p is specified to %s().\n", krvTaskHandlePtr(u),
                    "mutex_delete");
         return 1;
     }
+    if (rc < 0)
+        return 1;       // held or waited for: refused, the result stays 0
+
     krvSetInt(pResult, 1);
     return 1;
 }

@@ -23,7 +23,15 @@ std::mutex g_runLock;
 std::condition_variable g_runDone;
 int64_t g_nRunning = 0;
 
+// The task record of the calling thread; NULL on main's thread.
+thread_local krvTask_t *t_pSelf = nullptr;
+
 } // namespace
+
+void krvTaskSetSelf(krvTask_t *pTask)
+{
+    t_pSelf = pTask;
+}
 
 int krvTaskTableInit(void)
 {
@@ -47,21 +55,37 @@ int64_t krvTaskTableAdd(krvTask_t *pTask)
     return n;
 }
 
-krvTask_t *krvTaskTableTake(int64_t nNumber, bool *pbSelf)
+krvTask_t *krvTaskTableTake(int64_t nNumber, int *pnCycle)
 {
-    *pbSelf = false;
+    *pnCycle = 0;
     if (!g_pTableLock)
         return nullptr;
     sysMutexLock(g_pTableLock);
     auto *pTask = static_cast<krvTask_t *>(sysHashFind(&g_table, reinterpret_cast<const void *>(nNumber)));
-    if (pTask && pthread_equal(pTask->thread, pthread_self())) {
-        *pbSelf = true;
+    if (pTask && pthread_equal(pTask->thread, pthread_self()))
+        *pnCycle = 1;
+    // Tasks being joined have left the table, but their records stay until
+    // their joiner is done with them, so the chain can be followed.
+    for (krvTask_t *p = pTask; p && !*pnCycle && t_pSelf; p = p->pJoining)
+        *pnCycle = p == t_pSelf ? 2 : 0;
+    if (*pnCycle)
         pTask = nullptr;
-    }
-    if (pTask)
+    if (pTask) {
         sysHashDel(&g_table, pTask);
+        if (t_pSelf)
+            t_pSelf->pJoining = pTask;
+    }
     sysMutexUnlock(g_pTableLock);
     return pTask;
+}
+
+void krvTaskJoinDone(void)
+{
+    if (!t_pSelf || !g_pTableLock)
+        return;
+    sysMutexLock(g_pTableLock);
+    t_pSelf->pJoining = nullptr;
+    sysMutexUnlock(g_pTableLock);
 }
 
 void krvTaskRunBegin(void)
@@ -91,7 +115,8 @@ int64_t krvTaskRunningCount(void)
 
 void krvTaskRelease(krvTask_t *pTask)
 {
-    pthread_join(pTask->thread, nullptr);
+    if (!pTask->bJoined)
+        pthread_join(pTask->thread, nullptr);
     krvEvalStateFree(pTask->pEnv);
     krvFreeEnv(pTask->pEnv);
     delete pTask;

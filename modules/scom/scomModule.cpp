@@ -26,9 +26,15 @@ int32_t scomClose(uint32_t, krvValue_t *pArgs, krvValue_t *pResult, char *)
     return 0;
 }
 
-// putchar(port, c): 1 when the byte was written, else 0.
+// putchar(port, c): 1 when the byte was written, else 0. A character that
+// is not an integer (a string, a floating number, a handle) is refused like
+// a port that is not one: nothing is sent.
 int32_t scomPutChar(uint32_t, krvValue_t *pArgs, krvValue_t *pResult, char *)
 {
+    if (g_host.pfnGetArgType(pArgs, 1) != KRV_DT_INTEGER) {
+        g_host.pfnSetInt(pResult, 0);
+        return 0;
+    }
     int64_t nPort = g_host.pfnGetArgType(pArgs, 0) == KRV_DT_INTEGER ? g_host.pfnGetArgInt(pArgs, 0) : -1;
     g_host.pfnSetInt(pResult, scomPortPutChar(nPort, g_host.pfnGetArgInt(pArgs, 1)));
     return 0;

@@ -1,6 +1,7 @@
 // #if conditions: lexer, the grammar's binding levels and its errors.
 #include "constTestEnv.h"
 
+#include "constexpr/krvConstExpr.h"
 #include "constexpr/krvPPCond.h"
 
 TEST_F(ConstExprTest, ConditionBindingLevels)
@@ -157,4 +158,33 @@ TEST_F(ConstExprTest, NilConditionText)
     krvAPTN_t *pTree = nullptr;
     EXPECT_EQ(krvPPParseCond(nullptr, &pTree), 1);
     EXPECT_EQ(pTree, nullptr);
+}
+
+TEST_F(ConstExprTest, ConditionDeepTreeRefusedWhileBuilt)
+{
+    // Left-associative chains keep the parser stack flat but make the tree
+    // as deep as they are long: the deepest accepted tree has 4000 levels,
+    // one more is refused at once (long before a recursive walk could
+    // exhaust the native stack), and a 300,000-term chain is refused too.
+    std::string ok = "1";
+    for (int i = 1; i < KRV_CONST_EXPR_DEPTH_MAX; i++)
+        ok += "+1";
+    krvAPTN_t *pTree = nullptr;
+    ASSERT_EQ(krvPPParseCondAt(ok.c_str(), "main.krv", 0, 7, &pTree), 0);
+    krvFreeAPTN(pTree);
+    EXPECT_EQ(output(), "");
+    for (int nTerms : {KRV_CONST_EXPR_DEPTH_MAX + 2, 300000}) {
+        std::string text = "1";
+        for (int i = 1; i < nTerms; i++)
+            text += i % 2 ? "+1" : "-x";
+        pTree = nullptr;
+        EXPECT_EQ(krvPPParseCondAt(text.c_str(), "inc.krv", 1, 4, &pTree), 1) << nTerms;
+        EXPECT_EQ(pTree, nullptr);
+        EXPECT_EQ(output(), "Error \"inc.krv\": (preprocessor) condition nested too deeply (more than 4000 levels) "
+                            "at or near line 4\n");
+    }
+    // Unary operators nest the same way.
+    std::string neg = std::string(5000, '-') + "1";
+    EXPECT_EQ(cond(neg.c_str()), "syntax");
+    EXPECT_NE(output().find("condition nested too deeply"), std::string::npos);
 }

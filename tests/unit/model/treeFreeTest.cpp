@@ -240,3 +240,40 @@ TEST(TreeFree, UnknownKindIsReportedAndFreedAlone)
     EXPECT_NE(cap.take().find("krvFreeAPTN(): not free type 29\n"), std::string::npos);
     krvFreeAPTN(nullptr);
 }
+
+TEST(TreeFree, DeepTreesWithoutRecursion)
+{
+    // A million levels through every kind of link: operands, the third
+    // operand of "? :", statement bodies and index chains. A recursive
+    // release would run out of native stack long before.
+    krvAPTN_t *pRoot = intc(0);
+    for (int i = 0; i < 1000000; i++) {
+        krvAPTN_t *p;
+        switch (i % 4) {
+        case 0:
+            p = node(krvAPTNType_opExpr);
+            p->u.opExpr.nOp = KRV_OP_ADD;
+            p->u.opExpr.opd1 = pRoot;
+            p->u.opExpr.opd2 = intc(i);
+            break;
+        case 1:
+            p = node(krvAPTNType_opExpr);
+            p->u.opExpr.nOp = KRV_OP_COND;
+            p->u.opExpr.opd1 = intc(1);
+            p->u.opExpr.opd2 = strc("a");
+            p->u.opExpr.opd2->next = pRoot;
+            break;
+        case 2:
+            p = node(krvAPTNType_exprStmt);
+            p->u.exprStmt.pExpr = pRoot;
+            p->next = node(krvAPTNType_nullStmt);
+            break;
+        default:
+            p = ref("v");
+            p->u.varRef.pIndexes = pRoot;
+            break;
+        }
+        pRoot = p;
+    }
+    krvFreeAPTN(pRoot);
+}

@@ -109,9 +109,11 @@ TEST(ScomPty, BytesArriveWithTheLineSettings)
                                 "    print(p > 2, \" \");\n"
                                 "    print(scom::putchar(p, 0x141), scom::putchar(p, 0x42), scom::putchar(p, -1), \" \");\n"
                                 "    print(scom::putchar(p, 0), \" \");\n"
+                                // A character that is not an integer sends nothing.
+                                "    print(scom::putchar(p, \"A\"), scom::putchar(p, 65.0), scom::putchar(p, \"\"), \" \");\n"
                                 "    print(scom::close(p), scom::close(p), scom::putchar(p, 0x43), \"\\n\");\n"
                                 "}\n");
-    EXPECT_EQ(out, "1 111 1 100\n");
+    EXPECT_EQ(out, "1 111 1 000 100\n");
     std::vector<unsigned char> bytes = drain(pty.master);
     EXPECT_EQ(bytes, (std::vector<unsigned char>{0x41, 0x42, 0xff, 0x00}));
 

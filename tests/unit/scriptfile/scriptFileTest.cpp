@@ -82,11 +82,18 @@ TEST(PlainReader, LongLineArrivesInPiecesOf4095)
     EXPECT_EQ(got[2], "end");
 }
 
-TEST(PlainReader, NulEndsTheTextOfALine)
+TEST(PlainReader, NulIsACharacterOfTheLine)
 {
+    // A NUL byte neither ends the line nor hides the rest of it: it arrives
+    // as a stand-in that starts no token. A file of NUL bytes alone ends.
     ScratchDir dir;
     writeBytes(dir.file("a.krv"), std::string("ab\0cd\nef\n", 9));
-    EXPECT_EQ(readLines(dir.file("a.krv")), Lines({"ab", "ef"}));
+    EXPECT_EQ(readLines(dir.file("a.krv")), Lines({"ab\x7f" "cd", "ef"}));
+    writeBytes(dir.file("z.krv"), std::string(10000, '\0'));
+    Lines z = readLines(dir.file("z.krv"));
+    ASSERT_EQ(z.size(), 3u);
+    EXPECT_EQ(z[0], std::string(4095, KRV_SCRIPT_NUL_STANDIN));
+    EXPECT_EQ(z[2], std::string(10000 - 2 * 4095, KRV_SCRIPT_NUL_STANDIN));
 }
 
 TEST(PlainReader, ShortEncFileIsPlainText)

@@ -69,17 +69,32 @@ TEST(SyncRegistry, DeletedHandleIsRefused)
 
 TEST(SyncRegistry, DeleteWhileInUseWaitsForTheLastUser)
 {
+    // A condition block: deleted for new users at once, whole for the use
+    // under way, freed when that use ends.
+    krvSyncBlock_t *pCond = krvSyncNew(KRV_HANDLE_KIND_COND, sysCondCreate());
+    uint64_t vc = valueOf(pCond);
+    krvSyncBlock_t *pCondUse = krvSyncGet(vc, KRV_HANDLE_KIND_COND);
+    ASSERT_EQ(pCondUse, pCond);
+    EXPECT_EQ(krvSyncDelete(vc, KRV_HANDLE_KIND_COND), 1);
+    EXPECT_EQ(krvSyncGet(vc, KRV_HANDLE_KIND_COND), nullptr);
+    EXPECT_EQ(pCondUse->hdr.nSig, KRV_HANDLE_SIG);
+    krvSyncPut(pCondUse);  // frees the block (the sanitizer build checks)
+
+    // A mutex that is waited for (a use under way) or held is not deleted:
+    // its holder can still unlock it and its waiters still get it.
     krvSyncBlock_t *pMutex = newMutexBlock();
     uint64_t v = valueOf(pMutex);
     krvSyncBlock_t *pUse = krvSyncGet(v, KRV_HANDLE_KIND_MUTEX);
     ASSERT_EQ(pUse, pMutex);
-    EXPECT_EQ(krvSyncDelete(v, KRV_HANDLE_KIND_MUTEX), 1);
-    // Gone for new users, still whole for the one under way.
-    EXPECT_EQ(krvSyncGet(v, KRV_HANDLE_KIND_MUTEX), nullptr);
+    EXPECT_EQ(krvSyncDelete(v, KRV_HANDLE_KIND_MUTEX), -1);
     sysMutexLock(static_cast<sysMutex_t *>(pUse->pObj));
-    sysMutexUnlock(static_cast<sysMutex_t *>(pUse->pObj));
-    EXPECT_EQ(pUse->hdr.nSig, KRV_HANDLE_SIG);
-    krvSyncPut(pUse);      // frees the block (the sanitizer build checks)
+    krvSyncPut(pUse);
+    EXPECT_EQ(krvSyncDelete(v, KRV_HANDLE_KIND_MUTEX), -1);     // held
+    ASSERT_EQ(krvSyncGet(v, KRV_HANDLE_KIND_MUTEX), pMutex);
+    sysMutexUnlock(static_cast<sysMutex_t *>(pMutex->pObj));
+    krvSyncPut(pMutex);
+    EXPECT_EQ(krvSyncDelete(v, KRV_HANDLE_KIND_MUTEX), 1);      // idle: deleted
+    EXPECT_EQ(krvSyncGet(v, KRV_HANDLE_KIND_MUTEX), nullptr);
 }
 
 TEST(SyncRegistry, ConcurrentUseAndDelete)
@@ -97,7 +112,11 @@ TEST(SyncRegistry, ConcurrentUseAndDelete)
             }
         });
         std::this_thread::yield();
-        EXPECT_EQ(krvSyncDelete(v, KRV_HANDLE_KIND_MUTEX), 1);
+        // Refused while the user holds or waits for it; deleted once idle.
+        int rc;
+        while ((rc = krvSyncDelete(v, KRV_HANDLE_KIND_MUTEX)) == -1)
+            std::this_thread::yield();
+        EXPECT_EQ(rc, 1);
         user.join();
     }
 }
