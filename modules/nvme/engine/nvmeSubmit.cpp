@@ -16,6 +16,11 @@ void nvmeBufSetDataPtr(const NvmeBuf *pBuf, uint32_t nXferLen, nvmewire::Sqe &cm
         cmd.setPsdt(nvmewire::PSDT_SGL_MPTR_ADDRESS);
         nvmewire::SglDesc d{};
         memcpy(&d, &pBuf->sgl, sizeof d);
+        // The descriptor covers what the command moves, not the whole
+        // buffer: a controller may refuse a data block longer than the
+        // transfer (Data SGL Length Invalid).
+        if (nXferLen > 0 && nXferLen < d.length)
+            d.length = nXferLen;
         cmd.setSgl1(d);
     } else if (pBuf->nBufType == NVME_BUF_PRP) {
         cmd.setPsdt(nvmewire::PSDT_PRP);
