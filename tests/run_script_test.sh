@@ -3,6 +3,8 @@
 # compares its standard output with NAME.out and its exit code with NAME.exit
 # (0 when absent). NAME.args holds the arguments on one line; its first word
 # may be --check (or another option) to run another form of the command.
+# NAME.sed, when present, is a sed -E script applied to the output before the
+# comparison (for times and other text that differs from run to run).
 set -u
 korvel=$1
 script=$2
@@ -32,6 +34,9 @@ out=$(mktemp)
 trap 'rm -f "$out" "$out.err"' EXIT
 timeout 100 "$korvel" "${cmd[@]}" > "$out" 2> "$out.err" < /dev/null
 rc=$?
+if [ -f "$name.sed" ]; then
+  sed -E -f "$name.sed" "$out" > "$out.sed" && mv "$out.sed" "$out"
+fi
 status=0
 if ! diff -u "$name.out" "$out"; then
   echo "FAIL: standard output differs for $script"
