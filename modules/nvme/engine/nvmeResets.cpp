@@ -324,6 +324,8 @@ int32_t nvmeEnableVF(NvmeEngine &eng, NvmeCntl *pCntl, int64_t n, int64_t *pEnab
         return EC_VF_ENABLED;
     const int64_t nMax = std::min<int64_t>(n, NVME_MAX_FUNC_NUM - 1);
     const int nGot = eng.platform()->sriovEnable(pCntl->device(), static_cast<int>(nMax), vfs);
+    if (nGot < 0)
+        return EC_ARGS;   // more than the function offers
     int32_t nErr = EC_NONE;
     if (nGot != n) {
         const int32_t nCap = nvmeFindExtCap(eng, pCntl->uFuncHandle, nvmewire::pci::EXT_CAP_ID_SRIOV);
