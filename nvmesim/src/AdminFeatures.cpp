@@ -130,7 +130,12 @@ uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
             return gen(SC_INVALID_FIELD);   // no deallocated-block errors
         m_feat.nErrorRecovery = v;
         break;
-    case NVME_FEAT_FID_VOLATILE_WC: m_feat.nVolatileWc = v & 1; break;
+    case NVME_FEAT_FID_VOLATILE_WC:
+        // Turning the cache off writes back what it holds.
+        if (!(v & 1) && m_feat.nVolatileWc && !flushNamespaces())
+            return makeStatus(SCT_MEDIA, SC_WRITE_FAULT);
+        m_feat.nVolatileWc = v & 1;
+        break;
     case NVME_FEAT_FID_NUM_QUEUES: {
         const uint32_t nSq = v & 0xFFFF, nCq = v >> 16;
         if (nSq == 0xFFFF || nCq == 0xFFFF)

@@ -234,11 +234,12 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
     }
     if (auto it = o.find("timings"); it != o.end()) {
         const std::string q = p + ".timings";
-        checkKeys(*it, q, {"readyDelayUs", "shutdownUs", "linkDownMs", "selfTestShortMs", "selfTestExtendedMs", "formatUs"});
+        checkKeys(*it, q, {"readyDelayUs", "shutdownUs", "linkDownMs", "linkUpMs", "selfTestShortMs", "selfTestExtendedMs", "formatUs"});
         Timings &t = d.timings;
         t.nReadyDelayUs = static_cast<uint32_t>(getUnsigned(*it, "readyDelayUs", q, 0, 600000000, t.nReadyDelayUs));
         t.nShutdownUs = static_cast<uint32_t>(getUnsigned(*it, "shutdownUs", q, 0, 600000000, t.nShutdownUs));
         t.nLinkDownMs = static_cast<uint32_t>(getUnsigned(*it, "linkDownMs", q, 0, 600000, t.nLinkDownMs));
+        t.nLinkUpMs = static_cast<uint32_t>(getUnsigned(*it, "linkUpMs", q, 0, 600000, t.nLinkUpMs));
         t.nSelfTestShortMs = static_cast<uint32_t>(getUnsigned(*it, "selfTestShortMs", q, 0, 600000, t.nSelfTestShortMs));
         t.nSelfTestExtendedMs = static_cast<uint32_t>(getUnsigned(*it, "selfTestExtendedMs", q, 0, 3600000, t.nSelfTestExtendedMs));
         t.nFormatUs = static_cast<uint32_t>(getUnsigned(*it, "formatUs", q, 0, 60000000, t.nFormatUs));

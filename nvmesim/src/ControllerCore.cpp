@@ -59,6 +59,7 @@ ControllerCore::ControllerCore(Subsystem &subsys, const ControllerConfig &cfg, u
     m_segs2.reserve(64);
     m_faults.setWaker([this] { kick(); });
     m_fwSlots[0] = subsys.config().szFirmware;
+    m_bVwcPresent = subsys.config().bVolatileWriteCache;
     m_startedAt = Clock::now();
 }
 

@@ -140,6 +140,9 @@ public:
     void subsystemReset(bool bNssrOccurred);
     // Conventional reset of the function (hot reset of its link).
     void conventionalReset();
+    // Slot power lost: queues and commands in flight gone, configuration
+    // space back to its reset values.
+    void powerLoss() { resetAll(0, false); }
     // An asynchronous event for this controller (type, info, log page).
     void postEvent(uint8_t nType, uint8_t nInfo, uint8_t nLogPage);
     void noteChangedNamespace(uint32_t nNsid);
@@ -153,6 +156,9 @@ public:
     std::atomic<uint64_t> m_nCompleted{0};
     std::atomic<uint64_t> m_nResets{0};
     std::atomic<size_t> m_nWithheldCount{0};
+    // Enabled since the last completed shutdown (or power-on): losing
+    // power now is an unsafe shutdown.
+    std::atomic<bool> m_bNeedsShutdown{false};
 
     // SMART counters (written by the worker, read by log pages and tests).
     std::atomic<uint64_t> m_nDataUnitsRead{0};     // bytes / 512
@@ -241,7 +247,10 @@ private:
     uint16_t mapBlockData(const Sqe &e, const Namespace &ns, uint64_t nSlba, uint32_t nNlb, bool bToHost,
                           uint64_t *pUnit, uint64_t *pLen);
     uint16_t checkReadable(Namespace &ns, uint64_t nSlba, uint64_t nNlb);
-    uint16_t zeroBlocks(Namespace &ns, uint64_t nSlba, uint64_t nNlb);
+    uint16_t zeroBlocks(Namespace &ns, uint64_t nSlba, uint64_t nNlb, bool bDurable);
+    bool volatileCacheOn() const { return m_feat.nVolatileWc && m_bVwcPresent; }
+    bool durable(const Sqe &e) const;
+    bool flushNamespaces();
     Namespace *activeNamespace(uint32_t nNsid) const;
 
     friend class Controller;
@@ -251,6 +260,7 @@ private:
     uint32_t m_nIndex;
     DmaSpace &m_dma;
     FaultInjector m_faults;
+    bool m_bVwcPresent = true;   // the device has a volatile write cache
 
     // Configuration space (own lock: accessible while the worker runs).
     mutable std::mutex m_cfgMutex;

@@ -151,6 +151,9 @@ void ControllerCore::writeCc(uint32_t nNew) {
             return;
         }
         m_nPageSize = static_cast<uint32_t>(Cc{nNew}.pageSize());
+        // Enabled again: a power loss from now on is unsafe until the next
+        // completed shutdown.
+        m_bNeedsShutdown.store(true);
         const Aqa aqa{m_aqa.load()};
         SubmissionQueue &sq = m_sq[0];
         sq = SubmissionQueue();
@@ -169,7 +172,6 @@ void ControllerCore::writeCc(uint32_t nNew) {
     const uint32_t nShnOld = Cc{nOld}.shn(), nShn = Cc{nNew}.shn();
     if (nShn && !nShnOld) {
         setCsts(SHST_OCCURRING << CSTS_SHST_SHIFT, CSTS_SHST_MASK);
-        m_subsys.noteShutdownComplete(m_nIndex, false);
         m_shutdownAt = m_faults.shutdownStuck()
                            ? Clock::time_point::max()
                            : now + std::chrono::microseconds(m_subsys.config().timings.nShutdownUs);

@@ -1,6 +1,7 @@
 #include "nvmesim/Subsystem.h"
 
 #include <chrono>
+#include <limits>
 
 #include "ControllerCore.h"
 #include "Namespace.h"
@@ -118,31 +119,62 @@ bool Subsystem::linkDown() const {
 }
 
 void Subsystem::subsystemReset() {
+    std::lock_guard power(m_powerMutex);
+    if (m_bPoweredOff.load())
+        return;
     m_nLinkDownUntil = nowNs() + std::max<int64_t>(1, static_cast<int64_t>(m_cfg.timings.nLinkDownMs) * 1000000);
     for (auto &c : m_ctrls)
         c->core().subsystemReset(true);
 }
 
 void Subsystem::hotReset() {
+    std::lock_guard power(m_powerMutex);
+    if (m_bPoweredOff.load())
+        return;
     for (auto &c : m_ctrls)
         c->core().conventionalReset();
 }
 
-void Subsystem::powerCycle() {
-    const uint64_t nAll = m_ctrls.size() >= 64 ? ~0ull : (1ull << m_ctrls.size()) - 1;
-    if ((m_nShutdownMask.load() & nAll) != nAll)
+bool Subsystem::powerOff() {
+    std::lock_guard power(m_powerMutex);
+    if (m_bPoweredOff.load())
+        return false;
+    m_bPoweredOff = true;
+    // The link stays down until power returns: no configuration or BAR0
+    // access reaches the functions from here on.
+    m_nLinkDownUntil.store(std::numeric_limits<int64_t>::max(), std::memory_order_release);
+    bool bUnsafe = false;
+    for (auto &c : m_ctrls) {
+        bUnsafe = c->core().m_bNeedsShutdown.exchange(false) || bUnsafe;
+        c->core().powerLoss();   // waits for the command being executed
+    }
+    if (bUnsafe)
         m_nUnsafeShutdowns.fetch_add(1);
-    m_nPowerCycles.fetch_add(1);
-    m_nShutdownMask = 0;
-    for (auto &c : m_ctrls)
-        c->core().subsystemReset(false);
+    std::lock_guard lock(m_mgmtMutex);
+    for (const auto &ns : m_owned) {
+        std::unique_lock rw(ns->rw);
+        ns->dropVolatile();
+    }
+    return true;
 }
 
-void Subsystem::noteShutdownComplete(uint32_t nCtrlIndex, bool bDone) {
-    if (bDone)
-        m_nShutdownMask.fetch_or(1ull << nCtrlIndex);
-    else
-        m_nShutdownMask.fetch_and(~(1ull << nCtrlIndex));
+bool Subsystem::powerOn() {
+    std::lock_guard power(m_powerMutex);
+    if (!m_bPoweredOff.load())
+        return false;
+    m_nPowerCycles.fetch_add(1);
+    for (auto &c : m_ctrls)
+        c->core().subsystemReset(false);
+    m_bPoweredOff = false;
+    m_nLinkDownUntil.store(nowNs() + std::max<int64_t>(1, static_cast<int64_t>(m_cfg.timings.nLinkUpMs) * 1000000),
+                           std::memory_order_release);
+    return true;
+}
+
+void Subsystem::powerCycle() {
+    powerOff();
+    powerOn();
+    m_nLinkDownUntil.store(0, std::memory_order_release);
 }
 
 std::vector<uint16_t> Subsystem::controllerIds(uint32_t nNsid) const {

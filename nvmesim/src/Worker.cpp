@@ -92,8 +92,10 @@ void ControllerCore::runTimers(Clock::time_point now) {
     }
     if (now >= m_shutdownAt) {
         m_shutdownAt = Clock::time_point::max();
+        // Shutdown processing writes the volatile cache back.
+        flushNamespaces();
         setCsts(SHST_COMPLETE << CSTS_SHST_SHIFT, CSTS_SHST_MASK);
-        m_subsys.noteShutdownComplete(m_nIndex, true);
+        m_bNeedsShutdown.store(false);
     }
     if (m_selfTest.nCurrent && now >= m_selfTest.end)
         finishSelfTest(0);

@@ -114,9 +114,21 @@ public:
     }
 
     int hotReset(Device *pDev) override {
-        if (!pDev)
+        nvmesim::Subsystem *s = subsystemOf(pDev);
+        if (!s)
             return 0;
-        sim(pDev)->pSubsys->hotReset();
+        s->hotReset();
+        return 1;
+    }
+
+    int slotPower(Device *pDev, bool bOn) override {
+        nvmesim::Subsystem *s = subsystemOf(pDev);
+        if (!s)
+            return 0;
+        if (bOn)
+            s->powerOn();
+        else
+            s->powerOff();
         return 1;
     }
 
@@ -137,6 +149,13 @@ public:
     }
 
 private:
+    // The device behind an open handle; null for a forged or closed one.
+    nvmesim::Subsystem *subsystemOf(Device *pDev) {
+        std::lock_guard lock(m_mutex);
+        auto it = m_open.find(sim(pDev));
+        return it == m_open.end() ? nullptr : (*it)->pSubsys;
+    }
+
     const nvmesim::BusFunction *findFunction(const PciSlot &s) const {
         for (size_t i = 0; i < m_bus->functionCount(); ++i) {
             const nvmesim::BusFunction &f = m_bus->function(i);

@@ -70,6 +70,7 @@ struct Timings {
     uint32_t nReadyDelayUs = 1000;        // CC.EN 0->1 until CSTS.RDY
     uint32_t nShutdownUs = 1000;          // CC.SHN until SHST complete
     uint32_t nLinkDownMs = 100;           // after an NVM subsystem reset
+    uint32_t nLinkUpMs = 100;             // slot power on until the link is up
     uint32_t nSelfTestShortMs = 100;
     uint32_t nSelfTestExtendedMs = 1000;
     uint32_t nFormatUs = 0;               // extra time a Format NVM takes

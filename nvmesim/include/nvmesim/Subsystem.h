@@ -38,8 +38,18 @@ public:
     // functions answer configuration reads with all ones for the link-down
     // time.
     void subsystemReset();
-    // Power removed and restored without a shutdown: counted as an unsafe
-    // shutdown unless every controller had completed a shutdown.
+    // Slot power. Off: the functions answer configuration and BAR0 reads
+    // with all ones and drop writes; every controller loses its queues and
+    // the commands in flight, and the namespaces lose what their volatile
+    // write cache held. The loss counts as an unsafe shutdown when a
+    // controller was enabled since its last completed shutdown. On: the
+    // functions come back in their power-on state once the link is up
+    // (timings.linkUpMs later). Both return false when the slot is already
+    // in that state.
+    bool powerOff();
+    bool powerOn();
+    bool poweredOn() const { return !m_bPoweredOff.load(); }
+    // Power off and on at once, the link up immediately.
     void powerCycle();
     bool linkDown() const;
     // A hot reset of the link above the device: every function gets a
@@ -64,7 +74,6 @@ public:
     uint16_t formatNamespace(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex);
     // Controllers attached to a namespace (CNTLIDs), or all controllers.
     std::vector<uint16_t> controllerIds(uint32_t nNsid) const;
-    void noteShutdownComplete(uint32_t nCtrlIndex, bool bDone);
     std::mutex &mgmtMutex() const { return m_mgmtMutex; }
 
 private:
@@ -85,7 +94,8 @@ private:
     mutable std::atomic<int64_t> m_nLinkDownUntil{0};       // steady clock, ns; 0: link up
     std::atomic<uint64_t> m_nPowerCycles{1};
     std::atomic<uint64_t> m_nUnsafeShutdowns{0};
-    std::atomic<uint64_t> m_nShutdownMask{0};
+    std::atomic<bool> m_bPoweredOff{false};
+    std::mutex m_powerMutex;                                 // power off/on one at a time
 };
 
 } // namespace nvmesim
