@@ -100,10 +100,12 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         for (uint8_t op : {0x00, 0x01, 0x02, 0x04, 0x05, 0x06, 0x08, 0x09, 0x0A, 0x0C, 0x11, 0x14, 0x18, 0x86})
             p->acs[op] = kSupp;
         p->acs[ADMIN_FW_COMMIT] = kSupp | kCcc;
-        if (m_subsys.config().bNamespaceManagement) {
+        if (m_subsys.config().bNamespaceManagement && !isVf()) {
             p->acs[ADMIN_NS_MGMT] = kSupp | kNic | kNcc;
             p->acs[ADMIN_NS_ATTACH] = kSupp | kNic | kNcc;
         }
+        if (isPrimaryWithSriov())
+            p->acs[ADMIN_VIRTUAL_MGMT] = kSupp;
         p->acs[ADMIN_FORMAT_NVM] = kSupp | kLbcc | kNcc | (1u << 16);   // no other commands outstanding
         for (uint8_t op : {NVM_FLUSH, NVM_READ, NVM_COMPARE, NVM_VERIFY})
             p->iocs[op] = kSupp;

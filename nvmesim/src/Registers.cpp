@@ -146,7 +146,8 @@ void ControllerCore::writeCc(uint32_t nNew) {
         setCsts(0, CSTS_SHST_MASK);
         if (m_csts.load() & CSTS_CFS)
             return;
-        if (!enableChecks()) {
+        // An offline secondary controller cannot be enabled.
+        if (!enableChecks() || (isVf() && !m_bOnline.load())) {
             fatal();
             return;
         }
