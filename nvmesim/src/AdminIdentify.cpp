@@ -45,8 +45,8 @@ void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
     id.cntrltype = 1;    // I/O controller
     // A secondary controller leaves namespace management and
     // virtualization management to its primary.
-    id.oacs = OACS_FORMAT | OACS_FW | OACS_SELF_TEST | (dev.bNamespaceManagement && !isVf() ? OACS_NS_MGMT : 0) |
-              (isPrimaryWithSriov() ? OACS_VIRT_MGMT : 0);
+    id.oacs = OACS_FORMAT | OACS_FW | OACS_SELF_TEST | OACS_LBA_STATUS |
+              (dev.bNamespaceManagement && !isVf() ? OACS_NS_MGMT : 0) | (isPrimaryWithSriov() ? OACS_VIRT_MGMT : 0);
     id.acl = 3;
     id.aerl = 3;
     id.frmw = 0x16;      // three slots, activation without reset
@@ -65,7 +65,8 @@ void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
     id.sqes = 0x66;
     id.cqes = 0x44;
     id.nn = m_subsys.maxNamespaces();
-    id.oncs = 0x1DF;     // compare, write uncorrectable, DSM, write zeroes, save/select, timestamp, verify, copy
+    id.oncs = ONCS_COMPARE | ONCS_WRITE_UNCORRECTABLE | ONCS_DSM | ONCS_WRITE_ZEROES | ONCS_SAVE_FEATURES |
+              ONCS_TIMESTAMP | ONCS_VERIFY | ONCS_COPY;
     id.fna = 0;
     id.vwc = dev.bVolatileWriteCache ? 0x07 : 0x00;
     id.ocfs = 0x1;

@@ -38,8 +38,9 @@ class Namespace;
 
 using Clock = std::chrono::steady_clock;
 
-// CC bits the controller keeps: EN, CSS, MPS, AMS, SHN, IOSQES, IOCQES, CRIME.
-constexpr uint32_t kCcValid = 0x01FFFFF1u;
+// CC bits the controller keeps: EN, CSS, MPS, AMS, SHN, IOSQES, IOCQES
+// (CRIME is reserved: ready independent of media is not offered).
+constexpr uint32_t kCcValid = 0x01FFFFF1u & ~CC_CRIME;
 
 // Copy command limits (blocks per source range, blocks in all, ranges).
 constexpr uint16_t kCopyMaxRange = 4096;

@@ -15,6 +15,8 @@ uint64_t ControllerCore::cap() const {
     c |= static_cast<uint64_t>(m_cfg.nCss) << NVME_CAP_CSS_SHIFT;
     c |= static_cast<uint64_t>(m_cfg.nMpsMin & NVME_CAP_MPSMIN_MASK) << NVME_CAP_MPSMIN_SHIFT;
     c |= static_cast<uint64_t>(m_cfg.nMpsMax & NVME_CAP_MPSMAX_MASK) << NVME_CAP_MPSMAX_SHIFT;
+    // Ready with media only; CAP.TO is then CRTO.CRWMT.
+    c |= static_cast<uint64_t>(CAP_CRMS_CRWMS) << NVME_CAP_CRMS_SHIFT;
     return c;
 }
 
@@ -35,6 +37,7 @@ uint32_t ControllerCore::mmioRead32(uint32_t nOffset) {
     case REG_ASQ + 4: return static_cast<uint32_t>(m_asq.load() >> 32);
     case REG_ACQ: return static_cast<uint32_t>(m_acq.load());
     case REG_ACQ + 4: return static_cast<uint32_t>(m_acq.load() >> 32);
+    case REG_CRTO: return m_cfg.nTo & CRTO_CRWMT_MASK;   // CRIMT 0: not offered
     default: break;
     }
     if (nOffset >= m_nMsixTable) {
