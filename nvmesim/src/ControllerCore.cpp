@@ -277,13 +277,13 @@ void ControllerCore::setVfState(bool bPresent, bool bMse) {
 }
 
 void ControllerCore::setOffline() {
-    std::lock_guard lock(m_procMutex);
+    // Called by the primary's worker, which holds its own locks: the reset
+    // itself is left to this controller's worker (see step()), only the
+    // state and CSTS.RDY change at once.
     m_bOnline = false;
-    // As a controller reset: queues and work gone, not ready.
-    resetLocked();
-    m_cc = 0;
-    m_nCcActive = 0;
-    setCsts(0, CSTS_RDY | CSTS_CFS | CSTS_SHST_MASK);
+    setCsts(0, CSTS_RDY | CSTS_SHST_MASK);
+    m_bOfflinePending = true;
+    kick();
 }
 
 // All vectors cleared and masked, nothing pending; m_cfgMutex held.

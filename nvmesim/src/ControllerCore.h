@@ -170,6 +170,7 @@ public:
     std::atomic<bool> m_bOnline{true};
     std::atomic<uint16_t> m_nVq{0};
     std::atomic<uint16_t> m_nVi{0};
+    std::atomic<bool> m_bOfflinePending{false};   // the reset of setOffline() is due
     // I/O queue pairs and interrupt vectors the controller may use.
     uint32_t ioQueueLimit() const { return isVf() ? std::max<uint32_t>(m_nVq.load(), 1) - 1 : m_cfg.nQueuePairs; }
     uint32_t vectorLimit() const { return isVf() ? m_nVi.load() : m_cfg.nMsixVectors; }

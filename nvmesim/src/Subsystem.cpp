@@ -199,7 +199,7 @@ uint16_t Subsystem::virtualizationManagement(uint16_t nPrimary, uint8_t nAct, ui
     const bool bResources = nAct == VIRT_ACT_PRIMARY_FLEX_ALLOC || nAct == VIRT_ACT_SECONDARY_ASSIGN;
     if (bResources && nRt != VIRT_RT_VQ && nRt != VIRT_RT_VI)
         return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_RESOURCE_ID, true);
-    std::unique_lock lock(m_mgmtMutex);
+    std::lock_guard lock(m_mgmtMutex);
     const uint32_t nTotal = nRt == VIRT_RT_VQ ? s.nFlexQueues : s.nFlexInterrupts;
     // Flexible resources of the type in use by the secondaries (but one)
     // and by the primary.
@@ -227,10 +227,6 @@ uint16_t Subsystem::virtualizationManagement(uint16_t nPrimary, uint8_t nAct, ui
     ControllerCore &sc = secondaryCore(nVf);
     switch (nAct) {
     case VIRT_ACT_SECONDARY_OFFLINE:
-        sc.m_bOnline = false;
-        // The reset waits for the secondary's command in progress, which
-        // may itself wait for the management lock.
-        lock.unlock();
         sc.setOffline();
         return 0;
     case VIRT_ACT_SECONDARY_ASSIGN: {
