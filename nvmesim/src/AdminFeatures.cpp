@@ -48,7 +48,7 @@ uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
     // Nothing is saveable, so the saved value is the default.
     const FeatureState def;
     const FeatureState &f = nSel == 0 ? m_feat : def;
-    const uint32_t nPairs = m_cfg.nQueuePairs - 1;
+    const uint32_t nPairs = std::max<uint32_t>(ioQueueLimit(), 1) - 1;
     switch (nFid) {
     case NVME_FEAT_FID_ARBITRATION: *pDw0 = f.nArbitration; break;
     case NVME_FEAT_FID_POWER_MGMT: *pDw0 = f.nPowerMgmt; break;
@@ -67,7 +67,7 @@ uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
     case NVME_FEAT_FID_IRQ_COALESCE: *pDw0 = f.nIrqCoalescing; break;
     case NVME_FEAT_FID_IRQ_CONFIG: {
         const uint16_t nIv = e.cdw11() & 0xFFFF;
-        if (nIv >= m_cfg.nMsixVectors)
+        if (nIv >= vectorLimit())
             return gen(SC_INVALID_FIELD);
         *pDw0 = nIv | (f.nIrqConfig & 0x10000);
         break;
@@ -130,7 +130,12 @@ uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
             return gen(SC_INVALID_FIELD);   // no deallocated-block errors
         m_feat.nErrorRecovery = v;
         break;
-    case NVME_FEAT_FID_VOLATILE_WC: m_feat.nVolatileWc = v & 1; break;
+    case NVME_FEAT_FID_VOLATILE_WC:
+        // Turning the cache off writes back what it holds.
+        if (!(v & 1) && m_feat.nVolatileWc && !flushNamespaces())
+            return makeStatus(SCT_MEDIA, SC_WRITE_FAULT);
+        m_feat.nVolatileWc = v & 1;
+        break;
     case NVME_FEAT_FID_NUM_QUEUES: {
         const uint32_t nSq = v & 0xFFFF, nCq = v >> 16;
         if (nSq == 0xFFFF || nCq == 0xFFFF)
@@ -138,7 +143,7 @@ uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
         for (size_t i = 1; i < m_sq.size(); ++i)
             if (m_sq[i].bValid || m_cq[i].bValid)
                 return gen(SC_CMD_SEQ_ERROR);
-        const uint32_t nMax = m_cfg.nQueuePairs - 1;
+        const uint32_t nMax = std::max<uint32_t>(ioQueueLimit(), 1) - 1;
         m_feat.nNumQueues = std::min(nSq, nMax) | (std::min(nCq, nMax) << 16);
         m_feat.bNumQueuesSet = true;
         *pDw0 = m_feat.nNumQueues;
@@ -146,7 +151,7 @@ uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
     }
     case NVME_FEAT_FID_IRQ_COALESCE: m_feat.nIrqCoalescing = v & 0xFFFF; break;
     case NVME_FEAT_FID_IRQ_CONFIG:
-        if ((v & 0xFFFF) >= m_cfg.nMsixVectors)
+        if ((v & 0xFFFF) >= vectorLimit())
             return gen(SC_INVALID_FIELD);
         m_feat.nIrqConfig = v & 0x1FFFF;
         break;

@@ -37,13 +37,16 @@ void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
     padded(id.mn, sizeof id.mn, dev.szModel);
     padded(id.fr, sizeof id.fr, m_fwSlots[m_nFwActiveSlot - 1]);
     id.rab = 6;
-    id.cmic = m_subsys.controllerCount() > 1 ? 0x2 : 0;
+    id.cmic = static_cast<uint8_t>((m_subsys.controllerCount() > 1 ? 0x2 : 0) | (isVf() ? 0x4 : 0));
     id.mdts = m_cfg.nMdts;
     id.cntlid = cntlid();
     id.ver = Vs::make(2, 0).raw;
     id.oaes = 1u << 8;   // namespace attribute notices
     id.cntrltype = 1;    // I/O controller
-    id.oacs = OACS_FORMAT | OACS_FW | OACS_SELF_TEST | (dev.bNamespaceManagement ? OACS_NS_MGMT : 0);
+    // A secondary controller leaves namespace management and
+    // virtualization management to its primary.
+    id.oacs = OACS_FORMAT | OACS_FW | OACS_SELF_TEST | OACS_LBA_STATUS |
+              (dev.bNamespaceManagement && !isVf() ? OACS_NS_MGMT : 0) | (isPrimaryWithSriov() ? OACS_VIRT_MGMT : 0);
     id.acl = 3;
     id.aerl = 3;
     id.frmw = 0x16;      // three slots, activation without reset
@@ -62,7 +65,8 @@ void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
     id.sqes = 0x66;
     id.cqes = 0x44;
     id.nn = m_subsys.maxNamespaces();
-    id.oncs = 0x1DF;     // compare, write uncorrectable, DSM, write zeroes, save/select, timestamp, verify, copy
+    id.oncs = ONCS_COMPARE | ONCS_WRITE_UNCORRECTABLE | ONCS_DSM | ONCS_WRITE_ZEROES | ONCS_SAVE_FEATURES |
+              ONCS_TIMESTAMP | ONCS_VERIFY | ONCS_COPY;
     id.fna = 0;
     id.vwc = dev.bVolatileWriteCache ? 0x07 : 0x00;
     id.ocfs = 0x1;
@@ -211,9 +215,19 @@ uint16_t ControllerCore::adminIdentify(const Sqe &e) {
         ctrlList(m_subsys.controllerIds(nNsid));
         break;
     case CNS_CTRL_LIST:
-        if (!bMgmt)
+        if (!bMgmt && !m_subsys.config().sriov.nTotalVfs)
             return gen(SC_INVALID_FIELD);
         ctrlList(m_subsys.controllerIds(0));
+        break;
+    case CNS_PRIMARY_CTRL_CAP:
+        if (!isPrimaryWithSriov())
+            return gen(SC_INVALID_FIELD);
+        m_subsys.primaryCapabilities(*reinterpret_cast<nvme_primary_ctrl_cap *>(buf.data()));
+        break;
+    case CNS_SECONDARY_CTRL_LIST:
+        if (!isPrimaryWithSriov())
+            return gen(SC_INVALID_FIELD);
+        m_subsys.secondaryList(nCntid, *reinterpret_cast<nvme_secondary_ctrl_list *>(buf.data()));
         break;
     case CNS_COMMAND_SET_STRUCTURE: {
         auto *p = reinterpret_cast<nvme_id_iocs *>(buf.data());

@@ -102,10 +102,12 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
                            ADMIN_FW_DOWNLOAD, ADMIN_DEV_SELF_TEST, ADMIN_KEEP_ALIVE, ADMIN_GET_LBA_STATUS})
             p->acs[op] = kSupp;
         p->acs[ADMIN_FW_COMMIT] = kSupp | kCcc;
-        if (m_subsys.config().bNamespaceManagement) {
+        if (m_subsys.config().bNamespaceManagement && !isVf()) {
             p->acs[ADMIN_NS_MGMT] = kSupp | kNic | kNcc;
             p->acs[ADMIN_NS_ATTACH] = kSupp | kNic | kNcc;
         }
+        if (isPrimaryWithSriov())
+            p->acs[ADMIN_VIRTUAL_MGMT] = kSupp;
         p->acs[ADMIN_FORMAT_NVM] = kSupp | kLbcc | kNcc | (1u << 16);   // no other commands outstanding
         for (uint8_t op : {NVM_FLUSH, NVM_READ, NVM_COMPARE, NVM_VERIFY})
             p->iocs[op] = kSupp;

@@ -40,13 +40,13 @@ uint16_t ControllerCore::adminCreateCq(const Sqe &e) {
     const uint32_t nQid = e.cdw10() & 0xFFFF, nQsize = e.cdw10() >> 16;
     const bool bPc = e.cdw11() & 1, bIen = e.cdw11() & 2;
     const uint16_t nIv = static_cast<uint16_t>(e.cdw11() >> 16);
-    if (nQid == 0 || nQid >= m_cq.size() || nQid > granted(m_feat, m_cfg.nQueuePairs, true) || m_cq[nQid].bValid)
+    if (nQid == 0 || nQid >= m_cq.size() || nQid > granted(m_feat, ioQueueLimit(), true) || m_cq[nQid].bValid)
         return specific(SC_QID_INVALID);
     if (nQsize == 0 || nQsize > m_cfg.nMqes)
         return specific(SC_QUEUE_SIZE);
     if (!bPc && m_cfg.bCqr)
         return gen(SC_INVALID_FIELD);
-    if (nIv >= m_cfg.nMsixVectors)
+    if (nIv >= vectorLimit())
         return specific(SC_INVALID_VECTOR);
     if (((m_cc.load() >> 20) & 0xF) != 4)
         return gen(SC_INVALID_FIELD);
@@ -67,7 +67,7 @@ uint16_t ControllerCore::adminCreateSq(const Sqe &e) {
     const uint32_t nQid = e.cdw10() & 0xFFFF, nQsize = e.cdw10() >> 16;
     const bool bPc = e.cdw11() & 1;
     const uint32_t nCqid = e.cdw11() >> 16;
-    if (nQid == 0 || nQid >= m_sq.size() || nQid > granted(m_feat, m_cfg.nQueuePairs, false) || m_sq[nQid].bValid)
+    if (nQid == 0 || nQid >= m_sq.size() || nQid > granted(m_feat, ioQueueLimit(), false) || m_sq[nQid].bValid)
         return specific(SC_QID_INVALID);
     if (nQsize == 0 || nQsize > m_cfg.nMqes)
         return specific(SC_QUEUE_SIZE);

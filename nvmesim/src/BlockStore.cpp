@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -86,7 +87,7 @@ bool SparseStore::read(uint64_t nOffset, void *pDst, size_t n) {
     return true;
 }
 
-bool SparseStore::write(uint64_t nOffset, const void *pSrc, size_t n) {
+bool SparseStore::write(uint64_t nOffset, const void *pSrc, size_t n, bool) {
     if (!inStore(m_nCapacity, nOffset, n))
         return false;
     auto *pIn = static_cast<const uint8_t *>(pSrc);
@@ -104,7 +105,7 @@ bool SparseStore::write(uint64_t nOffset, const void *pSrc, size_t n) {
     return true;
 }
 
-bool SparseStore::zero(uint64_t nOffset, size_t n) {
+bool SparseStore::zero(uint64_t nOffset, size_t n, bool) {
     if (!inStore(m_nCapacity, nOffset, n))
         return false;
     while (n) {
@@ -133,12 +134,15 @@ std::unique_ptr<FileStore> FileStore::open(const std::string &szPath, uint64_t n
     return std::unique_ptr<FileStore>(new FileStore(fd, nCapacity));
 }
 
-FileStore::~FileStore() { ::close(m_fd); }
+FileStore::~FileStore() {
+    {
+        std::lock_guard lock(m_cacheMutex);
+        flushLocked();
+    }
+    ::close(m_fd);
+}
 
-bool FileStore::read(uint64_t nOffset, void *pDst, size_t n) {
-    if (!inStore(m_nCapacity, nOffset, n))
-        return false;
-    auto *p = static_cast<uint8_t *>(pDst);
+bool FileStore::fileRead(uint64_t nOffset, uint8_t *p, size_t n) {
     while (n) {
         const ssize_t r = ::pread(m_fd, p, n, static_cast<off_t>(nOffset));
         if (r < 0 && errno == EINTR)
@@ -154,10 +158,7 @@ bool FileStore::read(uint64_t nOffset, void *pDst, size_t n) {
     return true;
 }
 
-bool FileStore::write(uint64_t nOffset, const void *pSrc, size_t n) {
-    if (!inStore(m_nCapacity, nOffset, n))
-        return false;
-    auto *p = static_cast<const uint8_t *>(pSrc);
+bool FileStore::fileWrite(uint64_t nOffset, const uint8_t *p, size_t n) {
     while (n) {
         const ssize_t r = ::pwrite(m_fd, p, n, static_cast<off_t>(nOffset));
         if (r < 0 && errno == EINTR)
@@ -171,13 +172,66 @@ bool FileStore::write(uint64_t nOffset, const void *pSrc, size_t n) {
     return true;
 }
 
-bool FileStore::zero(uint64_t nOffset, size_t n) {
+bool FileStore::read(uint64_t nOffset, void *pDst, size_t n) {
+    if (!inStore(m_nCapacity, nOffset, n))
+        return false;
+    auto *p = static_cast<uint8_t *>(pDst);
+    if (m_nCached.load(std::memory_order_acquire) == 0)
+        return fileRead(nOffset, p, n);
+    // The file, then the newer bytes of the cache over it; the lock keeps a
+    // write-back from slipping between the two.
+    std::lock_guard lock(m_cacheMutex);
+    if (!fileRead(nOffset, p, n))
+        return false;
+    const uint64_t nEnd = nOffset + n;
+    for (uint64_t pg = nOffset / kCachePage; pg * kCachePage < nEnd; ++pg) {
+        auto it = m_cache.find(pg);
+        if (it == m_cache.end())
+            continue;
+        const uint64_t nFrom = std::max(nOffset, pg * kCachePage);
+        const uint64_t nTo = std::min(nEnd, (pg + 1) * kCachePage);
+        std::memcpy(p + (nFrom - nOffset), it->second.get() + (nFrom - pg * kCachePage), nTo - nFrom);
+    }
+    return true;
+}
+
+bool FileStore::write(uint64_t nOffset, const void *pSrc, size_t n, bool bDurable) {
+    if (!inStore(m_nCapacity, nOffset, n))
+        return false;
+    auto *p = static_cast<const uint8_t *>(pSrc);
+    std::lock_guard lock(m_cacheMutex);
+    const uint64_t nEnd = nOffset + n;
+    for (uint64_t pg = nOffset / kCachePage; pg * kCachePage < nEnd; ++pg) {
+        const uint64_t nFrom = std::max(nOffset, pg * kCachePage);
+        const uint64_t nTo = std::min(nEnd, (pg + 1) * kCachePage);
+        auto it = m_cache.find(pg);
+        if (it == m_cache.end()) {
+            if (bDurable)
+                continue;
+            auto page = std::make_unique<uint8_t[]>(kCachePage);
+            const uint64_t nPageLen = std::min(kCachePage, m_nCapacity - pg * kCachePage);
+            if (!fileRead(pg * kCachePage, page.get(), nPageLen))
+                return false;
+            it = m_cache.emplace(pg, std::move(page)).first;
+        }
+        // A durable write keeps a cached page coherent with the file.
+        std::memcpy(it->second.get() + (nFrom - pg * kCachePage), p + (nFrom - nOffset), nTo - nFrom);
+    }
+    m_nCached.store(m_cache.size(), std::memory_order_release);
+    if (bDurable)
+        return fileWrite(nOffset, p, n);
+    if (m_cache.size() > kCacheMaxPages)
+        return flushLocked();
+    return true;
+}
+
+bool FileStore::zero(uint64_t nOffset, size_t n, bool bDurable) {
     if (!inStore(m_nCapacity, nOffset, n))
         return false;
     static const uint8_t kZeros[65536] = {};
     while (n) {
         const size_t nPart = std::min(n, sizeof(kZeros));
-        if (!write(nOffset, kZeros, nPart))
+        if (!write(nOffset, kZeros, nPart, bDurable))
             return false;
         nOffset += nPart;
         n -= nPart;
@@ -185,7 +239,30 @@ bool FileStore::zero(uint64_t nOffset, size_t n) {
     return true;
 }
 
+bool FileStore::flushLocked() {
+    bool bOk = true;
+    for (auto &[pg, page] : m_cache)
+        bOk = fileWrite(pg * kCachePage, page.get(), std::min(kCachePage, m_nCapacity - pg * kCachePage)) && bOk;
+    m_cache.clear();
+    m_nCached.store(0, std::memory_order_release);
+    return bOk;
+}
+
+bool FileStore::flush() {
+    if (m_nCached.load(std::memory_order_acquire) == 0)
+        return true;
+    std::lock_guard lock(m_cacheMutex);
+    return flushLocked();
+}
+
+void FileStore::dropVolatile() {
+    std::lock_guard lock(m_cacheMutex);
+    m_cache.clear();
+    m_nCached.store(0, std::memory_order_release);
+}
+
 void FileStore::clear() {
+    dropVolatile();
     if (ftruncate(m_fd, 0) == 0 && ftruncate(m_fd, static_cast<off_t>(m_nCapacity)) == 0)
         return;
 }

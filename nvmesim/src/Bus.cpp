@@ -13,10 +13,18 @@ std::unique_ptr<Bus> Bus::create(const SimConfig &cfgIn, std::string *pErr) {
         auto dev = std::make_unique<Subsystem>(cfg.devices[i], i, *bus->m_dma);
         if (!dev->init(pErr))
             return nullptr;
+        const SriovConfig &sr = dev->config().sriov;
         for (size_t f = 0; f < dev->controllerCount(); ++f) {
             BusFunction bf;
             bf.nBus = static_cast<uint32_t>(i + 1);
             bf.nFunction = static_cast<uint32_t>(f);
+            if (f >= dev->primaryCount()) {
+                // Routing id of VF k: the first function's + offset + (k - 1) * stride.
+                bf.nVfNumber = static_cast<uint16_t>(f - dev->primaryCount() + 1);
+                const uint32_t nRid = sr.nVfOffset + (bf.nVfNumber - 1u) * sr.nVfStride;
+                bf.nDevice = (nRid >> 3) & 0x1F;
+                bf.nFunction = nRid & 0x7;
+            }
             bf.pCtrl = &dev->controller(f);
             bf.pDevice = dev.get();
             bus->m_funcs.push_back(bf);

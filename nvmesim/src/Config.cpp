@@ -189,7 +189,7 @@ ControllerConfig parseController(const json &o, const std::string &p) {
 DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
     checkKeys(o, p, {"vendorId", "deviceId", "subsystemVendorId", "serial", "model", "firmware", "capacity",
                      "maxNamespaces", "namespaceManagement", "volatileWriteCache", "temperature", "lbaFormats",
-                     "controllers", "controllerCount", "namespaces", "timings"});
+                     "controllers", "controllerCount", "namespaces", "timings", "sriov"});
     DeviceConfig d;
     d.nVendorId = static_cast<uint16_t>(getUnsigned(o, "vendorId", p, 1, 0xFFFE, d.nVendorId));
     d.nDeviceId = static_cast<uint16_t>(getUnsigned(o, "deviceId", p, 0, 0xFFFF, d.nDeviceId));
@@ -232,13 +232,36 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
     } else if (o.contains("controllerCount")) {
         d.controllers.resize(getUnsigned(o, "controllerCount", p, 1, 8, 1));
     }
+    if (auto it = o.find("sriov"); it != o.end()) {
+        const std::string q = p + ".sriov";
+        checkKeys(*it, q, {"totalVFs", "initialVFs", "vfDeviceId", "vfOffset", "vfStride", "flexibleQueues",
+                           "flexibleInterrupts", "maxQueuesPerVF", "maxInterruptsPerVF"});
+        SriovConfig &s = d.sriov;
+        const size_t nPfs = d.controllers.empty() ? 1 : d.controllers.size();
+        s.nTotalVfs = static_cast<uint16_t>(getUnsigned(*it, "totalVFs", q, 0, 64 - nPfs, 0));
+        s.nInitialVfs = static_cast<uint16_t>(getUnsigned(*it, "initialVFs", q, 0, s.nTotalVfs, s.nTotalVfs));
+        s.nVfDeviceId = static_cast<uint16_t>(getUnsigned(*it, "vfDeviceId", q, 0, 0xFFFF, (d.nDeviceId + 1) & 0xFFFF));
+        s.nVfOffset = static_cast<uint16_t>(getUnsigned(*it, "vfOffset", q, 1, 255, nPfs));
+        s.nVfStride = static_cast<uint16_t>(getUnsigned(*it, "vfStride", q, 1, 255, 1));
+        if (s.nTotalVfs && s.nVfOffset + (s.nTotalVfs - 1) * s.nVfStride > 255)
+            fail(q + ".vfStride", "the virtual functions do not fit on the bus (offset + (totalVFs - 1) * stride > 255)");
+        if (s.nTotalVfs && s.nVfOffset < nPfs)
+            fail(q + ".vfOffset", "lands on a physical function");
+        s.nMaxVqPerVf = static_cast<uint16_t>(getUnsigned(*it, "maxQueuesPerVF", q, 2, 1025, s.nMaxVqPerVf));
+        s.nMaxViPerVf = static_cast<uint16_t>(getUnsigned(*it, "maxInterruptsPerVF", q, 1, 2048, s.nMaxViPerVf));
+        s.nFlexQueues = static_cast<uint32_t>(
+            getUnsigned(*it, "flexibleQueues", q, 0, 65535, uint64_t(s.nMaxVqPerVf) * s.nTotalVfs));
+        s.nFlexInterrupts = static_cast<uint32_t>(
+            getUnsigned(*it, "flexibleInterrupts", q, 0, 65535, uint64_t(s.nMaxViPerVf) * s.nTotalVfs));
+    }
     if (auto it = o.find("timings"); it != o.end()) {
         const std::string q = p + ".timings";
-        checkKeys(*it, q, {"readyDelayUs", "shutdownUs", "linkDownMs", "selfTestShortMs", "selfTestExtendedMs", "formatUs"});
+        checkKeys(*it, q, {"readyDelayUs", "shutdownUs", "linkDownMs", "linkUpMs", "selfTestShortMs", "selfTestExtendedMs", "formatUs"});
         Timings &t = d.timings;
         t.nReadyDelayUs = static_cast<uint32_t>(getUnsigned(*it, "readyDelayUs", q, 0, 600000000, t.nReadyDelayUs));
         t.nShutdownUs = static_cast<uint32_t>(getUnsigned(*it, "shutdownUs", q, 0, 600000000, t.nShutdownUs));
         t.nLinkDownMs = static_cast<uint32_t>(getUnsigned(*it, "linkDownMs", q, 0, 600000, t.nLinkDownMs));
+        t.nLinkUpMs = static_cast<uint32_t>(getUnsigned(*it, "linkUpMs", q, 0, 600000, t.nLinkUpMs));
         t.nSelfTestShortMs = static_cast<uint32_t>(getUnsigned(*it, "selfTestShortMs", q, 0, 600000, t.nSelfTestShortMs));
         t.nSelfTestExtendedMs = static_cast<uint32_t>(getUnsigned(*it, "selfTestExtendedMs", q, 0, 3600000, t.nSelfTestExtendedMs));
         t.nFormatUs = static_cast<uint32_t>(getUnsigned(*it, "formatUs", q, 0, 60000000, t.nFormatUs));
@@ -294,6 +317,8 @@ void completeDevice(DeviceConfig &dev, size_t nIndex) {
         dev.lbaFormats = {{512, 0}, {512, 8}, {4096, 0}, {4096, 8}, {4096, 64}};
     if (dev.controllers.empty())
         dev.controllers.resize(1);
+    if (dev.sriov.nTotalVfs && !dev.sriov.nVfOffset)
+        dev.sriov.nVfOffset = static_cast<uint16_t>(dev.controllers.size());
     if (dev.namespaces.empty()) {
         NamespaceConfig nc;
         nc.nNsid = 1;

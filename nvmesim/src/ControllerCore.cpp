@@ -15,8 +15,18 @@ uint64_t pow2AtLeast(uint64_t v) {
 }
 } // namespace
 
-static PciIdentity makeIdentity(const DeviceConfig &dev, const ControllerConfig &cfg, uint32_t nIndex,
-                                size_t nDevice, uint64_t *pBarSize, uint32_t *pMsixTable) {
+ControllerConfig vfControllerConfig(const DeviceConfig &dev) {
+    ControllerConfig c = dev.controllers.empty() ? ControllerConfig() : dev.controllers[0];
+    c.nQueuePairs = std::max<uint32_t>(1, dev.sriov.nMaxVqPerVf) - 1;
+    c.nQueuePairs = std::max<uint32_t>(1, c.nQueuePairs);
+    c.nMsixVectors = std::max<uint16_t>(1, dev.sriov.nMaxViPerVf);
+    c.faults = FaultConfig();
+    return c;
+}
+
+// BAR0 layout: registers and doorbells, then the MSI-X table and pending
+// bits on their own page.
+static void barLayout(const ControllerConfig &cfg, uint64_t *pBarSize, uint32_t *pMsixTable, uint32_t *pPba) {
     const uint32_t nStride = doorbellStride(cfg.nDstrd);
     const uint64_t nDbEnd = REG_DOORBELL_BASE + 2ull * (cfg.nQueuePairs + 1) * nStride;
     const uint64_t nTable = (nDbEnd + 0xFFF) & ~0xFFFull;
@@ -24,7 +34,26 @@ static PciIdentity makeIdentity(const DeviceConfig &dev, const ControllerConfig 
     const uint64_t nEnd = nPba + 8ull * ((cfg.nMsixVectors + 63) / 64);
     *pBarSize = std::max<uint64_t>(pow2AtLeast(nEnd), 16384);
     *pMsixTable = static_cast<uint32_t>(nTable);
+    *pPba = static_cast<uint32_t>(nPba);
+}
+
+static PciIdentity makeIdentity(const DeviceConfig &dev, const ControllerConfig &cfg, uint32_t nIndex,
+                                uint16_t nVfNumber, size_t nDevice, uint64_t *pBarSize, uint32_t *pMsixTable) {
+    uint32_t nPba = 0;
+    barLayout(cfg, pBarSize, pMsixTable, &nPba);
+    const uint64_t nTable = *pMsixTable;
     PciIdentity id{};
+    id.bVirtual = nVfNumber != 0;
+    if (nIndex == 0 && dev.sriov.nTotalVfs) {
+        uint32_t nVfTable = 0, nVfPba = 0;
+        id.nTotalVfs = dev.sriov.nTotalVfs;
+        id.nInitialVfs = dev.sriov.nInitialVfs;
+        id.nVfOffset = dev.sriov.nVfOffset;
+        id.nVfStride = dev.sriov.nVfStride;
+        id.nVfDeviceId = dev.sriov.nVfDeviceId;
+        barLayout(vfControllerConfig(dev), &id.nVfBarSize, &nVfTable, &nVfPba);
+        id.nVfBarAddress = 0x4000000000ull + nDevice * 0x100000000ull;
+    }
     id.nVendorId = dev.nVendorId;
     id.nDeviceId = dev.nDeviceId;
     id.nSubsysVendorId = dev.nSubsysVendorId;
@@ -33,13 +62,20 @@ static PciIdentity makeIdentity(const DeviceConfig &dev, const ControllerConfig 
     id.nBarAddress = 0xE0000000ull + (nDevice * 16 + nIndex) * (*pBarSize > 0x100000 ? *pBarSize : 0x100000);
     id.nMsixVectors = cfg.nMsixVectors;
     id.nMsixTableOffset = static_cast<uint32_t>(nTable);
-    id.nMsixPbaOffset = static_cast<uint32_t>(nPba);
+    id.nMsixPbaOffset = nPba;
     return id;
 }
 
-ControllerCore::ControllerCore(Subsystem &subsys, const ControllerConfig &cfg, uint32_t nIndex, DmaSpace &dma)
-    : m_subsys(subsys), m_cfg(cfg), m_nIndex(nIndex), m_dma(dma), m_faults(cfg.faults),
-      m_pci(makeIdentity(subsys.config(), cfg, nIndex, subsys.index(), &m_nBarSize, &m_nMsixTable)) {
+ControllerCore::ControllerCore(Subsystem &subsys, const ControllerConfig &cfg, uint32_t nIndex, uint16_t nVfNumber,
+                               DmaSpace &dma)
+    : m_nVfNumber(nVfNumber), m_subsys(subsys), m_cfg(cfg), m_nIndex(nIndex), m_dma(dma), m_faults(cfg.faults),
+      m_pci(makeIdentity(subsys.config(), cfg, nIndex, nVfNumber, subsys.index(), &m_nBarSize, &m_nMsixTable)) {
+    if (nVfNumber) {
+        // A virtual function appears when the physical function enables
+        // it; its secondary controller starts offline.
+        m_bPresent = false;
+        m_bOnline = false;
+    }
     m_nDbStride = 4u << cfg.nDstrd;
     m_nDoorbells = 2 * (cfg.nQueuePairs + 1);
     m_db = std::make_unique<std::atomic<uint32_t>[]>(m_nDoorbells);
@@ -59,6 +95,7 @@ ControllerCore::ControllerCore(Subsystem &subsys, const ControllerConfig &cfg, u
     m_segs2.reserve(64);
     m_faults.setWaker([this] { kick(); });
     m_fwSlots[0] = subsys.config().szFirmware;
+    m_bVwcPresent = subsys.config().bVolatileWriteCache;
     m_startedAt = Clock::now();
 }
 
@@ -89,8 +126,14 @@ void ControllerCore::kick() {
 
 // ---------------------------------------------------------------- config space
 
+bool ControllerCore::memEnabledLocked() const {
+    if (!isVf())
+        return m_pci.memoryEnabled();
+    return m_bPresent.load() && m_bVfMse.load() && m_pci.powerState() == 0;
+}
+
 int ControllerCore::cfgRead(uint32_t nOffset, uint32_t *pValue, int nWidth) {
-    if (m_subsys.linkDown()) {
+    if (m_subsys.linkDown() || !m_bPresent.load(std::memory_order_relaxed)) {
         *pValue = nWidth == 4 ? 0xFFFFFFFFu : (nWidth == 2 ? 0xFFFFu : 0xFFu);
         return 0;
     }
@@ -99,14 +142,18 @@ int ControllerCore::cfgRead(uint32_t nOffset, uint32_t *pValue, int nWidth) {
 }
 
 int ControllerCore::cfgWrite(uint32_t nOffset, uint32_t nValue, int nWidth) {
-    if (m_subsys.linkDown())
+    if (m_subsys.linkDown() || !m_bPresent.load(std::memory_order_relaxed))
         return 0;
     PciConfigSpace::Effect eff = PciConfigSpace::Effect::None;
+    uint16_t nVfs = 0;
+    bool bVfMse = false;
     {
         std::lock_guard lock(m_cfgMutex);
         if (!m_pci.write(nOffset, nWidth, nValue, &eff))
             return -1;
-        m_bMemEnabled = m_pci.memoryEnabled();
+        nVfs = m_pci.vfEnabled() ? m_pci.numVfs() : 0;
+        bVfMse = m_pci.vfMemoryEnabled();
+        m_bMemEnabled = memEnabledLocked();
         m_bBusMaster = m_pci.busMaster();
         // The MSI-X table is read and written under this lock by BAR0
         // accesses of other host threads.
@@ -124,6 +171,9 @@ int ControllerCore::cfgWrite(uint32_t nOffset, uint32_t nValue, int nWidth) {
         m_acq = 0;
         m_intms = 0;
     }
+    // The VF state follows the SR-IOV control (an FLR clears VF Enable).
+    if (m_pci.hasSriov() && eff != PciConfigSpace::Effect::None)
+        m_subsys.sriovControl(nVfs, bVfMse);
     kick();
     return 0;
 }
@@ -189,10 +239,50 @@ void ControllerCore::resetAll(uint32_t nCsts, bool bPowerOn) {
             m_pci.powerOn();
         else
             m_pci.reset();
-        m_bMemEnabled = m_pci.memoryEnabled();
+        m_bMemEnabled = memEnabledLocked();
         m_bBusMaster = m_pci.busMaster();
         resetMsixLocked();
     }
+    // VF Enable is back to 0: the virtual functions are gone.
+    if (m_pci.hasSriov())
+        m_subsys.sriovControl(0, false);
+    kick();
+}
+
+void ControllerCore::setVfState(bool bPresent, bool bMse) {
+    if (bPresent != m_bPresent.load()) {
+        // Appearing or disappearing, the function starts from its reset
+        // state; the secondary controller keeps its state and resources.
+        {
+            std::lock_guard lock(m_procMutex);
+            resetLocked();
+            m_cc = 0;
+            m_nCcActive = 0;
+            m_csts = 0;
+            m_aqa = 0;
+            m_asq = 0;
+            m_acq = 0;
+            m_intms = 0;
+        }
+        std::lock_guard lock(m_cfgMutex);
+        m_pci.reset();
+        resetMsixLocked();
+    }
+    std::lock_guard lock(m_cfgMutex);
+    m_bPresent = bPresent;
+    m_bVfMse = bMse;
+    m_bMemEnabled = memEnabledLocked();
+    m_bBusMaster = m_pci.busMaster();
+    kick();
+}
+
+void ControllerCore::setOffline() {
+    // Called by the primary's worker, which holds its own locks: the reset
+    // itself is left to this controller's worker (see step()), only the
+    // state and CSTS.RDY change at once.
+    m_bOnline = false;
+    setCsts(0, CSTS_RDY | CSTS_SHST_MASK);
+    m_bOfflinePending = true;
     kick();
 }
 

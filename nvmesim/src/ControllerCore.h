@@ -3,6 +3,7 @@
 // doorbell writes only store into atomics and wake the worker, so the I/O
 // path takes no lock that the host contends for.
 #pragma once
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -37,8 +38,9 @@ class Namespace;
 
 using Clock = std::chrono::steady_clock;
 
-// CC bits the controller keeps: EN, CSS, MPS, AMS, SHN, IOSQES, IOCQES, CRIME.
-constexpr uint32_t kCcValid = 0x01FFFFF1u;
+// CC bits the controller keeps: EN, CSS, MPS, AMS, SHN, IOSQES, IOCQES
+// (CRIME is reserved: ready independent of media is not offered).
+constexpr uint32_t kCcValid = 0x01FFFFF1u & ~CC_CRIME;
 
 // Copy command limits (blocks per source range, blocks in all, ranges).
 constexpr uint16_t kCopyMaxRange = 4096;
@@ -119,9 +121,15 @@ struct SelfTestState {
     std::deque<nvme_st_result> results;   // newest first, at most 20
 };
 
+// What a virtual function's controller looks like: the first controller's
+// settings with the per-VF maximum of queue and interrupt resources.
+ControllerConfig vfControllerConfig(const DeviceConfig &dev);
+
 class ControllerCore {
 public:
-    ControllerCore(Subsystem &subsys, const ControllerConfig &cfg, uint32_t nIndex, DmaSpace &dma);
+    // nVfNumber 0: a physical function; n: virtual function n of the
+    // device's SR-IOV capability (a secondary controller).
+    ControllerCore(Subsystem &subsys, const ControllerConfig &cfg, uint32_t nIndex, uint16_t nVfNumber, DmaSpace &dma);
     ~ControllerCore();
     void start();
     void stop();
@@ -140,9 +148,32 @@ public:
     void subsystemReset(bool bNssrOccurred);
     // Conventional reset of the function (hot reset of its link).
     void conventionalReset();
+    // Slot power lost: queues and commands in flight gone, configuration
+    // space back to its reset values.
+    void powerLoss() { resetAll(0, false); }
     // An asynchronous event for this controller (type, info, log page).
     void postEvent(uint8_t nType, uint8_t nInfo, uint8_t nLogPage);
     void noteChangedNamespace(uint32_t nNsid);
+
+    // Virtual functions: present while the physical function has them
+    // enabled (a function that appears or goes is reset), memory decoding
+    // from the VF MSE bit. Secondary controller state: offline (a
+    // controller-level reset; CC.EN 0->1 then sets CSTS.CFS) or online,
+    // and the flexible resources assigned (VQ: admin + I/O queues, VI).
+    void setVfState(bool bPresent, bool bMse);
+    void setOffline();
+    bool isVf() const { return m_nVfNumber != 0; }
+    uint16_t vfNumber() const { return m_nVfNumber; }
+    const uint16_t m_nVfNumber;
+    std::atomic<bool> m_bPresent{true};
+    std::atomic<bool> m_bVfMse{false};
+    std::atomic<bool> m_bOnline{true};
+    std::atomic<uint16_t> m_nVq{0};
+    std::atomic<uint16_t> m_nVi{0};
+    std::atomic<bool> m_bOfflinePending{false};   // the reset of setOffline() is due
+    // I/O queue pairs and interrupt vectors the controller may use.
+    uint32_t ioQueueLimit() const { return isVf() ? std::max<uint32_t>(m_nVq.load(), 1) - 1 : m_cfg.nQueuePairs; }
+    uint32_t vectorLimit() const { return isVf() ? m_nVi.load() : m_cfg.nMsixVectors; }
 
     uint32_t index() const { return m_nIndex; }
     uint16_t cntlid() const { return static_cast<uint16_t>(m_nIndex + 1); }
@@ -153,6 +184,9 @@ public:
     std::atomic<uint64_t> m_nCompleted{0};
     std::atomic<uint64_t> m_nResets{0};
     std::atomic<size_t> m_nWithheldCount{0};
+    // Enabled since the last completed shutdown (or power-on): losing
+    // power now is an unsafe shutdown.
+    std::atomic<bool> m_bNeedsShutdown{false};
 
     // SMART counters (written by the worker, read by log pages and tests).
     std::atomic<uint64_t> m_nDataUnitsRead{0};     // bytes / 512
@@ -184,6 +218,7 @@ private:
     void resetLocked();
     void resetAll(uint32_t nCsts, bool bPowerOn);
     void resetMsixLocked();
+    bool memEnabledLocked() const;
 
     // Queues and memory.
     bool sqEntryAddr(const SubmissionQueue &q, uint32_t nIdx, uint64_t *pAddr) const;
@@ -224,6 +259,8 @@ private:
     uint16_t adminFirmwareCommit(const Sqe &e, uint32_t *pDw0);
     uint16_t adminSelfTest(const Sqe &e);
     uint16_t adminLbaStatus(const Sqe &e);
+    uint16_t adminVirtualizationMgmt(const Sqe &e, uint32_t *pDw0);
+    bool isPrimaryWithSriov() const;
     void deliverEvents();
     void addErrorEntry(uint16_t nSqId, uint16_t nCid, uint16_t nStatus, uint32_t nNsid, uint64_t nLba);
     void finishSelfTest(uint8_t nResult);   // 0 done, 1 aborted by command, 2 by a reset
@@ -241,7 +278,10 @@ private:
     uint16_t mapBlockData(const Sqe &e, const Namespace &ns, uint64_t nSlba, uint32_t nNlb, bool bToHost,
                           uint64_t *pUnit, uint64_t *pLen);
     uint16_t checkReadable(Namespace &ns, uint64_t nSlba, uint64_t nNlb);
-    uint16_t zeroBlocks(Namespace &ns, uint64_t nSlba, uint64_t nNlb);
+    uint16_t zeroBlocks(Namespace &ns, uint64_t nSlba, uint64_t nNlb, bool bDurable);
+    bool volatileCacheOn() const { return m_feat.nVolatileWc && m_bVwcPresent; }
+    bool durable(const Sqe &e) const;
+    bool flushNamespaces();
     Namespace *activeNamespace(uint32_t nNsid) const;
 
     friend class Controller;
@@ -251,6 +291,7 @@ private:
     uint32_t m_nIndex;
     DmaSpace &m_dma;
     FaultInjector m_faults;
+    bool m_bVwcPresent = true;   // the device has a volatile write cache
 
     // Configuration space (own lock: accessible while the worker runs).
     mutable std::mutex m_cfgMutex;

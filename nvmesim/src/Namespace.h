@@ -44,6 +44,16 @@ public:
         return (attachedMask.load(std::memory_order_acquire) >> nCtrlIndex) & 1;
     }
 
+    // The volatile write cache to the media; false on a write error.
+    bool flushMedia() { return data->flush() && (!meta || meta->flush()); }
+    // Power loss: what the volatile write cache held is gone.
+    void dropVolatile() {
+        if (data)
+            data->dropVolatile();
+        if (meta)
+            meta->dropVolatile();
+    }
+
     // (Re)creates the media for the current size and format; false with a
     // reason when a backing file cannot be opened.
     bool createMedia(std::string *pErr);

@@ -21,12 +21,27 @@ bool inRange(const Namespace &ns, uint64_t nSlba, uint64_t nCount) {
 }
 } // namespace
 
+// FUA, or the issuing controller has its volatile write cache off.
+bool ControllerCore::durable(const Sqe &e) const { return (e.cdw12() & CDW12_FUA) || !volatileCacheOn(); }
+
+// The volatile write cache of every namespace attached to this controller
+// goes to the media.
+bool ControllerCore::flushNamespaces() {
+    bool bOk = true;
+    for (uint32_t n = 1; n <= m_subsys.maxNamespaces(); ++n)
+        if (Namespace *p = activeNamespace(n)) {
+            std::shared_lock lock(p->rw);
+            bOk = (!p->data || p->flushMedia()) && bOk;
+        }
+    return bOk;
+}
+
 uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
     (void)pDw0;
     if (e.fuse())
         return gen(SC_INVALID_FIELD);   // no fused operations
     if (e.opc() == NVM_FLUSH && e.nsid() == NVME_NSID_ALL)
-        return 0;
+        return flushNamespaces() ? 0 : media(SC_WRITE_FAULT);
     switch (e.opc()) {
     case NVM_FLUSH:
     case NVM_WRITE:
@@ -48,7 +63,7 @@ uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
     if (!ns->data || !ns->attachedTo(m_nIndex))
         return gen(SC_INVALID_NS);   // deleted or detached meanwhile
     switch (e.opc()) {
-    case NVM_FLUSH: return 0;
+    case NVM_FLUSH: return ns->flushMedia() ? 0 : media(SC_WRITE_FAULT);
     case NVM_WRITE: return ioReadWrite(e, *ns, true);
     case NVM_READ: return ioReadWrite(e, *ns, false);
     case NVM_WRITE_UNCOR: return ioWriteUncorrectable(e, *ns);
@@ -84,7 +99,7 @@ uint16_t ControllerCore::metaTransfer(const Sqe &e, Namespace &ns, uint64_t nSlb
     if (!p)
         return gen(SC_DATA_XFER_ERROR);
     const uint64_t nOff = nSlba * ns.nMetaSize;
-    const bool bOk = bWrite ? ns.meta->write(nOff, p, nLen) : ns.meta->read(nOff, p, nLen);
+    const bool bOk = bWrite ? ns.meta->write(nOff, p, nLen, durable(e)) : ns.meta->read(nOff, p, nLen);
     if (!bOk)
         return bWrite ? media(SC_WRITE_FAULT) : media(SC_READ_ERROR);
     return 0;
@@ -113,10 +128,10 @@ uint16_t ControllerCore::checkReadable(Namespace &ns, uint64_t nSlba, uint64_t n
 }
 
 // Blocks (and their metadata) that read as zeros afterwards.
-uint16_t ControllerCore::zeroBlocks(Namespace &ns, uint64_t nSlba, uint64_t nNlb) {
-    if (!ns.data->zero(nSlba << ns.nLbaShift, nNlb << ns.nLbaShift))
+uint16_t ControllerCore::zeroBlocks(Namespace &ns, uint64_t nSlba, uint64_t nNlb, bool bDurable) {
+    if (!ns.data->zero(nSlba << ns.nLbaShift, nNlb << ns.nLbaShift, bDurable))
         return media(SC_WRITE_FAULT);
-    if (ns.meta && !ns.meta->zero(nSlba * ns.nMetaSize, nNlb * ns.nMetaSize))
+    if (ns.meta && !ns.meta->zero(nSlba * ns.nMetaSize, nNlb * ns.nMetaSize, bDurable))
         return media(SC_WRITE_FAULT);
     ns.clearUncorrectable(nSlba, nNlb);
     return 0;
@@ -131,6 +146,7 @@ uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
     if (s || (!bWrite && (s = checkReadable(ns, nSlba, nNlb))))
         return s;
     const uint16_t nFail = bWrite ? media(SC_WRITE_FAULT) : media(SC_READ_ERROR);
+    const bool bDurable = durable(e);
     if (!ns.bExtended || !ns.nMetaSize) {
         // Straight between the media and the host pages.
         uint64_t nOff = nSlba << ns.nLbaShift;
@@ -139,7 +155,7 @@ uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
                 uint8_t *p = m_dma.translate(seg.nAddr, seg.nLen);
                 if (!p)
                     return gen(SC_DATA_XFER_ERROR);
-                if (!(bWrite ? ns.data->write(nOff, p, seg.nLen) : ns.data->read(nOff, p, seg.nLen)))
+                if (!(bWrite ? ns.data->write(nOff, p, seg.nLen, bDurable) : ns.data->read(nOff, p, seg.nLen)))
                     return nFail;
             }
             nOff += seg.nLen;
@@ -152,7 +168,8 @@ uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
         for (uint32_t i = 0; i < nNlb; ++i) {
             uint8_t *p = m_bounce.data() + i * nUnit;
             const uint64_t b = nSlba + i;
-            const bool bOk = bWrite ? ns.data->write(b << ns.nLbaShift, p, nBs) && ns.meta->write(b * ns.nMetaSize, p + nBs, ns.nMetaSize)
+            const bool bOk = bWrite ? ns.data->write(b << ns.nLbaShift, p, nBs, bDurable) &&
+                                         ns.meta->write(b * ns.nMetaSize, p + nBs, ns.nMetaSize, bDurable)
                                     : ns.data->read(b << ns.nLbaShift, p, nBs) && ns.meta->read(b * ns.nMetaSize, p + nBs, ns.nMetaSize);
             if (!bOk)
                 return nFail;
@@ -218,7 +235,7 @@ uint16_t ControllerCore::ioWriteZeroes(const Sqe &e, Namespace &ns) {
     const uint32_t nNlb = nlbOf(e);
     if (!inRange(ns, nSlba, nNlb))
         return gen(SC_LBA_RANGE);
-    return zeroBlocks(ns, nSlba, nNlb);
+    return zeroBlocks(ns, nSlba, nNlb, durable(e));
 }
 
 uint16_t ControllerCore::ioWriteUncorrectable(const Sqe &e, Namespace &ns) {
@@ -246,7 +263,7 @@ uint16_t ControllerCore::ioDsm(const Sqe &e, Namespace &ns) {
     for (uint32_t i = 0; i < nRanges; ++i) {
         if (!ranges[i].nlb)
             continue;
-        if ((s = zeroBlocks(ns, ranges[i].slba, ranges[i].nlb)))
+        if ((s = zeroBlocks(ns, ranges[i].slba, ranges[i].nlb, !volatileCacheOn())))
             return s;
     }
     return 0;
@@ -302,9 +319,9 @@ uint16_t ControllerCore::ioCopy(const Sqe &e, Namespace &ns) {
             return media(SC_READ_ERROR);
         nAt += n;
     }
-    if (!ns.data->write(nDest << ns.nLbaShift, m_bounce.data(), nTotal * nBs))
+    if (!ns.data->write(nDest << ns.nLbaShift, m_bounce.data(), nTotal * nBs, durable(e)))
         return media(SC_WRITE_FAULT);
-    if (ns.meta && !ns.meta->write(nDest * ns.nMetaSize, m_bounce2.data(), nTotal * ns.nMetaSize))
+    if (ns.meta && !ns.meta->write(nDest * ns.nMetaSize, m_bounce2.data(), nTotal * ns.nMetaSize, durable(e)))
         return media(SC_WRITE_FAULT);
     ns.clearUncorrectable(nDest, nTotal);
     return 0;

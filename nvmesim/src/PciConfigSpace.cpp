@@ -64,7 +64,36 @@ PciConfigSpace::PciConfigSpace(const PciIdentity &id) : m_id(id) {
     put16(kPcieCap + PCIE_DEVCTL2, 0x0000, 0x061F);
     put32(kPcieCap + PCIE_LNKCAP2, 0x0000000E);
     put16(kPcieCap + PCIE_LNKCTL2, 0x0003, 0x000F);
-    // EXT_CAP_BASE: an extended capability header of 0 (none).
+    if (id.bVirtual) {
+        // A virtual function: its ids are in the physical function, its
+        // memory decoding is the physical function's VF MSE, it has no
+        // BARs of its own and no INTx.
+        put16(CFG_VENDOR_ID, 0xFFFF);
+        put16(CFG_DEVICE_ID, 0xFFFF);
+        put16(CFG_COMMAND, 0, CMD_BUS_MASTER);
+        put32(CFG_BAR0, 0);
+        put32(CFG_BAR1, 0);
+        put8(CFG_INT_PIN, 0);
+        put8(CFG_INT_LINE, 0);
+    }
+    if (id.nTotalVfs) {
+        // SR-IOV, version 1: VF Enable, VF MSE and ARI Capable Hierarchy
+        // writable; NumVFs writable while VF Enable is off (see write()).
+        put32(kSriovCap, EXT_CAP_ID_SRIOV | (1u << 16));
+        put32(kSriovCap + SRIOV_CAP, 0);
+        put16(kSriovCap + SRIOV_CTRL, 0, SRIOV_CTRL_VFE | SRIOV_CTRL_MSE | 0x10);
+        put16(kSriovCap + SRIOV_INITIAL_VFS, id.nInitialVfs);
+        put16(kSriovCap + SRIOV_TOTAL_VFS, id.nTotalVfs);
+        put16(kSriovCap + SRIOV_NUM_VFS, 0, 0xFFFF);
+        put16(kSriovCap + SRIOV_VF_OFFSET, id.nVfOffset);
+        put16(kSriovCap + SRIOV_VF_STRIDE, id.nVfStride);
+        put16(kSriovCap + SRIOV_VF_DID, id.nVfDeviceId);
+        put32(kSriovCap + 0x1C, 0x00000553);          // supported page sizes 4K..
+        put32(kSriovCap + 0x20, 0x00000001, 0xFFFFFFFF);   // system page size 4 KiB
+        put32(kSriovCap + SRIOV_VF_BAR0, BAR_MEM_TYPE_64,
+              static_cast<uint32_t>(~(id.nVfBarSize - 1)) & BAR_ADDR_MASK);
+        put32(kSriovCap + SRIOV_VF_BAR0 + 4, 0, 0xFFFFFFFF);
+    }
     powerOn();
 }
 
@@ -72,10 +101,15 @@ void PciConfigSpace::reset() { m_data = m_def; }
 
 void PciConfigSpace::powerOn() {
     reset();
-    const uint64_t nAddr = m_id.nBarAddress;
-    m_data[CFG_BAR0] = static_cast<uint8_t>(nAddr | BAR_MEM_TYPE_64);
-    for (int i = 1; i < 8; ++i)
-        m_data[CFG_BAR0 + i] = static_cast<uint8_t>(nAddr >> (8 * i));
+    auto assign = [&](uint32_t nAt, uint64_t nAddr) {
+        m_data[nAt] = static_cast<uint8_t>(nAddr | BAR_MEM_TYPE_64);
+        for (int i = 1; i < 8; ++i)
+            m_data[nAt + i] = static_cast<uint8_t>(nAddr >> (8 * i));
+    };
+    if (!m_id.bVirtual)
+        assign(CFG_BAR0, m_id.nBarAddress);
+    if (m_id.nTotalVfs)
+        assign(kSriovCap + SRIOV_VF_BAR0, m_id.nVfBarAddress);
 }
 
 bool PciConfigSpace::read(uint32_t nOffset, int nWidth, uint32_t *pValue) const {
@@ -93,14 +127,22 @@ bool PciConfigSpace::write(uint32_t nOffset, int nWidth, uint32_t nValue, Effect
     if ((nWidth != 1 && nWidth != 2 && nWidth != 4) || nOffset % nWidth || nOffset + nWidth > kSize)
         return false;
     const uint8_t nOldPm = m_data[kPmCap + PM_PMCSR];
-    bool bFlr = false;
+    const bool bVfeBefore = vfEnabled();
+    bool bFlr = false, bSriov = false;
     for (int i = 0; i < nWidth; ++i) {
         const uint32_t n = nOffset + i;
         const uint8_t b = static_cast<uint8_t>(nValue >> (8 * i));
         if (n == kPcieCap + PCIE_DEVCTL + 1 && (b & (DEVCTL_FLR >> 8)))
             bFlr = true;   // Initiate Function Level Reset; always reads 0
+        if (m_id.nTotalVfs && n >= kSriovCap + SRIOV_CTRL && n < kSriovCap + SRIOV_NUM_VFS + 2) {
+            if (n >= kSriovCap + SRIOV_NUM_VFS && bVfeBefore)
+                continue;   // NumVFs is fixed while VF Enable is set
+            bSriov = true;
+        }
         m_data[n] = static_cast<uint8_t>((m_data[n] & ~m_mask[n]) | (b & m_mask[n]));
     }
+    if (bSriov)
+        *pEffect = Effect::SriovControl;
     // Only D0 and D3hot exist: a write of D1 or D2 leaves the state as it was.
     const uint8_t nPs = m_data[kPmCap + PM_PMCSR] & PMCSR_STATE_MASK;
     if (nPs == 1 || nPs == 2)

@@ -21,6 +21,19 @@ struct PciIdentity {
     uint16_t nMsixVectors;
     uint32_t nMsixTableOffset;
     uint32_t nMsixPbaOffset;
+    // A virtual function: vendor and device id read FFFFh, BARs read 0 (the
+    // physical function's SR-IOV capability holds the VF BAR), memory
+    // decoding follows the physical function's VF MSE bit.
+    bool bVirtual = false;
+    // The SR-IOV extended capability of a physical function (TotalVFs 0:
+    // none).
+    uint16_t nTotalVfs = 0;
+    uint16_t nInitialVfs = 0;
+    uint16_t nVfOffset = 0;
+    uint16_t nVfStride = 0;
+    uint16_t nVfDeviceId = 0;
+    uint64_t nVfBarSize = 0;
+    uint64_t nVfBarAddress = 0;
 };
 
 class PciConfigSpace {
@@ -29,8 +42,11 @@ public:
     static constexpr uint32_t kPmCap = 0x40;
     static constexpr uint32_t kMsixCap = 0x50;
     static constexpr uint32_t kPcieCap = 0x60;
+    static constexpr uint32_t kSriovCap = nvmewire::pci::EXT_CAP_BASE;
 
-    enum class Effect { None, FunctionReset };
+    // FunctionReset: an FLR was initiated. SriovControl: the SR-IOV control
+    // or NumVFs was written (the caller looks at the VF state).
+    enum class Effect { None, FunctionReset, SriovControl };
 
     explicit PciConfigSpace(const PciIdentity &id);
 
@@ -46,9 +62,17 @@ public:
 
     bool memoryEnabled() const { return (cmd() & nvmewire::pci::CMD_MEMORY) && powerState() == 0; }
     bool busMaster() const { return (cmd() & nvmewire::pci::CMD_BUS_MASTER) && powerState() == 0; }
+    // SR-IOV state of a physical function: VF Enable, VF MSE, NumVFs.
+    bool vfEnabled() const { return sriovCtrl() & nvmewire::pci::SRIOV_CTRL_VFE; }
+    bool vfMemoryEnabled() const { return sriovCtrl() & nvmewire::pci::SRIOV_CTRL_MSE; }
+    uint16_t numVfs() const { return get16(kSriovCap + nvmewire::pci::SRIOV_NUM_VFS); }
+    bool hasSriov() const { return m_id.nTotalVfs != 0; }
+
     uint8_t powerState() const { return m_data[kPmCap + nvmewire::pci::PM_PMCSR] & nvmewire::pci::PMCSR_STATE_MASK; }
 
 private:
+    uint16_t get16(uint32_t n) const { return static_cast<uint16_t>(m_data[n] | (m_data[n + 1] << 8)); }
+    uint16_t sriovCtrl() const { return m_id.nTotalVfs ? get16(kSriovCap + nvmewire::pci::SRIOV_CTRL) : 0; }
     uint16_t cmd() const
     {
         return static_cast<uint16_t>(m_data[nvmewire::pci::CFG_COMMAND] | (m_data[nvmewire::pci::CFG_COMMAND + 1] << 8));

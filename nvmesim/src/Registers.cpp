@@ -15,6 +15,8 @@ uint64_t ControllerCore::cap() const {
     c |= static_cast<uint64_t>(m_cfg.nCss) << NVME_CAP_CSS_SHIFT;
     c |= static_cast<uint64_t>(m_cfg.nMpsMin & NVME_CAP_MPSMIN_MASK) << NVME_CAP_MPSMIN_SHIFT;
     c |= static_cast<uint64_t>(m_cfg.nMpsMax & NVME_CAP_MPSMAX_MASK) << NVME_CAP_MPSMAX_SHIFT;
+    // Ready with media only; CAP.TO is then CRTO.CRWMT.
+    c |= static_cast<uint64_t>(CAP_CRMS_CRWMS) << NVME_CAP_CRMS_SHIFT;
     return c;
 }
 
@@ -35,6 +37,7 @@ uint32_t ControllerCore::mmioRead32(uint32_t nOffset) {
     case REG_ASQ + 4: return static_cast<uint32_t>(m_asq.load() >> 32);
     case REG_ACQ: return static_cast<uint32_t>(m_acq.load());
     case REG_ACQ + 4: return static_cast<uint32_t>(m_acq.load() >> 32);
+    case REG_CRTO: return m_cfg.nTo & CRTO_CRWMT_MASK;   // CRIMT 0: not offered
     default: break;
     }
     if (nOffset >= m_nMsixTable) {
@@ -146,11 +149,15 @@ void ControllerCore::writeCc(uint32_t nNew) {
         setCsts(0, CSTS_SHST_MASK);
         if (m_csts.load() & CSTS_CFS)
             return;
-        if (!enableChecks()) {
+        // An offline secondary controller cannot be enabled.
+        if (!enableChecks() || (isVf() && !m_bOnline.load())) {
             fatal();
             return;
         }
         m_nPageSize = static_cast<uint32_t>(Cc{nNew}.pageSize());
+        // Enabled again: a power loss from now on is unsafe until the next
+        // completed shutdown.
+        m_bNeedsShutdown.store(true);
         const Aqa aqa{m_aqa.load()};
         SubmissionQueue &sq = m_sq[0];
         sq = SubmissionQueue();
@@ -169,7 +176,6 @@ void ControllerCore::writeCc(uint32_t nNew) {
     const uint32_t nShnOld = Cc{nOld}.shn(), nShn = Cc{nNew}.shn();
     if (nShn && !nShnOld) {
         setCsts(SHST_OCCURRING << CSTS_SHST_SHIFT, CSTS_SHST_MASK);
-        m_subsys.noteShutdownComplete(m_nIndex, false);
         m_shutdownAt = m_faults.shutdownStuck()
                            ? Clock::time_point::max()
                            : now + std::chrono::microseconds(m_subsys.config().timings.nShutdownUs);

@@ -1,6 +1,7 @@
 #include "nvmesim/Subsystem.h"
 
 #include <chrono>
+#include <limits>
 
 #include "ControllerCore.h"
 #include "Namespace.h"
@@ -36,7 +37,12 @@ bool Subsystem::init(std::string *pErr) {
     }
     for (size_t i = 0; i < m_cfg.controllers.size(); ++i)
         m_ctrls.push_back(std::make_unique<Controller>(
-            std::make_unique<ControllerCore>(*this, m_cfg.controllers[i], static_cast<uint32_t>(i), m_dma)));
+            std::make_unique<ControllerCore>(*this, m_cfg.controllers[i], static_cast<uint32_t>(i), 0, m_dma)));
+    m_nPrimaries = m_ctrls.size();
+    const ControllerConfig vf = vfControllerConfig(m_cfg);
+    for (uint16_t k = 1; k <= m_cfg.sriov.nTotalVfs; ++k)
+        m_ctrls.push_back(std::make_unique<Controller>(std::make_unique<ControllerCore>(
+            *this, vf, static_cast<uint32_t>(m_nPrimaries + k - 1), k, m_dma)));
     for (size_t i = 0; i < m_cfg.namespaces.size(); ++i) {
         std::string szErr;
         if (!addNamespace(m_cfg.namespaces[i], &szErr)) {
@@ -76,8 +82,8 @@ bool Subsystem::addNamespace(const NamespaceConfig &nc, std::string *pErr) {
         return false;
     }
     uint64_t nMask = 0;
-    if (nc.attach.empty())
-        nMask = m_ctrls.size() >= 64 ? ~0ull : (1ull << m_ctrls.size()) - 1;
+    if (nc.attach.empty())   // the physical functions' controllers
+        nMask = m_nPrimaries >= 64 ? ~0ull : (1ull << m_nPrimaries) - 1;
     for (uint32_t c : nc.attach)
         nMask |= 1ull << c;
     ns->attachedMask = nMask;
@@ -118,31 +124,175 @@ bool Subsystem::linkDown() const {
 }
 
 void Subsystem::subsystemReset() {
+    std::lock_guard power(m_powerMutex);
+    if (m_bPoweredOff.load())
+        return;
     m_nLinkDownUntil = nowNs() + std::max<int64_t>(1, static_cast<int64_t>(m_cfg.timings.nLinkDownMs) * 1000000);
     for (auto &c : m_ctrls)
         c->core().subsystemReset(true);
 }
 
 void Subsystem::hotReset() {
+    std::lock_guard power(m_powerMutex);
+    if (m_bPoweredOff.load())
+        return;
     for (auto &c : m_ctrls)
         c->core().conventionalReset();
 }
 
-void Subsystem::powerCycle() {
-    const uint64_t nAll = m_ctrls.size() >= 64 ? ~0ull : (1ull << m_ctrls.size()) - 1;
-    if ((m_nShutdownMask.load() & nAll) != nAll)
+bool Subsystem::powerOff() {
+    std::lock_guard power(m_powerMutex);
+    if (m_bPoweredOff.load())
+        return false;
+    m_bPoweredOff = true;
+    // The link stays down until power returns: no configuration or BAR0
+    // access reaches the functions from here on.
+    m_nLinkDownUntil.store(std::numeric_limits<int64_t>::max(), std::memory_order_release);
+    bool bUnsafe = false;
+    for (auto &c : m_ctrls) {
+        bUnsafe = c->core().m_bNeedsShutdown.exchange(false) || bUnsafe;
+        c->core().powerLoss();   // waits for the command being executed
+    }
+    if (bUnsafe)
         m_nUnsafeShutdowns.fetch_add(1);
-    m_nPowerCycles.fetch_add(1);
-    m_nShutdownMask = 0;
-    for (auto &c : m_ctrls)
-        c->core().subsystemReset(false);
+    std::lock_guard lock(m_mgmtMutex);
+    for (const auto &ns : m_owned) {
+        std::unique_lock rw(ns->rw);
+        ns->dropVolatile();
+    }
+    return true;
 }
 
-void Subsystem::noteShutdownComplete(uint32_t nCtrlIndex, bool bDone) {
-    if (bDone)
-        m_nShutdownMask.fetch_or(1ull << nCtrlIndex);
-    else
-        m_nShutdownMask.fetch_and(~(1ull << nCtrlIndex));
+bool Subsystem::powerOn() {
+    std::lock_guard power(m_powerMutex);
+    if (!m_bPoweredOff.load())
+        return false;
+    m_nPowerCycles.fetch_add(1);
+    for (auto &c : m_ctrls)
+        c->core().subsystemReset(false);
+    m_bPoweredOff = false;
+    m_nLinkDownUntil.store(nowNs() + std::max<int64_t>(1, static_cast<int64_t>(m_cfg.timings.nLinkUpMs) * 1000000),
+                           std::memory_order_release);
+    return true;
+}
+
+void Subsystem::powerCycle() {
+    powerOff();
+    powerOn();
+    m_nLinkDownUntil.store(0, std::memory_order_release);
+}
+
+ControllerCore &Subsystem::secondaryCore(size_t n) const { return m_ctrls[m_nPrimaries + n - 1]->core(); }
+
+void Subsystem::sriovControl(uint16_t nEnabled, bool bMse) {
+    std::lock_guard lock(m_sriovMutex);
+    for (size_t k = 1; k <= m_cfg.sriov.nTotalVfs; ++k)
+        secondaryCore(k).setVfState(k <= nEnabled, bMse);
+}
+
+uint16_t Subsystem::virtualizationManagement(uint16_t nPrimary, uint8_t nAct, uint8_t nRt, uint16_t nCntlid,
+                                             uint16_t nNr, uint32_t *pDw0) {
+    const SriovConfig &s = m_cfg.sriov;
+    if (nAct != VIRT_ACT_PRIMARY_FLEX_ALLOC && nAct != VIRT_ACT_SECONDARY_OFFLINE &&
+        nAct != VIRT_ACT_SECONDARY_ASSIGN && nAct != VIRT_ACT_SECONDARY_ONLINE)
+        return makeStatus(SCT_GENERIC, SC_INVALID_FIELD, true);
+    const bool bResources = nAct == VIRT_ACT_PRIMARY_FLEX_ALLOC || nAct == VIRT_ACT_SECONDARY_ASSIGN;
+    if (bResources && nRt != VIRT_RT_VQ && nRt != VIRT_RT_VI)
+        return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_RESOURCE_ID, true);
+    std::lock_guard lock(m_mgmtMutex);
+    const uint32_t nTotal = nRt == VIRT_RT_VQ ? s.nFlexQueues : s.nFlexInterrupts;
+    // Flexible resources of the type in use by the secondaries (but one)
+    // and by the primary.
+    auto inUse = [&](size_t nExceptVf, bool bPrimary) {
+        uint32_t n = bPrimary ? (nRt == VIRT_RT_VQ ? m_nVqPrimary : m_nViPrimary) : 0;
+        for (size_t k = 1; k <= s.nTotalVfs; ++k)
+            if (k != nExceptVf)
+                n += nRt == VIRT_RT_VQ ? secondaryCore(k).m_nVq.load() : secondaryCore(k).m_nVi.load();
+        return n;
+    };
+    if (nAct == VIRT_ACT_PRIMARY_FLEX_ALLOC) {
+        if (nCntlid != nPrimary)
+            return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_CTRL_ID, true);
+        if (nNr > nTotal - inUse(0, false))
+            return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_CTRL_RESOURCES, true);
+        (nRt == VIRT_RT_VQ ? m_nVqPrimary : m_nViPrimary) = nNr;
+        *pDw0 = nNr;
+        return 0;
+    }
+    // A secondary controller of this primary.
+    const size_t nFirst = m_nPrimaries + 1;
+    if (nCntlid < nFirst || nCntlid >= nFirst + s.nTotalVfs)
+        return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_CTRL_ID, true);
+    const size_t nVf = nCntlid - nFirst + 1;
+    ControllerCore &sc = secondaryCore(nVf);
+    switch (nAct) {
+    case VIRT_ACT_SECONDARY_OFFLINE:
+        sc.setOffline();
+        return 0;
+    case VIRT_ACT_SECONDARY_ASSIGN: {
+        // Resources change only while the secondary is offline; NR is the
+        // new number (0 removes them all).
+        if (sc.m_bOnline.load())
+            return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_SEC_CTRL_STATE, true);
+        const uint32_t nMax = nRt == VIRT_RT_VQ ? s.nMaxVqPerVf : s.nMaxViPerVf;
+        if (nNr > nMax || nNr > nTotal - std::min(nTotal, inUse(nVf, true)))
+            return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_CTRL_RESOURCES, true);
+        (nRt == VIRT_RT_VQ ? sc.m_nVq : sc.m_nVi).store(nNr);
+        *pDw0 = nNr;
+        return 0;
+    }
+    default:   // online: an admin queue and an I/O queue pair, one interrupt at least
+        if (sc.m_bOnline.load())
+            return 0;
+        if (sc.m_nVq.load() < 2 || sc.m_nVi.load() < 1)
+            return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_SEC_CTRL_STATE, true);
+        sc.m_bOnline = true;
+        return 0;
+    }
+}
+
+void Subsystem::primaryCapabilities(nvme_primary_ctrl_cap &out) const {
+    const SriovConfig &s = m_cfg.sriov;
+    std::lock_guard lock(m_mgmtMutex);
+    uint32_t nVq = 0, nVi = 0;
+    for (size_t k = 1; k <= s.nTotalVfs; ++k) {
+        nVq += secondaryCore(k).m_nVq.load();
+        nVi += secondaryCore(k).m_nVi.load();
+    }
+    const ControllerConfig &pc = m_cfg.controllers[0];
+    out.cntlid = 1;
+    out.portid = 0;
+    out.crt = 0x3;   // VQ and VI resources
+    out.vqfrt = s.nFlexQueues;
+    out.vqrfa = nVq;
+    out.vqrfap = m_nVqPrimary;
+    out.vqprt = static_cast<uint16_t>(pc.nQueuePairs + 1);
+    out.vqfrsm = s.nMaxVqPerVf;
+    out.vqgran = 1;
+    out.vifrt = s.nFlexInterrupts;
+    out.virfa = nVi;
+    out.virfap = m_nViPrimary;
+    out.viprt = pc.nMsixVectors;
+    out.vifrsm = s.nMaxViPerVf;
+    out.vigran = 1;
+}
+
+void Subsystem::secondaryList(uint16_t nFirst, nvme_secondary_ctrl_list &out) const {
+    std::lock_guard lock(m_mgmtMutex);
+    uint8_t n = 0;
+    for (size_t k = 1; k <= m_cfg.sriov.nTotalVfs && n < NVME_ID_SECONDARY_CTRL_MAX; ++k) {
+        const ControllerCore &sc = secondaryCore(k);
+        if (sc.cntlid() < nFirst)
+            continue;
+        nvme_secondary_ctrl &e = out.sc_entry[n++];
+        e.scid = sc.cntlid();
+        e.pcid = 1;
+        e.scs = sc.m_bOnline.load() ? 1 : 0;
+        e.vfn = sc.vfNumber();
+        e.nvq = sc.m_nVq.load();
+        e.nvi = sc.m_nVi.load();
+    }
+    out.num = n;
 }
 
 std::vector<uint16_t> Subsystem::controllerIds(uint32_t nNsid) const {

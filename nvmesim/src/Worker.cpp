@@ -75,6 +75,13 @@ bool ControllerCore::step(Clock::time_point now) {
         const DmaSpace &d;
         ~Unlock() { d.unlockShared(); }
     } unlock{m_dma};
+    if (m_bOfflinePending.load(std::memory_order_relaxed) && m_bOfflinePending.exchange(false)) {
+        // Taken offline by the primary: as a controller reset.
+        resetLocked();
+        m_cc = 0;
+        m_nCcActive = 0;
+        setCsts(0, CSTS_RDY | CSTS_CFS | CSTS_SHST_MASK);
+    }
     runTimers(now);
     deliverEvents();
     const uint32_t csts = m_csts.load();
@@ -92,8 +99,10 @@ void ControllerCore::runTimers(Clock::time_point now) {
     }
     if (now >= m_shutdownAt) {
         m_shutdownAt = Clock::time_point::max();
+        // Shutdown processing writes the volatile cache back.
+        flushNamespaces();
         setCsts(SHST_COMPLETE << CSTS_SHST_SHIFT, CSTS_SHST_MASK);
-        m_subsys.noteShutdownComplete(m_nIndex, true);
+        m_bNeedsShutdown.store(false);
     }
     if (m_selfTest.nCurrent && now >= m_selfTest.end)
         finishSelfTest(0);

@@ -95,6 +95,14 @@ public:
     // 0 failed, anything else done.
     virtual int hotReset(Device *pDev) = 0;
 
+    // Power of the slot the device sits in, switched off (bOn false) or on
+    // as separate steps. While off the device's functions do not answer
+    // (configuration and BAR0 read all ones); after power on they come
+    // back in their power-on state once the link is up, which the caller
+    // waits for by reading configuration space. -1 not supported, 0
+    // failed, anything else done.
+    virtual int slotPower(Device *pDev, bool bOn) = 0;
+
     // Closes the library; returns 1.
     virtual int close() = 0;
 };

@@ -4,6 +4,8 @@
 #include "SimBackend.h"
 
 #include <mutex>
+
+#include "nvmewire/Pci.h"
 #include <unordered_set>
 
 namespace kxmplat {
@@ -14,6 +16,7 @@ struct SimDevice {
     nvmesim::Controller *pCtrl;
     nvmesim::Subsystem *pSubsys;
     PciSlot slot;
+    SimDevice *pPhysical;   // set for a virtual function opened by sriovEnable()
 };
 
 SimDevice *sim(Device *p) { return reinterpret_cast<SimDevice *>(p); }
@@ -29,6 +32,8 @@ public:
         out.clear();
         for (size_t i = 0; i < m_bus->functionCount() && out.size() < nMax; ++i) {
             const nvmesim::BusFunction &f = m_bus->function(i);
+            if (!f.pCtrl->present())
+                continue;   // a virtual function that is not enabled
             PciFunctionInfo info;
             info.nVendorId = f.pCtrl->vendorId();
             info.nDeviceId = f.pCtrl->deviceId();
@@ -40,7 +45,7 @@ public:
 
     int cfgRead(const PciSlot &slot, uint32_t nOffset, uint32_t *pValue, int nWidth) override {
         nvmesim::Controller *c = find(slot);
-        if (!c) {
+        if (!c || !c->present()) {
             *pValue = nWidth == 1 ? 0xFF : nWidth == 2 ? 0xFFFF : 0xFFFFFFFFu;
             return -1;
         }
@@ -49,14 +54,14 @@ public:
 
     int cfgWrite(const PciSlot &slot, uint32_t nOffset, uint32_t nValue, int nWidth) override {
         nvmesim::Controller *c = find(slot);
-        return c ? c->cfgWrite(nOffset, nValue, nWidth) : -1;
+        return c && c->present() ? c->cfgWrite(nOffset, nValue, nWidth) : -1;
     }
 
     int openDevice(const PciSlot &slot, Device **ppDev) override {
         const nvmesim::BusFunction *f = findFunction(slot);
-        if (!f || !ppDev)
+        if (!f || !ppDev || !f->pCtrl->present())
             return -1;
-        auto *d = new SimDevice{f->pCtrl, f->pDevice, slot};
+        auto *d = new SimDevice{f->pCtrl, f->pDevice, slot, nullptr};
         std::lock_guard lock(m_mutex);
         m_open.insert(d);
         *ppDev = reinterpret_cast<Device *>(d);
@@ -106,17 +111,76 @@ public:
         *pBuf = DmaBuffer();
     }
 
-    int sriovTotalVFs(Device *) override { return 0; }
+    int sriovTotalVFs(Device *pDev) override {
+        SimDevice *d = known(pDev);
+        if (!d || d->pCtrl->vfNumber() || &d->pSubsys->controller(0) != d->pCtrl)
+            return 0;   // only the first physical function has the capability
+        return d->pSubsys->config().sriov.nTotalVfs;
+    }
 
-    int sriovEnable(Device *, int n, std::vector<Device *> &vfs) override {
+    // As the kernel does it: VF Enable off, NumVFs, then VF Enable and VF
+    // MSE through the physical function's SR-IOV capability; the virtual
+    // functions opened before are closed.
+    int sriovEnable(Device *pDev, int n, std::vector<Device *> &vfs) override {
         vfs.clear();
-        return n == 0 ? 0 : 0;   // no virtual functions: none enabled
+        const int nTotal = sriovTotalVFs(pDev);
+        if (n < 0)
+            return -1;
+        if (nTotal == 0)
+            return 0;   // no SR-IOV: none enabled
+        if (n > nTotal)
+            return -1;
+        SimDevice *pf = known(pDev);
+        nvmesim::Controller *c = pf->pCtrl;
+        {
+            std::lock_guard lock(m_mutex);
+            for (auto it = m_open.begin(); it != m_open.end();) {
+                if ((*it)->pPhysical == pf) {
+                    delete *it;
+                    it = m_open.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        using namespace nvmewire::pci;
+        const uint32_t nCap = EXT_CAP_BASE;
+        c->cfgWrite(nCap + SRIOV_CTRL, 0, 2);
+        if (n == 0)
+            return 0;
+        c->cfgWrite(nCap + SRIOV_NUM_VFS, static_cast<uint32_t>(n), 2);
+        c->cfgWrite(nCap + SRIOV_CTRL, SRIOV_CTRL_VFE | SRIOV_CTRL_MSE, 2);
+        for (size_t i = 0; i < m_bus->functionCount(); ++i) {
+            const nvmesim::BusFunction &f = m_bus->function(i);
+            if (f.pDevice != pf->pSubsys || !f.nVfNumber || !f.pCtrl->present())
+                continue;
+            auto *d = new SimDevice{f.pCtrl, f.pDevice, PciSlot{f.nDomain, f.nBus, f.nDevice, f.nFunction}, pf};
+            std::lock_guard lock(m_mutex);
+            m_open.insert(d);
+            vfs.push_back(reinterpret_cast<Device *>(d));
+        }
+        return static_cast<int>(vfs.size());
     }
 
     int hotReset(Device *pDev) override {
-        if (!pDev)
+        nvmesim::Subsystem *s = subsystemOf(pDev);
+        if (!s)
             return 0;
-        sim(pDev)->pSubsys->hotReset();
+        s->hotReset();
+        return 1;
+    }
+
+    int slotPower(Device *pDev, bool bOn) override {
+        SimDevice *d = known(pDev);
+        if (!d)
+            return 0;
+        if (d->pCtrl->vfNumber())
+            return -1;   // a virtual function has no slot of its own
+        nvmesim::Subsystem *s = d->pSubsys;
+        if (bOn)
+            s->powerOn();
+        else
+            s->powerOff();
         return 1;
     }
 
@@ -137,6 +201,17 @@ public:
     }
 
 private:
+    // The record of an open handle; null for a forged or closed one.
+    SimDevice *known(Device *pDev) {
+        std::lock_guard lock(m_mutex);
+        auto it = m_open.find(sim(pDev));
+        return it == m_open.end() ? nullptr : *it;
+    }
+    nvmesim::Subsystem *subsystemOf(Device *pDev) {
+        SimDevice *d = known(pDev);
+        return d ? d->pSubsys : nullptr;
+    }
+
     const nvmesim::BusFunction *findFunction(const PciSlot &s) const {
         for (size_t i = 0; i < m_bus->functionCount(); ++i) {
             const nvmesim::BusFunction &f = m_bus->function(i);

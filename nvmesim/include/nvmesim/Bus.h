@@ -8,6 +8,9 @@
 //   c->faults().injectStatus(false, 0x02, 3, 0x0281);   // third read fails
 //
 // Device i sits on bus i + 1, device 0; its controllers are functions 0, 1...
+// Its virtual functions follow at the routing ids the SR-IOV capability
+// gives (First VF Offset, VF Stride); they are listed here whether enabled
+// or not (Controller::present()).
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -28,6 +31,7 @@ struct BusFunction {
     uint32_t nFunction = 0;
     Controller *pCtrl = nullptr;
     Subsystem *pDevice = nullptr;
+    uint16_t nVfNumber = 0;   // 0: a physical function
 };
 
 class Bus {

@@ -70,9 +70,25 @@ struct Timings {
     uint32_t nReadyDelayUs = 1000;        // CC.EN 0->1 until CSTS.RDY
     uint32_t nShutdownUs = 1000;          // CC.SHN until SHST complete
     uint32_t nLinkDownMs = 100;           // after an NVM subsystem reset
+    uint32_t nLinkUpMs = 100;             // slot power on until the link is up
     uint32_t nSelfTestShortMs = 100;
     uint32_t nSelfTestExtendedMs = 1000;
     uint32_t nFormatUs = 0;               // extra time a Format NVM takes
+};
+
+// SR-IOV on the device's first function (the primary controller): virtual
+// functions, each a secondary controller with flexible queue (VQ) and
+// interrupt (VI) resources from the primary's pools.
+struct SriovConfig {
+    uint16_t nTotalVfs = 0;          // 0: no SR-IOV capability
+    uint16_t nInitialVfs = 0;        // default: nTotalVfs
+    uint16_t nVfDeviceId = 0;        // default: the device id + 1
+    uint16_t nVfOffset = 0;          // routing id offset of VF 1; default: after the physical functions
+    uint16_t nVfStride = 1;
+    uint32_t nFlexQueues = 0;        // VQFRT; default: nMaxVqPerVf per VF
+    uint32_t nFlexInterrupts = 0;    // VIFRT; default: nMaxViPerVf per VF
+    uint16_t nMaxVqPerVf = 9;        // VQFRSM: admin queue + 8 I/O queue pairs
+    uint16_t nMaxViPerVf = 9;        // VIFRSM
 };
 
 struct DeviceConfig {
@@ -90,6 +106,7 @@ struct DeviceConfig {
     std::vector<LbaFormat> lbaFormats;   // default: 512, 512+8, 4096, 4096+8, 4096+64
     std::vector<ControllerConfig> controllers;  // default: one
     std::vector<NamespaceConfig> namespaces;    // default: one of 1 GiB
+    SriovConfig sriov;
     Timings timings;
 };
 

@@ -35,6 +35,12 @@ public:
     uint32_t mmioRead32(uint32_t nOffset);
     void mmioWrite32(uint32_t nOffset, uint32_t nValue);
 
+    // 0 for a physical function; n for virtual function n, which is
+    // present (answers on the bus) only while its physical function has it
+    // enabled.
+    uint16_t vfNumber() const;
+    bool present() const;
+
     FaultInjector &faults();
     uint16_t controllerId() const;       // CNTLID
     uint16_t vendorId() const;

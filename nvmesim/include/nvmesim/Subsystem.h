@@ -15,9 +15,13 @@
 #include "nvmesim/Controller.h"
 #include "nvmesim/DmaSpace.h"
 
+struct nvme_primary_ctrl_cap;
+struct nvme_secondary_ctrl_list;
+
 namespace nvmesim {
 
 class Namespace;
+class ControllerCore;
 
 class Subsystem {
 public:
@@ -31,15 +35,32 @@ public:
 
     const DeviceConfig &config() const { return m_cfg; }
     size_t index() const { return m_nIndex; }
+    // Every controller: the physical functions first (primaryCount()),
+    // then the virtual functions 1..sriov.nTotalVfs.
     size_t controllerCount() const { return m_ctrls.size(); }
+    size_t primaryCount() const { return m_nPrimaries; }
     Controller &controller(size_t i) { return *m_ctrls[i]; }
+    // Virtual function n (1-based), or null.
+    Controller *virtualFunction(size_t n) {
+        return n >= 1 && n <= m_cfg.sriov.nTotalVfs ? m_ctrls[m_nPrimaries + n - 1].get() : nullptr;
+    }
 
     // As a write of "NVMe" to NSSR: every controller resets and the
     // functions answer configuration reads with all ones for the link-down
     // time.
     void subsystemReset();
-    // Power removed and restored without a shutdown: counted as an unsafe
-    // shutdown unless every controller had completed a shutdown.
+    // Slot power. Off: the functions answer configuration and BAR0 reads
+    // with all ones and drop writes; every controller loses its queues and
+    // the commands in flight, and the namespaces lose what their volatile
+    // write cache held. The loss counts as an unsafe shutdown when a
+    // controller was enabled since its last completed shutdown. On: the
+    // functions come back in their power-on state once the link is up
+    // (timings.linkUpMs later). Both return false when the slot is already
+    // in that state.
+    bool powerOff();
+    bool powerOn();
+    bool poweredOn() const { return !m_bPoweredOff.load(); }
+    // Power off and on at once, the link up immediately.
     void powerCycle();
     bool linkDown() const;
     // A hot reset of the link above the device: every function gets a
@@ -64,8 +85,16 @@ public:
     uint16_t formatNamespace(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex);
     // Controllers attached to a namespace (CNTLIDs), or all controllers.
     std::vector<uint16_t> controllerIds(uint32_t nNsid) const;
-    void noteShutdownComplete(uint32_t nCtrlIndex, bool bDone);
     std::mutex &mgmtMutex() const { return m_mgmtMutex; }
+    // SR-IOV control of the first function: the first nEnabled virtual
+    // functions are present (0: none), their memory decoding bMse.
+    void sriovControl(uint16_t nEnabled, bool bMse);
+    // Virtualization Management from the primary controller (its CNTLID):
+    // status field, resources allocated in *pDw0.
+    uint16_t virtualizationManagement(uint16_t nPrimary, uint8_t nAct, uint8_t nRt, uint16_t nCntlid, uint16_t nNr,
+                                      uint32_t *pDw0);
+    void primaryCapabilities(nvme_primary_ctrl_cap &out) const;
+    void secondaryList(uint16_t nFirst, nvme_secondary_ctrl_list &out) const;
 
 private:
     bool addNamespace(const NamespaceConfig &nc, std::string *pErr);
@@ -77,6 +106,11 @@ private:
     size_t m_nIndex;
     DmaSpace &m_dma;
     std::vector<std::unique_ptr<Controller>> m_ctrls;
+    size_t m_nPrimaries = 0;
+    ControllerCore &secondaryCore(size_t n) const;   // VF n, 1-based
+    std::mutex m_sriovMutex;                         // VF enable changes one at a time
+    uint16_t m_nVqPrimary = 0;                       // flexible resources allocated to the primary
+    uint16_t m_nViPrimary = 0;
     mutable std::mutex m_mgmtMutex;
     std::vector<std::atomic<Namespace *>> m_slots;          // index = nsid
     std::vector<std::unique_ptr<Namespace>> m_owned;
@@ -85,7 +119,8 @@ private:
     mutable std::atomic<int64_t> m_nLinkDownUntil{0};       // steady clock, ns; 0: link up
     std::atomic<uint64_t> m_nPowerCycles{1};
     std::atomic<uint64_t> m_nUnsafeShutdowns{0};
-    std::atomic<uint64_t> m_nShutdownMask{0};
+    std::atomic<bool> m_bPoweredOff{false};
+    std::mutex m_powerMutex;                                 // power off/on one at a time
 };
 
 } // namespace nvmesim

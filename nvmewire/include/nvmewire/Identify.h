@@ -58,6 +58,17 @@ constexpr uint16_t OACS_VIRT_MGMT = NVME_CTRL_OACS_VIRT_MGMT;
 constexpr uint16_t OACS_DBBUF_CFG = NVME_CTRL_OACS_DBBUF_CFG;
 constexpr uint16_t OACS_LBA_STATUS = NVME_CTRL_OACS_LBA_STATUS;
 
+// ONCS bits.
+constexpr uint16_t ONCS_COMPARE = NVME_CTRL_ONCS_COMPARE;
+constexpr uint16_t ONCS_WRITE_UNCORRECTABLE = NVME_CTRL_ONCS_WRITE_UNCORRECTABLE;
+constexpr uint16_t ONCS_DSM = NVME_CTRL_ONCS_DSM;
+constexpr uint16_t ONCS_WRITE_ZEROES = NVME_CTRL_ONCS_WRITE_ZEROES;
+constexpr uint16_t ONCS_SAVE_FEATURES = NVME_CTRL_ONCS_SAVE_FEATURES;
+constexpr uint16_t ONCS_RESERVATIONS = NVME_CTRL_ONCS_RESERVATIONS;
+constexpr uint16_t ONCS_TIMESTAMP = NVME_CTRL_ONCS_TIMESTAMP;
+constexpr uint16_t ONCS_VERIFY = NVME_CTRL_ONCS_VERIFY;
+constexpr uint16_t ONCS_COPY = NVME_CTRL_ONCS_COPY;
+
 // Identify Namespace.
 inline uint64_t nsze(const IdNs &n) { return le64toh(n.nsze); }
 inline uint64_t ncap(const IdNs &n) { return le64toh(n.ncap); }

@@ -17,6 +17,7 @@ constexpr uint32_t REG_NSSR = NVME_REG_NSSR;
 constexpr uint32_t REG_AQA = NVME_REG_AQA;
 constexpr uint32_t REG_ASQ = NVME_REG_ASQ;
 constexpr uint32_t REG_ACQ = NVME_REG_ACQ;
+constexpr uint32_t REG_CRTO = NVME_REG_CRTO;
 constexpr uint32_t REG_DOORBELL_BASE = 0x1000;
 // Written to NSSR, starts an NVM subsystem reset ("NVMe").
 constexpr uint32_t NSSR_RESET_VALUE = 0x4E564D65;
@@ -53,6 +54,9 @@ struct Cap {
     constexpr uint32_t mpsmax() const { return detail::field(raw, NVME_CAP_MPSMAX_SHIFT, NVME_CAP_MPSMAX_MASK); }
     constexpr bool pmrs() const { return detail::field(raw, NVME_CAP_PMRS_SHIFT, NVME_CAP_PMRS_MASK); }
     constexpr bool cmbs() const { return detail::field(raw, NVME_CAP_CMBS_SHIFT, NVME_CAP_CMBS_MASK); }
+    // Controller ready modes: bit 0 with media (CRWMS), bit 1 independent
+    // of media (CRIMS).
+    constexpr uint32_t crms() const { return detail::field(raw, NVME_CAP_CRMS_SHIFT, NVME_CAP_CRMS_MASK); }
 
     // Derived values: entries per queue (MQES is 0's based), doorbell
     // stride in bytes, page sizes in bytes, time-out in milliseconds.
@@ -63,6 +67,12 @@ struct Cap {
     constexpr uint32_t timeoutMs() const { return to() * 500; }
 };
 
+// CAP.CRMS values and the CRTO fields (500 ms units).
+constexpr uint32_t CAP_CRMS_CRWMS = 0x1;
+constexpr uint32_t CAP_CRMS_CRIMS = 0x2;
+constexpr uint32_t CRTO_CRWMT_MASK = NVME_CRTO_CRWMT_MASK;
+constexpr uint32_t CRTO_CRIMT_SHIFT = NVME_CRTO_CRIMT_SHIFT;
+
 // CAP.CSS bits.
 constexpr uint32_t CAP_CSS_NVM = NVME_CAP_CSS_NVM;
 constexpr uint32_t CAP_CSS_CSI = NVME_CAP_CSS_CSI;
@@ -70,6 +80,7 @@ constexpr uint32_t CAP_CSS_ADMIN = NVME_CAP_CSS_ADMIN;
 
 // CC: controller configuration.
 constexpr uint32_t CC_EN = 1u << NVME_CC_EN_SHIFT;
+constexpr uint32_t CC_CRIME = 1u << NVME_CC_CRIME_SHIFT;
 constexpr uint32_t CC_CSS_SHIFT = NVME_CC_CSS_SHIFT;
 constexpr uint32_t CC_MPS_SHIFT = NVME_CC_MPS_SHIFT;
 constexpr uint32_t CC_AMS_SHIFT = NVME_CC_AMS_SHIFT;

@@ -80,8 +80,10 @@ bool waitFunctionPresent(Platform &plat, const PciSlot &slot, int nTimeoutMs)
 {
     auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
     for (;;) {
+        // The class dword: a virtual function's vendor and device id read
+        // all ones even while it answers.
         uint32_t nId = 0xFFFFFFFFu;
-        if (plat.cfgRead(slot, CFG_VENDOR_ID, &nId, 4) == 0 && nId != 0xFFFFFFFFu)
+        if (plat.cfgRead(slot, CFG_CLASS_REV, &nId, 4) == 0 && nId != 0xFFFFFFFFu)
             return true;
         if (std::chrono::steady_clock::now() >= tEnd)
             return false;

@@ -24,8 +24,8 @@ int findExtCapability(kxmplat::Platform &plat, const kxmplat::PciSlot &slot, uin
 // Power state D0 (PMCSR = 0x0008), memory space and bus master enabled.
 bool pcieInitialise(kxmplat::Platform &plat, const kxmplat::PciSlot &slot);
 
-// True once the function answers configuration reads again (vendor id not
-// all ones), waiting at most nTimeoutMs.
+// True once the function answers configuration reads again (class dword not
+// all ones; a virtual function's ids always are), waiting at most nTimeoutMs.
 bool waitFunctionPresent(kxmplat::Platform &plat, const kxmplat::PciSlot &slot, int nTimeoutMs);
 
 // Function-level reset through Device Control bit 15 when the device

@@ -10,6 +10,7 @@
 #include "nvmewire/Registers.h"
 
 #include <cstring>
+#include <filesystem>
 
 using namespace kxmplat;
 using namespace nvmewire::pci;
@@ -259,3 +260,35 @@ TEST_F(SysfsRoute, NoSriovFilesMeansNoVirtualFunctions)
 }
 
 } // namespace
+
+TEST_F(SysfsRoute, SlotPowerOnlyWhenAskedForAndThroughTheSlotsPowerFile)
+{
+    const std::string sSlot = fake.root() + "/bus/pci/slots/7";
+    std::filesystem::create_directories(sSlot);
+    fake.writeText(sSlot + "/address", "0000:00:03\n");
+    fake.writeText(sSlot + "/power", "1\n");
+    Device *pDev = nullptr;
+    ASSERT_EQ(plat->openDevice(kSlot, &pDev), 0);
+    // Not asked for: "not supported", and the file is left alone.
+    EXPECT_EQ(plat->slotPower(pDev, false), -1);
+    EXPECT_EQ(fake.readText(sSlot + "/power"), "1\n");
+
+    LinuxPlatformOptions o;
+    o.sSysfsRoot = fake.root();
+    o.sVfioDir = fake.root() + "/no-vfio";
+    o.bSlotPower = true;
+    std::string sErr;
+    auto p2 = makeLinuxPlatform(o, &sErr);
+    ASSERT_TRUE(p2) << sErr;
+    Device *pDev2 = nullptr;
+    ASSERT_EQ(p2->openDevice(kSlot, &pDev2), 0);
+    EXPECT_EQ(p2->slotPower(pDev2, false), 1);
+    EXPECT_EQ(fake.readText(sSlot + "/power"), "0");
+    EXPECT_EQ(p2->slotPower(pDev2, true), 1);
+    EXPECT_EQ(fake.readText(sSlot + "/power"), "1");
+    // A function in no hotplug slot, and a forged handle.
+    fake.writeText(sSlot + "/address", "0000:00:04\n");
+    EXPECT_EQ(p2->slotPower(pDev2, false), -1);
+    EXPECT_EQ(p2->slotPower(reinterpret_cast<Device *>(uintptr_t(0x1234)), false), 0);
+    p2->close();
+}

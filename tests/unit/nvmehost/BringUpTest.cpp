@@ -2,6 +2,8 @@
 // and the first admin commands.
 #include "HostFixture.h"
 
+#include <algorithm>
+
 using namespace nvmehost;
 using namespace nvmewire;
 using namespace nvmewire::pci;
@@ -28,6 +30,22 @@ TEST_F(HostBringUp, CapabilitiesAreSane)
     EXPECT_LE(c.mpsmin(), c.mpsmax());
     EXPECT_TRUE(c.css() & CAP_CSS_NVM) << "NVM command set";
     EXPECT_GE(Vs{ctl->reg32(REG_VS)}.mjr(), 1u);
+}
+
+TEST_F(HostBringUp, Version2ControllerReadyModesAndTimeouts)
+{
+    const Vs vs{ctl->reg32(REG_VS)};
+    if (vs.mjr() < 2)
+        GTEST_SKIP() << "CAP.CRMS and CRTO come with version 2.0";
+    const Cap &c = ctl->caps();
+    EXPECT_TRUE(c.crms() & CAP_CRMS_CRWMS) << "ready with media is required";
+    const uint32_t nCrto = ctl->reg32(REG_CRTO);
+    // With CC.CRIME clear, CAP.TO is the ready-with-media time-out (capped).
+    EXPECT_EQ(c.to(), std::min<uint32_t>(0xFF, nCrto & CRTO_CRWMT_MASK));
+    if (!(c.crms() & CAP_CRMS_CRIMS)) {
+        EXPECT_EQ(nCrto >> CRTO_CRIMT_SHIFT, 0u) << "no ready-independent-of-media time-out without CRIMS";
+        EXPECT_EQ(ctl->reg32(REG_CC) & CC_CRIME, 0u);
+    }
 }
 
 TEST_F(HostBringUp, EnableSetsReadyAndDisableClearsIt)

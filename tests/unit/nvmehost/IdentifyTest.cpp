@@ -2,6 +2,10 @@
 // requests that name nothing.
 #include "HostFixture.h"
 
+#include "nvmewire/Identify.h"
+#include "nvmewire/Opcodes.h"
+#include "nvmewire/Status.h"
+
 #include <nvme/types.h>
 
 using namespace nvmehost;
@@ -136,6 +140,49 @@ TEST_F(HostIdentify, DataGoesThroughAnUnalignedPrp1)
     ASSERT_TRUE(c.ok()) << std::hex << c.status();
     EXPECT_EQ(std::memcmp(buf.host() + nPage - 100, &ref, 4096), 0);
     EXPECT_EQ(buf.host()[nPage - 101], 0xA5);
+}
+
+TEST_F(HostIdentify, OptionalCommandsAreAnsweredAsAdvertised)
+{
+    // Only commands that change nothing are sent: an advertised one must not
+    // be refused as unknown, one not advertised must be.
+    ASSERT_NO_FATAL_FAILURE(bringUpWithIo());
+    nvme_id_ctrl id;
+    ASSERT_TRUE(ctl->identify(0x01, 0, 0, &id).ok());
+    const NamespaceInfo ns = firstNamespace();
+    DmaMemory buf = dataBuffer(4096);
+    auto admin = [&](uint8_t nOpc, uint32_t nNsid, uint32_t nCdw10, uint32_t nCdw11 = 0, uint32_t nCdw12 = 0) {
+        Sqe e = Sqe::make(nOpc, nNsid);
+        e.setPrp1(buf.bus());
+        e.setCdw10(nCdw10);
+        e.setCdw11(nCdw11);
+        e.setCdw12(nCdw12);
+        return ctl->admin(e);
+    };
+    auto check = [](const Completion &c, bool bAdvertised, const char *szWhat) {
+        ASSERT_FALSE(c.bTimedOut) << szWhat;
+        EXPECT_EQ(c.is(SCT_GENERIC, SC_INVALID_OPCODE), !bAdvertised)
+            << szWhat << (bAdvertised ? " is advertised but unknown" : " is not advertised but answered")
+            << ", status " << std::hex << c.status();
+    };
+    // Receive-direction admin commands: Security Receive (protocol 00h),
+    // Directive Receive (identify, return parameters), Get LBA Status of one
+    // block, and the doorbell buffer and virtualization commands only when
+    // they are not advertised (their probes would change state).
+    check(admin(ADMIN_SECURITY_RECV, 0, 0, 4096), id.oacs & OACS_SECURITY, "Security Receive");
+    check(admin(ADMIN_DIRECTIVE_RECV, ns.nNsid, 1023, 0x01), id.oacs & OACS_DIRECTIVES, "Directive Receive");
+    check(admin(ADMIN_GET_LBA_STATUS, ns.nNsid, 0, 0, 1023), id.oacs & OACS_LBA_STATUS, "Get LBA Status");
+    if (!(id.oacs & OACS_VIRT_MGMT))
+        check(admin(ADMIN_VIRTUAL_MGMT, 0, 0), false, "Virtualization Management");
+    if (!(id.oacs & OACS_DBBUF_CFG))
+        check(admin(ADMIN_DBBUF, 0, 0), false, "Doorbell Buffer Config");
+    // NVM commands that read: Compare, Verify, Reservation Report.
+    check(io(NVM_COMPARE, ns.nNsid, 0, 1, buf), id.oncs & ONCS_COMPARE, "Compare");
+    check(io(NVM_VERIFY, ns.nNsid, 0, 1, buf), id.oncs & ONCS_VERIFY, "Verify");
+    Sqe rr = Sqe::make(NVM_RESV_REPORT, ns.nNsid);
+    rr.setPrp1(buf.bus());
+    rr.setCdw10(1023);
+    check(ctl->execute(*ctl->sq(1), rr), id.oncs & ONCS_RESERVATIONS, "Reservation Report");
 }
 
 } // namespace

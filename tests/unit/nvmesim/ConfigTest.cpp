@@ -77,6 +77,11 @@ TEST(Config, ErrorsNameTheField) {
     EXPECT_EQ(error(R"({"devices":[{"colour":"red"}]})").rfind("devices[0].colour:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":{}})").rfind("config.devices:", 0), 0u);
     EXPECT_EQ(error(R"({"dmaInPageOffset":3})").rfind("config.dmaInPageOffset:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"sriov":{"totalVFs":64}}]})").rfind("devices[0].sriov.totalVFs:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"sriov":{"totalVFs":8,"vfOffset":250}}]})").rfind("devices[0].sriov.vfStride:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"controllerCount":2,"sriov":{"totalVFs":2,"vfOffset":1}}]})").rfind("devices[0].sriov.vfOffset:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"sriov":{"maxQueuesPerVF":1}}]})").rfind("devices[0].sriov.maxQueuesPerVF:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"sriov":{"vfs":1}}]})").rfind("devices[0].sriov.vfs:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"controllers":[{"faults":{"latencyUs":[9,2]}}]}]})").rfind("devices[0].controllers[0].faults.latencyUs:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"controllers":[{"faults":{"injectStatus":[{"queue":"x","status":1}]}}]}]})").rfind("devices[0].controllers[0].faults.injectStatus[0].queue:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"controllers":[{"dstrd":-1}]}]})").rfind("devices[0].controllers[0].dstrd:", 0), 0u);

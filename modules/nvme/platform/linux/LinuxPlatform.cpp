@@ -324,6 +324,31 @@ public:
         return n;
     }
 
+    int slotPower(Device *pDev, bool bOn) override
+    {
+        if (!opts.bSlotPower)
+            return -1;   // not asked for: power is the test rig's business
+        std::string sAddr;
+        {
+            std::shared_lock lock(mtx);
+            LinuxDevice *p = lookup(pDev);
+            if (!p)
+                return 0;
+            if (p->nPhysicalId)
+                return -1;   // a virtual function has no slot of its own
+            sAddr = p->fn->info.sAddress;
+        }
+        const std::string sFile = sysfs.slotPowerFile(sAddr);
+        if (sFile.empty())
+            return -1;   // no hotplug slot with power control holds it
+        if (int e = SysfsPci::writeFile(sFile, bOn ? "1" : "0")) {
+            fail(sAddr + ": cannot switch slot power " + (bOn ? "on" : "off") + " through " + sFile + ": " +
+                 std::strerror(e));
+            return 0;
+        }
+        return 1;
+    }
+
     int close() override
     {
         std::unique_lock lock(mtx);
@@ -536,6 +561,8 @@ LinuxPlatformOptions LinuxPlatformOptions::fromEnvironment()
     LinuxPlatformOptions o;
     if (const char *p = std::getenv("KXM_NVME_SYSFS_ROOT"); p && *p)
         o.sSysfsRoot = p;
+    if (const char *p = std::getenv("KXM_NVME_SLOT_POWER"))
+        o.bSlotPower = std::strcmp(p, "1") == 0;
     if (const char *p = std::getenv("KXM_NVME_DEVICES")) {
         o.bDeviceList = true;
         o.sDeviceList = p;

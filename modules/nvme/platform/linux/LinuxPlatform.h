@@ -7,7 +7,9 @@
 //
 // Environment: KXM_NVME_DEVICES (comma-separated PCI addresses: only these
 // are offered), KXM_NVME_SYSFS_ROOT (where sysfs is mounted, "/sys" when
-// unset; tests point it at a tree of their own).
+// unset; tests point it at a tree of their own), KXM_NVME_SLOT_POWER ("1":
+// slotPower() may switch the hotplug power of a device's slot; otherwise it
+// answers "not supported", as a test rig may switch power by other means).
 #pragma once
 #include "Platform.h"
 
@@ -22,6 +24,7 @@ struct LinuxPlatformOptions {
     std::string sPagemap = "/proc/self/pagemap";
     bool bDeviceList = false;       // sDeviceList restricts the functions offered
     std::string sDeviceList;
+    bool bSlotPower = false;        // slotPower() switches hotplug slot power
 
     // Options from the environment variables above.
     static LinuxPlatformOptions fromEnvironment();

@@ -149,7 +149,34 @@ std::optional<std::string> SysfsPci::readAttr(const std::string &sAddress, const
 
 int SysfsPci::writeAttr(const std::string &sAddress, const char *szName, const std::string &sValue) const
 {
-    std::string sPath = functionDir(sAddress) + "/" + szName;
+    return writeFile(functionDir(sAddress) + "/" + szName, sValue);
+}
+
+std::string SysfsPci::slotPowerFile(const std::string &sAddress) const
+{
+    // "dddd:bb:dd.f" -> "dddd:bb:dd"
+    const std::string sSlot = sAddress.substr(0, sAddress.rfind('.'));
+    const std::string sDir = sRootDir + "/bus/pci/slots";
+    DIR *d = ::opendir(sDir.c_str());
+    if (!d)
+        return "";
+    std::string sFound;
+    while (dirent *e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        const std::string sBase = sDir + "/" + e->d_name;
+        auto sAddr = readSmallFile(sBase + "/address");
+        if (sAddr && trim(*sAddr) == sSlot && ::access((sBase + "/power").c_str(), F_OK) == 0) {
+            sFound = sBase + "/power";
+            break;
+        }
+    }
+    ::closedir(d);
+    return sFound;
+}
+
+int SysfsPci::writeFile(const std::string &sPath, const std::string &sValue)
+{
     int fd = ::open(sPath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0)
         return errno;

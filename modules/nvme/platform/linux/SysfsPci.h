@@ -47,6 +47,13 @@ public:
     // An attribute holding a number (decimal or 0x hex); nullopt if absent.
     std::optional<uint64_t> readNumber(const std::string &sAddress, const char *szName) const;
 
+    // The hotplug power file (<root>/bus/pci/slots/<name>/power) of the
+    // slot whose address ("dddd:bb:dd") holds the function; "" when no
+    // slot with power control holds it.
+    std::string slotPowerFile(const std::string &sAddress) const;
+    // Writes text to a file given by its full path; 0 or an errno value.
+    static int writeFile(const std::string &sPath, const std::string &sValue);
+
     // Addresses of the virtual functions behind a physical one, from its
     // virtfnN links, in index order.
     std::vector<std::string> virtualFunctions(const std::string &sAddress) const;
