@@ -74,6 +74,16 @@ int32_t resetGuard(NvmeEngine &eng, NvmeCntl *pCntl)
     return vfsEnabled(eng, pCntl) ? EC_RST_VF_ENABLED : EC_NONE;
 }
 
+// The function answers with its own identity again. A virtual function's
+// vendor and device id read FFFFh by definition: its class code tells.
+bool functionAnswers(NvmeEngine &eng, NvmeCntl *pCntl)
+{
+    if (pCntl->funcType == nvme_VF)
+        return (nvmeCfgRead(eng, pCntl->uFuncHandle, nvmewire::pci::CFG_CLASS_REV, 4) >> 8) == pCntl->nClassCode;
+    return nvmeCfgRead(eng, pCntl->uFuncHandle, nvmewire::pci::CFG_VENDOR_ID, 2) == (pCntl->nVendorId & 0xFFFF) &&
+           nvmeCfgRead(eng, pCntl->uFuncHandle, nvmewire::pci::CFG_DEVICE_ID, 2) == (pCntl->nDeviceId & 0xFFFF);
+}
+
 // Brings a function back to memory and bus-master access after a reset
 // cleared its configuration: D0, saved registers, PCIe initialisation.
 bool restoreFunction(NvmeEngine &eng, NvmeCntl *pCntl)
@@ -222,6 +232,16 @@ int32_t nvmeHotReset(NvmeEngine &eng, NvmeCntl *pCntl, NvmeSEvt **ppEvt)
     return EC_NONE;
 }
 
+// Power of the function's slot, where the platform can switch it (the
+// simulator can; a real slot when the user allows it). Elsewhere the events
+// only record that the test set-up switched the power by other means.
+void switchSlotPower(NvmeEngine &eng, NvmeCntl *pCntl, bool bOn)
+{
+    if (eng.platform()->slotPower(pCntl->device(), bOn) < 0)
+        eng.log.log("Info: %s line %d: power %s of function (funcHandle:%p) is not switched by the platform\n",
+                    kUnit, __LINE__, bOn ? "on" : "off", static_cast<void *>(pCntl));
+}
+
 int32_t nvmePowerOff(NvmeEngine &eng, NvmeCntl *pCntl)
 {
     if (!eng.platform())
@@ -233,7 +253,9 @@ int32_t nvmePowerOff(NvmeEngine &eng, NvmeCntl *pCntl)
             return EC_EVT_RSC;
         endEvent(pCntl, pEvt, false);
     }
+    // Pollers stop before the power goes: nothing reads a ring that is gone.
     nvmeTakeDown(eng, pCntl);
+    switchSlotPower(eng, pCntl, false);
     return EC_NONE;
 }
 
@@ -243,7 +265,10 @@ int32_t nvmePowerOn(NvmeEngine &eng, NvmeCntl *pCntl, NvmeSEvt **ppEvt)
         return EC_CNTL_DISABLED;
     std::lock_guard<std::recursive_mutex> g(pCntl->lock);
     *ppEvt = startEvent(pCntl, NVME_EVT_POWER_ON);
-    return *ppEvt ? EC_NONE : EC_EVT_RSC;
+    if (!*ppEvt)
+        return EC_EVT_RSC;
+    switchSlotPower(eng, pCntl, true);
+    return EC_NONE;
 }
 
 int32_t nvmeRescan(NvmeEngine &eng, NvmeCntl *pCntl, NvmeSEvt *pEvt)
@@ -255,8 +280,7 @@ int32_t nvmeRescan(NvmeEngine &eng, NvmeCntl *pCntl, NvmeSEvt *pEvt)
     bool bBack = false;
     for (uint32_t nRound = 0; nRound < pCntl->nTimeout && !bBack; nRound++)
         for (int nTry = 0; nTry < 10 && !bBack; nTry++) {
-            bBack = nvmeCfgRead(eng, pCntl->uFuncHandle, nvmewire::pci::CFG_VENDOR_ID, 2) == (pCntl->nVendorId & 0xFFFF) &&
-                    nvmeCfgRead(eng, pCntl->uFuncHandle, nvmewire::pci::CFG_DEVICE_ID, 2) == (pCntl->nDeviceId & 0xFFFF);
+            bBack = functionAnswers(eng, pCntl);
             if (!bBack)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }

@@ -234,6 +234,7 @@ public:
         return m_real.sriovEnable(p, n, v);
     }
     int hotReset(kxmplat::Device *p) override { return m_real.hotReset(p); }
+    int slotPower(kxmplat::Device *p, bool bOn) override { return m_real.slotPower(p, bOn); }
     int close() override { return 1; }
 
     std::vector<size_t> attempts;
