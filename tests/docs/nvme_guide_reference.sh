@@ -7,8 +7,14 @@
 # The tutorial's scripts are script tests (tests/scripts/guide/NAME.krv);
 # the guide shows each of them verbatim in the code block after the line
 # "<!-- tests/scripts/guide/NAME.krv -->", so what the guide shows is what runs.
+# With the korvel program as second argument, the example lines of the
+# reference (the last cell of each row, in backticks) are put into one script
+# and checked by korvel --check: each must be a Korvel statement that calls
+# the function with arguments the module accepts.
 set -u
-src=${1:?usage: nvme_guide_reference.sh SOURCE_DIR}
+src=${1:?usage: nvme_guide_reference.sh SOURCE_DIR [KORVEL]}
+korvel=${2:-}
+[ -n "$korvel" ] && korvel=$(realpath "$korvel")
 reg=$src/modules/nvme/frame/nvmeRegister.cpp
 ddb=$src/modules/nvme/frame/nvmeDdbFuncs.cpp
 guide=$src/docs/nvme.md
@@ -77,6 +83,35 @@ for k in "$src"/tests/scripts/guide/*.krv; do
     status=1
   fi
 done
+
+# The example lines, checked as one script.
+if [ -n "$korvel" ]; then
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+  {
+    echo '#load <kxm_nvme.kxm>'
+    echo 'main()'
+    echo '{'
+    echo '    var err, c, b, wb, rb, sq, cmd, ns, e, n, m, w, us, dw[4], cdw[16], pct[3], lat[3], ids[8], id, q, a, aer;'
+    echo '    var sn, vid, nn, nsze, csts, t, addr;'
+    echo '    struct nvme::queueInitParams_t qp;'
+    echo '    struct nvme::kvKey_t key;'
+    echo '    struct nvme::dirSendParams_t ds;'
+    echo '    struct nvme::dirRecvParams_t dr;'
+    echo '    struct nvme::passThruParams_t pt;'
+    grep -E '^\| `nvme::[A-Za-z0-9_:]+` \|.*\| `[^`]*` \|$' "$guide" | sed -E 's/.*\| `(.*)` \|$/\1/; s/\\\|/|/g; s/\.\.\./{ }/' |
+      sed -E 's/^/    /; /[;}]$/!s/$/;/'
+    echo '}'
+  } > "$tmp/examples.krv"
+  out=$(cd "$tmp" && "$korvel" --check examples.krv 2>&1)
+  if [ "$out" != "Check pass!" ]; then
+    echo "FAIL: example lines of the reference do not pass korvel --check:"
+    echo "$out"
+    echo "--- the script checked:"
+    cat -n "$tmp/examples.krv"
+    status=1
+  fi
+fi
 
 [ $status -eq 0 ] && echo "all $total registered functions have an entry in docs/nvme.md"
 exit $status
