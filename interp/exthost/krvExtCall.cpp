@@ -97,11 +97,13 @@ int krvEvalCallExtFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
     } else {
         krvEvalSetInt(pResult, 0);
     }
-    // Clean up: string arguments and the temporary records.
-    for (int k = 0; k < KRV_EXT_MAX_ARGS; k++) {
+    // Clean up: string arguments and the temporary records. Only the first
+    // i slots were marshalled (the one that failed included); the others
+    // are still as the memset left them.
+    for (int k = 0; k < KRV_EXT_MAX_ARGS; k++)
         krvEvalDrop(&frame.aArgs[k]);
+    for (int k = 0; k < i; k++)
         krvExtTempRefClear(&frame.aRefs[k]);
-    }
     if (nStatus == KRV_EXT_STATUS_OK)
         return 1;
     if (nStatus == KRV_EXT_STATUS_REPORTED)
