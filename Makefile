@@ -1,5 +1,5 @@
 # Front door for newcomers: `make run` builds everything and runs the main
-# example; `make test` builds and runs every test. Both install missing
+# job (the tour, then the smoke and qos NVMe examples on the simulator); `make test` builds and runs every test. Both install missing
 # Debian packages first. Build trees: build/ (release), build-asan/, build-tsan/.
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -17,6 +17,7 @@ build: deps
 	cmake --build build -j $(JOBS)
 
 run: build
+	@tools/install-deps.sh gnuplot-nox
 	@tools/run-main-job.sh build
 
 test: build

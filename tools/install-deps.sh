@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing Korvel need, when
 # they are missing. Safe to run again; does nothing when all are present.
 # Extra package names on the command line are installed too, without their
-# recommendations (make test adds the QEMU that the qemu test boots).
+# recommendations (make test adds the QEMU that the qemu test boots, make run
+# gnuplot-nox for the latency plot; both are optional).
 set -eu
 pkgs=(build-essential cmake bison libgtest-dev libgmock-dev libbenchmark-dev
       libssl-dev nlohmann-json3-dev libnvme-dev clang libclang-rt-14-dev
@@ -30,6 +31,6 @@ if [ ${#missing[@]} -gt 0 ] || [ ${#extra[@]} -gt 0 ]; then
   if [ ${#extra[@]} -gt 0 ]; then
     # Optional for the build: a failure here only means the qemu test skips.
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${extra[@]}" ||
-      echo "install-deps: could not install ${extra[*]}; the tests that need them will skip"
+      echo "install-deps: could not install ${extra[*]}; what needs them (the qemu test, the latency plot) is skipped"
   fi
 fi

@@ -17,9 +17,18 @@
 // the message buffer.
 struct krvExtCallFrame_t {
     krvValue_t aArgs[KRV_EXT_MAX_ARGS];
-    krvExtTempRef_t aRefs[KRV_EXT_MAX_ARGS];
+    krvExtTempRef_t aRefs[KRV_EXT_MAX_ARGS];   // zeroed when first used
+    uint32_t nRefsUsed;                         // bit i: aRefs[i] is in use
     char szMsg[KRV_EXT_MSG_SIZE];
 };
+
+// The temporary record of argument i, zeroed and marked in use.
+static krvExtTempRef_t *tempRef(krvExtCallFrame_t *pFrame, int i)
+{
+    memset(&pFrame->aRefs[i], 0, sizeof pFrame->aRefs[i]);
+    pFrame->nRefsUsed |= 1u << i;
+    return &pFrame->aRefs[i];
+}
 
 [[noreturn]] static void noRule(const krvFuncInfo_t *pExt, int i)
 {
@@ -47,9 +56,9 @@ static int marshalOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, const krvFuncInfo_t *
     if (nKind == KRV_EXT_ARG_REF) {
         pAddr = krvExtRefCell(pEnv, pCur, pArg, pFl);
     } else if (nKind == KRV_EXT_ARG_ARRAY) {
-        if (krvExtArrayRef(pEnv, pCur, pArg, &pFrame->aRefs[i], pFl))
+        if (krvExtArrayRef(pEnv, pCur, pArg, tempRef(pFrame, i), pFl))
             pAddr = &pFrame->aRefs[i].node;
-    } else if (krvExtStructRef(pEnv, pCur, pArg, &pFrame->aRefs[i], pFl)) {
+    } else if (krvExtStructRef(pEnv, pCur, pArg, tempRef(pFrame, i), pFl)) {
         pAddr = &pFrame->aRefs[i].node;
     }
     if (!pAddr || (*pFl & KRV_XCPT_EXIT))
@@ -74,8 +83,12 @@ int krvEvalCallExtFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
                    pExt->szName, KRV_EXT_MAX_ARGS, nArgs);
         return 0;
     }
+    // The argument records (a few KiB) are zeroed only when an argument
+    // needs one; the rest of the frame is cleared here.
     krvExtCallFrame_t frame;
-    memset(&frame, 0, sizeof frame);
+    memset(frame.aArgs, 0, sizeof frame.aArgs);
+    frame.nRefsUsed = 0;
+    memset(frame.szMsg, 0, sizeof frame.szMsg);
     for (int i = 0; i < KRV_EXT_MAX_ARGS; i++)
         frame.aArgs[i].type = KRV_DT_INTEGER;
     // A handler that sets no value leaves integer 0.
@@ -97,10 +110,11 @@ int krvEvalCallExtFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
     } else {
         krvEvalSetInt(pResult, 0);
     }
-    // Clean up: string arguments and the temporary records.
+    // Clean up: string arguments and the temporary records in use.
     for (int k = 0; k < KRV_EXT_MAX_ARGS; k++) {
         krvEvalDrop(&frame.aArgs[k]);
-        krvExtTempRefClear(&frame.aRefs[k]);
+        if (frame.nRefsUsed & (1u << k))
+            krvExtTempRefClear(&frame.aRefs[k]);
     }
     if (nStatus == KRV_EXT_STATUS_OK)
         return 1;

@@ -62,10 +62,12 @@ const char *NvmeCall::text(int nPos)
 
 void *NvmeCall::liveRecord(int nPos, uint32_t nKind, const char *szName)
 {
+    // The message is built only when the argument is refused, not on every
+    // call.
     uint32_t nGot = 0;
-    char szFmt[64];
-    snprintf(szFmt, sizeof szFmt, "Illegal %s %%p is specified to %%s", szName);
-    void *p = either(nPos, nKind, nKind, &nGot, szFmt);
+    m_szKindName = szName;
+    void *p = either(nPos, nKind, nKind, &nGot, nullptr);
+    m_szKindName = nullptr;
     return p;
 }
 
@@ -76,9 +78,16 @@ void *NvmeCall::either(int nPos, uint32_t nKind1, uint32_t nKind2, uint32_t *pKi
         return nullptr;
     }
     void *p = g_host.pfnGetArgHandle(m_pArgs, nPos - 1);
-    const uint32_t nKind = g_host.pfnIsHandle(p) ? m_pEng->registry.kindOf(p) : NVME_KIND_NONE;
+    // The registry tells from the address alone whether it is one of the
+    // module's own records (their headers are set while their run is
+    // registered), without reading through a forged pointer; so the host's
+    // general handle test (two system calls on every argument) is not needed.
+    const uint32_t nKind = m_pEng->registry.kindOf(p);
     if (nKind == NVME_KIND_NONE || (nKind != nKind1 && nKind != nKind2)) {
-        msg(szTwoKindMsg, p, m_szFunc);
+        if (szTwoKindMsg)
+            msg(szTwoKindMsg, p, m_szFunc);
+        else
+            msg("Illegal %s %p is specified to %s", m_szKindName ? m_szKindName : "Handle", p, m_szFunc);
         setError(EC_HANDLE);
         return nullptr;
     }

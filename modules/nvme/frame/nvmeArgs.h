@@ -111,6 +111,7 @@ private:
     bool m_bErrVar;
     int32_t m_nErr = EC_NONE;
     NvmeEngine *m_pEng;
+    const char *m_szKindName = nullptr;   // for the refusal message of liveRecord
 };
 
 } // namespace kxmnvme
