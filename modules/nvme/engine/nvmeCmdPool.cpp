@@ -49,7 +49,7 @@ void nvmeCmdPoolDestroy(NvmeEngine &eng, CmdRscMgr *pMgr)
 
 CmdRR *nvmeCmdTake(CmdRscMgr *pMgr)
 {
-    std::lock_guard<std::mutex> g(pMgr->lock);
+    std::lock_guard<NvmeSlotLock> g(pMgr->lock);
     CmdRR *p = pMgr->free.take();
     if (!p)
         return nullptr;
@@ -63,7 +63,7 @@ CmdRR *nvmeCmdTake(CmdRscMgr *pMgr)
 
 void nvmeCmdGiveBack(CmdRscMgr *pMgr, CmdRR *pCmd)
 {
-    std::lock_guard<std::mutex> g(pMgr->lock);
+    std::lock_guard<NvmeSlotLock> g(pMgr->lock);
     if (!pCmd->bFree)   // never enter a record twice
         pMgr->free.append(pCmd);
 }
@@ -75,7 +75,7 @@ CmdRR *nvmeCmdFind(CmdRscMgr *pMgr, uint32_t nCID)
 
 void nvmeCmdPoolReset(CmdRscMgr *pMgr)
 {
-    std::lock_guard<std::mutex> g(pMgr->lock);
+    std::lock_guard<NvmeSlotLock> g(pMgr->lock);
     for (uint32_t i = 0; i < pMgr->nCount; i++)
         if (!pMgr->pRecs[i].bFree)
             pMgr->free.append(&pMgr->pRecs[i]);
@@ -83,7 +83,7 @@ void nvmeCmdPoolReset(CmdRscMgr *pMgr)
 
 uint32_t nvmeCmdPoolFreeNum(CmdRscMgr *pMgr)
 {
-    std::lock_guard<std::mutex> g(pMgr->lock);
+    std::lock_guard<NvmeSlotLock> g(pMgr->lock);
     return pMgr->free.count();
 }
 

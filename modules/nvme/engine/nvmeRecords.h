@@ -9,13 +9,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 #include <vector>
 
 #include "Platform.h"
 #include "nvmeFreeList.h"
 #include "nvmeHandle.h"
+#include "nvmeQueueLock.h"
 #include "nvmeTime.h"
 #include "nvmeTraceRecs.h"
 #include "nvmewire/Command.h"
@@ -101,16 +101,12 @@ struct CmdRscMgr {
     uint32_t nCount = 0;
     CmdRR *pRecs = nullptr;
     NvmeFreeList<CmdRR> free;
-    std::mutex lock;
+    NvmeSlotLock lock;            // held for a few instructions by builders and pollers
 };
-
-// A lock another thread may release (the creator of an I/O SQ holds it
-// until the Create I/O SQ command's post-processing lets it go).
-using NvmeQueueLock = std::binary_semaphore;
 
 struct NvmeSQ {
     NvmeHandleHdr hdr;
-    NvmeQueueLock qLock{1};
+    NvmeQueueLock qLock;
     uint8_t nState = 0;
     uint8_t nFlags = 0;
     uint16_t qID = 0;
