@@ -22,6 +22,22 @@ uint8_t *rangeData(const NvmeBuf *p, uint32_t nOffset)
     return pData ? pData + nOffset : nullptr;
 }
 
+// The data of [nOffset, nOffset + nLength) of a buffer: EC_NONE with *pp
+// set, or null for an HMB buffer or one without a data block (nothing to
+// do); EC_ARGS without a buffer, EC_DMA_RANGE outside it.
+int dataRange(const NvmeBuf *pBuf, uint32_t nOffset, uint64_t nLength, uint8_t **pp)
+{
+    *pp = nullptr;
+    if (!pBuf)
+        return EC_ARGS;
+    if (isHmb(pBuf))
+        return EC_NONE;
+    if (!nvmeBufInRange(pBuf, nOffset, nLength))
+        return EC_DMA_RANGE;
+    *pp = rangeData(pBuf, nOffset);
+    return EC_NONE;
+}
+
 // Copies nLen bytes from the process address nAddr to pDst when every byte
 // of the source is readable; false otherwise. The kernel reads the source,
 // so an unmapped or unreadable address is an error code, not a fault.
@@ -79,13 +95,9 @@ int nvmeBufReadNum(const NvmeBuf *pBuf, uint32_t nOffset, unsigned nBytes, int64
     *pValue = 0;
     if (!pBuf || nBytes == 0 || nBytes > 8)
         return EC_ARGS;
-    if (isHmb(pBuf))
-        return EC_NONE;
-    if (!nvmeBufInRange(pBuf, nOffset, nBytes))
-        return EC_DMA_RANGE;
-    const uint8_t *p = rangeData(pBuf, nOffset);
-    if (!p)
-        return EC_NONE;
+    uint8_t *p = nullptr;
+    if (int nErr = dataRange(pBuf, nOffset, nBytes, &p); nErr != EC_NONE || !p)
+        return nErr;
     uint64_t v = 0;
     for (unsigned i = 0; i < nBytes; i++) {
         const unsigned nAt = nEndian ? nBytes - 1 - i : i;   // most significant first
@@ -99,13 +111,9 @@ int nvmeBufWriteNum(NvmeBuf *pBuf, uint32_t nOffset, unsigned nBytes, int64_t nE
 {
     if (!pBuf || nBytes == 0 || nBytes > 8)
         return EC_ARGS;
-    if (isHmb(pBuf))
-        return EC_NONE;
-    if (!nvmeBufInRange(pBuf, nOffset, nBytes))
-        return EC_DMA_RANGE;
-    uint8_t *p = rangeData(pBuf, nOffset);
-    if (!p)
-        return EC_NONE;
+    uint8_t *p = nullptr;
+    if (int nErr = dataRange(pBuf, nOffset, nBytes, &p); nErr != EC_NONE || !p)
+        return nErr;
     for (unsigned i = 0; i < nBytes; i++) {
         const uint8_t nByte = static_cast<uint8_t>(nValue >> (8 * i));   // least significant first
         p[nEndian ? i : nBytes - 1 - i] = nByte;
@@ -115,13 +123,9 @@ int nvmeBufWriteNum(NvmeBuf *pBuf, uint32_t nOffset, unsigned nBytes, int64_t nE
 
 int nvmeBufCopyIn(NvmeBuf *pBuf, uint32_t nOffset, const void *pSrc, uint32_t nLength)
 {
-    if (!pBuf)
-        return EC_ARGS;
-    if (isHmb(pBuf))
-        return EC_NONE;
-    if (!nvmeBufInRange(pBuf, nOffset, nLength))
-        return EC_DMA_RANGE;
-    uint8_t *p = rangeData(pBuf, nOffset);
+    uint8_t *p = nullptr;
+    if (int nErr = dataRange(pBuf, nOffset, nLength, &p); nErr != EC_NONE || !p)
+        return nErr;
     if (p && nLength)
         std::memcpy(p, pSrc, nLength);
     return EC_NONE;
@@ -129,13 +133,9 @@ int nvmeBufCopyIn(NvmeBuf *pBuf, uint32_t nOffset, const void *pSrc, uint32_t nL
 
 int nvmeBufCopyOut(const NvmeBuf *pBuf, uint32_t nOffset, void *pDst, uint32_t nLength)
 {
-    if (!pBuf)
-        return EC_ARGS;
-    if (isHmb(pBuf))
-        return EC_NONE;
-    if (!nvmeBufInRange(pBuf, nOffset, nLength))
-        return EC_DMA_RANGE;
-    const uint8_t *p = rangeData(pBuf, nOffset);
+    uint8_t *p = nullptr;
+    if (int nErr = dataRange(pBuf, nOffset, nLength, &p); nErr != EC_NONE || !p)
+        return nErr;
     if (p && nLength)
         std::memcpy(pDst, p, nLength);
     return EC_NONE;
@@ -143,13 +143,9 @@ int nvmeBufCopyOut(const NvmeBuf *pBuf, uint32_t nOffset, void *pDst, uint32_t n
 
 int nvmeBufCopyFromAddress(NvmeBuf *pBuf, uint32_t nOffset, uint64_t nAddr, uint32_t nLength)
 {
-    if (!pBuf)
-        return EC_ARGS;
-    if (isHmb(pBuf))
-        return EC_NONE;
-    if (!nvmeBufInRange(pBuf, nOffset, nLength))
-        return EC_DMA_RANGE;
-    uint8_t *p = rangeData(pBuf, nOffset);
+    uint8_t *p = nullptr;
+    if (int nErr = dataRange(pBuf, nOffset, nLength, &p); nErr != EC_NONE || !p)
+        return nErr;
     if (!p || nLength == 0)
         return EC_NONE;
     // Read into a side buffer first, so that a refused source leaves the
@@ -166,13 +162,9 @@ int nvmeBufCopyFromAddress(NvmeBuf *pBuf, uint32_t nOffset, uint64_t nAddr, uint
 
 int nvmeBufFill8(NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, uint8_t nByte)
 {
-    if (!pBuf)
-        return EC_ARGS;
-    if (isHmb(pBuf))
-        return EC_NONE;
-    if (!nvmeBufInRange(pBuf, nOffset, nLength))
-        return EC_DMA_RANGE;
-    uint8_t *p = rangeData(pBuf, nOffset);
+    uint8_t *p = nullptr;
+    if (int nErr = dataRange(pBuf, nOffset, nLength, &p); nErr != EC_NONE || !p)
+        return nErr;
     if (p && nLength)
         std::memset(p, nByte, nLength);
     return EC_NONE;
@@ -180,13 +172,9 @@ int nvmeBufFill8(NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, uint8_t nByt
 
 int nvmeBufFill32(NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, uint32_t nPattern, int64_t nEndian)
 {
-    if (!pBuf)
-        return EC_ARGS;
-    if (isHmb(pBuf))
-        return EC_NONE;
-    if (!nvmeBufInRange(pBuf, nOffset, nLength))
-        return EC_DMA_RANGE;
-    uint8_t *p = rangeData(pBuf, nOffset);
+    uint8_t *p = nullptr;
+    if (int nErr = dataRange(pBuf, nOffset, nLength, &p); nErr != EC_NONE || !p)
+        return nErr;
     if (!p)
         return EC_NONE;
     uint8_t seq[4];
@@ -201,13 +189,9 @@ int nvmeBufFill32(NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength, uint32_t nP
 
 int nvmeBufFillRand(NvmeBuf *pBuf, uint32_t nOffset, uint32_t nLength)
 {
-    if (!pBuf)
-        return EC_ARGS;
-    if (isHmb(pBuf))
-        return EC_NONE;
-    if (!nvmeBufInRange(pBuf, nOffset, nLength))
-        return EC_DMA_RANGE;
-    uint8_t *p = rangeData(pBuf, nOffset);
+    uint8_t *p = nullptr;
+    if (int nErr = dataRange(pBuf, nOffset, nLength, &p); nErr != EC_NONE || !p)
+        return nErr;
     if (!p)
         return EC_NONE;
     uint32_t i = 0;
