@@ -150,14 +150,11 @@ int32_t setupAllQueues(NvmeEngine &eng, NvmeCntl *pCntl, bool bFirst, NvmeInitPa
         printf("Error: fail to create Admin SQ/CQ! with error code as %d\n", nErr);
         return nErr;
     }
-    uint32_t nSQ = static_cast<uint32_t>(std::min<int64_t>({int64_t(pCntl->nMaxIOSQNum), p.nIOSQNum, int64_t(NVME_MAX_IOSQ_NUM)}));
-    const uint32_t nCQWanted = (nSQ + p.nIOSQNumPerIOCQ - 1) / p.nIOSQNumPerIOCQ;
-    const uint32_t nCQ = std::min<uint32_t>({pCntl->nMaxIOCQNum, nCQWanted, uint32_t(NVME_MAX_IOSQ_NUM)});
-    if (nCQ == 0)
-        nSQ = 0;
-    else
-        while (nCQ * p.nIOSQNumPerIOCQ < nSQ)
-            p.nIOSQNumPerIOCQ++;
+    const NvmeQueueCounts n = nvmeChooseQueueCounts(pCntl->nMaxIOSQNum, pCntl->nMaxIOCQNum, p.nIOSQNum,
+                                                    p.nIOSQNumPerIOCQ);
+    const uint32_t nSQ = n.nSQ;
+    const uint32_t nCQ = n.nCQ;
+    p.nIOSQNumPerIOCQ = n.nPerCQ;
     pCntl->nIOSQNumPerIOCQ = p.nIOSQNumPerIOCQ;
     if (nSQ > 0)
         adminCmd(eng, pCntl, nvmeReqSetFeatures(0x07, ((nCQ - 1) << 16) | (nSQ - 1)));
@@ -382,6 +379,20 @@ uint32_t countParam(int64_t v, uint32_t nDefault)
 }
 
 } // namespace
+
+NvmeQueueCounts nvmeChooseQueueCounts(uint32_t nMaxSQ, uint32_t nMaxCQ, int64_t nWantSQ, uint32_t nPerCQ)
+{
+    NvmeQueueCounts n;
+    n.nPerCQ = nPerCQ ? nPerCQ : 1;
+    n.nSQ = static_cast<uint32_t>(std::min<int64_t>({int64_t(nMaxSQ), nWantSQ, int64_t(NVME_MAX_IOSQ_NUM)}));
+    const uint32_t nCQWanted = (n.nSQ + n.nPerCQ - 1) / n.nPerCQ;
+    n.nCQ = std::min<uint32_t>({nMaxCQ, nCQWanted, uint32_t(NVME_MAX_IOSQ_NUM)});
+    if (n.nCQ == 0)
+        n.nSQ = 0;
+    while (n.nCQ * n.nPerCQ < n.nSQ)
+        n.nPerCQ++;
+    return n;
+}
 
 uint32_t nvmeNormalizeQSize(int64_t nSize, uint32_t nDefault)
 {

@@ -35,6 +35,16 @@ uint32_t nvmeNormalizeQSize(int64_t nSize, uint32_t nDefault);
 NvmeInitParams nvmeNormalizeInitParams(int64_t nASQ, int64_t nACQ, int64_t nIOSQNum, int64_t nIOSQSize,
                                        int64_t nIOSQNumPerIOCQ, int64_t nIOCQSize, int64_t nIOCQNumPerPCCT);
 
+// How many I/O SQs and CQs a bring-up creates: as many SQs as wanted and
+// granted, nPerCQ of them on each CQ; when the controller grants fewer CQs
+// than that needs, more SQs share each CQ.
+struct NvmeQueueCounts {
+    uint32_t nSQ = 0;
+    uint32_t nCQ = 0;
+    uint32_t nPerCQ = 1;
+};
+NvmeQueueCounts nvmeChooseQueueCounts(uint32_t nMaxSQ, uint32_t nMaxCQ, int64_t nWantSQ, uint32_t nPerCQ);
+
 // EC_NONE or EC_TIMEOUT.
 int32_t nvmeDisableCntl(NvmeEngine &eng, NvmeCntl *pCntl);
 int32_t nvmeEnableCntl(NvmeEngine &eng, NvmeCntl *pCntl);

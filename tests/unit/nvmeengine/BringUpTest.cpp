@@ -26,6 +26,23 @@ TEST(InitParams, SizesAreNormalised)
     EXPECT_EQ(p.nIOCQNumPerPCCT, 4u);
 }
 
+TEST(InitParams, QueueCountsFollowWhatTheControllerGrants)
+{
+    // 4 SQs and 4 CQs granted, 8 SQs asked with 2 per CQ: 4 SQs on 2 CQs.
+    NvmeQueueCounts n = nvmeChooseQueueCounts(4, 4, 8, 2);
+    EXPECT_EQ(n.nSQ, 4u);
+    EXPECT_EQ(n.nCQ, 2u);
+    EXPECT_EQ(n.nPerCQ, 2u);
+    // Fewer CQs than wanted: more SQs share each CQ.
+    n = nvmeChooseQueueCounts(16, 3, 16, 2);
+    EXPECT_EQ(n.nSQ, 16u);
+    EXPECT_EQ(n.nCQ, 3u);
+    EXPECT_EQ(n.nPerCQ, 6u);
+    // No CQ granted: no SQ either; more wanted than the engine holds.
+    EXPECT_EQ(nvmeChooseQueueCounts(8, 0, 8, 1).nSQ, 0u);
+    EXPECT_EQ(nvmeChooseQueueCounts(1000, 1000, 1000, 1).nSQ, NVME_MAX_IOSQ_NUM);
+}
+
 TEST_F(BringUp, QueuesFollowWhatTheControllerGrants)
 {
     startEngine(simOneController(6, 64));
