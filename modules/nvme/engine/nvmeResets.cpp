@@ -61,9 +61,11 @@ bool vfsEnabled(NvmeEngine &eng, NvmeCntl *pCntl)
 {
     if (pCntl->funcType != nvme_PF || !pCntl->pVFInfo)
         return false;
-    const uint32_t n =
-        nvmeCfgRead(eng, pCntl->uFuncHandle, pCntl->pVFInfo->nCapOffset + nvmewire::pci::SRIOV_NUM_VFS, 2);
-    return n != 0xFFFF && n <= pCntl->pVFInfo->nTotalVFs && n > 0;
+    const uint32_t nCap = pCntl->pVFInfo->nCapOffset;
+    const uint32_t n = nvmeCfgRead(eng, pCntl->uFuncHandle, nCap + nvmewire::pci::SRIOV_NUM_VFS, 2);
+    // NumVFs may keep its value after VF Enable is cleared: both must say so.
+    const uint32_t nCtrl = nvmeCfgRead(eng, pCntl->uFuncHandle, nCap + nvmewire::pci::SRIOV_CTRL, 2);
+    return n != 0xFFFF && n <= pCntl->pVFInfo->nTotalVFs && n > 0 && (nCtrl & 1);
 }
 
 // The checks every reset starts with.
@@ -382,6 +384,9 @@ int32_t nvmeEnableVF(NvmeEngine &eng, NvmeCntl *pCntl, int64_t n, int64_t *pEnab
         pVF->pSEvtRscMgr = nvmeSEvtPoolCreate(eng);
         pVF->pSEvtTraceMgr = new NvmeEvtTraceMgr;
         pVF->pPriCntl = pCntl;
+        // A virtual function masters the bus only once its own Command
+        // register says so.
+        nvmePcieInit(eng, pVF->uFuncHandle);
         nvmeDecodeCaps(eng, pVF);
         pDev->cntls[pDev->nFuncNum++] = pVF;
     }
