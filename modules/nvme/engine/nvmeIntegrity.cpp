@@ -33,7 +33,8 @@ bool nvmeCheckSQ(NvmeEngine &eng, NvmeSQ *pSQ, bool bIdle, NvmeTextOut &out, con
     out.put("%sCheck SQ %d:\n%s%s\n", szIndent, pSQ->qID, szIndent, kDashes);
     check(out, szIndent, "handleType", eng.registry.is(pSQ, NVME_KIND_SQ), &bAll);
     check(out, szIndent, "cqID", pSQ->qID == 0 ? pSQ->cqID == 0 : pSQ->cqID != 0, &bAll);
-    check(out, szIndent, "head/tail position", !bIdle || pSQ->nHead == pSQ->nTail, &bAll);
+    check(out, szIndent, "head/tail position", !bIdle || __atomic_load_n(&pSQ->nHead, __ATOMIC_RELAXED) == pSQ->nTail,
+          &bAll);
     bool bCounts = true;
     uint64_t nCompl = 0;
     for (int opc = 0; opc < 256; opc++) {

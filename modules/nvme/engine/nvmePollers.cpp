@@ -164,7 +164,7 @@ CqPoller *nvmePollerOfSQ(NvmeSQ *pSQ)
     if (!pCntl || pSQ->cqID > NVME_MAX_IOSQ_NUM)
         return nullptr;
     NvmeCQ *pCQ = pCntl->pCQs[pSQ->cqID];
-    return pCQ ? pCQ->pPoller : nullptr;
+    return pCQ ? pCQ->pPoller.load() : nullptr;
 }
 
 void nvmePollerKick(CqPoller *pPoller)

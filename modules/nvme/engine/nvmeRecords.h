@@ -142,7 +142,7 @@ struct NvmeCQ {
     kxmplat::DmaBuffer qBuf;
     size_t nRingBytes = 0;
     NvmeCQ *pNext = nullptr;
-    CqPoller *pPoller = nullptr;
+    std::atomic<CqPoller *> pPoller{nullptr};   // read by builders of any task
     std::vector<uint64_t> attachedSQs = std::vector<uint64_t>(65536 / 64);   // bit n: SQ n posts here
 };
 

@@ -130,7 +130,8 @@ void nvmeTakeDown(NvmeEngine &, NvmeCntl *pCntl)
     if (pCntl->nState != NVME_CNTL_INITED)
         return;
     pCntl->nState = NVME_CNTL_DOWN;
-    nvmeResetPollers(pCntl);
+    // Queues first: once every SQ is deleted under its lock, no task is
+    // inside a builder, and the pollers can go.
     for (NvmeSQ *pSQ : pCntl->pSQs)
         if (pSQ && pSQ->nSize != 0) {
             // Under its lock, so a task that is submitting finishes first and
@@ -141,6 +142,7 @@ void nvmeTakeDown(NvmeEngine &, NvmeCntl *pCntl)
             if (bLocked)
                 pSQ->qLock.release();
         }
+    nvmeResetPollers(pCntl);
     for (NvmeCQ *pCQ : pCntl->pCQs)
         if (pCQ)
             pCQ->bValid = 0;
