@@ -365,6 +365,19 @@ TEST_F(HostProtectionInfo, Type3SeparateLast)
     c = cmd(NVM_READ, 3, 7, n, {kAllChecks, 0, 0x0F00, 0xFFFF}, &back, n * 512, &metaBack);
     EXPECT_TRUE(c.is(SCT_MEDIA, SC_APPTAG_CHECK)) << hexStatus(c);
     EXPECT_TRUE(cmd(NVM_READ, 3, 7, n, {kAllChecks, 0, 0x0F00, 0xFF00}, &back, n * 512, &metaBack).ok());
+
+    // Bad commands: metadata the host must send at an address nothing is
+    // mapped at, blocks past the end; the media stays as it was.
+    c = cmd(NVM_WRITE, 3, 7, n, {kPract, 0, 0, 0}, &data, n * 512);
+    EXPECT_TRUE(c.is(SCT_GENERIC, SC_DATA_XFER_ERROR)) << hexStatus(c);
+    const uint64_t nLast = identifyNs(3).nsze - 1;
+    c = cmd(NVM_WRITE, 3, nLast, 2, {kPract, 0, 0, 0}, &data, 2 * 512, &meta);
+    EXPECT_TRUE(c.is(SCT_GENERIC, SC_LBA_RANGE)) << hexStatus(c);
+    c = cmd(NVM_VERIFY, 3, nLast, 2, {kAllChecks, 0, 0, 0}, nullptr, 0);
+    EXPECT_TRUE(c.is(SCT_GENERIC, SC_LBA_RANGE)) << hexStatus(c);
+    c = cmd(NVM_READ, 3, 7, n, {kAllChecks, 0, 0x0F00, 0xFF00}, &back, n * 512, &metaBack);
+    EXPECT_TRUE(c.ok()) << hexStatus(c);
+    EXPECT_EQ(std::memcmp(metaBack.host() + 16 + 8, meta.host() + 16 + 8, 8), 0);
 }
 
 // Format NVM and Namespace Management switch protection information on and
