@@ -6,7 +6,7 @@
 # gnuplot-nox for the latency plot; both are optional).
 set -eu
 pkgs=(build-essential cmake bison libgtest-dev libgmock-dev libbenchmark-dev
-      libssl-dev nlohmann-json3-dev libnvme-dev clang libclang-rt-14-dev
+      libssl-dev nlohmann-json3-dev libnvme-dev libisal-dev clang libclang-rt-14-dev
       lua5.4 python3)
 missing=()
 for p in "${pkgs[@]}"; do

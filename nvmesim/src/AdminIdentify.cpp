@@ -89,6 +89,10 @@ bool ControllerCore::fillIdentifyNamespace(uint32_t nNsid, nvme_id_ns &id, bool 
             id.lbaf[i].ms = formats[i].nMetaSize;
             id.lbaf[i].ds = static_cast<uint8_t>(lbaShiftOf(formats[i].nDataSize));
             id.lbaf[i].rp = formats[i].nDataSize >= 4096 ? 0 : 2;
+            // Protection information of every type, first or last, in
+            // any format with room for it.
+            if (formats[i].nMetaSize >= kPiSize)
+                id.dpc = NS_DPC_TYPE1 | NS_DPC_TYPE2 | NS_DPC_TYPE3 | NS_DPC_FIRST | NS_DPC_LAST;
         }
     };
     if (nNsid == NVME_NSID_ALL) {
@@ -104,6 +108,7 @@ bool ControllerCore::fillIdentifyNamespace(uint32_t nNsid, nvme_id_ns &id, bool 
     id.ncap = p->nBlocks;
     id.nuse = p->nBlocks;
     id.flbas = static_cast<uint8_t>((p->nFormat & 0xF) | (p->bExtended ? 0x10 : 0) | ((p->nFormat & 0x30) << 1));
+    id.dps = static_cast<uint8_t>(p->nPiType | (p->bPiFirst ? NS_DPS_FIRST : 0));
     id.nmic = m_subsys.controllerCount() > 1 ? 1 : 0;
     id.mssrl = kCopyMaxRange;
     id.mcl = kCopyMaxBlocks;

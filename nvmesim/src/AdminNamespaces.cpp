@@ -22,10 +22,10 @@ uint16_t ControllerCore::adminNamespaceMgmt(const Sqe &e, uint32_t *pDw0) {
         const uint16_t s = recvData(e, &id, sizeof id);
         if (s)
             return s;
-        if (id.dps != 0)
-            return specific(SC_INVALID_FORMAT);
+        if (id.dps & ~(NS_DPS_TYPE_MASK | NS_DPS_FIRST))
+            return gen(SC_INVALID_FIELD);
         uint32_t nNsid = 0;
-        const uint16_t r = m_subsys.createNamespace(id.nsze, id.ncap, id.flbas, id.nmic, &nNsid);
+        const uint16_t r = m_subsys.createNamespace(id.nsze, id.ncap, id.flbas, id.nmic, &nNsid, id.dps);
         if (!r)
             *pDw0 = nNsid;
         return r;
@@ -59,17 +59,19 @@ uint16_t ControllerCore::adminNamespaceAttach(const Sqe &e) {
 uint16_t ControllerCore::adminFormat(const Sqe &e) {
     const uint32_t nLbaf = (e.cdw10() & 0xF) | (((e.cdw10() >> 12) & 3) << 4);
     const bool bMset = (e.cdw10() >> 4) & 1;
-    const uint8_t nPi = (e.cdw10() >> 5) & 7;
+    const uint8_t nPi = (e.cdw10() >> FORMAT_CDW10_PI_SHIFT) & 7;
+    const bool bPiFirst = e.cdw10() & FORMAT_CDW10_PIL;
     const uint8_t nSes = (e.cdw10() >> 9) & 7;
     if (e.nsid() == 0 || (e.nsid() > m_subsys.maxNamespaces() && e.nsid() != NVME_NSID_ALL))
         return gen(SC_INVALID_NS);
     if (nSes > 1)
         return gen(SC_INVALID_FIELD);   // no cryptographic erase
-    if (nPi != 0 || nLbaf >= m_subsys.formats().size())
-        return specific(SC_INVALID_FORMAT);
+    if (nLbaf >= m_subsys.formats().size())
+        return specific(SC_INVALID_FORMAT);   // so is a protection information type the format cannot take
     if (e.nsid() != NVME_NSID_ALL && !activeNamespace(e.nsid()))
         return gen(SC_INVALID_NS);
-    const uint16_t s = m_subsys.formatNamespace(e.nsid(), nLbaf, bMset, m_nIndex);
+    const uint16_t s =
+        m_subsys.formatNamespace(e.nsid(), nLbaf, bMset, m_nIndex, static_cast<uint8_t>(nPi | (bPiFirst ? NS_DPS_FIRST : 0)));
     if (!s)
         m_nExtraDelayUs = m_subsys.config().timings.nFormatUs;   // the completion comes that much later
     return s;

@@ -272,7 +272,7 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
         for (size_t i = 0; i < a->size(); ++i) {
             const std::string q = p + ".namespaces[" + std::to_string(i) + "]";
             const json &n = (*a)[i];
-            checkKeys(n, q, {"nsid", "size", "blocks", "format", "extendedLba", "backingFile", "attach"});
+            checkKeys(n, q, {"nsid", "size", "blocks", "format", "extendedLba", "pi", "piFirst", "backingFile", "attach"});
             NamespaceConfig nc;
             nc.nNsid = static_cast<uint32_t>(getUnsigned(n, "nsid", q, 1, d.nMaxNamespaces, 0));
             nc.nFormat = static_cast<uint32_t>(getUnsigned(n, "format", q, 0, d.lbaFormats.size() - 1, 0));
@@ -288,6 +288,10 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
                 nc.nBlocks = getUnsigned(n, "blocks", q, 1, (1ull << 50) / nBs, 0);
             }
             nc.bExtendedLba = getBool(n, "extendedLba", q, false);
+            nc.nPi = static_cast<uint8_t>(getUnsigned(n, "pi", q, 0, 3, 0));
+            if (nc.nPi && d.lbaFormats[nc.nFormat].nMetaSize < 8)
+                fail(q + ".pi", "the format has less than 8 bytes of metadata");
+            nc.bPiFirst = getBool(n, "piFirst", q, false);
             nc.szBackingFile = getString(n, "backingFile", q, "");
             if (const json *at = getArray(n, "attach", q)) {
                 for (size_t k = 0; k < at->size(); ++k)

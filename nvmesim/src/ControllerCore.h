@@ -35,6 +35,7 @@ using namespace nvmewire;
 
 class Subsystem;
 class Namespace;
+struct PiRequest;
 
 using Clock = std::chrono::steady_clock;
 
@@ -275,6 +276,19 @@ private:
     uint16_t ioVerify(const Sqe &e, Namespace &ns);
     uint16_t ioCopy(const Sqe &e, Namespace &ns);
     uint16_t metaTransfer(const Sqe &e, Namespace &ns, uint64_t nSlba, uint32_t nBlocks, bool bWrite);
+    uint16_t metaBuffer(const Sqe &e, uint64_t nLen, uint8_t **pp);
+    // Namespaces with protection information (NvmProtected.cpp).
+    uint16_t ioReadWritePi(const Sqe &e, Namespace &ns, bool bWrite);
+    uint16_t ioComparePi(const Sqe &e, Namespace &ns);
+    uint16_t ioVerifyPi(const Sqe &e, Namespace &ns);
+    uint16_t ioWriteZeroesPi(const Sqe &e, Namespace &ns);
+    uint16_t copyProtection(const Sqe &e, const Namespace &ns, const nvme_copy_range *pRanges, uint32_t nRanges,
+                            uint64_t nDest, uint64_t nTotal, uint8_t *pData, uint8_t *pMeta);
+    uint16_t mapProtected(const Sqe &e, const Namespace &ns, const PiRequest &r, bool bToHost, uint64_t *pUnit,
+                          uint64_t *pHostMeta, uint8_t **ppMeta);
+    uint16_t gatherProtected(const Namespace &ns, uint32_t nNlb, uint64_t nUnit, uint64_t nHostMeta,
+                             const uint8_t *pHostMeta);
+    uint16_t readProtected(Namespace &ns, uint64_t nSlba, uint64_t nNlb, uint8_t *pData, uint8_t *pMeta);
     uint16_t mapBlockData(const Sqe &e, const Namespace &ns, uint64_t nSlba, uint32_t nNlb, bool bToHost,
                           uint64_t *pUnit, uint64_t *pLen);
     uint16_t checkReadable(Namespace &ns, uint64_t nSlba, uint64_t nNlb);
@@ -359,6 +373,8 @@ private:
     std::vector<DataSeg> m_segs2;
     std::vector<uint8_t> m_bounce;
     std::vector<uint8_t> m_bounce2;
+    std::vector<uint8_t> m_piMeta;        // metadata of blocks with protection information
+    std::vector<uint8_t> m_piCompare;     // the media's blocks a Compare with protection information reads
 };
 
 } // namespace nvmesim

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "BlockStore.h"
+#include "ProtectionInfo.h"
 
 namespace nvmesim {
 
@@ -31,6 +32,8 @@ public:
     uint32_t nLbaShift = 9;
     uint16_t nMetaSize = 0;
     bool bExtended = false;      // metadata at the end of each block in the data buffer
+    uint8_t nPiType = 0;         // protection information: 0 none, Type 1 to 3
+    bool bPiFirst = false;       // in the first eight bytes of the metadata, else the last
     std::string szBackingFile;
     std::unique_ptr<BlockStore> data;
     std::unique_ptr<BlockStore> meta;
@@ -40,6 +43,7 @@ public:
 
     uint64_t blockSize() const { return 1ull << nLbaShift; }
     uint64_t bytes() const { return nBlocks << nLbaShift; }
+    PiFormat piFormat() const { return {nPiType, bPiFirst, blockSize(), nMetaSize}; }
     bool attachedTo(uint32_t nCtrlIndex) const {
         return (attachedMask.load(std::memory_order_acquire) >> nCtrlIndex) & 1;
     }

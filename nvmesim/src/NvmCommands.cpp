@@ -1,6 +1,7 @@
 // NVM command set: Read, Write, Flush, Compare, Write Zeroes, Write
 // Uncorrectable, Dataset Management, Verify and Copy, with separate
-// (MPTR) or interleaved metadata.
+// (MPTR) or interleaved metadata. Namespaces with protection information
+// take the paths of NvmProtected.cpp.
 #include <cstring>
 
 #include "ControllerCore.h"
@@ -82,6 +83,18 @@ uint16_t ControllerCore::metaTransfer(const Sqe &e, Namespace &ns, uint64_t nSlb
     if (!ns.nMetaSize || ns.bExtended || !ns.meta)
         return 0;
     const uint64_t nLen = static_cast<uint64_t>(nBlocks) * ns.nMetaSize;
+    uint8_t *p = nullptr;
+    if (const uint16_t s = metaBuffer(e, nLen, &p))
+        return s;
+    const uint64_t nOff = nSlba * ns.nMetaSize;
+    const bool bOk = bWrite ? ns.meta->write(nOff, p, nLen, durable(e)) : ns.meta->read(nOff, p, nLen);
+    if (!bOk)
+        return bWrite ? media(SC_WRITE_FAULT) : media(SC_READ_ERROR);
+    return 0;
+}
+
+// The host memory of nLen bytes of separate metadata that MPTR names.
+uint16_t ControllerCore::metaBuffer(const Sqe &e, uint64_t nLen, uint8_t **pp) {
     uint64_t nAddr = e.mptr();
     if (e.psdt() == PSDT_SGL_MPTR_SGL) {
         SglDesc d{};
@@ -95,14 +108,8 @@ uint16_t ControllerCore::metaTransfer(const Sqe &e, Namespace &ns, uint64_t nSlb
     } else if (nAddr & 3) {
         return gen(SC_INVALID_FIELD);
     }
-    uint8_t *p = m_dma.translate(nAddr, nLen);
-    if (!p)
-        return gen(SC_DATA_XFER_ERROR);
-    const uint64_t nOff = nSlba * ns.nMetaSize;
-    const bool bOk = bWrite ? ns.meta->write(nOff, p, nLen, durable(e)) : ns.meta->read(nOff, p, nLen);
-    if (!bOk)
-        return bWrite ? media(SC_WRITE_FAULT) : media(SC_READ_ERROR);
-    return 0;
+    *pp = m_dma.translate(nAddr, nLen);
+    return *pp ? 0 : gen(SC_DATA_XFER_ERROR);
 }
 
 // Range and size checks of a block transfer, then the host segments of its
@@ -138,6 +145,8 @@ uint16_t ControllerCore::zeroBlocks(Namespace &ns, uint64_t nSlba, uint64_t nNlb
 }
 
 uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
+    if (ns.nPiType) [[unlikely]]
+        return ioReadWritePi(e, ns, bWrite);
     const uint64_t nSlba = slbaOf(e);
     const uint32_t nNlb = nlbOf(e);
     const uint64_t nBs = ns.blockSize();
@@ -191,6 +200,8 @@ uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
 }
 
 uint16_t ControllerCore::ioCompare(const Sqe &e, Namespace &ns) {
+    if (ns.nPiType)
+        return ioComparePi(e, ns);
     const uint64_t nSlba = slbaOf(e);
     const uint32_t nNlb = nlbOf(e);
     const uint64_t nBs = ns.blockSize();
@@ -231,6 +242,8 @@ uint16_t ControllerCore::ioCompare(const Sqe &e, Namespace &ns) {
 }
 
 uint16_t ControllerCore::ioWriteZeroes(const Sqe &e, Namespace &ns) {
+    if (ns.nPiType)
+        return ioWriteZeroesPi(e, ns);
     const uint64_t nSlba = slbaOf(e);
     const uint32_t nNlb = nlbOf(e);
     if (!inRange(ns, nSlba, nNlb))
@@ -270,6 +283,8 @@ uint16_t ControllerCore::ioDsm(const Sqe &e, Namespace &ns) {
 }
 
 uint16_t ControllerCore::ioVerify(const Sqe &e, Namespace &ns) {
+    if (ns.nPiType)
+        return ioVerifyPi(e, ns);
     const uint64_t nSlba = slbaOf(e);
     const uint32_t nNlb = nlbOf(e);
     if (!inRange(ns, nSlba, nNlb))
@@ -319,6 +334,8 @@ uint16_t ControllerCore::ioCopy(const Sqe &e, Namespace &ns) {
             return media(SC_READ_ERROR);
         nAt += n;
     }
+    if (ns.nPiType && (s = copyProtection(e, ns, ranges, nRanges, nDest, nTotal, m_bounce.data(), m_bounce2.data())))
+        return s;
     if (!ns.data->write(nDest << ns.nLbaShift, m_bounce.data(), nTotal * nBs, durable(e)))
         return media(SC_WRITE_FAULT);
     if (ns.meta && !ns.meta->write(nDest * ns.nMetaSize, m_bounce2.data(), nTotal * ns.nMetaSize, durable(e)))

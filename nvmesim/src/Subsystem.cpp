@@ -9,6 +9,13 @@
 namespace nvmesim {
 
 namespace {
+// Protection information settings (DPS) a format can take: a type of 1 to
+// 3 needs at least eight bytes of metadata.
+bool piFits(uint8_t nDps, const LbaFormat &f) {
+    const uint8_t nType = nDps & NS_DPS_TYPE_MASK;
+    return nType == 0 || (nType <= 3 && f.nMetaSize >= kPiSize);
+}
+
 int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
@@ -72,6 +79,8 @@ bool Subsystem::addNamespace(const NamespaceConfig &nc, std::string *pErr) {
     ns->nLbaShift = lbaShiftOf(m_cfg.lbaFormats[nc.nFormat].nDataSize);
     ns->nMetaSize = m_cfg.lbaFormats[nc.nFormat].nMetaSize;
     ns->bExtended = nc.bExtendedLba;
+    ns->nPiType = nc.nPi;
+    ns->bPiFirst = nc.nPi && nc.bPiFirst;
     ns->szBackingFile = nc.szBackingFile;
     for (int i = 0; i < 8; ++i) {
         ns->nguid[i] = static_cast<uint8_t>(0xA0 + m_nIndex);
@@ -310,10 +319,11 @@ void Subsystem::notifyChanged(uint32_t nNsid, uint64_t nBefore, uint64_t nAfter)
             m_ctrls[i]->core().noteChangedNamespace(nNsid);
 }
 
-uint16_t Subsystem::createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFlbas, uint8_t nNmic, uint32_t *pNsid) {
+uint16_t Subsystem::createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFlbas, uint8_t nNmic, uint32_t *pNsid,
+                                   uint8_t nDps) {
     (void)nNmic;
     const uint32_t nFormat = (nFlbas & 0xF) | ((nFlbas >> 1) & 0x30);
-    if (nFormat >= m_cfg.lbaFormats.size())
+    if (nFormat >= m_cfg.lbaFormats.size() || !piFits(nDps, m_cfg.lbaFormats[nFormat]))
         return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT, true);
     if (nBlocks == 0)
         return makeStatus(SCT_GENERIC, SC_INVALID_FIELD, true);
@@ -343,6 +353,8 @@ uint16_t Subsystem::createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFl
     ns->nLbaShift = lbaShiftOf(f.nDataSize);
     ns->nMetaSize = f.nMetaSize;
     ns->bExtended = nc.bExtendedLba;
+    ns->nPiType = nDps & NS_DPS_TYPE_MASK;
+    ns->bPiFirst = ns->nPiType && (nDps & NS_DPS_FIRST);
     for (int i = 0; i < 8; ++i) {
         ns->nguid[i] = static_cast<uint8_t>(0xA0 + m_nIndex);
         ns->nguid[8 + i] = static_cast<uint8_t>(nNsid >> (8 * (i % 4)));
@@ -415,19 +427,20 @@ uint16_t Subsystem::attachNamespace(uint32_t nNsid, const std::vector<uint16_t> 
     return 0;
 }
 
-uint16_t Subsystem::formatNamespace(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex) {
+uint16_t Subsystem::formatNamespace(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex,
+                                   uint8_t nDps) {
     std::vector<std::pair<uint32_t, uint64_t>> changed;
-    const uint16_t s = formatLocked(nNsid, nFormat, bExtended, nCtrlIndex, &changed);
+    const uint16_t s = formatLocked(nNsid, nFormat, bExtended, nCtrlIndex, nDps, &changed);
     // The other controllers attached see their namespace data change.
     for (auto &c : changed)
         notifyChanged(c.first, c.second & ~(1ull << nCtrlIndex), 0);
     return s;
 }
 
-uint16_t Subsystem::formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex,
+uint16_t Subsystem::formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex, uint8_t nDps,
                                  std::vector<std::pair<uint32_t, uint64_t>> *pChanged) {
     std::lock_guard lock(m_mgmtMutex);
-    if (nFormat >= m_cfg.lbaFormats.size())
+    if (nFormat >= m_cfg.lbaFormats.size() || !piFits(nDps, m_cfg.lbaFormats[nFormat]))
         return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT, true);
     const LbaFormat &f = m_cfg.lbaFormats[nFormat];
     std::vector<Namespace *> targets;
@@ -456,6 +469,8 @@ uint16_t Subsystem::formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtende
         p->nLbaShift = lbaShiftOf(f.nDataSize);
         p->nMetaSize = f.nMetaSize;
         p->bExtended = bExtended;
+        p->nPiType = nDps & NS_DPS_TYPE_MASK;
+        p->bPiFirst = p->nPiType && (nDps & NS_DPS_FIRST);
         std::string szErr;
         if (!p->createMedia(&szErr)) {
             p->nBlocks = 0;

@@ -19,6 +19,8 @@ struct NamespaceConfig {
     uint64_t nBlocks = 0;         // size in blocks of the chosen format
     uint32_t nFormat = 0;         // index into DeviceConfig::lbaFormats
     bool bExtendedLba = false;    // metadata interleaved with the data
+    uint8_t nPi = 0;              // protection information type 1-3 (format with >= 8 metadata bytes); 0 none
+    bool bPiFirst = false;        // protection information in the first eight metadata bytes, else the last
     std::string szBackingFile;    // empty: sparse memory
     std::vector<uint32_t> attach; // controller indexes; empty: all
 };

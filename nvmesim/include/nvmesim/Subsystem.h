@@ -79,10 +79,12 @@ public:
     uint32_t maxNamespaces() const { return m_cfg.nMaxNamespaces; }
     const std::vector<LbaFormat> &formats() const { return m_cfg.lbaFormats; }
     // Status-returning management operations (status field values).
-    uint16_t createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFlbas, uint8_t nNmic, uint32_t *pNsid);
+    // nDps: protection information type (bits 2:0) and location (bit 3: first).
+    uint16_t createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFlbas, uint8_t nNmic, uint32_t *pNsid,
+                             uint8_t nDps = 0);
     uint16_t deleteNamespace(uint32_t nNsid);
     uint16_t attachNamespace(uint32_t nNsid, const std::vector<uint16_t> &cntlids, bool bAttach);
-    uint16_t formatNamespace(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex);
+    uint16_t formatNamespace(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex, uint8_t nDps = 0);
     // Controllers attached to a namespace (CNTLIDs), or all controllers.
     std::vector<uint16_t> controllerIds(uint32_t nNsid) const;
     std::mutex &mgmtMutex() const { return m_mgmtMutex; }
@@ -98,7 +100,7 @@ public:
 
 private:
     bool addNamespace(const NamespaceConfig &nc, std::string *pErr);
-    uint16_t formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex,
+    uint16_t formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex, uint8_t nDps,
                           std::vector<std::pair<uint32_t, uint64_t>> *pChanged);
     void notifyChanged(uint32_t nNsid, uint64_t nMaskBefore, uint64_t nMaskAfter);
 

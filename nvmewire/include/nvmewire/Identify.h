@@ -92,4 +92,17 @@ inline uint64_t blockSize(const IdNs &n)
 }
 inline uint16_t metadataSize(const IdNs &n) { return lbafMs(n, formatIndex(n)); }
 
+// End-to-end data protection: capabilities (DPC) and the settings of the
+// namespace (DPS: type in bits 2:0, bit 3 set when the protection
+// information is in the first eight bytes of the metadata).
+constexpr uint8_t NS_DPC_TYPE1 = NVME_NS_DPC_PI_TYPE1;
+constexpr uint8_t NS_DPC_TYPE2 = NVME_NS_DPC_PI_TYPE2;
+constexpr uint8_t NS_DPC_TYPE3 = NVME_NS_DPC_PI_TYPE3;
+constexpr uint8_t NS_DPC_FIRST = NVME_NS_DPC_PI_FIRST;
+constexpr uint8_t NS_DPC_LAST = NVME_NS_DPC_PI_LAST;
+constexpr uint8_t NS_DPS_TYPE_MASK = NVME_NS_DPS_PI_MASK;
+constexpr uint8_t NS_DPS_FIRST = NVME_NS_DPS_PI_FIRST;
+inline uint8_t piType(const IdNs &n) { return n.dps & NS_DPS_TYPE_MASK; }
+inline bool piFirst(const IdNs &n) { return n.dps & NS_DPS_FIRST; }
+
 } // namespace nvmewire

@@ -101,6 +101,24 @@ constexpr uint8_t CNS_SECONDARY_CTRL_LIST = NVME_IDENTIFY_CNS_SECONDARY_CTRL_LIS
 // CDW12 of Read, Write, Write Zeroes and Copy: Force Unit Access.
 constexpr uint32_t CDW12_FUA = static_cast<uint32_t>(NVME_IO_FUA) << 16;
 
+// CDW12 of Read, Write, Compare, Verify and Write Zeroes: the protection
+// information field PRINFO (bits 29:26). Copy has PRINFOW there for the
+// destination and PRINFOR in bits 15:12 for the sources. CDW14 holds the
+// initial logical block reference tag (ILBRT, EILBRT for reads), CDW15 the
+// application tag (bits 15:0) and its mask (bits 31:16).
+constexpr uint32_t CDW12_PRINFO_SHIFT = 26;
+constexpr uint32_t COPY_CDW12_PRINFOR_SHIFT = 12;
+// PRINFO as a four-bit field: PRACT, then the checks of PRCHK.
+constexpr uint8_t PRINFO_PRCHK_REF = NVME_IO_PRINFO_PRCHK_REF >> 10;
+constexpr uint8_t PRINFO_PRCHK_APP = NVME_IO_PRINFO_PRCHK_APP >> 10;
+constexpr uint8_t PRINFO_PRCHK_GUARD = NVME_IO_PRINFO_PRCHK_GUARD >> 10;
+constexpr uint8_t PRINFO_PRACT = NVME_IO_PRINFO_PRACT >> 10;
+
+// Format NVM CDW10: protection information type (bits 7:5) and location
+// (PIL, bit 8: the first bytes of the metadata).
+constexpr uint32_t FORMAT_CDW10_PI_SHIFT = 5;
+constexpr uint32_t FORMAT_CDW10_PIL = 1u << 8;
+
 // Virtualization Management actions (CDW10 bits 3:0) and resource types
 // (bits 10:8).
 constexpr uint8_t VIRT_ACT_PRIMARY_FLEX_ALLOC = NVME_VIRT_MGMT_ACT_PRIM_CTRL_FLEX_ALLOC;

@@ -404,7 +404,7 @@ TEST(Admin, FormatChangesBlockSizeAndErases) {
     EXPECT_EQ(d.p[4095], 0);
     f.setCdw10(12);
     EXPECT_EQ(h.run(0, f), st(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT));
-    f.setCdw10(1 | (1u << 5));   // protection information
+    f.setCdw10(0 | (1u << 5));   // protection information in a format without metadata
     EXPECT_EQ(h.run(0, f), st(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT));
     f.setNsid(9);
     f.setCdw10(0);

@@ -71,6 +71,8 @@ TEST(Config, ErrorsNameTheField) {
     EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1X"}]}]})").rfind("devices[0].namespaces[0].size:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":1000}]}]})").rfind("devices[0].namespaces[0].size:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1M","format":9}]}]})").rfind("devices[0].namespaces[0].format:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1M","pi":1}]}]})").rfind("devices[0].namespaces[0].pi:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1M","format":1,"pi":4}]}]})").rfind("devices[0].namespaces[0].pi:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1M","attach":[3]}]}]})").rfind("devices[0].namespaces[0].attach[0]:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"lbaFormats":[{"dataSize":1000}]}]})").rfind("devices[0].lbaFormats[0].dataSize:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"serial":5}]})").rfind("devices[0].serial:", 0), 0u);
