@@ -38,10 +38,22 @@ PiRequest advanced(PiRequest r, uint64_t nSkip) {
 } // namespace
 
 // Data and metadata of nNlb blocks from the media into pData and pMeta.
+// Blocks never written (or deallocated, formatted, zeroed without PRACT)
+// hold zeros on the media; their protection information reads as all
+// FFh, which turns every check off for them, so a fresh namespace reads
+// without check errors. (A written block whose guard, application tag and
+// reference tag are all zero reads the same way.)
 uint16_t ControllerCore::readProtected(Namespace &ns, uint64_t nSlba, uint64_t nNlb, uint8_t *pData, uint8_t *pMeta) {
     if (!ns.data->read(nSlba << ns.nLbaShift, pData, nNlb << ns.nLbaShift) ||
         !ns.meta->read(nSlba * ns.nMetaSize, pMeta, nNlb * ns.nMetaSize))
         return media(SC_READ_ERROR);
+    static constexpr uint8_t kZeros[kPiSize] = {};
+    const uint32_t nPiOff = ns.piFormat().offset();
+    for (uint64_t i = 0; i < nNlb; ++i) {
+        uint8_t *pPi = pMeta + i * ns.nMetaSize + nPiOff;
+        if (std::memcmp(pPi, kZeros, kPiSize) == 0)
+            std::memset(pPi, 0xFF, kPiSize);
+    }
     return 0;
 }
 
