@@ -37,6 +37,27 @@ void ControllerCore::releaseStreams(NamespaceStreams &s, bool bResources) {
     }
 }
 
+// The state of a namespace that was deleted (or detached) goes, and its
+// streams with it; a namespace created later under the same id starts
+// afresh.
+void ControllerCore::pruneStreams() {
+    for (auto it = m_streams.begin(); it != m_streams.end();) {
+        if (activeNamespace(it->first) != it->second.pNs) {
+            releaseStreams(it->second, true);
+            it = m_streams.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// The state of an active namespace.
+NamespaceStreams &ControllerCore::streamsOf(uint32_t nNsid) {
+    NamespaceStreams &s = m_streams[nNsid];
+    s.pNs = activeNamespace(nNsid);
+    return s;
+}
+
 void ControllerCore::resetStreams() {
     for (auto &kv : m_streams)
         releaseStreams(kv.second, true);
@@ -50,6 +71,7 @@ uint16_t ControllerCore::adminDirectiveSend(const Sqe &e) {
     const uint8_t nDtype = (e.cdw11() >> 8) & 0xFF;
     const uint16_t nDspec = static_cast<uint16_t>(e.cdw11() >> 16);
     const uint32_t nNsid = e.nsid();
+    pruneStreams();
     if (nDtype == DTYPE_IDENTIFY) {
         if (nDoper != DOPER_SEND_IDENTIFY_ENABLE)
             return gen(SC_INVALID_FIELD);
@@ -58,7 +80,7 @@ uint16_t ControllerCore::adminDirectiveSend(const Sqe &e) {
         if (nTarget != DTYPE_STREAMS)
             return gen(SC_INVALID_FIELD);   // the identify directive is always enabled
         auto apply = [&](uint32_t nId) {
-            NamespaceStreams &s = m_streams[nId];
+            NamespaceStreams &s = streamsOf(nId);
             if (!bEnable)
                 releaseStreams(s, true);
             s.bEnabled = bEnable;
@@ -78,7 +100,7 @@ uint16_t ControllerCore::adminDirectiveSend(const Sqe &e) {
         return gen(SC_INVALID_FIELD);
     if (!activeNamespace(nNsid))
         return gen(SC_INVALID_NS);
-    NamespaceStreams &s = m_streams[nNsid];
+    NamespaceStreams &s = streamsOf(nNsid);
     if (!s.bEnabled)
         return gen(SC_INVALID_FIELD);
     switch (nDoper) {
@@ -111,6 +133,7 @@ uint16_t ControllerCore::adminDirectiveReceive(const Sqe &e, uint32_t *pDw0) {
     const uint32_t nNsid = e.nsid();
     if (nLen > maxTransfer())
         return gen(SC_INVALID_FIELD);
+    pruneStreams();
     std::vector<uint8_t> &buf = m_bounce2;
     if (nDtype == DTYPE_IDENTIFY) {
         if (nDoper != DOPER_RECV_IDENTIFY_PARAMS)
@@ -133,7 +156,7 @@ uint16_t ControllerCore::adminDirectiveReceive(const Sqe &e, uint32_t *pDw0) {
         return gen(SC_INVALID_FIELD);
     if (!activeNamespace(nNsid))
         return gen(SC_INVALID_NS);
-    NamespaceStreams &s = m_streams[nNsid];
+    NamespaceStreams &s = streamsOf(nNsid);
     switch (nDoper) {
     case DOPER_RECV_STREAMS_PARAMS: {
         buf.assign(sizeof(StreamsParams), 0);
@@ -182,6 +205,11 @@ uint16_t ControllerCore::checkStreamWrite(const Sqe &e, uint32_t nNsid) {
     auto it = m_streams.find(nNsid);
     if (it == m_streams.end() || !it->second.bEnabled)
         return gen(SC_INVALID_FIELD);
+    if (it->second.pNs != activeNamespace(nNsid)) {
+        // Enabled for a namespace that is gone.
+        pruneStreams();
+        return gen(SC_INVALID_FIELD);
+    }
     NamespaceStreams &s = it->second;
     const uint16_t nId = writeDspec(e.cdw13());
     const uint32_t nLimit = s.nAllocated ? s.nAllocated : m_subsys.config().nStreams;

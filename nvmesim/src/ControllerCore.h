@@ -274,6 +274,8 @@ private:
     uint16_t checkStreamWrite(const Sqe &e, uint32_t nNsid);
     void releaseStreams(NamespaceStreams &s, bool bResources);
     void resetStreams();
+    void pruneStreams();
+    NamespaceStreams &streamsOf(uint32_t nNsid);
     // Telemetry and persistent event log pages, and the events recorded.
     uint16_t telemetryLog(uint8_t nLid, uint8_t nLsp, uint64_t nOffset, std::vector<uint8_t> &log);
     void captureTelemetry();
