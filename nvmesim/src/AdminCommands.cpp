@@ -34,13 +34,15 @@ uint16_t ControllerCore::admin(const Sqe &e, uint32_t *pDw0, bool *pDeferred) {
     case ADMIN_ASYNC_EVENT: return adminAsyncEvent(e, pDeferred);
     case ADMIN_NS_MGMT: return isVf() ? gen(SC_INVALID_OPCODE) : adminNamespaceMgmt(e, pDw0);
     case ADMIN_VIRTUAL_MGMT: return isPrimaryWithSriov() ? adminVirtualizationMgmt(e, pDw0) : gen(SC_INVALID_OPCODE);
-    case ADMIN_FW_COMMIT: return adminFirmwareCommit(e, pDw0);
+    case ADMIN_FW_COMMIT: return firmwareCommitLogged(e, pDw0);
     case ADMIN_FW_DOWNLOAD: return adminFirmwareDownload(e);
     case ADMIN_DEV_SELF_TEST: return adminSelfTest(e);
     case ADMIN_NS_ATTACH: return isVf() ? gen(SC_INVALID_OPCODE) : adminNamespaceAttach(e);
     case ADMIN_KEEP_ALIVE: return adminKeepAlive(e);
     case ADMIN_FORMAT_NVM: return adminFormat(e);
     case ADMIN_GET_LBA_STATUS: return adminLbaStatus(e);
+    case ADMIN_DIRECTIVE_SEND: return adminDirectiveSend(e);
+    case ADMIN_DIRECTIVE_RECV: return adminDirectiveReceive(e, pDw0);
     default: return gen(SC_INVALID_OPCODE);
     }
 }

@@ -51,7 +51,7 @@ uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
     const uint32_t nPairs = std::max<uint32_t>(ioQueueLimit(), 1) - 1;
     switch (nFid) {
     case NVME_FEAT_FID_ARBITRATION: *pDw0 = f.nArbitration; break;
-    case NVME_FEAT_FID_POWER_MGMT: *pDw0 = f.nPowerMgmt; break;
+    case NVME_FEAT_FID_POWER_MGMT: *pDw0 = nSel == 0 ? m_power.value() : 0; break;
     case NVME_FEAT_FID_TEMP_THRESH: {
         const uint32_t nTmpSel = (e.cdw11() >> 16) & 0xF, nThSel = (e.cdw11() >> 20) & 3;
         if (nThSel > 1 || (nTmpSel != 0 && nTmpSel != 0xF))
@@ -110,11 +110,7 @@ uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
     const uint32_t v = e.cdw11();
     switch (nFid) {
     case NVME_FEAT_FID_ARBITRATION: m_feat.nArbitration = v; break;
-    case NVME_FEAT_FID_POWER_MGMT:
-        if ((v & 0x1F) != 0)
-            return gen(SC_INVALID_FIELD);   // power state 0 only
-        m_feat.nPowerMgmt = v & 0xFF;
-        break;
+    case NVME_FEAT_FID_POWER_MGMT: return m_power.set(v);
     case NVME_FEAT_FID_TEMP_THRESH: {
         const uint32_t nTmpSel = (v >> 16) & 0xF, nThSel = (v >> 20) & 3;
         if (nThSel > 1 || (nTmpSel != 0 && nTmpSel != 0xF))

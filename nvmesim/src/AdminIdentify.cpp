@@ -5,6 +5,7 @@
 
 #include "ControllerCore.h"
 #include "Namespace.h"
+#include "PersistentEventLog.h"
 #include "nvmesim/Subsystem.h"
 
 namespace nvmesim {
@@ -46,13 +47,14 @@ void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
     // A secondary controller leaves namespace management and
     // virtualization management to its primary.
     id.oacs = OACS_FORMAT | OACS_FW | OACS_SELF_TEST | OACS_LBA_STATUS |
-              (dev.bNamespaceManagement && !isVf() ? OACS_NS_MGMT : 0) | (isPrimaryWithSriov() ? OACS_VIRT_MGMT : 0);
+              (dev.bNamespaceManagement && !isVf() ? OACS_NS_MGMT : 0) | (isPrimaryWithSriov() ? OACS_VIRT_MGMT : 0) |
+              (directivesSupported() ? OACS_DIRECTIVES : 0);
     id.acl = 3;
     id.aerl = 3;
     id.frmw = 0x16;      // three slots, activation without reset
-    id.lpa = 0x06;       // commands supported and effects, extended data
+    id.lpa = LPA_COMMANDS_EFFECTS | LPA_EXTENDED_DATA | LPA_TELEMETRY | LPA_PERSISTENT_EVENT;
     id.elpe = static_cast<uint8_t>(m_errors.size() - 1);
-    id.npss = 0;
+    m_power.fillIdentify(id);
     id.wctemp = 343;
     id.cctemp = 353;
     id.hmpre = 1024;
@@ -71,11 +73,9 @@ void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
     id.vwc = dev.bVolatileWriteCache ? 0x07 : 0x00;
     id.ocfs = 0x1;
     id.sgls = m_cfg.bSgl ? (0x1u | (1u << 16) | (1u << 19)) : 0;
-    const std::string szNqn = "nqn.2026-12.org.korvel:sim:" + std::to_string(m_subsys.index());
+    id.pels = PersistentEventLog::kPelsUnits;
+    const std::string szNqn = subsystemNqn();
     std::memcpy(id.subnqn, szNqn.data(), std::min(szNqn.size(), sizeof id.subnqn - 1));
-    id.psd[0].mp = 2500;
-    id.psd[0].enlat = 10;
-    id.psd[0].exlat = 10;
 }
 
 bool ControllerCore::fillIdentifyNamespace(uint32_t nNsid, nvme_id_ns &id, bool bAllocated) const {

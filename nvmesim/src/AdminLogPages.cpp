@@ -4,6 +4,7 @@
 
 #include "ControllerCore.h"
 #include "nvmesim/Subsystem.h"
+#include "nvmewire/EventLogs.h"
 
 namespace nvmesim {
 
@@ -108,6 +109,10 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         }
         if (isPrimaryWithSriov())
             p->acs[ADMIN_VIRTUAL_MGMT] = kSupp;
+        if (directivesSupported()) {
+            p->acs[ADMIN_DIRECTIVE_SEND] = kSupp;
+            p->acs[ADMIN_DIRECTIVE_RECV] = kSupp;
+        }
         p->acs[ADMIN_FORMAT_NVM] = kSupp | kLbcc | kNcc | (1u << 16);   // no other commands outstanding
         for (uint8_t op : {NVM_FLUSH, NVM_READ, NVM_COMPARE, NVM_VERIFY})
             p->iocs[op] = kSupp;
@@ -128,6 +133,19 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
             p->result[i].dsts = 0x0F;   // unused entry
         for (size_t i = 0; i < m_selfTest.results.size() && i < static_cast<size_t>(NVME_LOG_ST_MAX_RESULTS); ++i)
             p->result[i] = m_selfTest.results[i];
+        break;
+    }
+    case LID_TELEMETRY_HOST:
+    case LID_TELEMETRY_CTRL:
+        if (const uint16_t s = telemetryLog(nLid, logSpecific(e.cdw10()), nOffset, log))
+            return s;
+        break;
+    case LID_PERSISTENT_EVENT: {
+        bool bTransfer = true;
+        if (const uint16_t s = persistentEventLog(logSpecific(e.cdw10()), log, &bTransfer))
+            return s;
+        if (!bTransfer)
+            return 0;
         break;
     }
     default:

@@ -26,14 +26,19 @@ uint16_t ControllerCore::adminNamespaceMgmt(const Sqe &e, uint32_t *pDw0) {
             return gen(SC_INVALID_FIELD);
         uint32_t nNsid = 0;
         const uint16_t r = m_subsys.createNamespace(id.nsze, id.ncap, id.flbas, id.nmic, &nNsid, id.dps);
-        if (!r)
+        if (!r) {
             *pDw0 = nNsid;
+            recordNamespaceChange(e.cdw10(), nNsid, &id);
+        }
         return r;
     }
     if (nSel == 1) {
         if (e.nsid() == 0 || (e.nsid() > m_subsys.maxNamespaces() && e.nsid() != NVME_NSID_ALL))
             return gen(SC_INVALID_NS);
-        return m_subsys.deleteNamespace(e.nsid());
+        const uint16_t r = m_subsys.deleteNamespace(e.nsid());
+        if (!r)
+            recordNamespaceChange(e.cdw10(), e.nsid(), nullptr);
+        return r;
     }
     return gen(SC_INVALID_FIELD);
 }

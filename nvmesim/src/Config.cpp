@@ -189,7 +189,8 @@ ControllerConfig parseController(const json &o, const std::string &p) {
 DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
     checkKeys(o, p, {"vendorId", "deviceId", "subsystemVendorId", "serial", "model", "firmware", "capacity",
                      "maxNamespaces", "namespaceManagement", "volatileWriteCache", "temperature", "lbaFormats",
-                     "controllers", "controllerCount", "namespaces", "timings", "sriov"});
+                     "controllers", "controllerCount", "namespaces", "timings", "sriov", "streams",
+                     "powerStates"});
     DeviceConfig d;
     d.nVendorId = static_cast<uint16_t>(getUnsigned(o, "vendorId", p, 1, 0xFFFE, d.nVendorId));
     d.nDeviceId = static_cast<uint16_t>(getUnsigned(o, "deviceId", p, 0, 0xFFFF, d.nDeviceId));
@@ -253,6 +254,30 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
             getUnsigned(*it, "flexibleQueues", q, 0, 65535, uint64_t(s.nMaxVqPerVf) * s.nTotalVfs));
         s.nFlexInterrupts = static_cast<uint32_t>(
             getUnsigned(*it, "flexibleInterrupts", q, 0, 65535, uint64_t(s.nMaxViPerVf) * s.nTotalVfs));
+    }
+    d.nStreams = static_cast<uint16_t>(getUnsigned(o, "streams", p, 0, 65535, 0));
+    if (const json *a = getArray(o, "powerStates", p)) {
+        if (a->empty() || a->size() > 32)
+            fail(p + ".powerStates", "1 to 32 power states");
+        const uint64_t nLast = a->size() - 1;
+        for (size_t i = 0; i < a->size(); ++i) {
+            const std::string q = p + ".powerStates[" + std::to_string(i) + "]";
+            const json &s = (*a)[i];
+            checkKeys(s, q, {"maxPower", "entryLatencyUs", "exitLatencyUs", "readThroughput", "readLatency",
+                             "writeThroughput", "writeLatency", "nonOperational"});
+            PowerStateConfig ps;
+            ps.nMaxPower = static_cast<uint16_t>(getUnsigned(s, "maxPower", q, 0, 65535, 0));
+            ps.nEntryLatencyUs = static_cast<uint32_t>(getUnsigned(s, "entryLatencyUs", q, 0, 0xFFFFFFFF, 0));
+            ps.nExitLatencyUs = static_cast<uint32_t>(getUnsigned(s, "exitLatencyUs", q, 0, 0xFFFFFFFF, 0));
+            ps.nReadThroughput = static_cast<uint8_t>(getUnsigned(s, "readThroughput", q, 0, nLast, i));
+            ps.nReadLatency = static_cast<uint8_t>(getUnsigned(s, "readLatency", q, 0, nLast, i));
+            ps.nWriteThroughput = static_cast<uint8_t>(getUnsigned(s, "writeThroughput", q, 0, nLast, i));
+            ps.nWriteLatency = static_cast<uint8_t>(getUnsigned(s, "writeLatency", q, 0, nLast, i));
+            ps.bNonOperational = getBool(s, "nonOperational", q, false);
+            if (i == 0 && ps.bNonOperational)
+                fail(q + ".nonOperational", "power state 0 must be operational");
+            d.powerStates.push_back(ps);
+        }
     }
     if (auto it = o.find("timings"); it != o.end()) {
         const std::string q = p + ".timings";
@@ -329,6 +354,14 @@ void completeDevice(DeviceConfig &dev, size_t nIndex) {
         nc.nFormat = 0;
         nc.nBlocks = (1ull << 30) / dev.lbaFormats[0].nDataSize;
         dev.namespaces.push_back(nc);
+    }
+    if (dev.powerStates.empty()) {
+        //                 MP (0.01 W) ENLAT  EXLAT  RRT RRL RWT RWL NOPS
+        dev.powerStates = {{2500, 0, 0, 0, 0, 0, 0, false},
+                           {1800, 50, 50, 1, 1, 1, 1, false},
+                           {1200, 100, 100, 2, 2, 2, 2, false},
+                           {50, 5000, 10000, 3, 3, 3, 3, true},
+                           {5, 20000, 50000, 4, 4, 4, 4, true}};
     }
     if (dev.szSerial.empty())
         dev.szSerial = "KSIM" + std::to_string(1000 + nIndex);

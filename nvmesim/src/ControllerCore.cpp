@@ -69,7 +69,8 @@ static PciIdentity makeIdentity(const DeviceConfig &dev, const ControllerConfig 
 ControllerCore::ControllerCore(Subsystem &subsys, const ControllerConfig &cfg, uint32_t nIndex, uint16_t nVfNumber,
                                DmaSpace &dma)
     : m_nVfNumber(nVfNumber), m_subsys(subsys), m_cfg(cfg), m_nIndex(nIndex), m_dma(dma), m_faults(cfg.faults),
-      m_pci(makeIdentity(subsys.config(), cfg, nIndex, nVfNumber, subsys.index(), &m_nBarSize, &m_nMsixTable)) {
+      m_pci(makeIdentity(subsys.config(), cfg, nIndex, nVfNumber, subsys.index(), &m_nBarSize, &m_nMsixTable)),
+      m_power(subsys.config().powerStates) {
     if (nVfNumber) {
         // A virtual function appears when the physical function enables
         // it; its secondary controller starts offline.
@@ -163,6 +164,7 @@ int ControllerCore::cfgWrite(uint32_t nOffset, uint32_t nValue, int nWidth) {
     if (eff == PciConfigSpace::Effect::FunctionReset) {
         std::lock_guard lock(m_procMutex);
         resetLocked();
+        recordResetEventLocked();
         m_cc = 0;
         m_nCcActive = 0;
         m_csts = m_csts.load() & CSTS_NSSRO;
@@ -199,6 +201,11 @@ void ControllerCore::resetLocked() {
     m_kaDeadline = Clock::time_point::max();
     if (m_selfTest.nCurrent)
         finishSelfTest(2);
+    resetStreams();
+    m_power.reset();
+    m_pelContext.clear();
+    m_bPelContext = false;
+    m_bFwActivatedByReset = m_nFwNextSlot != 0;
     if (m_nFwNextSlot) {
         m_nFwActiveSlot = m_nFwNextSlot;
         m_nFwNextSlot = 0;

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <shared_mutex>
 #include <mutex>
 #include <string>
@@ -27,6 +28,8 @@
 #include "nvmewire/Registers.h"
 #include "nvmewire/Status.h"
 #include "PciConfigSpace.h"
+#include "PowerStates.h"
+#include "Streams.h"
 
 namespace nvmesim {
 
@@ -93,7 +96,6 @@ struct DataSeg {
 
 struct FeatureState {
     uint32_t nArbitration = 0;
-    uint32_t nPowerMgmt = 0;
     uint16_t nTempOver = 0x0157;     // 343 K
     uint16_t nTempUnder = 0;
     uint32_t nErrorRecovery = 0;
@@ -196,6 +198,10 @@ public:
     std::atomic<uint64_t> m_nHostWrites{0};
     std::atomic<uint64_t> m_nMediaErrors{0};
 
+    // Persistent event log: this controller's entry of a power-on or reset
+    // event (takes the processing lock) and its active firmware revision.
+    void resetEventEntry(nvme_power_on_reset_info_list &out, std::string *pFirmware);
+
 private:
     // Worker.
     void workerMain();
@@ -262,6 +268,25 @@ private:
     uint16_t adminLbaStatus(const Sqe &e);
     uint16_t adminVirtualizationMgmt(const Sqe &e, uint32_t *pDw0);
     bool isPrimaryWithSriov() const;
+    // Directives (streams).
+    bool directivesSupported() const;
+    uint16_t adminDirectiveSend(const Sqe &e);
+    uint16_t adminDirectiveReceive(const Sqe &e, uint32_t *pDw0);
+    uint16_t checkStreamWrite(const Sqe &e, uint32_t nNsid);
+    void releaseStreams(NamespaceStreams &s, bool bResources);
+    void resetStreams();
+    void pruneStreams();
+    NamespaceStreams &streamsOf(uint32_t nNsid);
+    // Telemetry and persistent event log pages, and the events recorded.
+    uint16_t telemetryLog(uint8_t nLid, uint8_t nLsp, uint64_t nOffset, std::vector<uint8_t> &log);
+    void captureTelemetry();
+    uint16_t persistentEventLog(uint8_t nLsp, std::vector<uint8_t> &log, bool *pTransfer);
+    std::string subsystemNqn() const;
+    std::string activeFirmware() const;
+    void fillResetEntryLocked(nvme_power_on_reset_info_list &out) const;
+    void recordResetEventLocked();
+    uint16_t firmwareCommitLogged(const Sqe &e, uint32_t *pDw0);
+    void recordNamespaceChange(uint32_t nCdw10, uint32_t nNsid, const nvme_id_ns *pId);
     void deliverEvents();
     void addErrorEntry(uint16_t nSqId, uint16_t nCid, uint16_t nStatus, uint32_t nNsid, uint64_t nLba);
     void finishSelfTest(uint8_t nResult);   // 0 done, 1 aborted by command, 2 by a reset
@@ -369,6 +394,13 @@ private:
     Clock::time_point m_startedAt;
     uint8_t m_nFwActiveSlot = 1;
     uint8_t m_nFwNextSlot = 0;
+    std::map<uint32_t, NamespaceStreams> m_streams;   // by NSID
+    std::vector<uint8_t> m_telemetry;     // host-initiated data: header and data blocks
+    uint8_t m_nTelemetryGen = 0;
+    std::vector<uint8_t> m_pelContext;    // persistent event log as of the context
+    bool m_bPelContext = false;
+    bool m_bFwActivatedByReset = false;   // the last reset activated a firmware slot
+    PowerStates m_power;
     std::vector<DataSeg> m_segs;          // reused per command
     std::vector<DataSeg> m_segs2;
     std::vector<uint8_t> m_bounce;

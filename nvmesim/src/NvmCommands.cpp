@@ -7,6 +7,7 @@
 #include "ControllerCore.h"
 #include "Namespace.h"
 #include "nvmesim/Subsystem.h"
+#include "nvmewire/Directives.h"
 
 namespace nvmesim {
 
@@ -41,6 +42,10 @@ uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
     (void)pDw0;
     if (e.fuse())
         return gen(SC_INVALID_FIELD);   // no fused operations
+    // An I/O command takes a controller in a non-operational power state
+    // back to its last operational state.
+    if (m_power.nonOperational()) [[unlikely]]
+        m_power.resumeForIo();
     if (e.opc() == NVM_FLUSH && e.nsid() == NVME_NSID_ALL)
         return flushNamespaces() ? 0 : media(SC_WRITE_FAULT);
     switch (e.opc()) {
@@ -151,6 +156,10 @@ uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
     const uint32_t nNlb = nlbOf(e);
     const uint64_t nBs = ns.blockSize();
     uint64_t nUnit = 0, nLen = 0;
+    if (bWrite && (e.cdw12() & CDW12_DTYPE_MASK)) [[unlikely]] {
+        if (const uint16_t sd = checkStreamWrite(e, ns.nNsid))
+            return sd;
+    }
     uint16_t s = mapBlockData(e, ns, nSlba, nNlb, !bWrite, &nUnit, &nLen);
     if (s || (!bWrite && (s = checkReadable(ns, nSlba, nNlb))))
         return s;

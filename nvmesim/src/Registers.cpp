@@ -142,6 +142,7 @@ void ControllerCore::writeCc(uint32_t nNew) {
     const auto now = Clock::now();
     if ((nOld & CC_EN) && !(nNew & CC_EN)) {
         resetLocked();
+        recordResetEventLocked();
         setCsts(0, CSTS_RDY | CSTS_CFS | CSTS_SHST_MASK);
         return;
     }

@@ -5,6 +5,7 @@
 
 #include "ControllerCore.h"
 #include "Namespace.h"
+#include "PersistentEventLog.h"
 
 namespace nvmesim {
 
@@ -22,7 +23,8 @@ int64_t nowNs() {
 } // namespace
 
 Subsystem::Subsystem(const DeviceConfig &cfg, size_t nIndex, DmaSpace &dma)
-    : m_cfg(cfg), m_nIndex(nIndex), m_dma(dma), m_slots(cfg.nMaxNamespaces + 1) {
+    : m_cfg(cfg), m_nIndex(nIndex), m_dma(dma), m_slots(cfg.nMaxNamespaces + 1),
+      m_pel(std::make_unique<PersistentEventLog>()) {
     for (auto &s : m_slots)
         s.store(nullptr);
 }
@@ -57,6 +59,7 @@ bool Subsystem::init(std::string *pErr) {
             return false;
         }
     }
+    recordResetEvent();   // the first power-on
     for (auto &c : m_ctrls)
         c->core().start();
     return true;
@@ -139,6 +142,7 @@ void Subsystem::subsystemReset() {
     m_nLinkDownUntil = nowNs() + std::max<int64_t>(1, static_cast<int64_t>(m_cfg.timings.nLinkDownMs) * 1000000);
     for (auto &c : m_ctrls)
         c->core().subsystemReset(true);
+    recordResetEvent();
 }
 
 void Subsystem::hotReset() {
@@ -147,6 +151,7 @@ void Subsystem::hotReset() {
         return;
     for (auto &c : m_ctrls)
         c->core().conventionalReset();
+    recordResetEvent();
 }
 
 bool Subsystem::powerOff() {
@@ -179,6 +184,7 @@ bool Subsystem::powerOn() {
     m_nPowerCycles.fetch_add(1);
     for (auto &c : m_ctrls)
         c->core().subsystemReset(false);
+    recordResetEvent();
     m_bPoweredOff = false;
     m_nLinkDownUntil.store(nowNs() + std::max<int64_t>(1, static_cast<int64_t>(m_cfg.timings.nLinkUpMs) * 1000000),
                            std::memory_order_release);
@@ -189,6 +195,24 @@ void Subsystem::powerCycle() {
     powerOff();
     powerOn();
     m_nLinkDownUntil.store(0, std::memory_order_release);
+}
+
+uint16_t Subsystem::allocateStreams(uint16_t nWanted) {
+    uint32_t nAllocated = m_nStreamsAllocated.load();
+    uint32_t nGrant = 0;
+    do {
+        nGrant = std::min<uint32_t>(nWanted, m_cfg.nStreams - nAllocated);
+    } while (!m_nStreamsAllocated.compare_exchange_weak(nAllocated, nAllocated + nGrant));
+    return static_cast<uint16_t>(nGrant);
+}
+
+bool Subsystem::openSharedStream() {
+    uint32_t nOpen = m_nStreamsSharedOpen.load();
+    do {
+        if (nOpen >= streamsAvailable())
+            return false;
+    } while (!m_nStreamsSharedOpen.compare_exchange_weak(nOpen, nOpen + 1));
+    return true;
 }
 
 ControllerCore &Subsystem::secondaryCore(size_t n) const { return m_ctrls[m_nPrimaries + n - 1]->core(); }

@@ -93,6 +93,18 @@ struct SriovConfig {
     uint16_t nMaxViPerVf = 9;        // VIFRSM
 };
 
+// One power state descriptor of Identify Controller.
+struct PowerStateConfig {
+    uint16_t nMaxPower = 0;          // MP, in 0.01 W
+    uint32_t nEntryLatencyUs = 0;    // ENLAT
+    uint32_t nExitLatencyUs = 0;     // EXLAT
+    uint8_t nReadThroughput = 0;     // RRT, RRL, RWT, RWL: relative ranks, 0 best
+    uint8_t nReadLatency = 0;
+    uint8_t nWriteThroughput = 0;
+    uint8_t nWriteLatency = 0;
+    bool bNonOperational = false;    // NOPS: no I/O processed in this state
+};
+
 struct DeviceConfig {
     uint16_t nVendorId = 0xC1A0;
     uint16_t nDeviceId = 0x5100;
@@ -110,6 +122,8 @@ struct DeviceConfig {
     std::vector<NamespaceConfig> namespaces;    // default: one of 1 GiB
     SriovConfig sriov;
     Timings timings;
+    uint16_t nStreams = 0;               // streams directive: MSL; 0: no directives
+    std::vector<PowerStateConfig> powerStates;   // default: PS0-PS2 operational, PS3-PS4 not
 };
 
 struct SimConfig {

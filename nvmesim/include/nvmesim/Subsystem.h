@@ -22,6 +22,7 @@ namespace nvmesim {
 
 class Namespace;
 class ControllerCore;
+class PersistentEventLog;
 
 class Subsystem {
 public:
@@ -97,12 +98,24 @@ public:
                                       uint32_t *pDw0);
     void primaryCapabilities(nvme_primary_ctrl_cap &out) const;
     void secondaryList(uint16_t nFirst, nvme_secondary_ctrl_list &out) const;
+    // The persistent event log (kept across resets and power cycles).
+    PersistentEventLog &eventLog() { return *m_pel; }
+    // Streams of the subsystem (config().nStreams in all): those allocated
+    // to namespaces, and those open from the pool the rest share.
+    uint32_t streamsAvailable() const { return m_cfg.nStreams - m_nStreamsAllocated.load(); }
+    uint32_t streamsOpen() const { return m_nStreamsSharedOpen.load(); }
+    uint16_t allocateStreams(uint16_t nWanted);   // the number allocated, possibly fewer
+    void releaseStreams(uint16_t n) { m_nStreamsAllocated.fetch_sub(n); }
+    bool openSharedStream();                      // false when the pool has none left
+    void closeSharedStreams(uint32_t n) { m_nStreamsSharedOpen.fetch_sub(n); }
 
 private:
     bool addNamespace(const NamespaceConfig &nc, std::string *pErr);
     uint16_t formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex, uint8_t nDps,
                           std::vector<std::pair<uint32_t, uint64_t>> *pChanged);
     void notifyChanged(uint32_t nNsid, uint64_t nMaskBefore, uint64_t nMaskAfter);
+    // A power-on or reset event for every controller present.
+    void recordResetEvent();
 
     DeviceConfig m_cfg;
     size_t m_nIndex;
@@ -123,6 +136,9 @@ private:
     std::atomic<uint64_t> m_nUnsafeShutdowns{0};
     std::atomic<bool> m_bPoweredOff{false};
     std::mutex m_powerMutex;                                 // power off/on one at a time
+    std::unique_ptr<PersistentEventLog> m_pel;
+    std::atomic<uint32_t> m_nStreamsAllocated{0};
+    std::atomic<uint32_t> m_nStreamsSharedOpen{0};
 };
 
 } // namespace nvmesim

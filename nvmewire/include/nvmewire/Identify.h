@@ -58,6 +58,19 @@ constexpr uint16_t OACS_VIRT_MGMT = NVME_CTRL_OACS_VIRT_MGMT;
 constexpr uint16_t OACS_DBBUF_CFG = NVME_CTRL_OACS_DBBUF_CFG;
 constexpr uint16_t OACS_LBA_STATUS = NVME_CTRL_OACS_LBA_STATUS;
 
+// LPA bits.
+constexpr uint8_t LPA_COMMANDS_EFFECTS = NVME_CTRL_LPA_CMD_EFFECTS;
+constexpr uint8_t LPA_EXTENDED_DATA = NVME_CTRL_LPA_EXTENDED;
+constexpr uint8_t LPA_TELEMETRY = NVME_CTRL_LPA_TELEMETRY;
+constexpr uint8_t LPA_PERSISTENT_EVENT = NVME_CTRL_LPA_PERSETENT_EVENT;
+
+// Power state descriptors: flags, and the Power Management feature (power
+// state in bits 4:0, workload hint in bits 7:5).
+constexpr uint8_t PSD_FLAG_NON_OPERATIONAL = NVME_PSD_FLAGS_NOPS;
+inline uint8_t npss(const IdCtrl &c) { return c.npss; }
+inline bool nonOperational(const IdCtrl &c, uint32_t nPs) { return nPs < 32 && (c.psd[nPs].flags & PSD_FLAG_NON_OPERATIONAL); }
+constexpr uint32_t powerMgmtValue(uint8_t nPs, uint8_t nWorkload) { return (nPs & 0x1Fu) | ((nWorkload & 7u) << 5); }
+
 // ONCS bits.
 constexpr uint16_t ONCS_COMPARE = NVME_CTRL_ONCS_COMPARE;
 constexpr uint16_t ONCS_WRITE_UNCORRECTABLE = NVME_CTRL_ONCS_WRITE_UNCORRECTABLE;

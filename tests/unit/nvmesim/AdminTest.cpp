@@ -176,7 +176,8 @@ TEST(Admin, FeaturesRoundTrip) {
     // Saving is not supported; unknown features are refused.
     EXPECT_EQ(features(h, true, NVME_FEAT_FID_ARBITRATION | (1u << 31), 0, &r), st(SCT_CMD_SPECIFIC, SC_FEATURE_NOT_SAVEABLE));
     EXPECT_EQ(features(h, false, 0x7F, 0, &r), st(SCT_GENERIC, SC_INVALID_FIELD));
-    EXPECT_EQ(features(h, true, NVME_FEAT_FID_POWER_MGMT, 3, &r), st(SCT_GENERIC, SC_INVALID_FIELD));
+    // Power states beyond NPSS (the default table has PS0-PS4).
+    EXPECT_EQ(features(h, true, NVME_FEAT_FID_POWER_MGMT, 5, &r), st(SCT_GENERIC, SC_INVALID_FIELD));
     // Timestamp and host memory buffer carry data.
     SimBuffer b = h.alloc(4096);
     const uint64_t nTs = 1700000000000ull;

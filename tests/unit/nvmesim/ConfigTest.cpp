@@ -125,3 +125,35 @@ TEST(Config, ExampleConfigurationIsValid) {
     EXPECT_EQ(c.devices[0].controllers.size(), 2u);
     EXPECT_EQ(c.devices[0].namespaces.size(), 3u);
 }
+
+TEST(Config, StreamsAndPowerStates) {
+    const DeviceConfig def = defaultConfig().devices[0];
+    EXPECT_EQ(def.nStreams, 0u) << "no directives unless configured";
+    ASSERT_EQ(def.powerStates.size(), 5u);
+    EXPECT_FALSE(def.powerStates[2].bNonOperational);
+    EXPECT_TRUE(def.powerStates[3].bNonOperational);
+    EXPECT_TRUE(def.powerStates[4].bNonOperational);
+
+    SimConfig c;
+    std::string err;
+    ASSERT_TRUE(parseConfig(R"({"devices": [{"streams": 16, "powerStates": [
+        {"maxPower": 900, "entryLatencyUs": 1, "exitLatencyUs": 2},
+        {"maxPower": 3, "entryLatencyUs": 1000, "exitLatencyUs": "0x800", "readThroughput": 0,
+         "writeLatency": 1, "nonOperational": true}]}]})", &c, &err)) << err;
+    const DeviceConfig &d = c.devices[0];
+    EXPECT_EQ(d.nStreams, 16u);
+    ASSERT_EQ(d.powerStates.size(), 2u);
+    EXPECT_EQ(d.powerStates[0].nMaxPower, 900u);
+    EXPECT_EQ(d.powerStates[1].nExitLatencyUs, 0x800u);
+    EXPECT_EQ(d.powerStates[1].nReadThroughput, 0u);
+    EXPECT_EQ(d.powerStates[1].nReadLatency, 1u) << "relative ranks default to the state's index";
+    EXPECT_TRUE(d.powerStates[1].bNonOperational);
+
+    EXPECT_EQ(error(R"({"devices":[{"streams":70000}]})").rfind("devices[0].streams:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"powerStates":[]}]})").rfind("devices[0].powerStates:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"powerStates":[{"nonOperational":true}]}]})")
+                  .rfind("devices[0].powerStates[0].nonOperational:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"powerStates":[{},{"readLatency":2}]}]})")
+                  .rfind("devices[0].powerStates[1].readLatency:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"powerStates":[{"watts":3}]}]})").rfind("devices[0].powerStates[0].watts:", 0), 0u);
+}
