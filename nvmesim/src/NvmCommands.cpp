@@ -150,16 +150,16 @@ uint16_t ControllerCore::zeroBlocks(Namespace &ns, uint64_t nSlba, uint64_t nNlb
 }
 
 uint16_t ControllerCore::ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite) {
+    if (bWrite && (e.cdw12() & CDW12_DTYPE_MASK)) [[unlikely]] {
+        if (const uint16_t sd = checkStreamWrite(e, ns.nNsid))
+            return sd;
+    }
     if (ns.nPiType) [[unlikely]]
         return ioReadWritePi(e, ns, bWrite);
     const uint64_t nSlba = slbaOf(e);
     const uint32_t nNlb = nlbOf(e);
     const uint64_t nBs = ns.blockSize();
     uint64_t nUnit = 0, nLen = 0;
-    if (bWrite && (e.cdw12() & CDW12_DTYPE_MASK)) [[unlikely]] {
-        if (const uint16_t sd = checkStreamWrite(e, ns.nNsid))
-            return sd;
-    }
     uint16_t s = mapBlockData(e, ns, nSlba, nNlb, !bWrite, &nUnit, &nLen);
     if (s || (!bWrite && (s = checkReadable(ns, nSlba, nNlb))))
         return s;
