@@ -5,6 +5,7 @@
 
 #include "ControllerCore.h"
 #include "Namespace.h"
+#include "SanitizeState.h"
 #include "nvmesim/Subsystem.h"
 
 namespace nvmesim {
@@ -40,6 +41,10 @@ uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
     (void)pDw0;
     if (e.fuse())
         return gen(SC_INVALID_FIELD);   // no fused operations
+    if (m_sanitize.gate()) [[unlikely]] {
+        if (const uint16_t s = sanitizeIoGate(e))
+            return s;
+    }
     if (e.opc() == NVM_FLUSH && e.nsid() == NVME_NSID_ALL)
         return flushNamespaces() ? 0 : media(SC_WRITE_FAULT);
     switch (e.opc()) {

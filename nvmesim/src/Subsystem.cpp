@@ -1,10 +1,13 @@
 #include "nvmesim/Subsystem.h"
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 
 #include "ControllerCore.h"
+#include "LockdownState.h"
 #include "Namespace.h"
+#include "SanitizeState.h"
 
 namespace nvmesim {
 
@@ -18,6 +21,11 @@ Subsystem::Subsystem(const DeviceConfig &cfg, size_t nIndex, DmaSpace &dma)
     : m_cfg(cfg), m_nIndex(nIndex), m_dma(dma), m_slots(cfg.nMaxNamespaces + 1) {
     for (auto &s : m_slots)
         s.store(nullptr);
+    // Memory namespaces start empty: nothing was ever written.
+    const bool bFresh = std::none_of(cfg.namespaces.begin(), cfg.namespaces.end(),
+                                     [](const NamespaceConfig &n) { return !n.szBackingFile.empty(); });
+    m_pSanitize = std::make_unique<SanitizeState>(*this, bFresh);
+    m_pLockdown = std::make_unique<LockdownState>();
 }
 
 Subsystem::~Subsystem() {
@@ -155,6 +163,7 @@ bool Subsystem::powerOff() {
     }
     if (bUnsafe)
         m_nUnsafeShutdowns.fetch_add(1);
+    m_pLockdown->clear();
     std::lock_guard lock(m_mgmtMutex);
     for (const auto &ns : m_owned) {
         std::unique_lock rw(ns->rw);

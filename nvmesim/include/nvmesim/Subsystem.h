@@ -22,6 +22,8 @@ namespace nvmesim {
 
 class Namespace;
 class ControllerCore;
+class SanitizeState;
+class LockdownState;
 
 class Subsystem {
 public:
@@ -95,6 +97,10 @@ public:
                                       uint32_t *pDw0);
     void primaryCapabilities(nvme_primary_ctrl_cap &out) const;
     void secondaryList(uint16_t nFirst, nvme_secondary_ctrl_list &out) const;
+    // Subsystem-wide state of sanitize operations and of command and
+    // feature lockdown.
+    SanitizeState &sanitize() const { return *m_pSanitize; }
+    LockdownState &lockdown() const { return *m_pLockdown; }
 
 private:
     bool addNamespace(const NamespaceConfig &nc, std::string *pErr);
@@ -121,6 +127,8 @@ private:
     std::atomic<uint64_t> m_nUnsafeShutdowns{0};
     std::atomic<bool> m_bPoweredOff{false};
     std::mutex m_powerMutex;                                 // power off/on one at a time
+    std::unique_ptr<SanitizeState> m_pSanitize;
+    std::unique_ptr<LockdownState> m_pLockdown;
 };
 
 } // namespace nvmesim
