@@ -253,6 +253,27 @@ TEST_F(Sanitize, OverwriteLeavesThePatternOfTheLastPass)
     EXPECT_EQ((log.sstat >> SSTAT_PASSES_SHIFT) & SSTAT_PASSES_MASK, 3u);
     ASSERT_NO_FATAL_FAILURE(expectAll(0x11223344));
 
+    // What is written afterwards replaces the pattern block by block.
+    const uint32_t nBs = blockSize[0];
+    DmaMemory one = dataBuffer(nBs, ctl->pageSize());
+    fillPattern(one.host(), nBs, 77);
+    ASSERT_TRUE(io(NVM_WRITE, nsids[0], 3, 1, one).ok());
+    ASSERT_TRUE(ctl->execute(*ctl->sq(1), makeRw(NVM_WRITE_ZEROES, nsids[0], 5, 2)).ok());
+    DmaMemory eight = dataBuffer(8 * nBs, ctl->pageSize());
+    ASSERT_TRUE(io(NVM_READ, nsids[0], 0, 8, eight).ok());
+    for (uint32_t b = 0; b < 8; ++b) {
+        const uint8_t *p = eight.host() + size_t(b) * nBs;
+        if (b == 3) {
+            EXPECT_EQ(std::memcmp(p, one.host(), nBs), 0) << "written block";
+        } else {
+            size_t nBad = 0;
+            for (uint32_t i = 0; i < nBs; ++i)
+                nBad += p[i] != (b == 5 || b == 6 ? 0 : uint8_t(0x11223344u >> (8 * (i % 4))));
+            EXPECT_EQ(nBad, 0u) << "block " << b;
+        }
+    }
+    EXPECT_EQ(sanitizeLog().sstat & SSTAT_GLOBAL_DATA_ERASED, 0u) << "written since";
+
     // Written blocks are overwritten too; with deallocation the user data
     // reads as deallocated blocks do: zeros.
     ASSERT_NO_FATAL_FAILURE(writeAll(40));
