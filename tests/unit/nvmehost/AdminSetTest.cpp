@@ -225,8 +225,10 @@ TEST_F(HostAdminSet, SupportedLogPagesAgreeWithGetLogPage)
 {
     nvme_supported_log_pages supp{};
     Completion c = getLog(LID_SUPPORTED_LOG_PAGES, &supp, sizeof supp);
-    if (c.is(1, SC_INVALID_LOG_PAGE))
-        GTEST_SKIP() << "no Supported Log Pages log page";
+    // (Some controllers refuse a log page they do not know with Invalid
+    // Field in Command.)
+    if (c.is(1, SC_INVALID_LOG_PAGE) || c.is(0, SC_INVALID_FIELD))
+        GTEST_SKIP() << "no Supported Log Pages log page, status " << std::hex << c.status();
     ASSERT_TRUE(c.ok()) << std::hex << c.status();
     auto supported = [&](uint8_t nLid) { return (supp.lid_support[nLid] & LID_SUPP_LSUPP) != 0; };
     EXPECT_TRUE(supported(LID_SUPPORTED_LOG_PAGES));
