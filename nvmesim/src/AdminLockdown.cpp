@@ -2,6 +2,7 @@
 // Features feature identifiers on the admin submission queue, recording
 // management endpoint prohibitions, and the Command and Feature Lockdown
 // log page. The state is the subsystem's (LockdownState).
+#include <algorithm>
 #include <cstring>
 
 #include "ControllerCore.h"
@@ -77,7 +78,7 @@ uint16_t ControllerCore::fillLockdownLog(uint8_t nLsp, std::vector<uint8_t> &log
     const uint8_t nType = nContent == LOCKDOWN_LSP_PROHIBITED ? LOCKDOWN_CT_PROHIBITED : LOCKDOWN_CT_SUPPORTED;
     p.nAttributes = static_cast<uint8_t>(nScope | nType << 4);
     p.nListLength = static_cast<uint16_t>(ids.size());
-    std::memcpy(p.ids, ids.data(), ids.size());
+    std::copy(ids.begin(), ids.end(), p.ids);
     log.assign(sizeof p, 0);
     std::memcpy(log.data(), &p, sizeof p);
     return 0;
