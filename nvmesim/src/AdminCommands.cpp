@@ -21,6 +21,10 @@ uint16_t ControllerCore::admin(const Sqe &e, uint32_t *pDw0, bool *pDeferred) {
         return gen(SC_INVALID_FIELD);
     if (e.fuse())
         return gen(SC_INVALID_FIELD);   // no fused operations
+    if (const uint16_t s = lockdownRestriction(e))
+        return s;
+    if (const uint16_t s = sanitizeAdminRestriction(e))
+        return s;
     switch (e.opc()) {
     case ADMIN_DELETE_SQ: return adminDeleteSq(e);
     case ADMIN_CREATE_SQ: return adminCreateSq(e);
@@ -43,6 +47,11 @@ uint16_t ControllerCore::admin(const Sqe &e, uint32_t *pDw0, bool *pDeferred) {
     case ADMIN_GET_LBA_STATUS: return adminLbaStatus(e);
     case ADMIN_DIRECTIVE_SEND: return adminDirectiveSend(e);
     case ADMIN_DIRECTIVE_RECV: return adminDirectiveReceive(e, pDw0);
+    case ADMIN_SANITIZE: return adminSanitize(e);
+    case ADMIN_SECURITY_SEND: return adminSecuritySend(e);
+    case ADMIN_SECURITY_RECV: return adminSecurityReceive(e);
+    case ADMIN_LOCKDOWN: return adminLockdown(e);
+    case ADMIN_CAP_MGMT: return gen(SC_INVALID_OPCODE);   // capacity management is not offered
     default: return gen(SC_INVALID_OPCODE);
     }
 }

@@ -9,6 +9,7 @@ namespace nvmesim {
 namespace {
 constexpr uint16_t gen(uint16_t nSc) { return makeStatus(SCT_GENERIC, nSc, true); }
 constexpr uint16_t specific(uint16_t nSc) { return makeStatus(SCT_CMD_SPECIFIC, nSc, true); }
+} // namespace
 
 bool knownFeature(uint8_t nFid, bool bVwc) {
     switch (nFid) {
@@ -31,7 +32,6 @@ bool knownFeature(uint8_t nFid, bool bVwc) {
         return false;
     }
 }
-} // namespace
 
 uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
     const uint8_t nFid = e.cdw10() & 0xFF;

@@ -46,13 +46,13 @@ void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
     id.cntrltype = 1;    // I/O controller
     // A secondary controller leaves namespace management and
     // virtualization management to its primary.
-    id.oacs = OACS_FORMAT | OACS_FW | OACS_SELF_TEST | OACS_LBA_STATUS |
+    id.oacs = OACS_SECURITY | OACS_FORMAT | OACS_FW | OACS_SELF_TEST | OACS_LBA_STATUS | OACS_LOCKDOWN |
               (dev.bNamespaceManagement && !isVf() ? OACS_NS_MGMT : 0) | (isPrimaryWithSriov() ? OACS_VIRT_MGMT : 0) |
               (directivesSupported() ? OACS_DIRECTIVES : 0);
     id.acl = 3;
     id.aerl = 3;
     id.frmw = 0x16;      // three slots, activation without reset
-    id.lpa = LPA_COMMANDS_EFFECTS | LPA_EXTENDED_DATA | LPA_TELEMETRY | LPA_PERSISTENT_EVENT;
+    id.lpa = logPageAttributes();
     id.elpe = static_cast<uint8_t>(m_errors.size() - 1);
     m_power.fillIdentify(id);
     id.wctemp = 343;
@@ -64,6 +64,7 @@ void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
         put128(id.unvmcap, m_subsys.unallocated());
     }
     id.kas = 1;
+    id.sanicap = sanicap();
     id.sqes = 0x66;
     id.cqes = 0x44;
     id.nn = m_subsys.maxNamespaces();
@@ -196,6 +197,21 @@ uint16_t ControllerCore::adminIdentify(const Sqe &e) {
         q[0] = 4;   // command set identifier: NVM
         q[1] = 1;
         q[4] = 0;
+        break;
+    }
+    case CNS_CSI_INDEPENDENT_NS: {
+        if (!validNsid(nNsid))
+            return gen(SC_INVALID_NS);
+        const Namespace *p = activeNamespace(nNsid);
+        if (!p)
+            break;   // inactive: all zeros
+        auto *q = reinterpret_cast<nvme_id_independent_id_ns *>(buf.data());
+        nvme_id_ns id;
+        fillIdentifyNamespace(nNsid, id, false);
+        q->nsfeat = id.nsfeat;
+        q->nmic = id.nmic;
+        q->rescap = id.rescap;
+        q->nstat = 1;   // namespace ready
         break;
     }
     case CNS_CSI_NS:

@@ -1,10 +1,12 @@
-// Get Log Page: error information, SMART / health, firmware slot, changed
-// namespace list, commands supported and effects, device self-test.
+// Get Log Page: supported log pages, error information, SMART / health,
+// firmware slot, changed namespace list, commands supported and effects,
+// device self-test, command and feature lockdown, sanitize status.
 #include <cstring>
 
 #include "ControllerCore.h"
 #include "nvmesim/Subsystem.h"
 #include "nvmewire/EventLogs.h"
+#include "nvmewire/LogPages.h"
 
 namespace nvmesim {
 
@@ -18,6 +20,84 @@ void put128(uint8_t *p, uint64_t v) {
 }
 } // namespace
 
+// The log pages this controller offers: Get Log Page refuses the others,
+// and the Supported Log Pages log page and Identify LPA are built from
+// here. A new log page is one line.
+bool ControllerCore::logPageSupported(uint8_t nLid) const {
+    switch (nLid) {
+    case LID_SUPPORTED_LOG_PAGES: return true;
+    case LID_ERROR: return true;
+    case LID_SMART: return true;
+    case LID_FW_SLOT: return true;
+    case LID_CHANGED_NS: return true;
+    case LID_CMD_EFFECTS: return true;
+    case LID_DEVICE_SELF_TEST: return true;
+    case LID_CMD_FEAT_LOCKDOWN: return true;
+    case LID_SANITIZE: return sanicap() != 0;
+    case LID_TELEMETRY_HOST: return true;
+    case LID_TELEMETRY_CTRL: return true;
+    case LID_PERSISTENT_EVENT: return true;
+    default: return false;
+    }
+}
+
+// Identify LPA from the same table (bit 2, extended data for Get Log Page,
+// always holds).
+uint8_t ControllerCore::logPageAttributes() const {
+    uint8_t n = LPA_EXTENDED;
+    if (logPageSupported(LID_CMD_EFFECTS))
+        n |= LPA_CMD_EFFECTS;
+    if (logPageSupported(LID_TELEMETRY_HOST) && logPageSupported(LID_TELEMETRY_CTRL))
+        n |= LPA_TELEMETRY;
+    if (logPageSupported(LID_PERSISTENT_EVENT))
+        n |= LPA_PERSISTENT_EVENT;
+    return n;
+}
+
+void ControllerCore::fillSupportedLogPages(std::vector<uint8_t> &log) const {
+    log.assign(sizeof(nvme_supported_log_pages), 0);
+    auto *p = reinterpret_cast<uint32_t *>(log.data());
+    for (unsigned nLid = 0; nLid < 256; ++nLid)
+        if (logPageSupported(static_cast<uint8_t>(nLid)))
+            p[nLid] = LID_SUPP_LSUPP;
+}
+
+// The opcodes the controller executes, with their effects.
+void ControllerCore::fillCommandEffects(nvme_cmd_effects_log &log) const {
+    std::memset(&log, 0, sizeof log);
+    auto *p = &log;
+    constexpr uint32_t kSupp = 1, kLbcc = 2, kNcc = 4, kNic = 8, kCcc = 16;
+    for (uint8_t op : {ADMIN_DELETE_SQ, ADMIN_CREATE_SQ, ADMIN_GET_LOG_PAGE, ADMIN_DELETE_CQ, ADMIN_CREATE_CQ,
+                       ADMIN_IDENTIFY, ADMIN_ABORT, ADMIN_SET_FEATURES, ADMIN_GET_FEATURES, ADMIN_ASYNC_EVENT,
+                       ADMIN_FW_DOWNLOAD, ADMIN_DEV_SELF_TEST, ADMIN_KEEP_ALIVE, ADMIN_GET_LBA_STATUS,
+                       ADMIN_SECURITY_SEND, ADMIN_SECURITY_RECV, ADMIN_LOCKDOWN})
+        p->acs[op] = kSupp;
+    p->acs[ADMIN_FW_COMMIT] = kSupp | kCcc;
+    if (m_subsys.config().bNamespaceManagement && !isVf()) {
+        p->acs[ADMIN_NS_MGMT] = kSupp | kNic | kNcc;
+        p->acs[ADMIN_NS_ATTACH] = kSupp | kNic | kNcc;
+    }
+    if (isPrimaryWithSriov())
+        p->acs[ADMIN_VIRTUAL_MGMT] = kSupp;
+    p->acs[ADMIN_FORMAT_NVM] = kSupp | kLbcc | kNcc | (1u << 16);   // no other commands outstanding
+    if (sanicap())
+        p->acs[ADMIN_SANITIZE] = kSupp | kLbcc;
+    if (directivesSupported()) {
+        p->acs[ADMIN_DIRECTIVE_SEND] = kSupp;
+        p->acs[ADMIN_DIRECTIVE_RECV] = kSupp;
+    }
+    for (uint8_t op : {NVM_FLUSH, NVM_READ, NVM_COMPARE, NVM_VERIFY})
+        p->iocs[op] = kSupp;
+    for (uint8_t op : {NVM_WRITE, NVM_WRITE_UNCOR, NVM_WRITE_ZEROES, NVM_DSM, NVM_COPY})
+        p->iocs[op] = kSupp | kLbcc;
+}
+
+bool ControllerCore::adminOpcodeSupported(uint8_t nOpcode) const {
+    nvme_cmd_effects_log log;
+    fillCommandEffects(log);
+    return log.acs[nOpcode] & 1;
+}
+
 uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
     const uint8_t nLid = e.cdw10() & 0xFF;
     const bool bRae = (e.cdw10() >> 15) & 1;
@@ -29,9 +109,22 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         return gen(SC_INVALID_FIELD);
     if (nLen > maxTransfer())
         return gen(SC_INVALID_FIELD);
+    if (!logPageSupported(nLid))
+        return specific(SC_INVALID_LOG_PAGE);
     std::vector<uint8_t> &log = m_bounce2;
     uint8_t nEventType = 0xFF;
     switch (nLid) {
+    case LID_SUPPORTED_LOG_PAGES:
+        fillSupportedLogPages(log);
+        break;
+    case LID_CMD_FEAT_LOCKDOWN:
+        if (const uint16_t s = fillLockdownLog(static_cast<uint8_t>((e.cdw10() >> 8) & 0x7F), log))
+            return s;
+        break;
+    case LID_SANITIZE:
+        fillSanitizeLog(log);
+        nEventType = AER_CSS;
+        break;
     case NVME_LOG_LID_ERROR: {
         log.assign(m_errors.size() * sizeof(nvme_error_log_page), 0);
         auto *p = reinterpret_cast<nvme_error_log_page *>(log.data());
@@ -96,28 +189,7 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         if (nCsi != 0)
             return gen(SC_INVALID_FIELD);
         log.assign(sizeof(nvme_cmd_effects_log), 0);
-        auto *p = reinterpret_cast<nvme_cmd_effects_log *>(log.data());
-        constexpr uint32_t kSupp = 1, kLbcc = 2, kNcc = 4, kNic = 8, kCcc = 16;
-        for (uint8_t op : {ADMIN_DELETE_SQ, ADMIN_CREATE_SQ, ADMIN_GET_LOG_PAGE, ADMIN_DELETE_CQ, ADMIN_CREATE_CQ,
-                           ADMIN_IDENTIFY, ADMIN_ABORT, ADMIN_SET_FEATURES, ADMIN_GET_FEATURES, ADMIN_ASYNC_EVENT,
-                           ADMIN_FW_DOWNLOAD, ADMIN_DEV_SELF_TEST, ADMIN_KEEP_ALIVE, ADMIN_GET_LBA_STATUS})
-            p->acs[op] = kSupp;
-        p->acs[ADMIN_FW_COMMIT] = kSupp | kCcc;
-        if (m_subsys.config().bNamespaceManagement && !isVf()) {
-            p->acs[ADMIN_NS_MGMT] = kSupp | kNic | kNcc;
-            p->acs[ADMIN_NS_ATTACH] = kSupp | kNic | kNcc;
-        }
-        if (isPrimaryWithSriov())
-            p->acs[ADMIN_VIRTUAL_MGMT] = kSupp;
-        if (directivesSupported()) {
-            p->acs[ADMIN_DIRECTIVE_SEND] = kSupp;
-            p->acs[ADMIN_DIRECTIVE_RECV] = kSupp;
-        }
-        p->acs[ADMIN_FORMAT_NVM] = kSupp | kLbcc | kNcc | (1u << 16);   // no other commands outstanding
-        for (uint8_t op : {NVM_FLUSH, NVM_READ, NVM_COMPARE, NVM_VERIFY})
-            p->iocs[op] = kSupp;
-        for (uint8_t op : {NVM_WRITE, NVM_WRITE_UNCOR, NVM_WRITE_ZEROES, NVM_DSM, NVM_COPY})
-            p->iocs[op] = kSupp | kLbcc;
+        fillCommandEffects(*reinterpret_cast<nvme_cmd_effects_log *>(log.data()));
         break;
     }
     case NVME_LOG_LID_DEVICE_SELF_TEST: {

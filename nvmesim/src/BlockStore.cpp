@@ -15,6 +15,12 @@ namespace {
 bool inStore(uint64_t nCapacity, uint64_t nOffset, size_t n) {
     return nOffset <= nCapacity && n <= nCapacity - nOffset;
 }
+
+// The bytes [nOffset, nOffset + n) of a store filled with a pattern.
+void patternBytes(uint8_t *p, uint64_t nOffset, size_t n, uint32_t nPattern) {
+    for (size_t i = 0; i < n; ++i)
+        p[i] = static_cast<uint8_t>(nPattern >> (8 * ((nOffset + i) % 4)));
+}
 } // namespace
 
 SparseStore::SparseStore(uint64_t nCapacity)
@@ -35,6 +41,13 @@ void SparseStore::clear() {
         delete pLeaf;
     }
     m_nChunks = 0;
+    m_nFill = 0;
+}
+
+bool SparseStore::fill(uint32_t nPattern) {
+    clear();
+    m_nFill = nPattern;
+    return true;
 }
 
 uint8_t *SparseStore::chunk(uint64_t nIndex, bool bCreate) {
@@ -60,6 +73,8 @@ uint8_t *SparseStore::chunk(uint64_t nIndex, bool bCreate) {
     auto *pNew = static_cast<uint8_t *>(std::calloc(1, kChunk));
     if (!pNew)
         return nullptr;
+    if (m_nFill)
+        patternBytes(pNew, 0, kChunk, m_nFill);
     if (slot.compare_exchange_strong(p, pNew, std::memory_order_acq_rel)) {
         m_nChunks.fetch_add(1, std::memory_order_relaxed);
         return pNew;
@@ -78,6 +93,8 @@ bool SparseStore::read(uint64_t nOffset, void *pDst, size_t n) {
         const uint8_t *p = chunk(nOffset / kChunk, false);
         if (p)
             std::memcpy(pOut, p + nIn, nPart);
+        else if (m_nFill)
+            patternBytes(pOut, nOffset, nPart, m_nFill);
         else
             std::memset(pOut, 0, nPart);
         pOut += nPart;
@@ -111,8 +128,12 @@ bool SparseStore::zero(uint64_t nOffset, size_t n, bool) {
     while (n) {
         const uint64_t nIn = nOffset % kChunk;
         const size_t nPart = std::min<uint64_t>(n, kChunk - nIn);
-        if (uint8_t *p = chunk(nOffset / kChunk, false))
+        // Chunks not in memory read as zeros, unless a pattern fills them.
+        uint8_t *p = chunk(nOffset / kChunk, m_nFill != 0);
+        if (p)
             std::memset(p + nIn, 0, nPart);
+        else if (m_nFill)
+            return false;
         nOffset += nPart;
         n -= nPart;
     }
@@ -265,6 +286,20 @@ void FileStore::clear() {
     dropVolatile();
     if (ftruncate(m_fd, 0) == 0 && ftruncate(m_fd, static_cast<off_t>(m_nCapacity)) == 0)
         return;
+}
+
+bool FileStore::fill(uint32_t nPattern) {
+    if (nPattern == 0) {
+        clear();
+        return true;
+    }
+    dropVolatile();
+    std::vector<uint8_t> buf(1 << 20);
+    patternBytes(buf.data(), 0, buf.size(), nPattern);
+    for (uint64_t nOff = 0; nOff < m_nCapacity; nOff += buf.size())
+        if (!fileWrite(nOff, buf.data(), std::min<uint64_t>(buf.size(), m_nCapacity - nOff)))
+            return false;
+    return true;
 }
 
 uint64_t FileStore::bytesInUse() const {

@@ -35,6 +35,9 @@ public:
     virtual void dropVolatile() {}
     // Forgets everything (reads give zeros afterwards).
     virtual void clear() = 0;
+    // Every byte becomes the 32-bit pattern, repeated little-endian from
+    // offset 0; the volatile cache is dropped. Exclusive like clear().
+    virtual bool fill(uint32_t nPattern) = 0;
     // Bytes of memory or file actually in use.
     virtual uint64_t bytesInUse() const = 0;
 };
@@ -50,6 +53,7 @@ public:
     bool write(uint64_t nOffset, const void *pSrc, size_t n, bool bDurable) override;
     bool zero(uint64_t nOffset, size_t n, bool bDurable) override;
     void clear() override;
+    bool fill(uint32_t nPattern) override;
     uint64_t bytesInUse() const override { return m_nChunks.load() * kChunk; }
 
 private:
@@ -61,6 +65,7 @@ private:
     uint64_t m_nCapacity;
     std::vector<std::atomic<Leaf *>> m_leaves;
     std::atomic<uint64_t> m_nChunks{0};
+    uint32_t m_nFill = 0;   // what chunks not yet in memory hold (set by fill())
 };
 
 class FileStore final : public BlockStore {
@@ -78,6 +83,7 @@ public:
     bool flush() override;
     void dropVolatile() override;
     void clear() override;
+    bool fill(uint32_t nPattern) override;
     uint64_t bytesInUse() const override;
 
 private:

@@ -190,7 +190,7 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
     checkKeys(o, p, {"vendorId", "deviceId", "subsystemVendorId", "serial", "model", "firmware", "capacity",
                      "maxNamespaces", "namespaceManagement", "volatileWriteCache", "temperature", "lbaFormats",
                      "controllers", "controllerCount", "namespaces", "timings", "sriov", "streams",
-                     "powerStates"});
+                     "powerStates", "sanitize"});
     DeviceConfig d;
     d.nVendorId = static_cast<uint16_t>(getUnsigned(o, "vendorId", p, 1, 0xFFFE, d.nVendorId));
     d.nDeviceId = static_cast<uint16_t>(getUnsigned(o, "deviceId", p, 0, 0xFFFF, d.nDeviceId));
@@ -281,7 +281,8 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
     }
     if (auto it = o.find("timings"); it != o.end()) {
         const std::string q = p + ".timings";
-        checkKeys(*it, q, {"readyDelayUs", "shutdownUs", "linkDownMs", "linkUpMs", "selfTestShortMs", "selfTestExtendedMs", "formatUs"});
+        checkKeys(*it, q, {"readyDelayUs", "shutdownUs", "linkDownMs", "linkUpMs", "selfTestShortMs", "selfTestExtendedMs", "formatUs",
+                           "sanitizeMs"});
         Timings &t = d.timings;
         t.nReadyDelayUs = static_cast<uint32_t>(getUnsigned(*it, "readyDelayUs", q, 0, 600000000, t.nReadyDelayUs));
         t.nShutdownUs = static_cast<uint32_t>(getUnsigned(*it, "shutdownUs", q, 0, 600000000, t.nShutdownUs));
@@ -290,6 +291,17 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
         t.nSelfTestShortMs = static_cast<uint32_t>(getUnsigned(*it, "selfTestShortMs", q, 0, 600000, t.nSelfTestShortMs));
         t.nSelfTestExtendedMs = static_cast<uint32_t>(getUnsigned(*it, "selfTestExtendedMs", q, 0, 3600000, t.nSelfTestExtendedMs));
         t.nFormatUs = static_cast<uint32_t>(getUnsigned(*it, "formatUs", q, 0, 60000000, t.nFormatUs));
+        t.nSanitizeMs = static_cast<uint32_t>(getUnsigned(*it, "sanitizeMs", q, 0, 3600000, t.nSanitizeMs));
+    }
+    if (auto it = o.find("sanitize"); it != o.end()) {
+        const std::string q = p + ".sanitize";
+        checkKeys(*it, q, {"blockErase", "overwrite", "cryptoErase", "noDeallocateInhibited", "failOperations"});
+        SanitizeConfig &s = d.sanitize;
+        s.bBlockErase = getBool(*it, "blockErase", q, s.bBlockErase);
+        s.bOverwrite = getBool(*it, "overwrite", q, s.bOverwrite);
+        s.bCryptoErase = getBool(*it, "cryptoErase", q, s.bCryptoErase);
+        s.bNoDeallocateInhibited = getBool(*it, "noDeallocateInhibited", q, s.bNoDeallocateInhibited);
+        s.nFailOperations = static_cast<uint32_t>(getUnsigned(*it, "failOperations", q, 0, 1000000, 0));
     }
     completeDevice(d, nIndex);   // formats and controllers are needed below
     d.namespaces.clear();

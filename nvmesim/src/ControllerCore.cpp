@@ -68,7 +68,8 @@ static PciIdentity makeIdentity(const DeviceConfig &dev, const ControllerConfig 
 
 ControllerCore::ControllerCore(Subsystem &subsys, const ControllerConfig &cfg, uint32_t nIndex, uint16_t nVfNumber,
                                DmaSpace &dma)
-    : m_nVfNumber(nVfNumber), m_subsys(subsys), m_cfg(cfg), m_nIndex(nIndex), m_dma(dma), m_faults(cfg.faults),
+    : m_nVfNumber(nVfNumber), m_subsys(subsys), m_cfg(cfg), m_nIndex(nIndex), m_dma(dma),
+      m_sanitize(subsys.sanitize()), m_faults(cfg.faults),
       m_pci(makeIdentity(subsys.config(), cfg, nIndex, nVfNumber, subsys.index(), &m_nBarSize, &m_nMsixTable)),
       m_power(subsys.config().powerStates) {
     if (nVfNumber) {

@@ -39,6 +39,7 @@ using namespace nvmewire;
 class Subsystem;
 class Namespace;
 struct PiRequest;
+class SanitizeState;
 
 using Clock = std::chrono::steady_clock;
 
@@ -123,6 +124,10 @@ struct SelfTestState {
     uint32_t nNsid = 0;
     std::deque<nvme_st_result> results;   // newest first, at most 20
 };
+
+// Whether Get/Set Features know a feature identifier (bVwc: the device has
+// a volatile write cache).
+bool knownFeature(uint8_t nFid, bool bVwc);
 
 // What a virtual function's controller looks like: the first controller's
 // settings with the per-VF maximum of queue and interrupt resources.
@@ -267,6 +272,29 @@ private:
     uint16_t adminSelfTest(const Sqe &e);
     uint16_t adminLbaStatus(const Sqe &e);
     uint16_t adminVirtualizationMgmt(const Sqe &e, uint32_t *pDw0);
+    uint16_t adminSanitize(const Sqe &e);
+    uint16_t adminSecuritySend(const Sqe &e);
+    uint16_t adminSecurityReceive(const Sqe &e);
+    uint16_t adminLockdown(const Sqe &e);
+    // Sanitize: SANICAP as advertised (0: no Sanitize command), the status
+    // an admin or I/O command gets while sanitizing or after a failed
+    // operation (0: it may run), the Sanitize Status log page.
+    uint32_t sanicap() const;
+    uint16_t sanitizeAdminRestriction(const Sqe &e) const;
+    uint16_t sanitizeIoGate(const Sqe &e);
+    void fillSanitizeLog(std::vector<uint8_t> &log) const;
+    // Lockdown: the status of a prohibited admin command (0: allowed), the
+    // Command and Feature Lockdown log page (a status).
+    uint16_t lockdownRestriction(const Sqe &e) const;
+    uint16_t fillLockdownLog(uint8_t nLsp, std::vector<uint8_t> &log) const;
+    bool lockdownMayProhibit(uint8_t nScope, uint8_t nId) const;
+    // Log pages: whether one is supported here (the same table gives the
+    // Supported Log Pages log page and Identify LPA).
+    bool logPageSupported(uint8_t nLid) const;
+    uint8_t logPageAttributes() const;
+    void fillSupportedLogPages(std::vector<uint8_t> &log) const;
+    bool adminOpcodeSupported(uint8_t nOpcode) const;
+    void fillCommandEffects(nvme_cmd_effects_log &log) const;
     bool isPrimaryWithSriov() const;
     // Directives (streams).
     bool directivesSupported() const;
@@ -329,6 +357,7 @@ private:
     ControllerConfig m_cfg;
     uint32_t m_nIndex;
     DmaSpace &m_dma;
+    SanitizeState &m_sanitize;   // the subsystem's
     FaultInjector m_faults;
     bool m_bVwcPresent = true;   // the device has a volatile write cache
 

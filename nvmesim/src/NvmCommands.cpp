@@ -6,6 +6,7 @@
 
 #include "ControllerCore.h"
 #include "Namespace.h"
+#include "SanitizeState.h"
 #include "nvmesim/Subsystem.h"
 #include "nvmewire/Directives.h"
 
@@ -46,6 +47,10 @@ uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
     // back to its last operational state.
     if (m_power.nonOperational()) [[unlikely]]
         m_power.resumeForIo();
+    if (m_sanitize.gate()) [[unlikely]] {
+        if (const uint16_t s = sanitizeIoGate(e))
+            return s;
+    }
     if (e.opc() == NVM_FLUSH && e.nsid() == NVME_NSID_ALL)
         return flushNamespaces() ? 0 : media(SC_WRITE_FAULT);
     switch (e.opc()) {

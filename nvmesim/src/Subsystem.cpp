@@ -1,11 +1,14 @@
 #include "nvmesim/Subsystem.h"
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 
 #include "ControllerCore.h"
+#include "LockdownState.h"
 #include "Namespace.h"
 #include "PersistentEventLog.h"
+#include "SanitizeState.h"
 
 namespace nvmesim {
 
@@ -27,6 +30,11 @@ Subsystem::Subsystem(const DeviceConfig &cfg, size_t nIndex, DmaSpace &dma)
       m_pel(std::make_unique<PersistentEventLog>()) {
     for (auto &s : m_slots)
         s.store(nullptr);
+    // Memory namespaces start empty: nothing was ever written.
+    const bool bFresh = std::none_of(cfg.namespaces.begin(), cfg.namespaces.end(),
+                                     [](const NamespaceConfig &n) { return !n.szBackingFile.empty(); });
+    m_pSanitize = std::make_unique<SanitizeState>(*this, bFresh);
+    m_pLockdown = std::make_unique<LockdownState>();
 }
 
 Subsystem::~Subsystem() {
@@ -169,6 +177,7 @@ bool Subsystem::powerOff() {
     }
     if (bUnsafe)
         m_nUnsafeShutdowns.fetch_add(1);
+    m_pLockdown->clear();
     std::lock_guard lock(m_mgmtMutex);
     for (const auto &ns : m_owned) {
         std::unique_lock rw(ns->rw);

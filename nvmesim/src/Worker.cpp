@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ControllerCore.h"
+#include "SanitizeState.h"
 #include "nvmesim/Subsystem.h"
 
 namespace nvmesim {
@@ -61,7 +62,7 @@ void ControllerCore::workerMain() {
 }
 
 Clock::time_point ControllerCore::nextDeadline() const {
-    Clock::time_point t = std::min({m_readyAt, m_shutdownAt, m_kaDeadline});
+    Clock::time_point t = std::min({m_readyAt, m_shutdownAt, m_kaDeadline, m_sanitize.deadline()});
     if (m_selfTest.nCurrent)
         t = std::min(t, m_selfTest.end);
     if (!m_delayed.empty())
@@ -106,6 +107,7 @@ void ControllerCore::runTimers(Clock::time_point now) {
     }
     if (m_selfTest.nCurrent && now >= m_selfTest.end)
         finishSelfTest(0);
+    m_sanitize.poll(now);
     if (now >= m_kaDeadline) {
         // Keep alive timer expired: the controller notes it and stops.
         m_kaDeadline = Clock::time_point::max();

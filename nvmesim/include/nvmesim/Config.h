@@ -76,6 +76,17 @@ struct Timings {
     uint32_t nSelfTestShortMs = 100;
     uint32_t nSelfTestExtendedMs = 1000;
     uint32_t nFormatUs = 0;               // extra time a Format NVM takes
+    uint32_t nSanitizeMs = 100;           // a sanitize operation, start to end
+};
+
+// The sanitize operations the NVM subsystem offers (SANICAP) and a fault:
+// the first nFailOperations sanitize operations fail at their end.
+struct SanitizeConfig {
+    bool bBlockErase = true;
+    bool bOverwrite = true;
+    bool bCryptoErase = true;
+    bool bNoDeallocateInhibited = false;   // SANICAP.NDI: NDAS is ignored, user data is deallocated
+    uint32_t nFailOperations = 0;
 };
 
 // SR-IOV on the device's first function (the primary controller): virtual
@@ -121,6 +132,7 @@ struct DeviceConfig {
     std::vector<ControllerConfig> controllers;  // default: one
     std::vector<NamespaceConfig> namespaces;    // default: one of 1 GiB
     SriovConfig sriov;
+    SanitizeConfig sanitize;
     Timings timings;
     uint16_t nStreams = 0;               // streams directive: MSL; 0: no directives
     std::vector<PowerStateConfig> powerStates;   // default: PS0-PS2 operational, PS3-PS4 not

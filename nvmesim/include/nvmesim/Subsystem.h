@@ -23,6 +23,8 @@ namespace nvmesim {
 class Namespace;
 class ControllerCore;
 class PersistentEventLog;
+class SanitizeState;
+class LockdownState;
 
 class Subsystem {
 public:
@@ -108,6 +110,10 @@ public:
     void releaseStreams(uint16_t n) { m_nStreamsAllocated.fetch_sub(n); }
     bool openSharedStream();                      // false when the pool has none left
     void closeSharedStreams(uint32_t n) { m_nStreamsSharedOpen.fetch_sub(n); }
+    // Subsystem-wide state of sanitize operations and of command and
+    // feature lockdown.
+    SanitizeState &sanitize() const { return *m_pSanitize; }
+    LockdownState &lockdown() const { return *m_pLockdown; }
 
 private:
     bool addNamespace(const NamespaceConfig &nc, std::string *pErr);
@@ -139,6 +145,8 @@ private:
     std::unique_ptr<PersistentEventLog> m_pel;
     std::atomic<uint32_t> m_nStreamsAllocated{0};
     std::atomic<uint32_t> m_nStreamsSharedOpen{0};
+    std::unique_ptr<SanitizeState> m_pSanitize;
+    std::unique_ptr<LockdownState> m_pLockdown;
 };
 
 } // namespace nvmesim

@@ -5,11 +5,9 @@
 
 #include <nvme/types.h>
 
-namespace nvmewire {
+#include "nvmewire/LogPages.h"
 
-constexpr uint8_t LID_TELEMETRY_HOST = NVME_LOG_LID_TELEMETRY_HOST;
-constexpr uint8_t LID_TELEMETRY_CTRL = NVME_LOG_LID_TELEMETRY_CTRL;
-constexpr uint8_t LID_PERSISTENT_EVENT = NVME_LOG_LID_PERSISTENT_EVENT;
+namespace nvmewire {
 
 // Get Log Page CDW10: log specific field, bits 14:8.
 constexpr uint8_t logSpecific(uint32_t nCdw10) { return uint8_t((nCdw10 >> 8) & 0x7F); }

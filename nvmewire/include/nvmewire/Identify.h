@@ -38,6 +38,8 @@ inline uint8_t mdts(const IdCtrl &c) { return c.mdts; }
 inline uint16_t cntlid(const IdCtrl &c) { return le16toh(c.cntlid); }
 inline uint32_t ver(const IdCtrl &c) { return le32toh(c.ver); }
 inline uint16_t oacs(const IdCtrl &c) { return le16toh(c.oacs); }
+inline uint32_t sanicap(const IdCtrl &c) { return le32toh(c.sanicap); }
+inline uint32_t ctratt(const IdCtrl &c) { return le32toh(c.ctratt); }
 inline uint32_t nn(const IdCtrl &c) { return le32toh(c.nn); }
 inline uint32_t sgls(const IdCtrl &c) { return le32toh(c.sgls); }
 // Largest transfer in bytes for the controller's minimum page size, 0 when
@@ -57,12 +59,23 @@ constexpr uint16_t OACS_NVME_MI = NVME_CTRL_OACS_NVME_MI;
 constexpr uint16_t OACS_VIRT_MGMT = NVME_CTRL_OACS_VIRT_MGMT;
 constexpr uint16_t OACS_DBBUF_CFG = NVME_CTRL_OACS_DBBUF_CFG;
 constexpr uint16_t OACS_LBA_STATUS = NVME_CTRL_OACS_LBA_STATUS;
+constexpr uint16_t OACS_LOCKDOWN = NVME_CTRL_OACS_CMD_FEAT_LD;
 
-// LPA bits.
-constexpr uint8_t LPA_COMMANDS_EFFECTS = NVME_CTRL_LPA_CMD_EFFECTS;
-constexpr uint8_t LPA_EXTENDED_DATA = NVME_CTRL_LPA_EXTENDED;
+// LPA bits (log page attributes).
+constexpr uint8_t LPA_SMART_PER_NS = NVME_CTRL_LPA_SMART_PER_NS;
+constexpr uint8_t LPA_CMD_EFFECTS = NVME_CTRL_LPA_CMD_EFFECTS;
+constexpr uint8_t LPA_EXTENDED = NVME_CTRL_LPA_EXTENDED;
 constexpr uint8_t LPA_TELEMETRY = NVME_CTRL_LPA_TELEMETRY;
 constexpr uint8_t LPA_PERSISTENT_EVENT = NVME_CTRL_LPA_PERSETENT_EVENT;
+
+// SANICAP bits: the sanitize actions offered, No-Deallocate Inhibited and
+// No-Deallocate Modifies Media After Sanitize (bits 31:30; 01b: the media
+// is not modified further).
+constexpr uint32_t SANICAP_CRYPTO_ERASE = NVME_CTRL_SANICAP_CES;
+constexpr uint32_t SANICAP_BLOCK_ERASE = NVME_CTRL_SANICAP_BES;
+constexpr uint32_t SANICAP_OVERWRITE = NVME_CTRL_SANICAP_OWS;
+constexpr uint32_t SANICAP_NDI = NVME_CTRL_SANICAP_NDI;
+constexpr uint32_t SANICAP_NODMMAS_NOT_MODIFIED = 1u << 30;
 
 // Power state descriptors: flags, and the Power Management feature (power
 // state in bits 4:0, workload hint in bits 7:5).

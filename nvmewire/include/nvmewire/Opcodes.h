@@ -92,6 +92,7 @@ constexpr uint8_t CNS_ALLOCATED_NS_LIST = NVME_IDENTIFY_CNS_ALLOCATED_NS_LIST;
 constexpr uint8_t CNS_ALLOCATED_NS = NVME_IDENTIFY_CNS_ALLOCATED_NS;
 constexpr uint8_t CNS_NS_CTRL_LIST = NVME_IDENTIFY_CNS_NS_CTRL_LIST;
 constexpr uint8_t CNS_CTRL_LIST = NVME_IDENTIFY_CNS_CTRL_LIST;
+constexpr uint8_t CNS_CSI_INDEPENDENT_NS = NVME_IDENTIFY_CNS_CSI_INDEPENDENT_ID_NS;
 constexpr uint8_t CNS_CSI_NS_ACTIVE_LIST = NVME_IDENTIFY_CNS_CSI_NS_ACTIVE_LIST;
 constexpr uint8_t CNS_CSI_ALLOCATED_NS_LIST = NVME_IDENTIFY_CNS_CSI_ALLOCATED_NS_LIST;
 constexpr uint8_t CNS_COMMAND_SET_STRUCTURE = NVME_IDENTIFY_CNS_COMMAND_SET_STRUCTURE;
@@ -127,5 +128,25 @@ constexpr uint8_t VIRT_ACT_SECONDARY_ASSIGN = NVME_VIRT_MGMT_ACT_ASSIGN_SEC_CTRL
 constexpr uint8_t VIRT_ACT_SECONDARY_ONLINE = NVME_VIRT_MGMT_ACT_ONLINE_SEC_CTRL;
 constexpr uint8_t VIRT_RT_VQ = NVME_VIRT_MGMT_RT_VQ_RESOURCE;
 constexpr uint8_t VIRT_RT_VI = NVME_VIRT_MGMT_RT_VI_RESOURCE;
+
+// Sanitize actions (CDW10 bits 2:0) and the other CDW10 fields.
+constexpr uint8_t SANACT_EXIT_FAILURE = NVME_SANITIZE_SANACT_EXIT_FAILURE;
+constexpr uint8_t SANACT_BLOCK_ERASE = NVME_SANITIZE_SANACT_START_BLOCK_ERASE;
+constexpr uint8_t SANACT_OVERWRITE = NVME_SANITIZE_SANACT_START_OVERWRITE;
+constexpr uint8_t SANACT_CRYPTO_ERASE = NVME_SANITIZE_SANACT_START_CRYPTO_ERASE;
+constexpr uint32_t SANITIZE_AUSE = 1u << 3;          // allow unrestricted sanitize exit
+constexpr uint32_t SANITIZE_OWPASS_SHIFT = 4;        // overwrite passes, 0: 16
+constexpr uint32_t SANITIZE_OIPBP = 1u << 8;         // invert the pattern between passes
+constexpr uint32_t SANITIZE_NDAS = 1u << 9;          // no deallocate after sanitize
+
+// Lockdown CDW10: scope (bits 3:0), prohibit (bit 4), interface (bits 6:5),
+// opcode or feature identifier (bits 15:8).
+constexpr uint8_t LOCKDOWN_SCOPE_ADMIN = 0x0;        // admin command opcodes
+constexpr uint8_t LOCKDOWN_SCOPE_SET_FEATURES = 0x2; // Set Features feature identifiers
+constexpr uint8_t LOCKDOWN_SCOPE_MI = 0x3;           // management interface command opcodes
+constexpr uint8_t LOCKDOWN_SCOPE_PCIE = 0x4;         // PCIe command set opcodes
+constexpr uint8_t LOCKDOWN_IFC_ADMIN_SQ = 0x0;       // the admin submission queue
+constexpr uint8_t LOCKDOWN_IFC_BOTH = 0x1;           // admin submission queue and management endpoint
+constexpr uint8_t LOCKDOWN_IFC_MI = 0x2;             // management endpoint only
 
 } // namespace nvmewire

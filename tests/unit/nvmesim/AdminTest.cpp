@@ -249,7 +249,7 @@ TEST(Admin, UnsupportedOpcodes) {
     SimHost h;
     ASSERT_TRUE(h.bringUp());
     EXPECT_EQ(h.run(0, SimHost::cmd(0x7E)), st(SCT_GENERIC, SC_INVALID_OPCODE));
-    EXPECT_EQ(h.run(0, SimHost::cmd(ADMIN_SANITIZE)), st(SCT_GENERIC, SC_INVALID_OPCODE));
+    EXPECT_EQ(h.run(0, SimHost::cmd(ADMIN_CAP_MGMT)), st(SCT_GENERIC, SC_INVALID_OPCODE));
     EXPECT_EQ(h.run(1, SimHost::cmd(OPC_FABRICS, 1)), st(SCT_GENERIC, SC_INVALID_OPCODE));
     EXPECT_EQ(h.run(1, SimHost::cmd(NVM_RESV_REGISTER, 1)), st(SCT_GENERIC, SC_INVALID_OPCODE));
 }

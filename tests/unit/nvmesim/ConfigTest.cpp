@@ -43,7 +43,8 @@ TEST(Config, FullDescription) {
             "injectStatus": [{"queue": "io", "opcode": 2, "nth": 3, "status": "0x281"}],
             "bogusCid": [{"queue": "admin", "opcode": 6}]}}, {}],
          "namespaces": [{"nsid": 2, "size": "1G", "format": 1, "attach": [1]}, {"blocks": 100}],
-         "timings": {"readyDelayUs": 10, "linkDownMs": 5}},
+         "timings": {"readyDelayUs": 10, "linkDownMs": 5, "sanitizeMs": 7},
+         "sanitize": {"overwrite": false, "noDeallocateInhibited": true, "failOperations": 2}},
         {}
       ]})", &c, &err)) << err;
     EXPECT_EQ(c.nDmaInPageOffset, 512u);
@@ -61,6 +62,11 @@ TEST(Config, FullDescription) {
     EXPECT_EQ(d.namespaces[0].attach, std::vector<uint32_t>{1});
     EXPECT_EQ(d.namespaces[1].nBlocks, 100u);
     EXPECT_EQ(d.timings.nLinkDownMs, 5u);
+    EXPECT_EQ(d.timings.nSanitizeMs, 7u);
+    EXPECT_TRUE(d.sanitize.bBlockErase);
+    EXPECT_FALSE(d.sanitize.bOverwrite);
+    EXPECT_TRUE(d.sanitize.bNoDeallocateInhibited);
+    EXPECT_EQ(d.sanitize.nFailOperations, 2u);
     EXPECT_EQ(c.devices[1].namespaces.size(), 1u);
 }
 
@@ -84,6 +90,8 @@ TEST(Config, ErrorsNameTheField) {
     EXPECT_EQ(error(R"({"devices":[{"controllerCount":2,"sriov":{"totalVFs":2,"vfOffset":1}}]})").rfind("devices[0].sriov.vfOffset:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"sriov":{"maxQueuesPerVF":1}}]})").rfind("devices[0].sriov.maxQueuesPerVF:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"sriov":{"vfs":1}}]})").rfind("devices[0].sriov.vfs:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"sanitize":{"blockerase":true}}]})").rfind("devices[0].sanitize.blockerase:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"sanitize":{"failOperations":-1}}]})").rfind("devices[0].sanitize.failOperations:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"controllers":[{"faults":{"latencyUs":[9,2]}}]}]})").rfind("devices[0].controllers[0].faults.latencyUs:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"controllers":[{"faults":{"injectStatus":[{"queue":"x","status":1}]}}]}]})").rfind("devices[0].controllers[0].faults.injectStatus[0].queue:", 0), 0u);
     EXPECT_EQ(error(R"({"devices":[{"controllers":[{"dstrd":-1}]}]})").rfind("devices[0].controllers[0].dstrd:", 0), 0u);
