@@ -4,6 +4,7 @@
 
 #include "ControllerCore.h"
 #include "nvmesim/Subsystem.h"
+#include "nvmewire/Reservation.h"
 
 namespace nvmesim {
 
@@ -113,8 +114,17 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
             p->iocs[op] = kSupp;
         for (uint8_t op : {NVM_WRITE, NVM_WRITE_UNCOR, NVM_WRITE_ZEROES, NVM_DSM, NVM_COPY})
             p->iocs[op] = kSupp | kLbcc;
+        if (m_bResv)
+            for (uint8_t op : {NVM_RESV_REGISTER, NVM_RESV_REPORT, NVM_RESV_ACQUIRE, NVM_RESV_RELEASE})
+                p->iocs[op] = kSupp;
         break;
     }
+    case LOG_RESERVATION:
+        if (!m_bResv)
+            return specific(SC_INVALID_LOG_PAGE);
+        fillResvLog(log);
+        nEventType = AER_IO_CMD_SPECIFIC;
+        break;
     case NVME_LOG_LID_DEVICE_SELF_TEST: {
         log.assign(sizeof(nvme_self_test_log), 0);
         auto *p = reinterpret_cast<nvme_self_test_log *>(log.data());
