@@ -614,6 +614,75 @@ TEST_F(Reservations, PreemptAndAbortAbortsThePreemptedHostsCommands)
     EXPECT_EQ(code(b.block(NVM_READ)), kConflict);
 }
 
+// A virtual function is a controller of its own: with the host identifier
+// of a physical function's host it is that host.
+class ReservationsWithVf : public Reservations {
+protected:
+    std::string simConfig() const override
+    {
+        return R"({"devices": [{"reservations": true,
+            "controllers": [{"hostId": "0x1111"}, {"hostId": "0x2222"}, {}],
+            "namespaces": [{"nsid": 1, "size": "4M"}, {"nsid": 2, "size": "4M"}],
+            "sriov": {"totalVFs": 1, "maxQueuesPerVF": 2, "maxInterruptsPerVF": 1}}]})";
+    }
+    Completion virt(uint8_t nAct, uint8_t nRt, uint16_t nCntlid, uint16_t nNr)
+    {
+        Sqe e = Sqe::make(ADMIN_VIRTUAL_MGMT, 0);
+        e.setCdw10(nAct | uint32_t(nRt) << 8 | uint32_t(nCntlid) << 16);
+        e.setCdw11(nNr);
+        return a.admin(e);
+    }
+    void TearDown() override
+    {
+        vf.close();
+        Reservations::TearDown();
+    }
+    Host vf;
+};
+
+TEST_F(ReservationsWithVf, VirtualFunctionSharesItsHostsRegistration)
+{
+    std::vector<kxmplat::Device *> vfs;
+    ASSERT_EQ(plat->sriovEnable(a.ctl->device(), 1, vfs), 1);
+    const uint16_t nVfId = 4;   // after the three physical functions
+    ASSERT_TRUE(virt(VIRT_ACT_SECONDARY_ASSIGN, VIRT_RT_VQ, nVfId, 2).ok());
+    ASSERT_TRUE(virt(VIRT_ACT_SECONDARY_ASSIGN, VIRT_RT_VI, nVfId, 1).ok());
+    ASSERT_TRUE(virt(VIRT_ACT_SECONDARY_ONLINE, 0, nVfId, 0).ok());
+    uint16_t *pList = reinterpret_cast<uint16_t *>(a.buf.host());
+    pList[0] = 1;
+    pList[1] = nVfId;
+    Sqe at = a.withBuf(ADMIN_NS_ATTACH, 1);
+    at.setCdw10(NVME_NS_ATTACH_SEL_CTRL_ATTACH);
+    ASSERT_TRUE(a.admin(at).ok());
+    auto funcs = findNvmeFunctions(*plat);
+    ASSERT_EQ(funcs.size(), 4u);
+    std::string sErr;
+    ASSERT_TRUE(vf.open(*plat, funcs[3].slot, &sErr)) << sErr;
+
+    ASSERT_TRUE(a.reg(RESV_REGISTER, 0, kKeyA).ok());
+    ASSERT_TRUE(b.reg(RESV_REGISTER, 0, kKeyB).ok());
+    ASSERT_TRUE(a.acq(RESV_ACQUIRE, RESV_WRITE_EXCLUSIVE_REG_ONLY, kKeyA).ok());
+    std::memset(vf.buf.host(), 0, 512);
+    EXPECT_EQ(code(vf.block(NVM_WRITE)), kConflict);   // no identifier yet: not a registrant
+    ASSERT_TRUE(vf.setHostId(0x2222).ok());
+    std::memset(vf.buf.host(), 0, 512);
+    EXPECT_TRUE(vf.block(NVM_WRITE).ok());              // B's host: a registrant
+    ASSERT_TRUE(vf.report(false).ok());
+    ASSERT_EQ(vf.regctl(), 3);
+    EXPECT_EQ(vf.status().regctl_ds[0].cntlid, 1);
+    EXPECT_EQ(vf.status().regctl_ds[1].cntlid, 2);
+    EXPECT_EQ(vf.status().regctl_ds[2].cntlid, nVfId);
+    EXPECT_EQ(vf.status().regctl_ds[2].rkey, kKeyB);
+    // B's host preempted: both of its controllers hear of it.
+    ASSERT_TRUE(a.acq(RESV_PREEMPT, RESV_WRITE_EXCLUSIVE_REG_ONLY, kKeyA, kKeyB).ok());
+    EXPECT_EQ(vf.resvLog().rnlpt, RESV_NOTIFY_REGISTRATION_PREEMPTED);
+    EXPECT_EQ(b.resvLog().rnlpt, RESV_NOTIFY_REGISTRATION_PREEMPTED);
+    EXPECT_EQ(code(vf.block(NVM_WRITE)), kConflict);
+    EXPECT_TRUE(vf.block(NVM_READ).ok());
+    vf.close();
+    EXPECT_EQ(plat->sriovEnable(a.ctl->device(), 0, vfs), 0);
+}
+
 // A device without reservations offers none of it.
 class NoReservations : public HostFixture {
 protected:
