@@ -37,9 +37,11 @@ uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
     const uint8_t nFid = e.cdw10() & 0xFF;
     const uint8_t nSel = (e.cdw10() >> 8) & 7;
     const bool bVwc = m_subsys.config().bVolatileWriteCache;
-    if (!knownFeature(nFid, bVwc))
-        return gen(SC_INVALID_FIELD);
     if (nSel > 3)
+        return gen(SC_INVALID_FIELD);
+    if (isResvFeature(nFid))
+        return m_bResv ? resvGetFeature(e, nSel, pDw0) : gen(SC_INVALID_FIELD);
+    if (!knownFeature(nFid, bVwc))
         return gen(SC_INVALID_FIELD);
     if (nSel == 3) {
         *pDw0 = 0x4;   // changeable, not saveable, not namespace specific
@@ -103,10 +105,13 @@ uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
 uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
     const uint8_t nFid = e.cdw10() & 0xFF;
     const bool bSave = e.cdw10() >> 31;
-    if (!knownFeature(nFid, m_subsys.config().bVolatileWriteCache))
+    const bool bResvFeature = m_bResv && isResvFeature(nFid);
+    if (!bResvFeature && !knownFeature(nFid, m_subsys.config().bVolatileWriteCache))
         return gen(SC_INVALID_FIELD);
     if (bSave)
         return specific(SC_FEATURE_NOT_SAVEABLE);
+    if (bResvFeature)
+        return resvSetFeature(e, pDw0);
     const uint32_t v = e.cdw11();
     switch (nFid) {
     case NVME_FEAT_FID_ARBITRATION: m_feat.nArbitration = v; break;

@@ -7,6 +7,7 @@
 #include "Namespace.h"
 #include "PersistentEventLog.h"
 #include "nvmesim/Subsystem.h"
+#include "nvmewire/Reservation.h"
 
 namespace nvmesim {
 
@@ -69,7 +70,8 @@ void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
     id.cqes = 0x44;
     id.nn = m_subsys.maxNamespaces();
     id.oncs = ONCS_COMPARE | ONCS_WRITE_UNCORRECTABLE | ONCS_DSM | ONCS_WRITE_ZEROES | ONCS_SAVE_FEATURES |
-              ONCS_TIMESTAMP | ONCS_VERIFY | ONCS_COPY;
+              ONCS_TIMESTAMP | ONCS_VERIFY | ONCS_COPY | (m_bResv ? ONCS_RESERVATIONS : 0);
+    id.ctratt = m_bResv ? CTRATT_HOST_ID_128 : 0;   // host identifiers of 64 or 128 bits
     id.fna = 0;
     id.vwc = dev.bVolatileWriteCache ? 0x07 : 0x00;
     id.ocfs = 0x1;
@@ -111,6 +113,7 @@ bool ControllerCore::fillIdentifyNamespace(uint32_t nNsid, nvme_id_ns &id, bool 
     id.flbas = static_cast<uint8_t>((p->nFormat & 0xF) | (p->bExtended ? 0x10 : 0) | ((p->nFormat & 0x30) << 1));
     id.dps = static_cast<uint8_t>(p->nPiType | (p->bPiFirst ? NS_DPS_FIRST : 0));
     id.nmic = m_subsys.controllerCount() > 1 ? 1 : 0;
+    id.rescap = m_bResv ? RESCAP_ALL : 0;
     id.mssrl = kCopyMaxRange;
     id.mcl = kCopyMaxBlocks;
     id.msrc = kCopyMaxRanges - 1;

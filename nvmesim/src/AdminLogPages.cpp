@@ -7,6 +7,7 @@
 #include "nvmesim/Subsystem.h"
 #include "nvmewire/EventLogs.h"
 #include "nvmewire/LogPages.h"
+#include "nvmewire/Reservation.h"
 
 namespace nvmesim {
 
@@ -37,6 +38,7 @@ bool ControllerCore::logPageSupported(uint8_t nLid) const {
     case LID_TELEMETRY_HOST: return true;
     case LID_TELEMETRY_CTRL: return true;
     case LID_PERSISTENT_EVENT: return true;
+    case LID_RESERVATION: return m_bResv;
     default: return false;
     }
 }
@@ -90,6 +92,9 @@ void ControllerCore::fillCommandEffects(nvme_cmd_effects_log &log) const {
         p->iocs[op] = kSupp;
     for (uint8_t op : {NVM_WRITE, NVM_WRITE_UNCOR, NVM_WRITE_ZEROES, NVM_DSM, NVM_COPY})
         p->iocs[op] = kSupp | kLbcc;
+    if (m_bResv)
+        for (uint8_t op : {NVM_RESV_REGISTER, NVM_RESV_REPORT, NVM_RESV_ACQUIRE, NVM_RESV_RELEASE})
+            p->iocs[op] = kSupp;
 }
 
 bool ControllerCore::adminOpcodeSupported(uint8_t nOpcode) const {
@@ -192,6 +197,12 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         fillCommandEffects(*reinterpret_cast<nvme_cmd_effects_log *>(log.data()));
         break;
     }
+    case LID_RESERVATION:
+        if (!m_bResv)
+            return specific(SC_INVALID_LOG_PAGE);
+        fillResvLog(log);
+        nEventType = AER_IO_CMD_SPECIFIC;
+        break;
     case NVME_LOG_LID_DEVICE_SELF_TEST: {
         log.assign(sizeof(nvme_self_test_log), 0);
         auto *p = reinterpret_cast<nvme_self_test_log *>(log.data());

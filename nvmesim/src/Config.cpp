@@ -161,9 +161,33 @@ FaultConfig parseFaults(const json &o, const std::string &p) {
     return f;
 }
 
+// A host identifier: a number (64 bits), or a hex string of at most 32
+// digits ("0x" optional), 128 bits when it has more than 16 digits.
+void parseHostId(const json &v, const std::string &szPath, ControllerConfig &c) {
+    c.hostId = {};
+    if (!v.is_string()) {
+        const uint64_t n = toUnsigned(v, szPath, false);
+        for (int i = 0; i < 8; ++i)
+            c.hostId[i] = static_cast<uint8_t>(n >> (8 * i));
+        c.bHostIdExtended = false;
+        return;
+    }
+    std::string s = v.get<std::string>();
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
+        s = s.substr(2);
+    if (s.empty() || s.size() > 32 || s.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        fail(szPath, "expected a number or up to 32 hex digits");
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char ch = s[s.size() - 1 - i];
+        const int d = std::isdigit(static_cast<unsigned char>(ch)) ? ch - '0' : (std::tolower(static_cast<unsigned char>(ch)) - 'a' + 10);
+        c.hostId[i / 2] = static_cast<uint8_t>(c.hostId[i / 2] | (d << (4 * (i % 2))));
+    }
+    c.bHostIdExtended = s.size() > 16;
+}
+
 ControllerConfig parseController(const json &o, const std::string &p) {
     checkKeys(o, p, {"mqes", "cqr", "dstrd", "timeout", "nssrs", "css", "mpsMin", "mpsMax", "queuePairs", "mdts",
-                     "msixVectors", "sgl", "faults"});
+                     "msixVectors", "sgl", "hostId", "faults"});
     ControllerConfig c;
     c.nMqes = static_cast<uint16_t>(getUnsigned(o, "mqes", p, 1, 65535, c.nMqes));
     c.bCqr = getBool(o, "cqr", p, c.bCqr);
@@ -181,6 +205,8 @@ ControllerConfig parseController(const json &o, const std::string &p) {
     c.nMdts = static_cast<uint8_t>(getUnsigned(o, "mdts", p, 0, 12, c.nMdts));
     c.nMsixVectors = static_cast<uint16_t>(getUnsigned(o, "msixVectors", p, 1, 2048, c.nMsixVectors));
     c.bSgl = getBool(o, "sgl", p, c.bSgl);
+    if (auto it = o.find("hostId"); it != o.end())
+        parseHostId(*it, p + ".hostId", c);
     if (auto it = o.find("faults"); it != o.end())
         c.faults = parseFaults(*it, p + ".faults");
     return c;
@@ -188,7 +214,7 @@ ControllerConfig parseController(const json &o, const std::string &p) {
 
 DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
     checkKeys(o, p, {"vendorId", "deviceId", "subsystemVendorId", "serial", "model", "firmware", "capacity",
-                     "maxNamespaces", "namespaceManagement", "volatileWriteCache", "temperature", "lbaFormats",
+                     "maxNamespaces", "namespaceManagement", "volatileWriteCache", "reservations", "temperature", "lbaFormats",
                      "controllers", "controllerCount", "namespaces", "timings", "sriov", "streams",
                      "powerStates", "sanitize"});
     DeviceConfig d;
@@ -208,6 +234,7 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
     d.nMaxNamespaces = static_cast<uint32_t>(getUnsigned(o, "maxNamespaces", p, 1, 1024, d.nMaxNamespaces));
     d.bNamespaceManagement = getBool(o, "namespaceManagement", p, d.bNamespaceManagement);
     d.bVolatileWriteCache = getBool(o, "volatileWriteCache", p, d.bVolatileWriteCache);
+    d.bReservations = getBool(o, "reservations", p, d.bReservations);
     d.nTemperatureK = static_cast<uint16_t>(getUnsigned(o, "temperature", p, 200, 400, d.nTemperatureK));
     if (const json *a = getArray(o, "lbaFormats", p)) {
         if (a->empty() || a->size() > 16)

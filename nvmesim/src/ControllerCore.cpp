@@ -21,6 +21,8 @@ ControllerConfig vfControllerConfig(const DeviceConfig &dev) {
     c.nQueuePairs = std::max<uint32_t>(1, c.nQueuePairs);
     c.nMsixVectors = std::max<uint16_t>(1, dev.sriov.nMaxViPerVf);
     c.faults = FaultConfig();
+    c.hostId = {};   // each virtual function's host sets its own
+    c.bHostIdExtended = false;
     return c;
 }
 
@@ -98,6 +100,9 @@ ControllerCore::ControllerCore(Subsystem &subsys, const ControllerConfig &cfg, u
     m_faults.setWaker([this] { kick(); });
     m_fwSlots[0] = subsys.config().szFirmware;
     m_bVwcPresent = subsys.config().bVolatileWriteCache;
+    m_bResv = subsys.config().bReservations;
+    m_hostId.bytes = cfg.hostId;
+    m_hostId.bExtended = cfg.bHostIdExtended;
     m_startedAt = Clock::now();
 }
 
@@ -194,6 +199,10 @@ void ControllerCore::resetLocked() {
     {
         std::lock_guard lock(m_eventMutex);
         m_pendingEvents.clear();
+        m_resvLog.clear();
+        m_nResvLogCount = 0;
+        m_resvMask.clear();
+        m_preemptAborts.clear();
     }
     m_nMaskedEvents = 0;
     m_feat = FeatureState();

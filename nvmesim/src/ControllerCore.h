@@ -30,6 +30,7 @@
 #include "PciConfigSpace.h"
 #include "PowerStates.h"
 #include "Streams.h"
+#include "Reservations.h"
 
 namespace nvmesim {
 
@@ -86,6 +87,7 @@ struct Completion {
     uint32_t nDw0;
     uint16_t nStatus;
     Clock::time_point due;
+    uint32_t nNsid = 0;          // of an I/O command
 };
 
 // A contiguous piece of a data transfer in bus-address space.
@@ -162,6 +164,14 @@ public:
     // An asynchronous event for this controller (type, info, log page).
     void postEvent(uint8_t nType, uint8_t nInfo, uint8_t nLogPage);
     void noteChangedNamespace(uint32_t nNsid);
+    // Reservations: a notification for this controller's host (entered in
+    // the reservation log unless masked), the commands of a preempted host
+    // to abort, the host identifier (under the subsystem's reservation
+    // mutex) and its configured value after a subsystem reset.
+    void noteReservation(uint8_t nType, uint32_t nNsid);
+    void abortPreempted(uint32_t nNsid);
+    const HostId &hostId() const { return m_hostId; }
+    void resetHostId();
 
     // Virtual functions: present while the physical function has them
     // enabled (a function that appears or goes is reset), memory decoding
@@ -328,6 +338,19 @@ private:
     uint16_t ioDsm(const Sqe &e, Namespace &ns);
     uint16_t ioVerify(const Sqe &e, Namespace &ns);
     uint16_t ioCopy(const Sqe &e, Namespace &ns);
+    // Reservations (IoReservations.cpp, AdminReservations.cpp).
+    uint16_t resvCheck(uint8_t nOpcode, Namespace &ns);
+    uint16_t ioResvRegister(const Sqe &e, Namespace &ns);
+    uint16_t ioResvAcquire(const Sqe &e, Namespace &ns);
+    uint16_t ioResvRelease(const Sqe &e, Namespace &ns);
+    uint16_t ioResvReport(const Sqe &e, Namespace &ns);
+    uint16_t resvData(const Sqe &e, uint64_t *pKeys, uint32_t nKeys);
+    void resvDeliver(uint32_t nNsid, const ResvEffects &fx);
+    static bool isResvFeature(uint8_t nFid);
+    uint16_t resvGetFeature(const Sqe &e, uint8_t nSel, uint32_t *pDw0);
+    uint16_t resvSetFeature(const Sqe &e, uint32_t *pDw0);
+    void fillResvLog(std::vector<uint8_t> &log);
+    void applyPreemptAborts();
     uint16_t metaTransfer(const Sqe &e, Namespace &ns, uint64_t nSlba, uint32_t nBlocks, bool bWrite);
     uint16_t metaBuffer(const Sqe &e, uint64_t nLen, uint8_t **pp);
     // Namespaces with protection information (NvmProtected.cpp).
@@ -360,6 +383,8 @@ private:
     SanitizeState &m_sanitize;   // the subsystem's
     FaultInjector m_faults;
     bool m_bVwcPresent = true;   // the device has a volatile write cache
+    bool m_bResv = false;        // the device offers reservations
+    HostId m_hostId;             // under the subsystem's reservation mutex
 
     // Configuration space (own lock: accessible while the worker runs).
     mutable std::mutex m_cfgMutex;
@@ -414,6 +439,14 @@ private:
     bool m_bChangedNsOverflow = false;
     uint32_t m_nDoorbellErrors = 0;      // invalid doorbell writes not yet in the error log
     uint32_t m_nMaskedEvents = 0;        // event types waiting for their log page to be read
+    // Reservation notifications (under m_eventMutex): the log's entries,
+    // its count, the notification mask per namespace, and the namespaces
+    // whose preempted commands are to be aborted.
+    std::deque<nvme_resv_notification_log> m_resvLog;
+    uint64_t m_nResvLogCount = 0;
+    std::vector<uint8_t> m_resvMask;
+    std::vector<uint32_t> m_preemptAborts;
+    std::atomic<bool> m_bAbortsPosted{false};
     FeatureState m_feat;
     std::vector<nvme_error_log_page> m_errors;   // ring
     uint64_t m_nErrorCount = 0;

@@ -13,6 +13,7 @@
 
 #include "BlockStore.h"
 #include "ProtectionInfo.h"
+#include "Reservations.h"
 
 namespace nvmesim {
 
@@ -39,6 +40,7 @@ public:
     std::unique_ptr<BlockStore> meta;
     std::atomic<uint64_t> attachedMask{0};   // bit n: controller index n
     uint8_t nguid[16] = {};
+    Reservations resv;           // under the subsystem's reservation mutex
     mutable std::shared_mutex rw;
 
     uint64_t blockSize() const { return 1ull << nLbaShift; }

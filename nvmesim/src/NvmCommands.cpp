@@ -64,6 +64,13 @@ uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
     case NVM_VERIFY:
     case NVM_COPY:
         break;
+    case NVM_RESV_REGISTER:
+    case NVM_RESV_REPORT:
+    case NVM_RESV_ACQUIRE:
+    case NVM_RESV_RELEASE:
+        if (!m_bResv)
+            return gen(SC_INVALID_OPCODE);
+        break;
     default:
         return gen(SC_INVALID_OPCODE);
     }
@@ -73,6 +80,11 @@ uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
     std::shared_lock lock(ns->rw);
     if (!ns->data || !ns->attachedTo(m_nIndex))
         return gen(SC_INVALID_NS);   // deleted or detached meanwhile
+    // Only a namespace with a registrant can have a reservation.
+    if (ns->resv.engaged()) [[unlikely]] {
+        if (const uint16_t s = resvCheck(e.opc(), *ns))
+            return s;
+    }
     switch (e.opc()) {
     case NVM_FLUSH: return ns->flushMedia() ? 0 : media(SC_WRITE_FAULT);
     case NVM_WRITE: return ioReadWrite(e, *ns, true);
@@ -83,6 +95,10 @@ uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
     case NVM_DSM: return ioDsm(e, *ns);
     case NVM_VERIFY: return ioVerify(e, *ns);
     case NVM_COPY: return ioCopy(e, *ns);
+    case NVM_RESV_REGISTER: return ioResvRegister(e, *ns);
+    case NVM_RESV_REPORT: return ioResvReport(e, *ns);
+    case NVM_RESV_ACQUIRE: return ioResvAcquire(e, *ns);
+    case NVM_RESV_RELEASE: return ioResvRelease(e, *ns);
     default: return gen(SC_INVALID_OPCODE);
     }
 }

@@ -101,6 +101,12 @@ bool Subsystem::addNamespace(const NamespaceConfig &nc, std::string *pErr) {
         *pErr = "backingFile: " + *pErr;
         return false;
     }
+    // Registrations and reservation that persist through power loss live
+    // beside the backing file.
+    if (m_cfg.bReservations && !nc.szBackingFile.empty() && !ns->resv.attachFile(nc.szBackingFile + ".resv", pErr)) {
+        *pErr = "backingFile: " + *pErr;
+        return false;
+    }
     uint64_t nMask = 0;
     if (nc.attach.empty())   // the physical functions' controllers
         nMask = m_nPrimaries >= 64 ? ~0ull : (1ull << m_nPrimaries) - 1;
@@ -151,6 +157,15 @@ void Subsystem::subsystemReset() {
     for (auto &c : m_ctrls)
         c->core().subsystemReset(true);
     recordResetEvent();
+    reservationsPowerLoss();
+}
+
+void Subsystem::reservationsPowerLoss() {
+    std::lock_guard lock(m_resvMutex);
+    for (const auto &ns : m_owned)
+        ns->resv.powerLoss();
+    for (auto &c : m_ctrls)
+        c->core().resetHostId();
 }
 
 void Subsystem::hotReset() {
@@ -183,6 +198,7 @@ bool Subsystem::powerOff() {
         std::unique_lock rw(ns->rw);
         ns->dropVolatile();
     }
+    reservationsPowerLoss();
     return true;
 }
 
@@ -421,6 +437,10 @@ uint16_t Subsystem::deleteNamespace(uint32_t nNsid) {
             p->data.reset();
             p->meta.reset();
             p->nBlocks = 0;
+            {
+                std::lock_guard resv(m_resvMutex);
+                p->resv.clear();
+            }
             changed.emplace_back(id, nMask);
             // The shell stays in m_owned: a command that looked it up just
             // before finds it empty instead of freed.

@@ -83,6 +83,8 @@ bool ControllerCore::step(Clock::time_point now) {
         m_nCcActive = 0;
         setCsts(0, CSTS_RDY | CSTS_CFS | CSTS_SHST_MASK);
     }
+    if (m_bAbortsPosted.load(std::memory_order_acquire))
+        applyPreemptAborts();   // before withheld completions are released
     runTimers(now);
     deliverEvents();
     const uint32_t csts = m_csts.load();
@@ -238,6 +240,7 @@ void ControllerCore::execute(uint16_t nSqId, const Sqe &e) {
         if (bDeferred)
             return;
     } else {
+        c.nNsid = e.nsid();
         c.nStatus = io(e, &c.nDw0);
     }
     if (c.nStatus) {

@@ -3,6 +3,7 @@
 // and fault injection. parseConfig() reads the JSON form documented in
 // README.md; defaultConfig() is what the bus looks like without one.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -65,6 +66,8 @@ struct ControllerConfig {
     uint8_t nMdts = 5;            // max transfer 2^MDTS pages, 0: no limit
     uint16_t nMsixVectors = 65;
     bool bSgl = true;             // SGL support for I/O commands
+    std::array<uint8_t, 16> hostId{};   // host identifier at power-on (bytes 0-7 for 64 bits); zero: none
+    bool bHostIdExtended = false;       // hostId is a 128-bit identifier
     FaultConfig faults;
 };
 
@@ -127,6 +130,7 @@ struct DeviceConfig {
     uint32_t nMaxNamespaces = 32;  // NN
     bool bNamespaceManagement = true;
     bool bVolatileWriteCache = true;
+    bool bReservations = false;    // reservation commands, host identifiers, notifications
     uint16_t nTemperatureK = 313;
     std::vector<LbaFormat> lbaFormats;   // default: 512, 512+8, 4096, 4096+8, 4096+64
     std::vector<ControllerConfig> controllers;  // default: one

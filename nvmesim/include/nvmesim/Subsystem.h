@@ -91,6 +91,9 @@ public:
     // Controllers attached to a namespace (CNTLIDs), or all controllers.
     std::vector<uint16_t> controllerIds(uint32_t nNsid) const;
     std::mutex &mgmtMutex() const { return m_mgmtMutex; }
+    // Guards the reservation state of every namespace and the controllers'
+    // host identifiers; taken after any other lock of the subsystem.
+    std::mutex &resvMutex() const { return m_resvMutex; }
     // SR-IOV control of the first function: the first nEnabled virtual
     // functions are present (0: none), their memory decoding bMse.
     void sriovControl(uint16_t nEnabled, bool bMse);
@@ -133,6 +136,8 @@ private:
     uint16_t m_nVqPrimary = 0;                       // flexible resources allocated to the primary
     uint16_t m_nViPrimary = 0;
     mutable std::mutex m_mgmtMutex;
+    mutable std::mutex m_resvMutex;
+    void reservationsPowerLoss();   // what does not persist through power loss goes
     std::vector<std::atomic<Namespace *>> m_slots;          // index = nsid
     std::vector<std::unique_ptr<Namespace>> m_owned;
     uint64_t m_nCapacity = 0;

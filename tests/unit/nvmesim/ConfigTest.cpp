@@ -99,6 +99,34 @@ TEST(Config, ErrorsNameTheField) {
     EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"nsid":1,"size":"1M"},{"nsid":1,"size":"1M"}]}]})").rfind("devices[0].namespaces[1].nsid:", 0), 0u);
 }
 
+TEST(Config, ReservationsAndHostIdentifiers) {
+    SimConfig c;
+    std::string err;
+    ASSERT_TRUE(parseConfig(R"({"devices": [{"reservations": true,
+        "controllers": [{"hostId": 4660}, {"hostId": "0xA0B1"}, {"hostId": "0x0123456789abcdef0011223344556677"}, {}]}]})",
+                            &c, &err)) << err;
+    const DeviceConfig &d = c.devices[0];
+    EXPECT_TRUE(d.bReservations);
+    EXPECT_FALSE(defaultConfig().devices[0].bReservations);
+    EXPECT_EQ(d.controllers[0].hostId[0], 0x34);
+    EXPECT_EQ(d.controllers[0].hostId[1], 0x12);
+    EXPECT_FALSE(d.controllers[0].bHostIdExtended);
+    EXPECT_EQ(d.controllers[1].hostId[0], 0xB1);
+    EXPECT_EQ(d.controllers[1].hostId[1], 0xA0);
+    EXPECT_EQ(d.controllers[1].hostId[2], 0);
+    EXPECT_TRUE(d.controllers[2].bHostIdExtended);
+    EXPECT_EQ(d.controllers[2].hostId[0], 0x77);
+    EXPECT_EQ(d.controllers[2].hostId[15], 0x01);
+    EXPECT_EQ(d.controllers[3].hostId, (std::array<uint8_t, 16>{}));
+    for (const char *bad : {R"("0x")", R"("12345678901234567890123456789012X")", R"("0x1_2")", "-1", "true",
+                            R"("123456789012345678901234567890123")"})
+        EXPECT_EQ(error(std::string(R"({"devices":[{"controllers":[{"hostId":)") + bad + "}]}]}")
+                      .rfind("devices[0].controllers[0].hostId:", 0),
+                  0u)
+            << bad;
+    EXPECT_EQ(error(R"({"devices":[{"reservations":1}]})").rfind("devices[0].reservations:", 0), 0u);
+}
+
 TEST(Config, FromEnvironment) {
     SimConfig c;
     std::string err;
