@@ -131,7 +131,7 @@ struct Host {
     {
         std::memset(buf.host(), 0xEE, 64);
         Sqe e = withBuf(ADMIN_GET_LOG_PAGE, NVME_NSID_ALL);
-        e.setCdw10(LOG_RESERVATION | (15u << 16));
+        e.setCdw10(LID_RESERVATION | (15u << 16));
         Completion c = admin(e);
         EXPECT_TRUE(c.ok()) << std::hex << c.status();
         nvme_resv_notification_log x;
@@ -478,7 +478,7 @@ TEST_F(Reservations, NotificationsThroughLogPageAndEvent)
     ASSERT_TRUE(a.rel(RESV_RELEASE, RESV_WRITE_EXCLUSIVE_REG_ONLY, kKeyA).ok());
     Completion ev = b.event(nAer, 2000);
     ASSERT_TRUE(ev.ok());
-    EXPECT_EQ(ev.dw0(), uint32_t(AER_IO_CMD_SPECIFIC) | uint32_t(AER_RESERVATION_LOG) << 8 | uint32_t(LOG_RESERVATION) << 16);
+    EXPECT_EQ(ev.dw0(), uint32_t(AER_IO_CMD_SPECIFIC) | uint32_t(AER_RESERVATION_LOG) << 8 | uint32_t(LID_RESERVATION) << 16);
     nvme_resv_notification_log x = b.resvLog();
     EXPECT_EQ(x.lpc, 1u);
     EXPECT_EQ(x.rnlpt, RESV_NOTIFY_RESERVATION_RELEASED);
@@ -711,7 +711,7 @@ TEST_F(NoReservations, CommandsFeaturesAndLogAreNotThere)
     EXPECT_EQ(code(h.setHostId(0x1111)), kInvalidField);
     EXPECT_EQ(code(h.setFeature(FEAT_RESV_PERSIST, 1, 1)), kInvalidField);
     Sqe e = h.withBuf(ADMIN_GET_LOG_PAGE, NVME_NSID_ALL);
-    e.setCdw10(LOG_RESERVATION | (15u << 16));
+    e.setCdw10(LID_RESERVATION | (15u << 16));
     EXPECT_EQ(code(h.admin(e)), uint16_t(SCT_CMD_SPECIFIC << 8 | SC_INVALID_LOG_PAGE));
     h.close();
 }
