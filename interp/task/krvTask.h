@@ -6,9 +6,9 @@
 
 struct krvEnv_t;
 
-// Installs the task and synchronisation built-ins into the built-in table
-// and makes the task table (numbers start at 2) when it does not exist yet.
-void krvTaskInstall(void);
+// Makes the task table (numbers start at 2) when it does not exist yet.
+// false when out of memory.
+bool krvTaskInit(void);
 
 // Called when main has ended: waits until every task that is still running
 // has ended, then releases the tasks that were never joined. Later
