@@ -154,18 +154,8 @@ static int bindOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const k
         return 1;
     }
     // Elementary by value: evaluated straight into the slot's one cell.
-    if (!(pSlot->dbd == KRV_DBD_ELEMENT && !pSlot->pType && pSlot->nCells == 1 && pSlot->pData)) {
-        if (KRV_IS_VAR_REF(pSlot->dbd))
-            makeRef(pSlot, KRV_DBD_ELEMENT, nullptr, nullptr);
-        if (pSlot->bOwnSizes) {
-            free(pSlot->pASizes);
-            pSlot->bOwnSizes = 0;
-        }
-        pSlot->pASizes = nullptr;
-        pSlot->pType = nullptr;
-        if (krvEvalSlotOwnCells(pSlot, 1) != 0)
-            return outOfMemory(pEnv, pArg);
-    }
+    if (!krvEvalSlotElementary(pSlot))
+        return outOfMemory(pEnv, pArg);
     return krvEvalValue(pEnv, pCur, pArg, pSlot->pData, pFl);
 }
 

@@ -10,18 +10,20 @@ int krvEvalLogicNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krv
 int krvEvalCondNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue_t *pResult, uint32_t *pFl);
 int krvEvalListNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl);
 // Of krvEvalAssign.cpp: an assignment whose target resolution did not bind
-// or whose operator code is unknown (reported; 0), and the rules of
-// compound assignments that are not two integers.
+// or whose operator code is unknown (reported; 0), "++" and "--" on what is
+// not integer-like, compound assignments refused for strings.
 int krvEvalUpdateInvalid(krvEnv_t *pEnv, krvAPTN_t *pExpr);
 int krvEvalIncDecMixed(krvEnv_t *pEnv, krvAPTN_t *pExpr, int32_t nOp, krvValue_t *pCell, krvValue_t *pResult);
 int krvEvalOutOfMemory(krvEnv_t *pEnv, const krvAPTN_t *pAt);
 int krvEvalCompoundStrings(krvEnv_t *pEnv, krvAPTN_t *pExpr, int32_t nOp, const krvValue_t *pCell,
                            const krvValue_t *pB);
 
-// Binary operators. Operand 1 is read in place when operand 2 cannot change
-// it, else copied before operand 2 is evaluated.
-static inline int krvEvalBinaryNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue_t *pResult,
-                                    uint32_t *pFl)
+// Binary operator nOp (the node's own, given as a constant by the operation
+// of each operator). Operand 1 is read in place when operand 2 cannot
+// change it, else copied before operand 2 is evaluated.
+__attribute__((always_inline)) static inline int krvEvalBinaryNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc,
+                                                                   krvAPTN_t *pExpr, int32_t nOp,
+                                                                   krvValue_t *pResult, uint32_t *pFl)
 {
     krvOpnd_t ta, tb;
     const krvValue_t *pA =
@@ -33,7 +35,6 @@ static inline int krvEvalBinaryNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPT
         krvEvalOpndDrop(&ta);
         return 0;
     }
-    int32_t nOp = pExpr->u.opExpr.nOp;
     int ok = krvEvalBinary(pEnv, pExpr, nOp, nOp, pA, pB, pResult);
     krvEvalOpndDrop(&ta);
     krvEvalOpndDrop(&tb);
@@ -62,39 +63,51 @@ static inline int32_t krvEvalCompoundBase(int32_t nOp)
     return aBase[nOp - KRV_OP_ADD_ASSIGN];
 }
 
-// Compound assignments, "++" and "--". The target is read as a value first
-// (its index expressions run twice) unless reading it changes nothing.
-static inline int krvEvalUpdateNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue_t *pResult,
-                                    uint32_t *pFl)
+// The target cell of a compound assignment or an increment. The target is
+// read as a value first (its index expressions run twice) unless reading it
+// changes nothing. NULL on failure.
+__attribute__((always_inline)) static inline krvValue_t *krvEvalUpdateTarget(krvEnv_t *pEnv, krvFuncInfo_t *pFunc,
+                                                                            krvAPTN_t *pTarget, uint32_t *pFl)
 {
-    int32_t nOp = pExpr->u.opExpr.nOp;
-    krvAPTN_t *pTarget = pExpr->u.opExpr.opd1;
-    if (!pTarget || pTarget->nKind != krvAPTNType_varRef || !pTarget->u.varRef.pVarPtr ||
-        (nOp > KRV_OP_BXOR_ASSIGN && nOp < KRV_OP_PRE_INC) || nOp > KRV_OP_POST_DEC) [[unlikely]]
-        return krvEvalUpdateInvalid(pEnv, pExpr);
     if (!(pTarget->nEvalFlags & KRV_EF_PURE)) {
         krvValue_t t;
         krvEvalZero(&t);
         int ok = krvEvalValue(pEnv, pFunc, pTarget, &t, pFl);
         krvEvalDrop(&t);
         if (!ok)
-            return 0;
+            return nullptr;
     }
     krvStruct_t *pType;
-    krvValue_t *pCell = krvEvalCellOf(pEnv, pFunc, pTarget, &pType, pFl);
+    return krvEvalCellOf(pEnv, pFunc, pTarget, &pType, pFl);
+}
+
+// "++" and "--", prefix and postfix.
+static inline int krvEvalIncDecNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue_t *pResult,
+                                    uint32_t *pFl)
+{
+    krvValue_t *pCell = krvEvalUpdateTarget(pEnv, pFunc, pExpr->u.opExpr.opd1, pFl);
     if (!pCell)
         return 0;
-    if (nOp >= KRV_OP_PRE_INC) {
-        krvCellGuard guard(pCell);
-        if (!KRV_T_INTLIKE(pCell->type))
-            return krvEvalIncDecMixed(pEnv, pExpr, nOp, pCell, pResult);
-        uint64_t u = pCell->val.uRaw;
-        uint64_t v = (nOp == KRV_OP_PRE_INC || nOp == KRV_OP_POST_INC) ? u + 1 : u - 1;
-        pCell->type = KRV_DT_INTEGER;
-        pCell->val.uRaw = v;
-        krvEvalSetInt(pResult, static_cast<int64_t>((nOp == KRV_OP_POST_INC || nOp == KRV_OP_POST_DEC) ? u : v));
-        return 1;
-    }
+    int32_t nOp = pExpr->u.opExpr.nOp;
+    krvCellGuard guard(pCell);
+    if (!KRV_T_INTLIKE(pCell->type))
+        return krvEvalIncDecMixed(pEnv, pExpr, nOp, pCell, pResult);
+    uint64_t u = pCell->val.uRaw;
+    uint64_t v = (nOp == KRV_OP_PRE_INC || nOp == KRV_OP_POST_INC) ? u + 1 : u - 1;
+    pCell->type = KRV_DT_INTEGER;
+    pCell->val.uRaw = v;
+    krvEvalSetInt(pResult, static_cast<int64_t>((nOp == KRV_OP_POST_INC || nOp == KRV_OP_POST_DEC) ? u : v));
+    return 1;
+}
+
+// Compound assignments: the operator's rules over the target and operand 2.
+static inline int krvEvalCompoundNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue_t *pResult,
+                                      uint32_t *pFl)
+{
+    krvValue_t *pCell = krvEvalUpdateTarget(pEnv, pFunc, pExpr->u.opExpr.opd1, pFl);
+    if (!pCell)
+        return 0;
+    int32_t nOp = pExpr->u.opExpr.nOp;
     krvOpnd_t tb;
     const krvValue_t *pB = krvEvalOperand(pEnv, pFunc, pExpr->u.opExpr.opd2, &tb, true, pFl);
     if (!pB)

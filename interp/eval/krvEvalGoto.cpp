@@ -187,7 +187,7 @@ int krvEvalFuncBody(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pFirst, krv
     for (;;) {
         if (!p)
             return 1;
-        if (!krvEval_APTN(pEnv, pFunc, p, &szTag, pResult, pFl))
+        if (!krvEvalDispatch(pEnv, pFunc, p, &szTag, pResult, pFl))
             return 0;
         int nAct = bodyFlags(pFl, &ok);
         if (nAct == 0)

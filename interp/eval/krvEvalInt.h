@@ -68,13 +68,26 @@ static inline bool krvEvalFailed(int ok, const uint32_t *pFl)
     return !ok || (*pFl & KRV_XCPT_EXIT);
 }
 
+// The function of every operation (krvEvalStmt.cpp). The evaluator's units
+// dispatch through it at each place of their own (krvEvalDispatch), which
+// lets the processor tell the places apart; krvEval_APTN is the same for
+// the rest of the interpreter.
+typedef int (*krvEvalOpFn_t)(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
+                             krvValue_t *pResult, uint32_t *pFl);
+extern const krvEvalOpFn_t g_krvEvalOps[KRV_EOP_COUNT];
+static inline int krvEvalDispatch(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
+                                  krvValue_t *pResult, uint32_t *pFl)
+{
+    return g_krvEvalOps[pNode->nEvalKind](pEnv, pFunc, pNode, pszTag, pResult, pFl);
+}
+
 // Evaluates a node into pResult (the dispatcher without a tag out-parameter,
 // for expressions). 1, or 0 on failure or exit.
 static inline int krvEvalValue(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult,
                                uint32_t *pFl)
 {
     const char *szTag = nullptr;
-    return !krvEvalFailed(krvEval_APTN(pEnv, pFunc, pNode, &szTag, pResult, pFl), pFl);
+    return !krvEvalFailed(krvEvalDispatch(pEnv, pFunc, pNode, &szTag, pResult, pFl), pFl);
 }
 
 // "Debug: " run-time check failure of an unbound reference.

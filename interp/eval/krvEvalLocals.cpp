@@ -24,6 +24,19 @@ int krvEvalSlotOwnCells(krvSlot_t *pSlot, int32_t nCells)
     return 0;
 }
 
+bool krvEvalSlotElementary(krvSlot_t *pSlot)
+{
+    if (pSlot->dbd == KRV_DBD_ELEMENT && !pSlot->pType && pSlot->nCells == 1 && pSlot->pData)
+        return true;
+    if (pSlot->bOwnSizes) {
+        free(pSlot->pASizes);
+        pSlot->bOwnSizes = 0;
+    }
+    pSlot->pASizes = nullptr;
+    pSlot->pType = nullptr;
+    return krvEvalSlotOwnCells(pSlot, 1) == 0;
+}
+
 // Gives the slot its own copy of a plain size descriptor.
 static int ownSizes(krvSlot_t *pSlot, const int32_t *pSizes)
 {

@@ -19,13 +19,16 @@ enum krvEvalOp_t : uint8_t {
     KRV_EOP_REF,             // any other reference: the general locator
     // operators
     KRV_EOP_UNARY,           // + - ! ~
-    KRV_EOP_BINARY,          // arithmetic, ordering, integer and equality groups (also a
-                             // condition of if, while, do and for, evaluated and tested in one)
+    KRV_EOP_BINARY,          // arithmetic, ordering, integer and equality groups: one operation
+                             // per operator code, KRV_EOP_BINARY + (code - KRV_OP_MUL)
+    KRV_EOP_BINARY_LAST = KRV_EOP_BINARY + 16,
     KRV_EOP_AND,             // &&
     KRV_EOP_OR,              // ||
     KRV_EOP_COND,            // ? :
     KRV_EOP_ASSIGN,          // =
-    KRV_EOP_UPDATE,          // compound assignments, ++ and --
+    KRV_EOP_COMPOUND,        // compound assignments
+    KRV_EOP_INCDEC,          // ++ and --
+    KRV_EOP_BAD_UPDATE,      // an assignment resolution left unbound, or an unknown code: reported
     KRV_EOP_LIST,            // expression list
     // calls
     KRV_EOP_USR_CALL,

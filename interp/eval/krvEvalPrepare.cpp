@@ -106,13 +106,21 @@ static uint8_t opKind(const krvAPTN_t *p)
         return KRV_EOP_OR;
     if (nOp == KRV_OP_COND)
         return KRV_EOP_COND;
-    if (nOp == KRV_OP_ASSIGN) {
+    if (nOp >= KRV_OP_ASSIGN) {
         const krvAPTN_t *pT = p->u.opExpr.opd1;
-        return pT && pT->nKind == krvAPTNType_varRef && pT->u.varRef.pVarPtr ? KRV_EOP_ASSIGN : KRV_EOP_UPDATE;
+        if (!pT || pT->nKind != krvAPTNType_varRef || !pT->u.varRef.pVarPtr)
+            return KRV_EOP_BAD_UPDATE;
+        if (nOp == KRV_OP_ASSIGN)
+            return KRV_EOP_ASSIGN;
+        if (nOp <= KRV_OP_BXOR_ASSIGN)
+            return KRV_EOP_COMPOUND;
+        if (nOp >= KRV_OP_PRE_INC && nOp <= KRV_OP_POST_DEC)
+            return KRV_EOP_INCDEC;
+        return KRV_EOP_BAD_UPDATE;
     }
-    if (nOp > KRV_OP_ASSIGN)
-        return KRV_EOP_UPDATE;           // compound, increments, and unknown codes reported there
-    return KRV_EOP_BINARY;               // also reports codes no operator has
+    if (nOp >= KRV_OP_MUL && nOp <= KRV_OP_BOR)
+        return static_cast<uint8_t>(int(KRV_EOP_BINARY) + (nOp - int(KRV_OP_MUL)));
+    return KRV_EOP_NONE;                 // no operator has the code
 }
 
 static bool prepOp(krvFuncInfo_t *pFunc, krvAPTN_t *p)
@@ -131,7 +139,7 @@ static bool prepOp(krvFuncInfo_t *pFunc, krvAPTN_t *p)
         return true;
     }
     p->nEvalKind = opKind(p);
-    if (p->nEvalKind == KRV_EOP_BINARY && bPure2)
+    if (p->nEvalKind >= KRV_EOP_BINARY && p->nEvalKind <= KRV_EOP_BINARY_LAST && bPure2)
         p->nEvalFlags |= KRV_EF_OPD2_PURE;
     return p->nEvalKind < KRV_EOP_ASSIGN && bPure1 && bPure2;
 }

@@ -65,14 +65,9 @@ static int arraySlot(krvSlot_t *pSlot, uint8_t dbd, int32_t nCount, const krvVal
 
 static int valueSlot(krvSlot_t *pSlot, const krvValue_t *pValue)
 {
-    if (pSlot->bOwnSizes) {
-        free(pSlot->pASizes);
-        pSlot->bOwnSizes = 0;
-    }
-    pSlot->pASizes = nullptr;
-    pSlot->pType = nullptr;
-    if (krvEvalSlotOwnCells(pSlot, 1) != 0)
+    if (!krvEvalSlotElementary(pSlot))
         return -1;
+    krvEvalSetInt(pSlot->pData, 0);
     if (pValue && krvSetDataByData(pSlot->pData, pValue) != 0)
         return -1;
     return 0;

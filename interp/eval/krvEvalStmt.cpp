@@ -15,14 +15,12 @@ void krvEvalMultipleBits(const char *szSrc, const char *szFunc, int nLine, uint3
     krvAssertFail(szSrc, nLine, "0 == 1");
 }
 
-// A condition of if, while, do or for: evaluated into the result cell
-// (a binary operator straight away, anything else through the dispatcher).
+// A condition of if, while, do or for: evaluated into the result cell.
 // 1 with *pbTrue set, or 0 on failure or exit.
 static inline int evalCond(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCond, krvValue_t *pResult, uint32_t *pFl,
                            bool *pbTrue)
 {
-    int ok = pCond->nEvalKind == KRV_EOP_BINARY ? krvEvalBinaryNode(pEnv, pFunc, pCond, pResult, pFl)
-                                                  : krvEvalValue(pEnv, pFunc, pCond, pResult, pFl);
+    int ok = krvEvalValue(pEnv, pFunc, pCond, pResult, pFl);
     *pbTrue = krvEvalTrue(pResult);
     return ok;
 }
@@ -150,7 +148,7 @@ int krvEvalSwitchRun(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvCaseGroup_t *pGrou
         krvAPTN_t *p = pFrom ? pFrom : pGroup->exeBodyHead;
         pFrom = nullptr;
         for (; p; p = p->next) {
-            if (!krvEval_APTN(pEnv, pFunc, p, pszTag, pResult, pFl))
+            if (!krvEvalDispatch(pEnv, pFunc, p, pszTag, pResult, pFl))
                 return 0;
             if (*pFl) {
                 switch (krvEvalSwitchFlags(pFl, kSrc, "krvEval_switchStmt", __LINE__)) {
@@ -196,7 +194,7 @@ static int evalReturn(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, kr
     int ok = 1;
     if (pNode->u.exprStmt.pExpr) {
         const char *szTag = nullptr;
-        ok = krvEval_APTN(pEnv, pFunc, pNode->u.exprStmt.pExpr, &szTag, pResult, pFl);
+        ok = krvEvalDispatch(pEnv, pFunc, pNode->u.exprStmt.pExpr, &szTag, pResult, pFl);
     } else {
         krvEvalSetInt(pResult, 0);
     }
@@ -283,11 +281,12 @@ static int opUnary(KRV_EOP_ARGS)
     (void)pszTag;
     return krvEvalUnaryNode(pEnv, pFunc, pNode, pResult, pFl);
 }
-static int opBinary(KRV_EOP_ARGS)
+template <int32_t nOp> static int opBinary(KRV_EOP_ARGS)
 {
     (void)pszTag;
-    return krvEvalBinaryNode(pEnv, pFunc, pNode, pResult, pFl);
+    return krvEvalBinaryNode(pEnv, pFunc, pNode, nOp, pResult, pFl);
 }
+#define KRV_EOP_BIN(op) [int(KRV_EOP_BINARY) + int(op) - int(KRV_OP_MUL)] = opBinary<op>
 static int opLogic(KRV_EOP_ARGS)
 {
     (void)pszTag;
@@ -303,10 +302,20 @@ static int opAssign(KRV_EOP_ARGS)
     (void)pszTag;
     return krvEvalAssignNode(pEnv, pFunc, pNode, pResult, pFl);
 }
-static int opUpdate(KRV_EOP_ARGS)
+static int opCompound(KRV_EOP_ARGS)
 {
     (void)pszTag;
-    return krvEvalUpdateNode(pEnv, pFunc, pNode, pResult, pFl);
+    return krvEvalCompoundNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opIncDec(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvEvalIncDecNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opBadUpdate(KRV_EOP_ARGS)
+{
+    (void)pFunc, (void)pszTag, (void)pResult, (void)pFl;
+    return krvEvalUpdateInvalid(pEnv, pNode);
 }
 static int opList(KRV_EOP_ARGS)
 {
@@ -330,7 +339,7 @@ static int opExtCall(KRV_EOP_ARGS)
 }
 static int opExprStmt(KRV_EOP_ARGS)
 {
-    return krvEval_APTN(pEnv, pFunc, pNode->u.exprStmt.pExpr, pszTag, pResult, pFl);
+    return krvEvalDispatch(pEnv, pFunc, pNode->u.exprStmt.pExpr, pszTag, pResult, pFl);
 }
 static int opNullStmt(KRV_EOP_ARGS)
 {
@@ -384,8 +393,7 @@ static int opExit(KRV_EOP_ARGS)
     return 0;
 }
 
-typedef int (*krvEvalOpFn_t)(KRV_EOP_ARGS);
-static const krvEvalOpFn_t kOps[KRV_EOP_COUNT] = {
+const krvEvalOpFn_t g_krvEvalOps[KRV_EOP_COUNT] = {
     [KRV_EOP_NONE] = opNone,
     [KRV_EOP_INT] = opInt,
     [KRV_EOP_FLOAT] = opFloat,
@@ -397,12 +405,30 @@ static const krvEvalOpFn_t kOps[KRV_EOP_COUNT] = {
     [KRV_EOP_ELEM] = opRef,
     [KRV_EOP_REF] = opRef,
     [KRV_EOP_UNARY] = opUnary,
-    [KRV_EOP_BINARY] = opBinary,
+    KRV_EOP_BIN(KRV_OP_MUL),
+    KRV_EOP_BIN(KRV_OP_DIV),
+    KRV_EOP_BIN(KRV_OP_MOD),
+    KRV_EOP_BIN(KRV_OP_ADD),
+    KRV_EOP_BIN(KRV_OP_SUB),
+    KRV_EOP_BIN(KRV_OP_SHR),
+    KRV_EOP_BIN(KRV_OP_SHL),
+    KRV_EOP_BIN(KRV_OP_GT),
+    KRV_EOP_BIN(KRV_OP_GE),
+    KRV_EOP_BIN(KRV_OP_LT),
+    KRV_EOP_BIN(KRV_OP_LE),
+    KRV_EOP_BIN(KRV_OP_NE),
+    KRV_EOP_BIN(KRV_OP_EQ),
+    KRV_EOP_BIN(18),
+    KRV_EOP_BIN(KRV_OP_BAND),
+    KRV_EOP_BIN(KRV_OP_BXOR),
+    KRV_EOP_BIN(KRV_OP_BOR),
     [KRV_EOP_AND] = opLogic,
     [KRV_EOP_OR] = opLogic,
     [KRV_EOP_COND] = opCond,
     [KRV_EOP_ASSIGN] = opAssign,
-    [KRV_EOP_UPDATE] = opUpdate,
+    [KRV_EOP_COMPOUND] = opCompound,
+    [KRV_EOP_INCDEC] = opIncDec,
+    [KRV_EOP_BAD_UPDATE] = opBadUpdate,
     [KRV_EOP_LIST] = opList,
     [KRV_EOP_USR_CALL] = opUsrCall,
     [KRV_EOP_BUILTIN_CALL] = opBuiltinCall,
@@ -426,5 +452,5 @@ static const krvEvalOpFn_t kOps[KRV_EOP_COUNT] = {
 int krvEval_APTN(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
                  uint32_t *pFl)
 {
-    return kOps[pNode->nEvalKind](pEnv, pFunc, pNode, pszTag, pResult, pFl);
+    return krvEvalDispatch(pEnv, pFunc, pNode, pszTag, pResult, pFl);
 }

@@ -239,7 +239,5 @@ int krvSwitchCaseTableCreate(krvAPTN_t *pSwitch);
 // node after it through next. Unknown kinds print a debug message and only
 // the node itself is freed.
 void krvFreeAPTN(krvAPTN_t *pNode);
-// The same for one node without following next.
-void krvFreeAPTNOne(krvAPTN_t *pNode);
 // Frees groups, their labels (cells and references) and their statements.
 void krvFreeCaseGroups(krvCaseGroup_t *pGroups);

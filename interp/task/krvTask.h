@@ -18,6 +18,3 @@ void krvTaskEndOfRun(void);
 // Final release when the interpreter's tables are freed: ends the run as
 // above and frees every mutex and condition block scripts left behind.
 void krvTaskFreeAll(void);
-
-// Number of tasks created and not yet ended (for tests and diagnostics).
-int64_t krvTaskRunningCount(void);

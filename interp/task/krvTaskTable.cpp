@@ -108,12 +108,6 @@ void krvTaskWaitRunning(void)
     g_runDone.wait(lock, [] { return g_nRunning == 0; });
 }
 
-int64_t krvTaskRunningCount(void)
-{
-    std::lock_guard<std::mutex> lock(g_runLock);
-    return g_nRunning;
-}
-
 void krvTaskRelease(krvTask_t *pTask)
 {
     if (!pTask->bJoined)
