@@ -1,6 +1,6 @@
 def main():
     s = 0
-    for i in range(20000):
+    for i in range(40000):
         j = 0
         while j < 1000:
             s += (i ^ j) & 7

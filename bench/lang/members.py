@@ -8,7 +8,7 @@ class Point:
 def main():
     pts = [Point() for _ in range(4)]
     s = 0
-    for i in range(1000000):
+    for i in range(4000000):
         k = i & 3
         pts[k].move(1, 2)
         s += pts[k].x - pts[k].y

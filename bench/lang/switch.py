@@ -1,7 +1,7 @@
 def main():
     acc = 0
-    for pc in range(6000000):
-        op = pc % 5
+    for pc in range(12000000):
+        op = pc % 8
         match op:
             case 0:
                 acc += 3
@@ -11,6 +11,12 @@ def main():
                 acc ^= 5
             case 3:
                 acc = acc & 65535
+            case 4:
+                acc += op
+            case 5:
+                acc = acc | 2
+            case 6:
+                acc -= 2
             case _:
                 acc += 1
     print(acc)

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "model/krvArrDesc.h"
 #include "builtin/krvBuiltins.h"
 #include "eval/krvEval.h"
 
@@ -130,7 +131,7 @@ static bool wholeArray(const krvLoc_t *pLoc)
             return true;
         n++;
     }
-    return n < pLoc->pSizes[0];
+    return n < krvDescDims(pLoc->pSizes);
 }
 
 static int printArgs(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *pFl,

@@ -3,24 +3,26 @@
 
 #include <cstring>
 
-// Handlers are filled in by the evaluator at start-up, before any task runs.
-static krvBuiFunc_t g_builtins[KRV_BUI_FUNC_NUM] = {
-    {"print", nullptr, 1, 32},
-    {"printh", nullptr, 1, 32},
-    {"scan", nullptr, 1, 1},
-    {"intsize", nullptr, 0, 0},
-    {"isstring", nullptr, 1, 1},
-    {"task_create", nullptr, 2, 2},
-    {"task_join", nullptr, 1, 1},
-    {"mutex_create", nullptr, 0, 0},
-    {"mutex_delete", nullptr, 1, 1},
-    {"mutex_lock", nullptr, 1, 1},
-    {"mutex_unlock", nullptr, 1, 1},
-    {"cond_create", nullptr, 0, 0},
-    {"cond_wait", nullptr, 2, 2},
-    {"cond_broadcast", nullptr, 1, 1},
-    {"backtrace", nullptr, 0, 1},
-    {"sleep", nullptr, 1, 1},
+#include "builtin/krvBuiltins.h"
+#include "task/krvTaskBuiltins.h"
+
+static const krvBuiFunc_t g_builtins[KRV_BUI_FUNC_NUM] = {
+    {"print", krvBuiFunc_print, 1, 32},
+    {"printh", krvBuiFunc_printh, 1, 32},
+    {"scan", krvBuiFunc_scan, 1, 1},
+    {"intsize", krvBuiFunc_intsize, 0, 0},
+    {"isstring", krvBuiFunc_isstring, 1, 1},
+    {"task_create", krvBuiFunc_task_create, 2, 2},
+    {"task_join", krvBuiFunc_task_join, 1, 1},
+    {"mutex_create", krvBuiFunc_mutex_create, 0, 0},
+    {"mutex_delete", krvBuiFunc_mutex_delete, 1, 1},
+    {"mutex_lock", krvBuiFunc_mutex_lock, 1, 1},
+    {"mutex_unlock", krvBuiFunc_mutex_unlock, 1, 1},
+    {"cond_create", krvBuiFunc_cond_create, 0, 0},
+    {"cond_wait", krvBuiFunc_cond_wait, 2, 2},
+    {"cond_broadcast", krvBuiFunc_cond_broadcast, 1, 1},
+    {"backtrace", krvBuiFunc_backtrace, 0, 1},
+    {"sleep", krvBuiFunc_sleep, 1, 1},
 };
 
 int krvBuiFindByName(const char *szName)
@@ -42,14 +44,6 @@ krvBuiHandler_t krvBuiGetHandler(int nId)
 {
     const krvBuiFunc_t *p = krvBuiGetFunc(nId);
     return p ? p->pfnHandler : nullptr;
-}
-
-int krvBuiSetHandler(int nId, krvBuiHandler_t pfn)
-{
-    if (nId < 0 || nId >= KRV_BUI_FUNC_NUM)
-        return -1;
-    g_builtins[nId].pfnHandler = pfn;
-    return 0;
 }
 
 int krvBuiArgKind(int nId, int nPos)

@@ -1,6 +1,6 @@
 // The built-in function table: names, argument counts, the kind of every
 // argument position, and the handler slot each entry carries. Resolution
-// uses names, counts and kinds; the evaluator installs and calls handlers.
+// uses names, counts and kinds; the evaluator calls the handlers.
 #pragma once
 #include <cstdint>
 
@@ -16,7 +16,7 @@ typedef int (*krvBuiHandler_t)(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_
 
 struct krvBuiFunc_t {
     const char *szName;
-    krvBuiHandler_t pfnHandler;       // NULL until the evaluator installs it
+    krvBuiHandler_t pfnHandler;
     uint8_t nMinArgs;
     uint8_t nMaxArgs;
 };
@@ -54,10 +54,8 @@ enum krvBuiId_t : int32_t {
 int krvBuiFindByName(const char *szName);
 // Entry of an index 0..KRV_BUI_FUNC_NUM-1, else NULL.
 const krvBuiFunc_t *krvBuiGetFunc(int nId);
-// Handler of an index, else NULL (also while none is installed).
+// Handler of an index, else NULL.
 krvBuiHandler_t krvBuiGetHandler(int nId);
-// Installs a handler; 0, or -1 for an index outside the table.
-int krvBuiSetHandler(int nId, krvBuiHandler_t pfn);
 // Kind of argument position nPos (from 0) of built-in nId: positions past
 // the maximum count take no argument. -1 for an index without a rule.
 int krvBuiArgKind(int nId, int nPos);

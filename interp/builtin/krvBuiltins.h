@@ -1,13 +1,8 @@
-// The handlers of the built-in functions and their installation into the
-// built-in table.
+// The handlers of the built-in functions other than the task ones.
 #pragma once
 #include <cstdint>
 
 #include "builtin/krvBuiltinTable.h"
-
-// Installs every handler this interpreter has into the table. Called once
-// before the first run; a second call does nothing harmful.
-void krvBuiInstallHandlers(void);
 
 int krvBuiFunc_print(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
                      uint32_t *pFlXcptFlags);

@@ -226,8 +226,3 @@ int krvCheckObjectModel(void)
         krvPrint("number of errors : %d\n", n);
     return n;
 }
-
-int krvCheckErrorCount(void)
-{
-    return g_nCheckErrors;
-}

@@ -10,5 +10,3 @@ struct krvNamespace_t;
 int krvCheckObjectModel(void);
 // The same from a given namespace (for tests); the count starts at 0.
 int krvCheckNamespaceTree(krvNamespace_t *pNs);
-// Violations found by the last run.
-int krvCheckErrorCount(void);

@@ -84,12 +84,12 @@ static krvAPTN_t *mkRef(krvPPCondCtx_t *pCtx, krvNameList_t *pQual, char *szName
     return p;
 }
 
-// Depth of an operand while the tree is built: kept in the node's hint
-// argument, which nothing reads in a node without a hint (a condition's
-// nodes never get one). A leaf counts 1.
+// Depth of an operand while the tree is built: kept in the node's evaluator
+// argument, which only the evaluator's preparation writes (a condition's
+// nodes never reach it). A leaf counts 1.
 static int depthOf(const krvAPTN_t *p)
 {
-    return p == nullptr ? 0 : (p->nKind == krvAPTNType_opExpr ? p->nHintArg : 1);
+    return p == nullptr ? 0 : (p->nKind == krvAPTNType_opExpr ? p->nEvalArg : 1);
 }
 
 static krvAPTN_t *mkOp(krvPPCondCtx_t *pCtx, int nOp, krvAPTN_t *pA, krvAPTN_t *pB, krvAPTN_t *pC = nullptr)
@@ -110,7 +110,7 @@ static krvAPTN_t *mkOp(krvPPCondCtx_t *pCtx, int nOp, krvAPTN_t *pA, krvAPTN_t *
         }
         return nullptr;
     }
-    p->nHintArg = nDepth;
+    p->nEvalArg = nDepth;
     p->u.opExpr.nOp = nOp;
     p->u.opExpr.opd1 = pA;
     p->u.opExpr.opd2 = pB;

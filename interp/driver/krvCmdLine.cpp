@@ -8,6 +8,7 @@
 #include "driver/krvHostFuncsInit.h"
 #include "driver/krvModuleQuery.h"
 #include "driver/krvPaths.h"
+#include "exthost/krvModuleNames.h"
 #include "driver/krvRunSequence.h"
 #include "driver/krvStartup.h"
 #include "model/krvModel.h"

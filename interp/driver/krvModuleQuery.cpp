@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver/krvPaths.h"
+#include "exthost/krvModuleNames.h"
 #include "exthost/krvModuleSearch.h"
 #include "model/krvHostFuncs.h"
 #include "sysPath.h"

@@ -1,4 +1,4 @@
-// Script path, module-file test and module stem.
+// The script path of the command line.
 #include "driver/krvPaths.h"
 
 #include <cstdlib>
@@ -22,50 +22,4 @@ char *krvScriptPath(const char *szCwd, const char *szFile)
     if (!sysPathJoin(szCwd ? szCwd : "", s.c_str(), szOut))
         return nullptr;
     return strdup(szOut);
-}
-
-bool krvIsModuleFile(const char *szFile)
-{
-    if (!szFile)
-        return false;
-    size_t nLen = strlen(szFile);
-    size_t nPassed = 0;
-    for (size_t i = nLen; i > 0; i--) {
-        char c = szFile[i - 1];
-        if (c == '/' || c == '\\')
-            return false;
-        if (c == '.')
-            return strcmp(szFile + i, "kxm") == 0;
-        if (++nPassed > 10)
-            return false;
-    }
-    return false;
-}
-
-bool krvModuleStem(const char *szPath, char *szOut, size_t nOutSize)
-{
-    if (!szPath || !szOut || nOutSize == 0)
-        return false;
-    szOut[0] = '\0';
-    const char *pBase = strrchr(szPath, '/');
-    pBase = pBase ? pBase + 1 : szPath;
-    std::string s(pBase);
-    if (s.empty())
-        return false;
-    size_t nDot = s.rfind('.');
-    if (nDot != std::string::npos) {
-        if (s[0] == '.')
-            return false;
-        s.resize(nDot);
-        for (char &c : s) {
-            if (c == '.')
-                c = '_';
-        }
-    } else if (s[0] >= '0' && s[0] <= '9') {
-        return false;
-    }
-    if (s.empty() || s.size() >= nOutSize)
-        return false;
-    memcpy(szOut, s.c_str(), s.size() + 1);
-    return true;
 }

@@ -1,5 +1,5 @@
-// Paths of the command line: the script path, the module-file test and the
-// module stem that names a module's entry points.
+// The script path of the command line (module file names are the extension
+// host's: exthost/krvModuleNames.h).
 #pragma once
 #include <cstddef>
 
@@ -7,15 +7,3 @@
 // starts with '/', then normalised. Returns a heap copy, or NULL when the
 // result does not fit a path buffer or memory runs out.
 char *krvScriptPath(const char *szCwd, const char *szFile);
-
-// True when szFile names a module file: the extension (after the last '.'
-// of the last path component, looked for from the end; '/' or '\' ends the
-// search, and so does passing more than 10 characters without a '.') is
-// exactly "kxm".
-bool krvIsModuleFile(const char *szFile);
-
-// Module stem from a file path: the base name (after the last '/'), cut at
-// its last '.' with every other '.' turned into '_'; no stem when the base
-// name starts with '.', or has no '.' and starts with a decimal digit, or is
-// empty. Returns false when there is no stem or it does not fit szOut.
-bool krvModuleStem(const char *szPath, char *szOut, size_t nOutSize);

@@ -15,9 +15,10 @@
 
 int krvPhaseInitTables(void)
 {
-    krvBuiInstallHandlers();
-    krvTaskInstall();
-    krvExtCallInstall();
+    if (!krvTaskInit()) {
+        krvError("out of memory for the task table\n");
+        return KRV_PHASE_FAILED;
+    }
     return KRV_PHASE_DONE;
 }
 
@@ -52,6 +53,11 @@ int krvPhaseCheck(krvEnv_t *)
 {
     krvCheckObjectModel();
     return KRV_PHASE_DONE;
+}
+
+void krvPhasePrepareEval(krvEnv_t *)
+{
+    krvEvalPrepareScript(krvGlobalNs());
 }
 
 void krvPhasePrepareModules(krvEnv_t *pEnv)

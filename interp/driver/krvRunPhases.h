@@ -28,6 +28,8 @@ int krvPhaseLayout(krvEnv_t *pEnv);
 int krvPhaseAllocGlobals(krvEnv_t *pEnv);
 // Consistency checker.
 int krvPhaseCheck(krvEnv_t *pEnv);
+// Readies the resolved script for the evaluator.
+void krvPhasePrepareEval(krvEnv_t *pEnv);
 // Modules: _prepare before main, _deinit when a run stops.
 void krvPhasePrepareModules(krvEnv_t *pEnv);
 void krvPhaseDeinitModules(krvEnv_t *pEnv);

@@ -38,6 +38,7 @@ static runEnd_t runPhases(krvEnv_t *pEnv, int argc, char **argv, bool bCheck)
     if (bCheck)
         return RUN_CHECK_PASS;
     pEnv->phase = 'R';
+    krvPhasePrepareEval(pEnv);
     krvPhasePrepareModules(pEnv);
     krvPhaseRunMain(pEnv, argc, argv);
     return RUN_RAN;

@@ -12,8 +12,8 @@
 // Once a second thread may run script code (a task, or a callback a module
 // may run on a thread of its own), the cells of global variables, and the
 // cells a by-reference parameter reaches, are shared. From then on the
-// evaluator's quick paths leave such cells to the general path, which reads
-// and writes each one under a lock of its own stripe, so that a cell's type
+// evaluator reads no operand in place: it reads and writes each cell under
+// a lock of its own stripe, so that a cell's type
 // and payload change together and a string is never read while another
 // task frees it. A script race still gives one value or the other. While
 // one thread runs script code alone nothing of this costs anything but the
@@ -70,9 +70,13 @@ static inline int krvEvalStackReserve(krvEnv_t *pEnv, int32_t nEnd, const krvAPT
 // Releases what a slot owns and marks it free.
 void krvEvalSlotRelease(krvSlot_t *pSlot);
 
-// Prepares a resolved user function for evaluation (access hints, jump
-// tables); called once its resolution is complete, before it can run.
-void krvEvalPrepareFunc(krvFuncInfo_t *pFunc);
+// Prepares every user function of the namespace tree below pNs (member
+// functions included) for evaluation: gives each node its operation and
+// builds the switch tables. Run once resolution, layout and checking are
+// done, before anything can run; running tasks only read what it writes.
+void krvEvalPrepareScript(krvNamespace_t *pNs);
+// The same for a tree outside any function (a call node made in code).
+void krvEvalPrepareTree(krvAPTN_t *pNode);
 
 // ---- statements and expressions -----------------------------------------------
 // Evaluates any node (statement or expression) into pResult. Returns 1, or 0
@@ -138,6 +142,9 @@ int krvEvalArgWindow(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pArg, k
 int64_t krvWindowCount(const krvWindow_t *pWin);
 // Element i (row-major) of a window: its first cell.
 krvValue_t *krvWindowElem(const krvWindow_t *pWin, int64_t i);
+// A new view descriptor (malloc'ed; NULL when out of memory) through which
+// a by-reference array parameter sees the window.
+int32_t *krvWindowNewView(const krvWindow_t *pWin);
 
 // ---- calls and the runner --------------------------------------------------------
 // A user call with its backtrace entry (and the depth limit of 215).
@@ -148,12 +155,6 @@ int krvEval_ifStmt(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pNode, co
                    krvValue_t *pResult, uint32_t *pFlXcptFlags);
 int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
                        uint32_t *pFlXcptFlags);
-// Extension calls are carried out by the extension host through this hook;
-// while none is installed such a call fails with a message.
-typedef int (*krvEvalExtCall_t)(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
-                                uint32_t *pFlXcptFlags);
-void krvEvalSetExtCaller(krvEvalExtCall_t pfn);
-krvEvalExtCall_t krvEvalGetExtCaller(void);
 
 // Task runner modes.
 #define KRV_RUN_MAIN 0

@@ -14,9 +14,62 @@ static inline double krvEvalToD(const krvValue_t *p)
     return KRV_T_INTLIKE(p->type) ? static_cast<double>(p->val.nInt) : p->val.dFloat;
 }
 
-// Applies binary operator nOp (5..23 except the logical ones) to *pA and
-// *pB, storing into *pOut (which may be pA). szOpForm is the operator as
-// messages show it (a compound assignment shows its own form). pAt is the
-// node errors are reported at. 1, or 0 after a report.
-int krvEvalBinary(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, const char *szOpForm, const krvValue_t *pA,
-                  const krvValue_t *pB, krvValue_t *pOut);
+// Reports "Divide by 0." at pAt; 0.
+int krvEvalDivideByZero(krvEnv_t *pEnv, const krvAPTN_t *pAt);
+// Reports an operator code no rule covers; 0.
+int krvEvalUnknownOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp);
+
+// Binary operator nOp over two integer-like values, in wrap-around signed
+// 64-bit arithmetic. 1, or 0 after a report.
+static inline int krvEvalIntOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int64_t a, int64_t b,
+                               krvValue_t *pOut)
+{
+    uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
+    int64_t r;
+    switch (nOp) {
+    case KRV_OP_MUL: r = static_cast<int64_t>(ua * ub); break;
+    case KRV_OP_DIV:
+        if (b == 0)
+            return krvEvalDivideByZero(pEnv, pAt);
+        r = (b == -1) ? static_cast<int64_t>(0 - ua) : a / b;
+        break;
+    case KRV_OP_MOD:
+        if (b == 0)
+            return krvEvalDivideByZero(pEnv, pAt);
+        r = (b == -1) ? 0 : a % b;
+        break;
+    case KRV_OP_ADD: r = static_cast<int64_t>(ua + ub); break;
+    case KRV_OP_SUB: r = static_cast<int64_t>(ua - ub); break;
+    case KRV_OP_SHR: r = a >> (b & 63); break;
+    case KRV_OP_SHL: r = static_cast<int64_t>(ua << (b & 63)); break;
+    case KRV_OP_GT: r = a > b; break;
+    case KRV_OP_GE: r = a >= b; break;
+    case KRV_OP_LT: r = a < b; break;
+    case KRV_OP_LE: r = a <= b; break;
+    case KRV_OP_NE: r = a != b; break;
+    case KRV_OP_EQ: r = a == b; break;
+    case KRV_OP_BAND: r = a & b; break;
+    case KRV_OP_BXOR: r = a ^ b; break;
+    case KRV_OP_BOR: r = a | b; break;
+    default:
+        return krvEvalUnknownOp(pEnv, pAt, nOp);
+    }
+    krvEvalSetInt(pOut, r);
+    return 1;
+}
+
+// The rules for every pair that is not two integer-like values.
+int krvEvalBinaryMixed(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int32_t nMsgOp, const krvValue_t *pA,
+                       const krvValue_t *pB, krvValue_t *pOut);
+
+// Applies binary operator nOp (5..21) to *pA and *pB, storing into *pOut
+// (which may be pA or pB). Messages show the operator nMsgOp (a compound
+// assignment shows its own form). pAt is the node errors are reported at.
+// 1, or 0 after a report.
+static inline int krvEvalBinary(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int32_t nMsgOp,
+                                const krvValue_t *pA, const krvValue_t *pB, krvValue_t *pOut)
+{
+    if (KRV_T_INTLIKE(pA->type) && KRV_T_INTLIKE(pB->type))
+        return krvEvalIntOp(pEnv, pAt, nOp, pA->val.nInt, pB->val.nInt, pOut);
+    return krvEvalBinaryMixed(pEnv, pAt, nOp, nMsgOp, pA, pB, pOut);
+}

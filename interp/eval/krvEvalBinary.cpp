@@ -17,9 +17,16 @@ static int typeError(krvEnv_t *pEnv, const krvAPTN_t *pAt, const char *szVerb, c
     return 0;
 }
 
-static int divideByZero(krvEnv_t *pEnv, const krvAPTN_t *pAt)
+int krvEvalDivideByZero(krvEnv_t *pEnv, const krvAPTN_t *pAt)
 {
     krvErrorAt(KRV_RTE_DIVIDE, pEnv, pAt, "Divide by 0.");
+    return 0;
+}
+
+int krvEvalUnknownOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp)
+{
+    krvDebug("\"%s\" line %d: not process expression operator %d\n", krvEnvFileName(pEnv, pAt->nFileIdx), pAt->nLine,
+             nOp);
     return 0;
 }
 
@@ -52,45 +59,6 @@ static int concat(krvEnv_t *pEnv, const krvAPTN_t *pAt, const krvValue_t *pA, co
     return 1;
 }
 
-// Both integer-like.
-static int intOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int64_t a, int64_t b, krvValue_t *pOut)
-{
-    uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
-    int64_t r;
-    switch (nOp) {
-    case KRV_OP_MUL: r = static_cast<int64_t>(ua * ub); break;
-    case KRV_OP_DIV:
-        if (b == 0)
-            return divideByZero(pEnv, pAt);
-        r = (b == -1) ? static_cast<int64_t>(0 - ua) : a / b;
-        break;
-    case KRV_OP_MOD:
-        if (b == 0)
-            return divideByZero(pEnv, pAt);
-        r = (b == -1) ? 0 : a % b;
-        break;
-    case KRV_OP_ADD: r = static_cast<int64_t>(ua + ub); break;
-    case KRV_OP_SUB: r = static_cast<int64_t>(ua - ub); break;
-    case KRV_OP_SHR: r = a >> (b & 63); break;
-    case KRV_OP_SHL: r = static_cast<int64_t>(ua << (b & 63)); break;
-    case KRV_OP_GT: r = a > b; break;
-    case KRV_OP_GE: r = a >= b; break;
-    case KRV_OP_LT: r = a < b; break;
-    case KRV_OP_LE: r = a <= b; break;
-    case KRV_OP_NE: r = a != b; break;
-    case KRV_OP_EQ: r = a == b; break;
-    case KRV_OP_BAND: r = a & b; break;
-    case KRV_OP_BXOR: r = a ^ b; break;
-    case KRV_OP_BOR: r = a | b; break;
-    default:
-        krvDebug("\"%s\" line %d: not process expression operator %d\n", krvEnvFileName(pEnv, pAt->nFileIdx),
-                 pAt->nLine, nOp);
-        return 0;
-    }
-    krvEvalSetInt(pOut, r);
-    return 1;
-}
-
 // At least one floating number, both numeric.
 static int floatOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, const krvValue_t *pA, const krvValue_t *pB,
                    krvValue_t *pOut)
@@ -100,7 +68,7 @@ static int floatOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, const krvV
     case KRV_OP_MUL: krvEvalSetFloat(pOut, a * b); return 1;
     case KRV_OP_DIV:
         if (KRV_T_INTLIKE(pB->type) ? pB->val.nInt == 0 : b == 0.0)
-            return divideByZero(pEnv, pAt);
+            return krvEvalDivideByZero(pEnv, pAt);
         krvEvalSetFloat(pOut, a / b);
         return 1;
     case KRV_OP_ADD: krvEvalSetFloat(pOut, a + b); return 1;
@@ -112,14 +80,12 @@ static int floatOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, const krvV
     case KRV_OP_NE: krvEvalSetInt(pOut, a != b); return 1;
     case KRV_OP_EQ: krvEvalSetInt(pOut, a == b); return 1;
     default:
-        krvDebug("\"%s\" line %d: not process expression operator %d\n", krvEnvFileName(pEnv, pAt->nFileIdx),
-                 pAt->nLine, nOp);
-        return 0;
+        return krvEvalUnknownOp(pEnv, pAt, nOp);
     }
 }
 
-int krvEvalBinary(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, const char *szOp, const krvValue_t *pA,
-                  const krvValue_t *pB, krvValue_t *pOut)
+int krvEvalBinaryMixed(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int32_t nMsgOp, const krvValue_t *pA,
+                       const krvValue_t *pB, krvValue_t *pOut)
 {
     int32_t ta = pA->type, tb = pB->type;
     switch (nOp) {
@@ -131,7 +97,7 @@ int krvEvalBinary(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, const char 
     case KRV_OP_LT:
     case KRV_OP_LE:
         if (!KRV_T_NUMERIC(ta) || !KRV_T_NUMERIC(tb))
-            return typeError(pEnv, pAt, "Now", szOp, pA, pB);
+            return typeError(pEnv, pAt, "Now", krvOpForm(nMsgOp), pA, pB);
         break;
     case KRV_OP_MOD:
     case KRV_OP_SHR:
@@ -140,7 +106,7 @@ int krvEvalBinary(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, const char 
     case KRV_OP_BXOR:
     case KRV_OP_BOR:
         if (!KRV_T_INTLIKE(ta) || !KRV_T_INTLIKE(tb))
-            return typeError(pEnv, pAt, "Not", szOp, pA, pB);
+            return typeError(pEnv, pAt, "Not", krvOpForm(nMsgOp), pA, pB);
         break;
     case KRV_OP_ADD:
     case KRV_OP_NE:
@@ -158,15 +124,13 @@ int krvEvalBinary(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, const char 
             krvEvalSetInt(pOut, nOp == KRV_OP_NE);
             return 1;
         }
-        krvErrorAt(KRV_RTE_OPERATOR, pEnv, pAt, "Not allow operator '%s' operating on a %s and a %s.", szOp,
+        krvErrorAt(KRV_RTE_OPERATOR, pEnv, pAt, "Not allow operator '%s' operating on a %s and a %s.", krvOpForm(nMsgOp),
                    krvDataTypeName(ta), krvDataTypeName(tb));
         return 0;
     default:
-        krvDebug("\"%s\" line %d: not process expression operator %d\n", krvEnvFileName(pEnv, pAt->nFileIdx),
-                 pAt->nLine, nOp);
-        return 0;
+        return krvEvalUnknownOp(pEnv, pAt, nOp);
     }
     if (KRV_T_INTLIKE(ta) && KRV_T_INTLIKE(tb))
-        return intOp(pEnv, pAt, nOp, pA->val.nInt, pB->val.nInt, pOut);
+        return krvEvalIntOp(pEnv, pAt, nOp, pA->val.nInt, pB->val.nInt, pOut);
     return floatOp(pEnv, pAt, nOp, pA, pB, pOut);
 }

@@ -58,14 +58,14 @@ __attribute__((noinline)) static int bindArray(krvEnv_t *pEnv, krvFuncInfo_t *pC
         return 0;
     const int32_t *pP = pParam->arrSize.pSizes;
     int n = win.nDims;
-    if (!pP || pP[0] != n) {
+    if (krvDescDims(pP) != n) {
         krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "unmatched array dimension passed to parameter %s",
                    pParam->szName);
         return 0;
     }
     if (!KRV_IS_VAR_VSARR(pParam->dbd)) {
         for (int j = 0; j < n; j++) {
-            int32_t nReal = pP[j + 2] ? pP[j + 1] / pP[j + 2] : 0;
+            int32_t nReal = krvDescDim(pP, false, j).nSize;
             if (win.aCount[j] != nReal) {
                 int k = win.nLead + j;
                 krvErrorAt(KRV_RTE_RANGE, pEnv, pArg, "%s: %d-%s index: size is evaled as %d, but real size is %d",
@@ -75,21 +75,10 @@ __attribute__((noinline)) static int bindArray(krvEnv_t *pEnv, krvFuncInfo_t *pC
         }
     }
     if (KRV_IS_VAR_REF(pParam->dbd)) {
-        // A view over the caller's cells: underlying products, starts, window products.
-        size_t nLen = static_cast<size_t>(3 * n + 3);
-        int32_t *pV = static_cast<int32_t *>(malloc(nLen * sizeof(int32_t)));
+        // A view over the caller's cells.
+        int32_t *pV = krvWindowNewView(&win);
         if (!pV)
             return outOfMemory(pEnv, pArg);
-        pV[0] = n;
-        int32_t *pU = pV + 1, *pS = pV + n + 2, *pW = pV + 2 * n + 2;
-        pU[n] = 1;
-        pW[n] = 1;
-        for (int k = n - 1; k >= 0; k--) {
-            pU[k + 1] = win.aUnder[k];
-            pS[k] = win.aAddrStart[k];
-            pW[k] = pW[k + 1] * win.aCount[k];
-        }
-        pU[0] = win.aUnder[0] * win.aUnderSize[0];
         makeRef(pSlot, pParam->dbd, loc.pType, win.pBase);
         pSlot->pASizes = pV;
         pSlot->bOwnSizes = 1;
@@ -100,13 +89,10 @@ __attribute__((noinline)) static int bindArray(krvEnv_t *pEnv, krvFuncInfo_t *pC
     int64_t nCells = nCount * win.nElemSize;
     if (nCells > INT32_MAX)
         return outOfMemory(pEnv, pArg);
-    int32_t *pNew = static_cast<int32_t *>(malloc(static_cast<size_t>(n + 2) * sizeof(int32_t)));
+    int32_t *pNew = static_cast<int32_t *>(malloc(static_cast<size_t>(krvDescLen(n)) * sizeof(int32_t)));
     if (!pNew)
         return outOfMemory(pEnv, pArg);
-    pNew[0] = n;
-    pNew[n + 1] = 1;
-    for (int k = n - 1; k >= 0; k--)
-        pNew[k + 1] = pNew[k + 2] * win.aCount[k];
+    krvDescFill(pNew, n, win.aCount);
     if (KRV_IS_VAR_REF(pSlot->dbd))
         makeRef(pSlot, KRV_DBD_ELEMENT, nullptr, nullptr);
     if (pSlot->bOwnSizes)
@@ -120,7 +106,7 @@ __attribute__((noinline)) static int bindArray(krvEnv_t *pEnv, krvFuncInfo_t *pC
         krvValue_t *pDst = pSlot->pData + i * win.nElemSize;
         for (int32_t c = 0; c < win.nElemSize; c++) {
             krvCellGuard guard(&pSrc[c]);
-            if (krvEvalCopy(&pDst[c], &pSrc[c]) != 0)
+            if (!krvEvalCopy(&pDst[c], &pSrc[c]))
                 return outOfMemory(pEnv, pArg);
         }
     }
@@ -160,7 +146,7 @@ static int bindOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const k
             return outOfMemory(pEnv, pArg);
         for (int32_t c = 0; c < pType->nSize; c++) {
             krvCellGuard guard(&loc.pCell[c]);
-            if (krvEvalCopy(&pSlot->pData[c], &loc.pCell[c]) != 0)
+            if (!krvEvalCopy(&pSlot->pData[c], &loc.pCell[c]))
                 return outOfMemory(pEnv, pArg);
         }
         pSlot->dbd = pParam->dbd;
@@ -168,19 +154,9 @@ static int bindOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const k
         return 1;
     }
     // Elementary by value: evaluated straight into the slot's one cell.
-    if (!(pSlot->dbd == KRV_DBD_ELEMENT && !pSlot->pType && pSlot->nCells == 1 && pSlot->pData)) {
-        if (KRV_IS_VAR_REF(pSlot->dbd))
-            makeRef(pSlot, KRV_DBD_ELEMENT, nullptr, nullptr);
-        if (pSlot->bOwnSizes) {
-            free(pSlot->pASizes);
-            pSlot->bOwnSizes = 0;
-        }
-        pSlot->pASizes = nullptr;
-        pSlot->pType = nullptr;
-        if (krvEvalSlotOwnCells(pSlot, 1) != 0)
-            return outOfMemory(pEnv, pArg);
-    }
-    return krvEvalNode(pEnv, pCur, pArg, pSlot->pData, pFl) && !(*pFl & KRV_XCPT_EXIT);
+    if (!krvEvalSlotElementary(pSlot))
+        return outOfMemory(pEnv, pArg);
+    return krvEvalValue(pEnv, pCur, pArg, pSlot->pData, pFl);
 }
 
 int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *pFl)
@@ -207,22 +183,18 @@ int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
     int ok = 1;
     if (pF->obj) {
         krvAPTN_t *pObjRef = pCall->u.usrCall.objRef;
-        krvLoc_t loc;
-        krvStruct_t *pElemType = nullptr;
-        krvValue_t *pElem = pObjRef ? krvEvalFastElemOf(pEnv, pObjRef, true, &pElemType) : nullptr;
-        if (pElem && pElemType) {
-            loc.pCell = pElem;
-            loc.pType = pElemType;
-        }
-        if (!(pElem && pElemType) && (!pObjRef || pObjRef->nKind != krvAPTNType_varRef ||
-                                      !krvEvalLocate(pEnv, pCur, pObjRef, &loc, pFl))) {
-            if (!pObjRef)
-                krvEvalUnbound(pEnv, pCall, "member function call without object");
+        krvStruct_t *pType = nullptr;
+        krvValue_t *pObj = nullptr;
+        if (!pObjRef)
+            krvEvalUnbound(pEnv, pCall, "member function call without object");
+        else if (pObjRef->nKind == krvAPTNType_varRef)
+            pObj = krvEvalCellOf(pEnv, pCur, pObjRef, &pType, pFl);
+        if (!pObj) {
             ok = 0;
         } else {
             krvSlot_t *pSlot = krvEvalSlot(pSt, nNewTop - pF->obj->stoffset);
             uint8_t dbd = static_cast<uint8_t>((pF->obj->dbd & ~KRV_DBD_ARRAY_BIT) | KRV_DBD_REF_BIT);
-            makeRef(pSlot, dbd, loc.pType, loc.pCell);
+            makeRef(pSlot, dbd, pType, pObj);
         }
     }
     krvAPTN_t *pArg = pCall->u.usrCall.pArgs;
@@ -231,7 +203,7 @@ int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
     if (ok && pF->pLocals)
         ok = krvEvalSetupLocals(pEnv, pF, nNewTop, pCall);
     if (ok) {
-        pSt->nFrameTop = nNewTop;
+        krvEvalSetFrame(pSt, nNewTop);
         if (pF->pLocals)
             ok = krvEvalInitLocals(pEnv, pF, pFl);
         if (ok) {
@@ -239,7 +211,7 @@ int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
             ok = krvEvalFuncBody(pEnv, pF, pF->pBody, pResult, pFl);
         }
     }
-    pSt->nFrameTop = nSavedFrameTop;
+    krvEvalSetFrame(pSt, nSavedFrameTop);
     pSt->top = nSavedTop;
     return ok;
 }

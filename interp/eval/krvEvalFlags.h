@@ -52,49 +52,12 @@ static inline krvLoopStep_t krvEvalSwitchFlags(uint32_t *pFl, const char *szSrc,
     }
 }
 
-// One statement: expression statements, the commonest, without the general
-// dispatch.
-static inline int krvEvalStmt(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *p, const char **pszTag,
-                              krvValue_t *pResult, uint32_t *pFl)
-{
-    switch (p->nKind) {
-    case krvAPTNType_exprStmt: {
-        krvAPTN_t *pExpr = p->u.exprStmt.pExpr;
-        if (pExpr && pExpr->nKind == krvAPTNType_opExpr) {
-            if (krvEvalQuickAssign(pEnv, pExpr, pResult))
-                return 1;
-            return krvEvalNode(pEnv, pFunc, pExpr, pResult, pFl);
-        }
-        break;
-    }
-    case krvAPTNType_ifStmt:
-        return krvEval_ifStmt(pEnv, pFunc, p, pszTag, pResult, pFl);
-    case krvAPTNType_breakStmt:
-        *pFl |= KRV_XCPT_BREAK;
-        return 1;
-    case krvAPTNType_returnStmt: {
-        int ok = 1;
-        if (p->u.exprStmt.pExpr)
-            ok = krvEvalNode(pEnv, pFunc, p->u.exprStmt.pExpr, pResult, pFl);
-        else
-            krvEvalSetInt(pResult, 0);
-        if (*pFl & KRV_XCPT_EXIT)
-            return 0;
-        *pFl |= KRV_XCPT_RETURN;
-        return ok;
-    }
-    default:
-        break;
-    }
-    return krvEval_APTN(pEnv, pFunc, p, pszTag, pResult, pFl);
-}
-
 // Runs a statement list: stops at a failure (0) or at a flag (1, kept).
 static inline int krvEvalList(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pList, const char **pszTag,
                               krvValue_t *pResult, uint32_t *pFl)
 {
     for (krvAPTN_t *p = pList; p; p = p->next) {
-        if (!krvEvalStmt(pEnv, pFunc, p, pszTag, pResult, pFl))
+        if (!krvEvalDispatch(pEnv, pFunc, p, pszTag, pResult, pFl))
             return 0;
         if (*pFl)
             return 1;

@@ -5,6 +5,9 @@
 // Gives slot pSlot exactly nCells fresh cells (integer 0) that it owns,
 // reusing what it holds when the count matches. 0, or -1 out of memory.
 int krvEvalSlotOwnCells(krvSlot_t *pSlot, int32_t nCells);
+// Gives slot pSlot one cell of its own for an elementary value, keeping the
+// one it has when it is already such a slot. false when out of memory.
+bool krvEvalSlotElementary(krvSlot_t *pSlot);
 // Sets up the locals of pFunc for a frame ending at nFrameTop (step of the
 // call sequence before top is raised). 1, or 0 after a report.
 int krvEvalSetupLocals(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, int32_t nFrameTop, const krvAPTN_t *pAt);

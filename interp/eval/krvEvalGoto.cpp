@@ -12,8 +12,8 @@ int krvEval_forLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, cons
                     uint32_t *pFl, bool bFromStep);
 int krvEval_whileStmt(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
                       krvValue_t *pResult, uint32_t *pFl);
-int krvEval_doStmt(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
-                   uint32_t *pFl);
+int krvEval_doLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
+                   uint32_t *pFl, bool bFromCond);
 int krvEvalSwitchRun(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvCaseGroup_t *pGroup, krvAPTN_t *pFrom,
                      const char **pszTag, krvValue_t *pResult, uint32_t *pFl);
 
@@ -79,11 +79,7 @@ static int loopGoto(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, cons
     case krvAPTNType_whileStmt:
         return krvEval_whileStmt(pEnv, pFunc, pNode, pszTag, pResult, pFl);
     case krvAPTNType_doStmt:
-        if (!krvEvalNode(pEnv, pFunc, pNode->u.loopStmt.pCond, pResult, pFl) || (*pFl & KRV_XCPT_EXIT))
-            return 0;
-        if (!krvEvalTrue(pResult))
-            return 1;
-        return krvEval_doStmt(pEnv, pFunc, pNode, pszTag, pResult, pFl);
+        return krvEval_doLoop(pEnv, pFunc, pNode, pszTag, pResult, pFl, true);
     default:
         return krvEval_forLoop(pEnv, pFunc, pNode, pszTag, pResult, pFl, true);
     }
@@ -191,7 +187,7 @@ int krvEvalFuncBody(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pFirst, krv
     for (;;) {
         if (!p)
             return 1;
-        if (!krvEvalStmt(pEnv, pFunc, p, &szTag, pResult, pFl))
+        if (!krvEvalDispatch(pEnv, pFunc, p, &szTag, pResult, pFl))
             return 0;
         int nAct = bodyFlags(pFl, &ok);
         if (nAct == 0)

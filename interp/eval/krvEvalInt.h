@@ -1,34 +1,38 @@
-// Helpers shared by the evaluator's units: fast paths for the commonest
-// nodes and cell copies that avoid the general dispatcher.
+// What the evaluator's units share: cell copies, the cells that prepared
+// references name, and operands read in place.
 #pragma once
 #include <cstdlib>
 #include <cstring>
 #include <malloc.h>
 
 #include "eval/krvEval.h"
+#include "eval/krvEvalOps.h"
+#include "model/krvArrDesc.h"
 
 // Copies a cell; strings are duplicated (into the target's own text buffer
-// when it is large enough). 0, or -1 when out of memory.
-static inline int krvEvalCopy(krvValue_t *pDst, const krvValue_t *pSrc)
+// when it is large enough). false when out of memory.
+static inline bool krvEvalCopy(krvValue_t *pDst, const krvValue_t *pSrc)
 {
     if (pSrc->type != KRV_DT_STRING && pDst->type != KRV_DT_STRING) {
         pDst->type = pSrc->type;
         pDst->val.uRaw = pSrc->val.uRaw;
-        return 0;
+        return true;
     }
-    if (pSrc->type == KRV_DT_STRING && pDst->type == KRV_DT_STRING && pSrc != pDst) {
+    if (pSrc->type == KRV_DT_STRING && pDst->type == KRV_DT_STRING) {
+        if (pSrc->val.pStr == pDst->val.pStr)
+            return true;
         size_t n = strlen(pSrc->val.pStr) + 1;
         if (malloc_usable_size(pDst->val.pStr) >= n) {
             memcpy(pDst->val.pStr, pSrc->val.pStr, n);
-            return 0;
+            return true;
         }
     }
-    return krvSetDataByData(pDst, pSrc) == 0 ? 0 : -1;
+    return krvSetDataByData(pDst, pSrc) == 0;
 }
 
 static inline void krvEvalSetInt(krvValue_t *pCell, int64_t n)
 {
-    if (pCell->type == KRV_DT_STRING)
+    if (pCell->type == KRV_DT_STRING) [[unlikely]]
         free(pCell->val.pStr);
     pCell->type = KRV_DT_INTEGER;
     pCell->val.nInt = n;
@@ -52,349 +56,187 @@ static inline void krvEvalDrop(krvValue_t *pCell)
     }
 }
 
-// The cell of a plain elementary reference without hint (no indices, no
-// members), or NULL when the reference needs the general locator.
-// An elementary slot whose cell the quick paths may use: the task's own
-// cell, or (while no cell is shared) the cell a by-reference parameter
-// reaches.
-static inline bool krvEvalQuickSlot(const krvSlot_t *pSlot)
+static inline void krvEvalZero(krvValue_t *pCell)
 {
-    return pSlot->dbd == KRV_DBD_ELEMENT || (pSlot->dbd == KRV_DBD_ELEMENT_REF && !krvEvalCellsShared());
+    pCell->type = KRV_DT_INTEGER;
+    pCell->val.uRaw = 0;
 }
 
-static inline krvValue_t *krvEvalPlainCellNoHint(krvEnv_t *pEnv, const krvAPTN_t *pRef)
+// Failed, or exit was executed.
+static inline bool krvEvalFailed(int ok, const uint32_t *pFl)
 {
-    if (pRef->u.varRef.pIndexes || pRef->u.varRef.pMember)
-        return nullptr;
-    krvVar_t *pVar = pRef->u.varRef.pVarPtr;
-    if (!pVar)
-        return nullptr;
-    if (pVar->isGlobal)
-        return pVar->dbd == KRV_DBD_ELEMENT && !pVar->pType && !krvEvalCellsShared() ? pVar->pData : nullptr;
-    krvEvalState_t *pSt = pEnv->pEval;
-    krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pVar->stoffset);
-    return krvEvalQuickSlot(pSlot) && !pSlot->pType ? pSlot->pData : nullptr;
+    return !ok || (*pFl & KRV_XCPT_EXIT);
 }
 
-// The cell of a plain elementary reference (an elementary variable, or an
-// elementary member of a member function's object), or NULL when the
-// reference needs the general locator. The frame slot is checked all the
-// same: a slot not set up as the hint expects goes the general way.
-static inline krvValue_t *krvEvalPlainCell(krvEnv_t *pEnv, const krvAPTN_t *pRef)
+// The function of every operation (krvEvalStmt.cpp). The evaluator's units
+// dispatch through it at each place of their own (krvEvalDispatch), which
+// lets the processor tell the places apart; krvEval_APTN is the same for
+// the rest of the interpreter.
+typedef int (*krvEvalOpFn_t)(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
+                             krvValue_t *pResult, uint32_t *pFl);
+extern const krvEvalOpFn_t g_krvEvalOps[KRV_EOP_COUNT];
+static inline int krvEvalDispatch(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
+                                  krvValue_t *pResult, uint32_t *pFl)
 {
-    if (pRef->nHint == KRV_HINT_LOCAL) {
-        krvEvalState_t *pSt = pEnv->pEval;
-        krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pRef->nHintArg);
-        return krvEvalQuickSlot(pSlot) && !pSlot->pType ? pSlot->pData : nullptr;
-    }
-    switch (pRef->nHint) {
-    case KRV_HINT_GLOBAL:
-        return krvEvalCellsShared() ? nullptr : pRef->u.varRef.pVarPtr->pData;
-    case KRV_HINT_OBJMBR: {
-        if (krvEvalCellsShared())
-            return nullptr;
-        krvEvalState_t *pSt = pEnv->pEval;
-        krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pRef->nHintArg);
-        if (pSlot->dbd != KRV_DBD_ELEMENT_REF || !pSlot->pType || !pSlot->pData)
-            return nullptr;
-        return pSlot->pData + pRef->u.varRef.pMember->u.varRef.pVarPtr->nMbrOffset;
-    }
-    case KRV_HINT_NONE:
-        return krvEvalPlainCellNoHint(pEnv, pRef);
-    default:
-        return nullptr;
-    }
+    return g_krvEvalOps[pNode->nEvalKind](pEnv, pFunc, pNode, pszTag, pResult, pFl);
 }
 
-// The element of a one-index reference to a plain one-dimensional array
-// (an elementary element, or with bWhole a structure element as a whole,
-// or an elementary member of a structure element) whose index is a literal
-// or a plain integer variable, when the index is in range; NULL otherwise
-// (the general locator then evaluates and reports). Reading the index has
-// no side effects, so using this path instead of evaluating the index
-// again changes nothing. *ppType receives the element's structure type.
-static inline krvValue_t *krvEvalFastElemOf(krvEnv_t *pEnv, const krvAPTN_t *pRef, bool bWhole, krvStruct_t **ppType)
+// Evaluates a node into pResult (the dispatcher without a tag out-parameter,
+// for expressions). 1, or 0 on failure or exit.
+static inline int krvEvalValue(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult,
+                               uint32_t *pFl)
 {
-    if (pRef->nHint != KRV_HINT_ELEM1)
-        return nullptr;
-    krvVar_t *pVar = pRef->u.varRef.pVarPtr;
-    krvValue_t *pBase;
-    const int32_t *pSizes;
-    krvStruct_t *pType;
-    if (pVar->isGlobal) {
-        if ((pVar->dbd != KRV_DBD_FIXARR && pVar->dbd != KRV_DBD_VSARR) || krvEvalCellsShared())
-            return nullptr;
-        pBase = pVar->pData;
-        pSizes = pVar->arrSize.pSizes;
-        pType = pVar->pType;
-    } else {
-        krvEvalState_t *pSt = pEnv->pEval;
-        krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pRef->nHintArg);
-        if (pSlot->dbd != KRV_DBD_FIXARR && pSlot->dbd != KRV_DBD_VSARR)
-            return nullptr;
-        pBase = pSlot->pData;
-        pSizes = pSlot->pASizes;
-        pType = pSlot->pType;
-    }
-    const krvAPTN_t *pMember = pRef->u.varRef.pMember;
-    if (pType ? !(pMember || bWhole) : pMember != nullptr)
-        return nullptr;
-    if (!pBase || !pSizes || pSizes[0] != 1)
-        return nullptr;
-    const krvAPTN_t *pIdx = pRef->u.varRef.pIndexes;
-    int64_t n;
-    if (pIdx->nKind == krvAPTNType_intConst) {
-        n = pIdx->u.nIntConst;
-    } else if (pIdx->nKind == krvAPTNType_varRef) {
-        const krvValue_t *pCell = krvEvalPlainCell(pEnv, pIdx);
-        if (!pCell || pCell->type != KRV_DT_INTEGER)
-            return nullptr;
-        n = pCell->val.nInt;
-    } else {
-        return nullptr;
-    }
-    if (n < 0 || n >= pSizes[1])
-        return nullptr;
-    if (!pType)
-        return pBase + n;
-    krvValue_t *pElem = pBase + n * pType->nSize;
-    if (pMember)
-        return pElem + pMember->u.varRef.pVarPtr->nMbrOffset;
-    *ppType = pType;
-    return pElem;
-}
-
-static inline krvValue_t *krvEvalFastElem(krvEnv_t *pEnv, const krvAPTN_t *pRef)
-{
-    return krvEvalFastElemOf(pEnv, pRef, false, nullptr);
-}
-
-// Operands the inline integer path reads: literals, integer constants and
-// elementary locals holding integers. 0 for anything else.
-__attribute__((always_inline)) static inline int krvEvalSimpleLeaf(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t *pOut)
-{
-    if (p->nHint == KRV_HINT_LOCAL) {
-        krvEvalState_t *pSt = pEnv->pEval;
-        const krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - p->nHintArg);
-        if (!krvEvalQuickSlot(pSlot) || pSlot->pType || !pSlot->pData ||
-            pSlot->pData->type != KRV_DT_INTEGER)
-            return 0;
-        *pOut = pSlot->pData->val.nInt;
-        return 1;
-    }
-    if (p->nKind == krvAPTNType_intConst) {
-        *pOut = p->u.nIntConst;
-        return 1;
-    }
-    if (p->nHint == KRV_HINT_CONSTINT) {
-        *pOut = p->nHintArg;
-        return 1;
-    }
-    return 0;
-}
-
-// Evaluates a node marked pure as integer arithmetic alone: 1 with *pOut
-// set when every operand is an integer and no operator would report
-// anything; 0 otherwise, having changed nothing (the general evaluation
-// then gives the result or the report).
-int krvEvalPureInt(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pOut);
-
-// The same, with the commonest operators over two simple operands (marked
-// by preparation in nHintSpare) done inline.
-__attribute__((always_inline)) static inline int krvEvalPureTry(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pOut)
-{
-    int64_t x, y;
-    if (pNode->nHintSpare && krvEvalSimpleLeaf(pEnv, pNode->u.opExpr.opd1, &x) &&
-        krvEvalSimpleLeaf(pEnv, pNode->u.opExpr.opd2, &y)) {
-        switch (pNode->u.opExpr.nOp) {
-        case KRV_OP_LT: *pOut = x < y; return 1;
-        case KRV_OP_LE: *pOut = x <= y; return 1;
-        case KRV_OP_GT: *pOut = x > y; return 1;
-        case KRV_OP_GE: *pOut = x >= y; return 1;
-        case KRV_OP_EQ: *pOut = x == y; return 1;
-        case KRV_OP_NE: *pOut = x != y; return 1;
-        case KRV_OP_ADD: *pOut = static_cast<int64_t>(static_cast<uint64_t>(x) + static_cast<uint64_t>(y)); return 1;
-        case KRV_OP_SUB: *pOut = static_cast<int64_t>(static_cast<uint64_t>(x) - static_cast<uint64_t>(y)); return 1;
-        case KRV_OP_MUL: *pOut = static_cast<int64_t>(static_cast<uint64_t>(x) * static_cast<uint64_t>(y)); return 1;
-        case KRV_OP_BAND: *pOut = x & y; return 1;
-        case KRV_OP_BOR: *pOut = x | y; return 1;
-        case KRV_OP_BXOR: *pOut = x ^ y; return 1;
-        case KRV_OP_MOD:
-            if (y > 0) {
-                *pOut = x % y;
-                return 1;
-            }
-            break;
-        default:
-            break;
-        }
-    }
-    return krvEvalPureInt(pEnv, pNode, pOut);
-}
-
-// A cell that holds an operand's value without evaluating it: literals (in
-// *pTmp, a string literal borrowed from the tree), named constants, plain
-// variables and simple array elements. NULL when the node needs evaluation.
-// The cell must only be read, and *pTmp must not be freed.
-static inline const krvValue_t *krvEvalPeek(krvEnv_t *pEnv, const krvAPTN_t *pNode, krvValue_t *pTmp)
-{
-    // The two commonest kinds first, without the table jump.
-    if (pNode->nKind == krvAPTNType_varRef) {
-        if (const krvValue_t *p = krvEvalPlainCell(pEnv, pNode))
-            return p;
-        return krvEvalFastElem(pEnv, pNode);
-    }
-    if (pNode->nKind == krvAPTNType_intConst) {
-        pTmp->type = KRV_DT_INTEGER;
-        pTmp->val.nInt = pNode->u.nIntConst;
-        return pTmp;
-    }
-    switch (pNode->nKind) {
-    case krvAPTNType_intConst:
-        pTmp->type = KRV_DT_INTEGER;
-        pTmp->val.nInt = pNode->u.nIntConst;
-        return pTmp;
-    case krvAPTNType_floatConst:
-        pTmp->type = KRV_DT_FLOAT;
-        pTmp->val.dFloat = pNode->u.dFloatConst;
-        return pTmp;
-    case krvAPTNType_strConst:
-        if (!pNode->u.szStrConst)
-            return nullptr;
-        pTmp->type = KRV_DT_STRING;
-        pTmp->val.pStr = pNode->u.szStrConst;
-        return pTmp;
-    case krvAPTNType_cidRef:
-        return pNode->u.varRef.pCid ? pNode->u.varRef.pCid->pData : nullptr;
-    case krvAPTNType_varRef:
-        if (const krvValue_t *p = krvEvalPlainCell(pEnv, pNode))
-            return p;
-        return krvEvalFastElem(pEnv, pNode);
-    default:
-        return nullptr;
-    }
-}
-
-// The right operand of an assignment as an integer without evaluating it
-// the general way: literals, and side-effect-free expressions that come
-// out as integers. 0 when the general way is needed.
-static inline int krvEvalQuickInt(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pOut)
-{
-    if (pNode->nKind == krvAPTNType_intConst) {
-        *pOut = pNode->u.nIntConst;
-        return 1;
-    }
-    if (pNode->nKind == krvAPTNType_opExpr)
-        return pNode->nHint == KRV_HINT_PURE && krvEvalPureTry(pEnv, pNode, pOut);
-    if (pNode->nKind == krvAPTNType_varRef && pNode->nHint != KRV_HINT_NONE) {
-        const krvValue_t *pCell = krvEvalPlainCell(pEnv, pNode);
-        if (!pCell)
-            pCell = krvEvalFastElem(pEnv, pNode);
-        if (pCell && pCell->type == KRV_DT_INTEGER) {
-            *pOut = pCell->val.nInt;
-            return 1;
-        }
-    }
-    return 0;
-}
-
-// Integer assignments to a hinted target whose right operand needs no
-// general evaluation: 1 when done, 0 when the general way must run (nothing
-// has been evaluated or changed then).
-static inline int krvEvalQuickAssignTo(krvEnv_t *pEnv, krvAPTN_t *pExpr, int32_t nOp, krvAPTN_t *pTarget, krvValue_t *pResult)
-{
-    krvValue_t *pCell = krvEvalPlainCell(pEnv, pTarget);
-    if (!pCell) {
-        pCell = krvEvalFastElem(pEnv, pTarget);
-        if (!pCell)
-            return 0;
-    }
-    if (nOp >= KRV_OP_PRE_INC) {
-        if (pCell->type != KRV_DT_INTEGER || nOp > KRV_OP_POST_DEC)
-            return 0;
-        uint64_t u = static_cast<uint64_t>(pCell->val.nInt);
-        uint64_t v = (nOp == KRV_OP_PRE_INC || nOp == KRV_OP_POST_INC) ? u + 1 : u - 1;
-        pCell->val.nInt = static_cast<int64_t>(v);
-        krvEvalSetInt(pResult, static_cast<int64_t>((nOp == KRV_OP_POST_INC || nOp == KRV_OP_POST_DEC) ? u : v));
-        return 1;
-    }
-    int64_t y;
-    if (nOp == KRV_OP_ASSIGN) {
-        if (!krvEvalQuickInt(pEnv, pExpr->u.opExpr.opd2, &y))
-            return 0;
-        krvEvalSetInt(pCell, y);
-        krvEvalSetInt(pResult, y);
-        return 1;
-    }
-    if (pCell->type != KRV_DT_INTEGER || !krvEvalQuickInt(pEnv, pExpr->u.opExpr.opd2, &y))
-        return 0;
-    uint64_t u = static_cast<uint64_t>(pCell->val.nInt), v = static_cast<uint64_t>(y);
-    switch (nOp) {
-    case KRV_OP_ADD_ASSIGN: u += v; break;
-    case KRV_OP_SUB_ASSIGN: u -= v; break;
-    case KRV_OP_MUL_ASSIGN: u *= v; break;
-    case KRV_OP_BOR_ASSIGN: u |= v; break;
-    case KRV_OP_BAND_ASSIGN: u &= v; break;
-    case KRV_OP_BXOR_ASSIGN: u ^= v; break;
-    default: return 0;
-    }
-    pCell->val.nInt = static_cast<int64_t>(u);
-    krvEvalSetInt(pResult, static_cast<int64_t>(u));
-    return 1;
-}
-
-// An assignment, compound assignment or increment done the quick way when
-// it can be; 0 (nothing evaluated) when the general way must run.
-static inline int krvEvalQuickAssign(krvEnv_t *pEnv, krvAPTN_t *pExpr, krvValue_t *pResult)
-{
-    int32_t nOp = pExpr->u.opExpr.nOp;
-    krvAPTN_t *pTarget = pExpr->u.opExpr.opd1;
-    return nOp >= KRV_OP_ASSIGN && pTarget && pTarget->nHint != KRV_HINT_NONE &&
-           pTarget->nKind == krvAPTNType_varRef && krvEvalQuickAssignTo(pEnv, pExpr, nOp, pTarget, pResult);
-}
-
-// Evaluates an operand into pResult with the common cases inline.
-__attribute__((always_inline)) static inline int krvEvalNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult,
-                              uint32_t *pFl)
-{
-    if (pNode->nKind == krvAPTNType_opExpr) {
-        if (pNode->nHint == KRV_HINT_PURE) {
-            int64_t v;
-            if (krvEvalPureTry(pEnv, pNode, &v)) {
-                krvEvalSetInt(pResult, v);
-                return 1;
-            }
-        }
-        return krvEvalExpr(pEnv, pFunc, pNode, pResult, pFl);
-    }
-    switch (pNode->nKind) {
-    case krvAPTNType_intConst:
-        krvEvalSetInt(pResult, pNode->u.nIntConst);
-        return 1;
-    case krvAPTNType_varRef:
-        if (krvValue_t *pCell = krvEvalPlainCell(pEnv, pNode) ?: krvEvalFastElem(pEnv, pNode)) {
-            if (krvEvalCopy(pResult, pCell) != 0) {
-                krvErrorAt(KRV_RTE_OPERATOR, pEnv, pNode, "Out of memory.");
-                return 0;
-            }
-            return 1;
-        }
-        break;
-    case krvAPTNType_opExpr:
-        return krvEvalExpr(pEnv, pFunc, pNode, pResult, pFl);
-    case krvAPTNType_usrCall:
-        return krvEvalUsrCall(pEnv, pFunc, pNode, pResult, pFl);
-    default:
-        break;
-    }
     const char *szTag = nullptr;
-    return krvEval_APTN(pEnv, pFunc, pNode, &szTag, pResult, pFl);
+    return !krvEvalFailed(krvEvalDispatch(pEnv, pFunc, pNode, &szTag, pResult, pFl), pFl);
 }
 
 // "Debug: " run-time check failure of an unbound reference.
 void krvEvalUnbound(krvEnv_t *pEnv, const krvAPTN_t *pRef, const char *szWhat);
+// The same for a variable without storage; returns NULL.
+krvValue_t *krvEvalNoStorage(krvEnv_t *pEnv, const krvAPTN_t *pRef);
+// Index errors of one-index references (reported at the index); NULL.
+krvValue_t *krvEvalIndexIllegal(krvEnv_t *pEnv, const krvAPTN_t *pIdx, const krvVar_t *pVar);
+krvValue_t *krvEvalIndexRange(krvEnv_t *pEnv, const krvAPTN_t *pIdx, int64_t nIdx, int32_t nSize);
+
 // Truth of a condition: the payload is not zero, whatever the type.
 static inline bool krvEvalTrue(const krvValue_t *pCell)
 {
     return pCell->val.uRaw != 0;
+}
+
+// The cell of frame slot nSlot of the running activation.
+static inline krvValue_t *krvEvalFrameCell(krvEnv_t *pEnv, const krvAPTN_t *pRef, int32_t nSlot)
+{
+    krvValue_t *pCell = pEnv->pEval->pFrame[-nSlot].pData;
+    if (!pCell) [[unlikely]]
+        return krvEvalNoStorage(pEnv, pRef);
+    return pCell;
+}
+
+// A temporary for an operand: its cell, and whether the cell's text is the
+// temporary's own (a literal's text read in place is not).
+struct krvOpnd_t {
+    krvValue_t v;
+    bool bOwned;
+};
+static inline void krvEvalOpndDrop(krvOpnd_t *pT)
+{
+    if (pT->bOwned)
+        krvEvalDrop(&pT->v);
+}
+const krvValue_t *krvEvalOperand(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvOpnd_t *pTmp,
+                                 bool bInPlace, uint32_t *pFl);
+
+// The element a one-index reference names (KRV_EOP_ELEM): storage, the
+// index checked against the dimension, then the member. *ppType receives
+// the element's structure type. NULL after a report.
+__attribute__((noinline)) static krvValue_t *krvEvalElemCell(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pRef,
+                                                             krvStruct_t **ppType, uint32_t *pFl)
+{
+    krvVar_t *pVar = pRef->u.varRef.pVarPtr;
+    krvValue_t *pBase;
+    const int32_t *pDesc;
+    krvStruct_t *pType;
+    bool bView = false;
+    if (pVar->isGlobal) {
+        pBase = pVar->pData;
+        pDesc = pVar->arrSize.pSizes;
+        pType = pVar->pType;
+    } else {
+        const krvSlot_t *pSlot = pEnv->pEval->pFrame - pRef->nEvalArg;
+        pBase = pSlot->pData;
+        pDesc = pSlot->pASizes;
+        pType = pSlot->pType;
+        bView = KRV_IS_VAR_REF(pSlot->dbd);
+    }
+    if (!pBase || !pDesc) [[unlikely]]
+        return krvEvalNoStorage(pEnv, pRef);
+    krvAPTN_t *pIdx = pRef->u.varRef.pIndexes;
+    krvOpnd_t t;
+    const krvValue_t *pI = krvEvalOperand(pEnv, pFunc, pIdx, &t, true, pFl);
+    if (!pI)
+        return nullptr;
+    if (pI->type != KRV_DT_INTEGER) [[unlikely]] {
+        krvEvalOpndDrop(&t);
+        return krvEvalIndexIllegal(pEnv, pIdx, pVar);
+    }
+    int64_t nIdx = pI->val.nInt;
+    krvDescDim_t d = krvDescDim(pDesc, bView, 0);
+    if (nIdx < 0 || nIdx >= d.nSize) [[unlikely]]
+        return krvEvalIndexRange(pEnv, pIdx, nIdx, d.nSize);
+    krvValue_t *pCell = pBase + (d.nStart + nIdx) * static_cast<int64_t>(d.nStride) * (pType ? pType->nSize : 1);
+    if (const krvAPTN_t *pM = pRef->u.varRef.pMember) {
+        pCell += pM->u.varRef.pVarPtr->nMbrOffset;
+        pType = pM->u.varRef.pVarPtr->pType;
+    }
+    *ppType = pType;
+    return pCell;
+}
+
+// The cell a prepared reference names (for the general locator: the first
+// cell of the element), with its structure type; NULL after a report.
+__attribute__((always_inline)) static inline krvValue_t *krvEvalCellOf(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pRef, krvStruct_t **ppType,
+                                        uint32_t *pFl)
+{
+    *ppType = nullptr;
+    switch (pRef->nEvalKind) {
+    case KRV_EOP_LOCAL:
+        return krvEvalFrameCell(pEnv, pRef, pRef->nEvalArg);
+    case KRV_EOP_GLOBAL:
+        return pRef->u.varRef.pVarPtr->pData;
+    case KRV_EOP_OBJ_MEMBER: {
+        krvValue_t *pObj = krvEvalFrameCell(pEnv, pRef, pRef->nEvalArg);
+        return pObj ? pObj + pRef->u.varRef.pMember->u.varRef.pVarPtr->nMbrOffset : nullptr;
+    }
+    case KRV_EOP_ELEM:
+        return krvEvalElemCell(pEnv, pFunc, pRef, ppType, pFl);
+    default: {
+        krvLoc_t loc;
+        if (!krvEvalLocate(pEnv, pFunc, pRef, &loc, pFl))
+            return nullptr;
+        *ppType = loc.pType;
+        return loc.pCell;
+    }
+    }
+}
+
+// An operand's value: read in place (bInPlace, while no cell is shared
+// between threads) when the node is a literal, a constant or a reference,
+// else evaluated into *pTmp. The result must only be read; pTmp is to be
+// dropped afterwards (krvEvalOpndDrop). NULL on failure or exit.
+__attribute__((always_inline)) inline const krvValue_t *krvEvalOperand(krvEnv_t *pEnv, krvFuncInfo_t *pFunc,
+                                                                        krvAPTN_t *pNode, krvOpnd_t *pTmp,
+                                                                        bool bInPlace, uint32_t *pFl)
+{
+    krvEvalZero(&pTmp->v);
+    pTmp->bOwned = false;
+    if (bInPlace && !krvEvalCellsShared()) {
+        switch (pNode->nEvalKind) {
+        case KRV_EOP_INT:
+            pTmp->v.val.nInt = pNode->u.nIntConst;
+            return &pTmp->v;
+        case KRV_EOP_LOCAL:
+        case KRV_EOP_GLOBAL:
+        case KRV_EOP_OBJ_MEMBER:
+        case KRV_EOP_ELEM: {
+            krvStruct_t *pType;
+            return krvEvalCellOf(pEnv, pFunc, pNode, &pType, pFl);
+        }
+        case KRV_EOP_CONST:
+            return pNode->u.varRef.pCid->pData;
+        case KRV_EOP_STR:
+            // The literal's text is read where it is, not copied.
+            pTmp->v.type = KRV_DT_STRING;
+            pTmp->v.val.pStr = pNode->u.szStrConst;
+            return &pTmp->v;
+        default:
+            break;
+        }
+    }
+    pTmp->bOwned = true;
+    if (!krvEvalValue(pEnv, pFunc, pNode, &pTmp->v, pFl)) {
+        krvEvalDrop(&pTmp->v);
+        return nullptr;
+    }
+    return &pTmp->v;
 }

@@ -24,12 +24,25 @@ int krvEvalSlotOwnCells(krvSlot_t *pSlot, int32_t nCells)
     return 0;
 }
 
+bool krvEvalSlotElementary(krvSlot_t *pSlot)
+{
+    if (pSlot->dbd == KRV_DBD_ELEMENT && !pSlot->pType && pSlot->nCells == 1 && pSlot->pData)
+        return true;
+    if (pSlot->bOwnSizes) {
+        free(pSlot->pASizes);
+        pSlot->bOwnSizes = 0;
+    }
+    pSlot->pASizes = nullptr;
+    pSlot->pType = nullptr;
+    return krvEvalSlotOwnCells(pSlot, 1) == 0;
+}
+
 // Gives the slot its own copy of a plain size descriptor.
 static int ownSizes(krvSlot_t *pSlot, const int32_t *pSizes)
 {
-    int n = pSizes[0];
-    size_t nLen = static_cast<size_t>(n + 2) * sizeof(int32_t);
-    if (pSlot->bOwnSizes && pSlot->pASizes && pSlot->pASizes[0] == n && !KRV_IS_VAR_REF(pSlot->dbd)) {
+    int n = krvDescDims(pSizes);
+    size_t nLen = static_cast<size_t>(krvDescLen(n)) * sizeof(int32_t);
+    if (pSlot->bOwnSizes && krvDescDims(pSlot->pASizes) == n && !KRV_IS_VAR_REF(pSlot->dbd)) {
         memcpy(pSlot->pASizes, pSizes, nLen);
         return 0;
     }
@@ -52,7 +65,7 @@ int krvEvalSetupLocals(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, int32_t nFrameTop, 
         int64_t nElem = pType ? pType->nSize : 1;
         if (KRV_IS_VAR_ARRAY(pL->dbd)) {
             const int32_t *pSizes = pL->arrSize.pSizes;
-            int64_t nCells = pSizes ? nElem * pSizes[1] : 0;
+            int64_t nCells = pSizes ? nElem * krvDescCount(pSizes) : 0;
             if (nCells > INT32_MAX || krvEvalSlotOwnCells(pSlot, static_cast<int32_t>(nCells)) != 0 ||
                 (pSizes && ownSizes(pSlot, pSizes) != 0)) {
                 krvErrorAt(KRV_RTE_DEPTH, pEnv, pAt, "Out of memory for local variable %s.", pL->szName);
@@ -85,7 +98,7 @@ int krvEvalInitLocals(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, uint32_t *pFl)
         if (!pL->pInitExpr || KRV_IS_VAR_ARRAY(pL->dbd) || pL->pType)
             continue;
         krvSlot_t *pSlot = krvEvalSlot(pSt, pSt->nFrameTop - pL->stoffset);
-        if (!krvEvalNode(pEnv, pFunc, pL->pInitExpr, pSlot->pData, pFl) || (*pFl & KRV_XCPT_EXIT))
+        if (!krvEvalValue(pEnv, pFunc, pL->pInitExpr, pSlot->pData, pFl))
             return 0;
     }
     return 1;

@@ -11,10 +11,25 @@ void krvEvalUnbound(krvEnv_t *pEnv, const krvAPTN_t *pRef, const char *szWhat)
     krvDebug("Run-time check fail in \"%s\" line %d!\n", szFile, pRef->nLine);
 }
 
-// Dimension count of a descriptor (plain or view).
-static inline int32_t dimsOf(const int32_t *pSizes)
+krvValue_t *krvEvalNoStorage(krvEnv_t *pEnv, const krvAPTN_t *pRef)
 {
-    return pSizes ? pSizes[0] : 0;
+    char szText[300];
+    snprintf(szText, sizeof szText, "%s has no storage", pRef->u.varRef.szName ? pRef->u.varRef.szName : "");
+    krvEvalUnbound(pEnv, pRef, szText);
+    return nullptr;
+}
+
+krvValue_t *krvEvalIndexIllegal(krvEnv_t *pEnv, const krvAPTN_t *pIdx, const krvVar_t *pVar)
+{
+    krvErrorAt(KRV_RTE_RANGE, pEnv, pIdx, "Illegal array index expression for variable \"%s\".", pVar->szName);
+    return nullptr;
+}
+
+krvValue_t *krvEvalIndexRange(krvEnv_t *pEnv, const krvAPTN_t *pIdx, int64_t nIdx, int32_t nSize)
+{
+    krvErrorAt(KRV_RTE_INDEX, pEnv, pIdx, "the %d-%s array index %lld is out of 0 ~ %d", 0, krvOrdinalSuffix(0),
+               static_cast<long long>(nIdx), nSize - 1);
+    return nullptr;
 }
 
 // Applies the plain indices of pIdx (up to the first sub-range) to a
@@ -24,7 +39,7 @@ static int applyIndexes(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pIdx, c
                         const char *szName, int64_t *pOff, uint32_t *pFl)
 {
     int64_t nOff = 0;
-    int32_t n = dimsOf(pSizes);
+    int32_t n = krvDescDims(pSizes);
     krvValue_t v;
     v.type = KRV_DT_INTEGER;
     v.val.uRaw = 0;
@@ -35,7 +50,7 @@ static int applyIndexes(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pIdx, c
         if (pIdx->nKind == krvAPTNType_intConst) {
             nIdx = pIdx->u.nIntConst;
         } else {
-            if (!krvEvalNode(pEnv, pFunc, pIdx, &v, pFl) || (*pFl & KRV_XCPT_EXIT)) {
+            if (!krvEvalValue(pEnv, pFunc, pIdx, &v, pFl)) {
                 krvEvalDrop(&v);
                 return 0;
             }
@@ -46,24 +61,13 @@ static int applyIndexes(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pIdx, c
             }
             nIdx = v.val.nInt;
         }
-        int32_t nSize, nStride, nStart = 0;
-        if (bView) {
-            const int32_t *pU = pSizes + 1;
-            const int32_t *pS = pSizes + n + 2;
-            const int32_t *pW = pSizes + 2 * n + 2;
-            nSize = pW[k + 1] ? pW[k] / pW[k + 1] : 0;
-            nStride = pU[k + 1];
-            nStart = pS[k];
-        } else {
-            nSize = pSizes[k + 2] ? pSizes[k + 1] / pSizes[k + 2] : 0;
-            nStride = pSizes[k + 2];
-        }
-        if (nIdx < 0 || nIdx >= nSize) {
+        krvDescDim_t d = krvDescDim(pSizes, bView, k);
+        if (nIdx < 0 || nIdx >= d.nSize) {
             krvErrorAt(KRV_RTE_INDEX, pEnv, pIdx, "the %d-%s array index %lld is out of 0 ~ %d", k,
-                       krvOrdinalSuffix(k), static_cast<long long>(nIdx), nSize - 1);
+                       krvOrdinalSuffix(k), static_cast<long long>(nIdx), d.nSize - 1);
             return 0;
         }
-        nOff += (nStart + nIdx) * static_cast<int64_t>(nStride);
+        nOff += (d.nStart + nIdx) * static_cast<int64_t>(d.nStride);
     }
     *pOff = nOff;
     return 1;

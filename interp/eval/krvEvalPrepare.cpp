@@ -1,114 +1,76 @@
-// Preparation of a resolved function for evaluation: access hints on
-// references, side-effect-free expressions marked for the integer path,
-// string literal joins done once, and dense jump tables for switches over
-// integer labels. Runs while the function is resolved, before anything
-// can evaluate it, so running tasks only ever read what it writes.
-#include <climits>
+// Preparation of a resolved script for evaluation: every node of every user
+// function gets the operation that evaluates it and the facts that
+// operation relies on (its frame slot, whether evaluating it can change
+// anything); joins of two string literals are done once, and switches over
+// integer labels that lie close together get a jump table. Runs after
+// layout and checking, before anything can run, so running tasks only ever
+// read what it writes.
 #include <cstdlib>
 #include <cstring>
 
 #include "eval/krvEvalInt.h"
+#include "model/krvNamespace.h"
 
 // Dense switch tables: at most this many entries, and not much sparser
 // than the labels themselves.
 #define KRV_DENSE_MAX 4096
 #define KRV_DENSE_SLACK 64
 
-static void prepareList(krvFuncInfo_t *pFunc, krvAPTN_t *pList);
+static bool prepNode(krvFuncInfo_t *pFunc, krvAPTN_t *p);
 
-// An elementary member datum without indices reached from pRef, the only
-// member of the path; NULL otherwise.
-static krvVar_t *soleElementaryMember(const krvAPTN_t *pRef)
+// Prepares a list of nodes; true when evaluating every one changes nothing.
+static bool prepList(krvFuncInfo_t *pFunc, krvAPTN_t *pList)
 {
-    const krvAPTN_t *pM = pRef->u.varRef.pMember;
-    if (!pM || pM->nKind != krvAPTNType_varRef || pM->u.varRef.pMember || pM->u.varRef.pIndexes)
-        return nullptr;
-    krvVar_t *pMd = pM->u.varRef.pVarPtr;
-    if (!pMd || pMd->dbd != KRV_DBD_ELEMENT || pMd->pType)
-        return nullptr;
-    return pMd;
+    bool bPure = true;
+    for (krvAPTN_t *p = pList; p; p = p->next)
+        bPure = prepNode(pFunc, p) && bPure;
+    return bPure;
 }
 
-static void hintRef(krvFuncInfo_t *pFunc, krvAPTN_t *pRef)
+// The operation of a reference bound to a variable.
+static uint8_t refKind(krvFuncInfo_t *pFunc, krvAPTN_t *pRef)
 {
-    pRef->nHint = KRV_HINT_NONE;
-    pRef->nHintArg = 0;
     krvVar_t *pVar = pRef->u.varRef.pVarPtr;
-    if (!pVar || pVar->isMember)
-        return;
+    if (!pVar || pVar->isMember || (pVar->dbd & KRV_DBD_TBA_BIT) || pVar->dbd == KRV_DBD_UNKNOWN)
+        return KRV_EOP_REF;
     krvAPTN_t *pIdx = pRef->u.varRef.pIndexes;
-    krvAPTN_t *pMember = pRef->u.varRef.pMember;
-    if (!pIdx && !pMember) {
-        if (pVar->pType || (pVar->dbd & ~KRV_DBD_REF_BIT) != 0)
-            return;
-        if (pVar->isGlobal) {
-            if (pVar->dbd == KRV_DBD_ELEMENT)
-                pRef->nHint = KRV_HINT_GLOBAL;
-        } else if (pVar->stoffset > 0) {
-            pRef->nHintArg = pVar->stoffset;
-            pRef->nHint = KRV_HINT_LOCAL;
-        }
-        return;
+    krvAPTN_t *pM = pRef->u.varRef.pMember;
+    if (pM && (pM->nKind != krvAPTNType_varRef || !pM->u.varRef.pVarPtr || pM->u.varRef.pIndexes ||
+               pM->u.varRef.pMember))
+        return KRV_EOP_REF;                // a longer member path, or one with indices
+    if (!pVar->isGlobal) {
+        if (pVar->stoffset == 0)
+            return KRV_EOP_REF;
+        pRef->nEvalArg = pVar->stoffset;
+    }
+    if (!pIdx && !pM) {
+        if (pVar->pType || KRV_IS_VAR_ARRAY(pVar->dbd))
+            return KRV_EOP_REF;
+        if (pVar->isGlobal)
+            return KRV_EOP_GLOBAL;
+        return KRV_EOP_LOCAL;
     }
     if (!pIdx) {
-        // A member of the object of a member function.
-        const krvVar_t *pMd = soleElementaryMember(pRef);
-        if (pMd && pFunc && pVar == pFunc->obj && pVar->stoffset > 0) {
-            pRef->nHintArg = pVar->stoffset;
-            pRef->nHint = KRV_HINT_OBJMBR;
-        }
-        return;
+        // An elementary member of the object of a member function.
+        const krvVar_t *pMd = pM->u.varRef.pVarPtr;
+        if (pFunc && pVar == pFunc->obj && pMd->dbd == KRV_DBD_ELEMENT && !pMd->pType)
+            return KRV_EOP_OBJ_MEMBER;
+        return KRV_EOP_REF;
     }
     if (pIdx->next || pIdx->nKind == krvAPTNType_subRange || !KRV_IS_VAR_ARRAY(pVar->dbd) ||
-        KRV_IS_VAR_REF(pVar->dbd))
-        return;
-    if (pMember) {
-        const krvVar_t *pMd = soleElementaryMember(pRef);
-        if (!pMd || !pVar->pType)
-            return;
-    }
-    if (!pVar->isGlobal)
-        pRef->nHintArg = pVar->stoffset;
-    pRef->nHint = KRV_HINT_ELEM1;
+        krvDescDims(pVar->arrSize.pSizes) != 1 || (pM && !pVar->pType))
+        return KRV_EOP_REF;
+    return KRV_EOP_ELEM;
 }
 
-// Whether evaluating the node can change nothing and report nothing that
-// another evaluation would not report the same way: literals, constants,
-// hinted references and the operators over them.
-static bool isPure(const krvAPTN_t *p)
+static bool prepRef(krvFuncInfo_t *pFunc, krvAPTN_t *p)
 {
-    if (!p || p->next)
-        return false;
-    switch (p->nKind) {
-    case krvAPTNType_intConst:
-    case krvAPTNType_cidRef:
-        return true;
-    case krvAPTNType_varRef:
-        switch (p->nHint) {
-        case KRV_HINT_LOCAL:
-        case KRV_HINT_GLOBAL:
-        case KRV_HINT_OBJMBR:
-            return true;
-        case KRV_HINT_ELEM1: {
-            const krvAPTN_t *pIdx = p->u.varRef.pIndexes;
-            return pIdx->nKind == krvAPTNType_intConst ||
-                   (pIdx->nKind == krvAPTNType_varRef &&
-                    (pIdx->nHint == KRV_HINT_LOCAL || pIdx->nHint == KRV_HINT_GLOBAL));
-        }
-        default:
-            return false;
-        }
-    case krvAPTNType_opExpr: {
-        int32_t nOp = p->u.opExpr.nOp;
-        if (nOp >= KRV_OP_POS && nOp <= KRV_OP_BNOT)
-            return isPure(p->u.opExpr.opd1);
-        if ((nOp >= KRV_OP_MUL && nOp <= KRV_OP_EQ) || (nOp >= KRV_OP_BAND && nOp <= KRV_OP_LOR))
-            return isPure(p->u.opExpr.opd1) && isPure(p->u.opExpr.opd2);
-        return false;
-    }
-    default:
-        return false;
-    }
+    bool bPure = prepList(pFunc, p->u.varRef.pIndexes);
+    for (krvAPTN_t *pM = p->u.varRef.pMember; pM; pM = pM->u.varRef.pMember)
+        bPure = prepList(pFunc, pM->u.varRef.pIndexes) && bPure;
+    p->nEvalArg = 0;
+    p->nEvalKind = refKind(pFunc, p);
+    return bPure;
 }
 
 // "a" + "b" of two literals becomes the literal "ab".
@@ -132,136 +94,54 @@ static void joinLiterals(krvAPTN_t *p)
     p->u.szStrConst = sz;
 }
 
-// Refs first (purity depends on their hints), then the marks: a pure
-// expression is marked where its parent is not pure, so one integer
-// attempt covers the whole of it.
-static void hintRefs(krvFuncInfo_t *pFunc, krvAPTN_t *pList);
-
-static void hintRefsOne(krvFuncInfo_t *pFunc, krvAPTN_t *p)
+// The operation of an operator node whose operands are prepared.
+static uint8_t opKind(const krvAPTN_t *p)
 {
-    switch (p->nKind) {
-    case krvAPTNType_cidRef: {
-        // Constants have their values once resolution has bound them.
-        const krvVar_t *pCid = p->u.varRef.pCid;
-        const krvValue_t *pV = pCid ? pCid->pData : nullptr;
-        p->nHint = KRV_HINT_NONE;
-        if (pV && pV->type == KRV_DT_INTEGER && pV->val.nInt >= INT32_MIN && pV->val.nInt <= INT32_MAX) {
-            p->nHintArg = static_cast<int32_t>(pV->val.nInt);
-            p->nHint = KRV_HINT_CONSTINT;
-        }
-        break;
+    int32_t nOp = p->u.opExpr.nOp;
+    if (nOp >= KRV_OP_POS && nOp <= KRV_OP_BNOT)
+        return KRV_EOP_UNARY;
+    if (nOp == KRV_OP_LAND)
+        return KRV_EOP_AND;
+    if (nOp == KRV_OP_LOR)
+        return KRV_EOP_OR;
+    if (nOp == KRV_OP_COND)
+        return KRV_EOP_COND;
+    if (nOp >= KRV_OP_ASSIGN) {
+        const krvAPTN_t *pT = p->u.opExpr.opd1;
+        if (!pT || pT->nKind != krvAPTNType_varRef || !pT->u.varRef.pVarPtr)
+            return KRV_EOP_BAD_UPDATE;
+        if (nOp == KRV_OP_ASSIGN)
+            return KRV_EOP_ASSIGN;
+        if (nOp <= KRV_OP_BXOR_ASSIGN)
+            return KRV_EOP_COMPOUND;
+        if (nOp >= KRV_OP_PRE_INC && nOp <= KRV_OP_POST_DEC)
+            return KRV_EOP_INCDEC;
+        return KRV_EOP_BAD_UPDATE;
     }
-    case krvAPTNType_varRef:
-        hintRefs(pFunc, p->u.varRef.pIndexes);
-        for (krvAPTN_t *pM = p->u.varRef.pMember; pM; pM = pM->u.varRef.pMember)
-            hintRefs(pFunc, pM->u.varRef.pIndexes);
-        hintRef(pFunc, p);
-        break;
-    case krvAPTNType_opExpr:
-        hintRefs(pFunc, p->u.opExpr.opd1);
-        hintRefs(pFunc, p->u.opExpr.opd2);
-        joinLiterals(p);
-        break;
-    case krvAPTNType_subRange:
-        hintRefs(pFunc, p->u.subRange.pStart);
-        hintRefs(pFunc, p->u.subRange.pEnd);
-        break;
-    case krvAPTNType_exprList:
-        hintRefs(pFunc, p->u.exprList.pFirst);
-        break;
-    case krvAPTNType_funcRef:
-        hintRefs(pFunc, p->u.funcRef.pRef);
-        break;
-    case krvAPTNType_call:
-    case krvAPTNType_builtinCall:
-    case krvAPTNType_extCall:
-        hintRefs(pFunc, p->u.call.pArgs);
-        break;
-    case krvAPTNType_usrCall:
-        hintRefs(pFunc, p->u.usrCall.pArgs);
-        hintRefs(pFunc, p->u.usrCall.objRef);
-        break;
-    default:
-        break;
+    if (nOp >= KRV_OP_MUL && nOp <= KRV_OP_BOR)
+        return static_cast<uint8_t>(int(KRV_EOP_BINARY) + (nOp - int(KRV_OP_MUL)));
+    return KRV_EOP_NONE;                 // no operator has the code
+}
+
+static bool prepOp(krvFuncInfo_t *pFunc, krvAPTN_t *p)
+{
+    krvAPTN_t *pOpd1 = p->u.opExpr.opd1, *pOpd2 = p->u.opExpr.opd2;
+    bool bPure1 = prepList(pFunc, pOpd1);
+    bool bPure2 = true;
+    if (pOpd2) {
+        bPure2 = prepNode(pFunc, pOpd2);
+        if (!prepList(pFunc, pOpd2->next))
+            bPure2 = false;
     }
-}
-
-static void hintRefs(krvFuncInfo_t *pFunc, krvAPTN_t *pList)
-{
-    for (krvAPTN_t *p = pList; p; p = p->next)
-        hintRefsOne(pFunc, p);
-}
-
-// Operands the inline integer path reads directly.
-static bool isSimpleLeaf(const krvAPTN_t *p)
-{
-    return p->nKind == krvAPTNType_intConst || (p->nKind == krvAPTNType_varRef && p->nHint == KRV_HINT_LOCAL) ||
-           (p->nKind == krvAPTNType_cidRef && p->nHint == KRV_HINT_CONSTINT);
-}
-
-// Marks the operators of a pure expression whose two operands are simple.
-static void markSimple(krvAPTN_t *p)
-{
-    if (!p || p->nKind != krvAPTNType_opExpr)
-        return;
-    krvAPTN_t *a = p->u.opExpr.opd1, *b = p->u.opExpr.opd2;
-    p->nHintSpare = a && b && isSimpleLeaf(a) && isSimpleLeaf(b);
-    markSimple(a);
-    markSimple(b);
-}
-
-static void markPure(krvAPTN_t *pList);
-
-static void markPureOne(krvAPTN_t *p)
-{
-    if (p->nKind == krvAPTNType_opExpr && isPure(p)) {
-        p->nHint = KRV_HINT_PURE;
-        markSimple(p);
-        return;
+    joinLiterals(p);
+    if (p->nKind == krvAPTNType_strConst) {
+        p->nEvalKind = KRV_EOP_STR;
+        return true;
     }
-    switch (p->nKind) {
-    case krvAPTNType_varRef:
-        markPure(p->u.varRef.pIndexes);
-        for (krvAPTN_t *pM = p->u.varRef.pMember; pM; pM = pM->u.varRef.pMember)
-            markPure(pM->u.varRef.pIndexes);
-        break;
-    case krvAPTNType_opExpr:
-        markPure(p->u.opExpr.opd1);
-        markPure(p->u.opExpr.opd2);
-        break;
-    case krvAPTNType_subRange:
-        markPure(p->u.subRange.pStart);
-        markPure(p->u.subRange.pEnd);
-        break;
-    case krvAPTNType_exprList:
-        markPure(p->u.exprList.pFirst);
-        break;
-    case krvAPTNType_call:
-    case krvAPTNType_builtinCall:
-    case krvAPTNType_extCall:
-        markPure(p->u.call.pArgs);
-        break;
-    case krvAPTNType_usrCall:
-        markPure(p->u.usrCall.pArgs);
-        markPure(p->u.usrCall.objRef);
-        break;
-    default:
-        break;
-    }
-}
-
-static void markPure(krvAPTN_t *pList)
-{
-    for (krvAPTN_t *p = pList; p; p = p->next)
-        markPureOne(p);
-}
-
-static void prepareExpr(krvFuncInfo_t *pFunc, krvAPTN_t *pNode)
-{
-    if (!pNode)
-        return;
-    hintRefsOne(pFunc, pNode);
-    markPureOne(pNode);
+    p->nEvalKind = opKind(p);
+    if (p->nEvalKind >= KRV_EOP_BINARY && p->nEvalKind <= KRV_EOP_BINARY_LAST && bPure2)
+        p->nEvalFlags |= KRV_EF_OPD2_PURE;
+    return p->nEvalKind < KRV_EOP_ASSIGN && bPure1 && bPure2;
 }
 
 // The dense table of a switch whose integer labels lie close together.
@@ -269,7 +149,7 @@ static void buildDense(krvAPTN_t *pSwitch)
 {
     free(pSwitch->u.switchStmt.ppDense);
     pSwitch->u.switchStmt.ppDense = nullptr;
-    pSwitch->nHintArg = 0;
+    pSwitch->nEvalArg = 0;
     int64_t nMin = 0, nMax = 0;
     int64_t nLabels = 0;
     for (krvCaseGroup_t *pG = pSwitch->u.switchStmt.pGroups; pG; pG = pG->next) {
@@ -307,67 +187,138 @@ static void buildDense(krvAPTN_t *pSwitch)
             }
     pSwitch->u.switchStmt.ppDense = pp;
     pSwitch->u.switchStmt.nDenseMin = nMin;
-    pSwitch->nHintArg = static_cast<int32_t>(nSpan);
+    pSwitch->nEvalArg = static_cast<int32_t>(nSpan);
 }
 
-static void prepareStmt(krvFuncInfo_t *pFunc, krvAPTN_t *p)
+static bool prepSwitch(krvFuncInfo_t *pFunc, krvAPTN_t *p)
 {
+    prepNode(pFunc, p->u.switchStmt.pExpr);
+    for (krvCaseGroup_t *pG = p->u.switchStmt.pGroups; pG; pG = pG->next)
+        for (krvAPTN_t *q = pG->exeBodyHead; q; q = q == pG->exeBodyTail ? nullptr : q->next)
+            prepNode(pFunc, q);
+    buildDense(p);
+    return false;
+}
+
+static const uint8_t kSimpleKinds[][2] = {
+    {krvAPTNType_intConst, KRV_EOP_INT},        {krvAPTNType_floatConst, KRV_EOP_FLOAT},
+    {krvAPTNType_strConst, KRV_EOP_STR},        {krvAPTNType_cidRef, KRV_EOP_CONST},
+    {krvAPTNType_nullStmt, KRV_EOP_NULL_STMT},  {krvAPTNType_breakStmt, KRV_EOP_BREAK},
+    {krvAPTNType_continueStmt, KRV_EOP_CONTINUE}, {krvAPTNType_gotoStmt, KRV_EOP_GOTO},
+    {krvAPTNType_exitStmt, KRV_EOP_EXIT},       {krvAPTNType_emptyDim, KRV_EOP_NONE},
+};
+
+// Prepares one node and what it holds; true when evaluating it changes
+// nothing (no assignment, no call).
+static bool prepNode(krvFuncInfo_t *pFunc, krvAPTN_t *p)
+{
+    p->nEvalKind = KRV_EOP_NONE;
+    p->nEvalFlags = 0;
+    bool bPure = false;
     switch (p->nKind) {
+    case krvAPTNType_varRef:
+        bPure = prepRef(pFunc, p);
+        break;
+    case krvAPTNType_opExpr:
+        bPure = prepOp(pFunc, p);
+        break;
+    case krvAPTNType_funcRef:
+        prepNode(pFunc, p->u.funcRef.pRef);
+        break;
+    case krvAPTNType_subRange:
+        bPure = prepList(pFunc, p->u.subRange.pStart);
+        bPure = prepList(pFunc, p->u.subRange.pEnd) && bPure;
+        break;
+    case krvAPTNType_exprList:
+        p->nEvalKind = KRV_EOP_LIST;
+        bPure = prepList(pFunc, p->u.exprList.pFirst);
+        break;
+    case krvAPTNType_call:
+        prepList(pFunc, p->u.call.pArgs);
+        break;
+    case krvAPTNType_builtinCall:
+        p->nEvalKind = KRV_EOP_BUILTIN_CALL;
+        prepList(pFunc, p->u.builtinCall.pArgs);
+        break;
+    case krvAPTNType_extCall:
+        p->nEvalKind = KRV_EOP_EXT_CALL;
+        prepList(pFunc, p->u.extCall.pArgs);
+        break;
+    case krvAPTNType_usrCall:
+        p->nEvalKind = KRV_EOP_USR_CALL;
+        prepList(pFunc, p->u.usrCall.pArgs);
+        prepList(pFunc, p->u.usrCall.objRef);
+        break;
     case krvAPTNType_exprStmt:
     case krvAPTNType_returnStmt:
     case krvAPTNType_evalStmt:
-        prepareExpr(pFunc, p->u.exprStmt.pExpr);
+        p->nEvalKind = p->nKind == krvAPTNType_exprStmt     ? KRV_EOP_EXPR_STMT
+                       : p->nKind == krvAPTNType_returnStmt ? KRV_EOP_RETURN
+                                                            : KRV_EOP_EVAL;
+        prepList(pFunc, p->u.exprStmt.pExpr);
         break;
     case krvAPTNType_ifStmt:
-        prepareExpr(pFunc, p->u.ifStmt.pCond);
-        prepareList(pFunc, p->u.ifStmt.pThen);
-        prepareList(pFunc, p->u.ifStmt.pElse);
+        p->nEvalKind = KRV_EOP_IF;
+        prepList(pFunc, p->u.ifStmt.pCond);
+        prepList(pFunc, p->u.ifStmt.pThen);
+        prepList(pFunc, p->u.ifStmt.pElse);
         break;
     case krvAPTNType_whileStmt:
     case krvAPTNType_doStmt:
-        prepareExpr(pFunc, p->u.loopStmt.pCond);
-        prepareList(pFunc, p->u.loopStmt.pBody);
+        p->nEvalKind = p->nKind == krvAPTNType_whileStmt ? KRV_EOP_WHILE : KRV_EOP_DO;
+        prepList(pFunc, p->u.loopStmt.pCond);
+        prepList(pFunc, p->u.loopStmt.pBody);
         break;
     case krvAPTNType_forStmt:
-        if (p->u.forStmt.pInit && p->u.forStmt.pInit->nKind != krvAPTNType_nullStmt)
-            prepareExpr(pFunc, p->u.forStmt.pInit);
-        prepareExpr(pFunc, p->u.forStmt.pCond);
-        prepareExpr(pFunc, p->u.forStmt.pStep);
-        prepareList(pFunc, p->u.forStmt.pBody);
+        p->nEvalKind = KRV_EOP_FOR;
+        prepList(pFunc, p->u.forStmt.pInit);
+        prepList(pFunc, p->u.forStmt.pCond);
+        prepList(pFunc, p->u.forStmt.pStep);
+        prepList(pFunc, p->u.forStmt.pBody);
         break;
     case krvAPTNType_switchStmt:
-        prepareExpr(pFunc, p->u.switchStmt.pExpr);
-        for (krvCaseGroup_t *pG = p->u.switchStmt.pGroups; pG; pG = pG->next) {
-            for (krvAPTN_t *q = pG->exeBodyHead; q; q = q->next) {
-                prepareStmt(pFunc, q);
-                if (q == pG->exeBodyTail)
-                    break;
-            }
-        }
-        buildDense(p);
+        p->nEvalKind = KRV_EOP_SWITCH;
+        prepSwitch(pFunc, p);
         break;
     case krvAPTNType_compoundStmt:
-        prepareList(pFunc, p->u.compoundStmt.pStmts);
+        p->nEvalKind = KRV_EOP_BLOCK;
+        prepList(pFunc, p->u.compoundStmt.pStmts);
         break;
     default:
-        if (!KRV_APTN_IS_STMT(p->nKind))
-            prepareExpr(pFunc, p);
+        for (const auto &k : kSimpleKinds)
+            if (p->nKind == k[0])
+                p->nEvalKind = k[1];
+        bPure = true;
         break;
     }
+    if (bPure)
+        p->nEvalFlags |= KRV_EF_PURE;
+    return bPure;
 }
 
-static void prepareList(krvFuncInfo_t *pFunc, krvAPTN_t *pList)
-{
-    for (krvAPTN_t *p = pList; p; p = p->next)
-        prepareStmt(pFunc, p);
-}
-
-void krvEvalPrepareFunc(krvFuncInfo_t *pFunc)
+static void prepFunc(krvFuncInfo_t *pFunc)
 {
     if (!pFunc || pFunc->type != KRV_USR_FUNC_TYPE)
         return;
     for (krvVar_t *p = pFunc->pLocals; p; p = p->link)
-        if (p->pInitExpr)
-            prepareExpr(pFunc, p->pInitExpr);
-    prepareList(pFunc, pFunc->pBody);
+        prepList(pFunc, p->pInitExpr);
+    prepList(pFunc, pFunc->pBody);
+}
+
+void krvEvalPrepareTree(krvAPTN_t *pNode)
+{
+    prepList(nullptr, pNode);
+}
+
+void krvEvalPrepareScript(krvNamespace_t *pNs)
+{
+    if (!pNs)
+        return;
+    for (void *p : krvNsTableElems(pNs->funcs))
+        prepFunc(static_cast<krvFuncInfo_t *>(p));
+    for (void *p : krvNsTableElems(pNs->structs))
+        for (void *f : krvNsTableElems(static_cast<krvStruct_t *>(p)->mfuncs))
+            prepFunc(static_cast<krvFuncInfo_t *>(f));
+    for (void *p : krvNsTableElems(pNs->nss))
+        krvEvalPrepareScript(static_cast<krvNamespace_t *>(p));
 }

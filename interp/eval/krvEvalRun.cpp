@@ -43,12 +43,10 @@ static const char *nativeLimit(void)
 // An array slot holding copies of nCount values (one dimension).
 static int arraySlot(krvSlot_t *pSlot, uint8_t dbd, int32_t nCount, const krvValue_t *pValues, char **argv)
 {
-    int32_t *pSizes = static_cast<int32_t *>(malloc(3 * sizeof(int32_t)));
+    int32_t *pSizes = static_cast<int32_t *>(malloc(static_cast<size_t>(krvDescLen(1)) * sizeof(int32_t)));
     if (!pSizes)
         return -1;
-    pSizes[0] = 1;
-    pSizes[1] = nCount;
-    pSizes[2] = 1;
+    krvDescFill(pSizes, 1, &nCount);
     if (pSlot->bOwnSizes)
         free(pSlot->pASizes);
     pSlot->pASizes = pSizes;
@@ -67,14 +65,9 @@ static int arraySlot(krvSlot_t *pSlot, uint8_t dbd, int32_t nCount, const krvVal
 
 static int valueSlot(krvSlot_t *pSlot, const krvValue_t *pValue)
 {
-    if (pSlot->bOwnSizes) {
-        free(pSlot->pASizes);
-        pSlot->bOwnSizes = 0;
-    }
-    pSlot->pASizes = nullptr;
-    pSlot->pType = nullptr;
-    if (krvEvalSlotOwnCells(pSlot, 1) != 0)
+    if (!krvEvalSlotElementary(pSlot))
         return -1;
+    krvEvalSetInt(pSlot->pData, 0);
     if (pValue && krvSetDataByData(pSlot->pData, pValue) != 0)
         return -1;
     return 0;
@@ -147,7 +140,7 @@ int krvEvalRunTask(krvEnv_t *pEnv, krvValue_t *pResult, uint32_t *pFl, int nMode
             if (pSt->nBtDepth < pSt->nBtMax) {
                 pSt->ppBacktrace[pSt->nBtDepth++] = pAt;
                 pSt->top = nNewTop;
-                pSt->nFrameTop = nNewTop;
+                krvEvalSetFrame(pSt, nNewTop);
                 ok = krvEvalInitLocals(pEnv, pF, pFl);
                 if (ok) {
                     krvEvalSetInt(pResult, 0);
@@ -160,7 +153,7 @@ int krvEvalRunTask(krvEnv_t *pEnv, krvValue_t *pResult, uint32_t *pFl, int nMode
         }
     }
     pSt->top = nSavedTop;
-    pSt->nFrameTop = nSavedFrameTop;
+    krvEvalSetFrame(pSt, nSavedFrameTop);
     pSt->nBtDepth = nSavedDepth;
     pSt->pNativeLimit = pSavedLimit;
     return ok;

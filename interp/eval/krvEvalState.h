@@ -51,6 +51,7 @@ struct krvEvalState_t {
     krvSlot_t *pSlotBase;          // reserved range, NULL until the first chunk
     int32_t top;                   // first slot above every frame in use
     int32_t nFrameTop;             // slots of the running activation end here
+    krvSlot_t *pFrame;             // slot nFrameTop (krvEvalSetFrame keeps the two in step)
     int32_t nLastAlloc;            // one past the last allocated slot
     krvAPTN_t **ppBacktrace;       // KRV_BACKTRACE_MAX entries, made on first use
     int32_t nBtDepth;
@@ -62,6 +63,13 @@ struct krvEvalState_t {
     int32_t nSlotMax;              // slots the reserved range holds (KRV_STACK_SLOT_MAX, less for a task)
     int32_t nBtMax;                // entries of the backtrace stack (KRV_BACKTRACE_MAX, less for a task)
 };
+
+// Makes the activation whose slots end at nFrameTop the running one.
+static inline void krvEvalSetFrame(krvEvalState_t *pSt, int32_t nFrameTop)
+{
+    pSt->nFrameTop = nFrameTop;
+    pSt->pFrame = pSt->pSlotBase + nFrameTop;
+}
 
 // Slot idx of the stack; the chunk must exist.
 static inline krvSlot_t *krvEvalSlot(krvEvalState_t *pSt, int32_t idx)

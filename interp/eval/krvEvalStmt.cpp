@@ -1,9 +1,11 @@
-// The node dispatcher krvEval_APTN: literals, references, calls and every
-// statement kind with its loops, branches, switch and the flag word.
+// The node dispatcher krvEval_APTN: one case per evaluator operation, with
+// the loops, branches, switch and the flag word of the statements.
 #include <cstdio>
 
 #include "builtin/krvBuiltinTable.h"
+#include "eval/krvEvalExprOps.h"
 #include "eval/krvEvalFlags.h"
+#include "exthost/krvExtCall.h"
 
 static const char *const kSrc = "krvEval";
 
@@ -13,18 +15,23 @@ void krvEvalMultipleBits(const char *szSrc, const char *szFunc, int nLine, uint3
     krvAssertFail(szSrc, nLine, "0 == 1");
 }
 
-static inline bool failedOrExit(int ok, const uint32_t *pFl)
+// A condition of if, while, do or for: evaluated into the result cell.
+// 1 with *pbTrue set, or 0 on failure or exit.
+static inline int evalCond(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCond, krvValue_t *pResult, uint32_t *pFl,
+                           bool *pbTrue)
 {
-    return !ok || (*pFl & KRV_XCPT_EXIT);
+    int ok = krvEvalValue(pEnv, pFunc, pCond, pResult, pFl);
+    *pbTrue = krvEvalTrue(pResult);
+    return ok;
 }
 
 int krvEval_ifStmt(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
-                  uint32_t *pFl)
+                   uint32_t *pFl)
 {
-    if (failedOrExit(krvEvalNode(pEnv, pFunc, pNode->u.ifStmt.pCond, pResult, pFl), pFl))
+    bool bTrue;
+    if (!evalCond(pEnv, pFunc, pNode->u.ifStmt.pCond, pResult, pFl, &bTrue))
         return 0;
-    krvAPTN_t *pList = krvEvalTrue(pResult) ? pNode->u.ifStmt.pThen : pNode->u.ifStmt.pElse;
-    if (!krvEvalList(pEnv, pFunc, pList, pszTag, pResult, pFl))
+    if (!krvEvalList(pEnv, pFunc, bTrue ? pNode->u.ifStmt.pThen : pNode->u.ifStmt.pElse, pszTag, pResult, pFl))
         return 0;
     return (*pFl & KRV_XCPT_EXIT) ? 0 : 1;
 }
@@ -33,9 +40,10 @@ int krvEval_whileStmt(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, co
                       krvValue_t *pResult, uint32_t *pFl)
 {
     for (;;) {
-        if (failedOrExit(krvEvalNode(pEnv, pFunc, pNode->u.loopStmt.pCond, pResult, pFl), pFl))
+        bool bTrue;
+        if (!evalCond(pEnv, pFunc, pNode->u.loopStmt.pCond, pResult, pFl, &bTrue))
             return 0;
-        if (!krvEvalTrue(pResult))
+        if (!bTrue)
             return 1;
         if (!krvEvalList(pEnv, pFunc, pNode->u.loopStmt.pBody, pszTag, pResult, pFl))
             return 0;
@@ -47,27 +55,31 @@ int krvEval_whileStmt(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, co
     }
 }
 
-int krvEval_doStmt(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
-                   uint32_t *pFl)
+// From the condition on (bFromCond) or from the body.
+int krvEval_doLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
+                   uint32_t *pFl, bool bFromCond)
 {
     for (;;) {
-        if (!krvEvalList(pEnv, pFunc, pNode->u.loopStmt.pBody, pszTag, pResult, pFl))
-            return 0;
-        switch (krvEvalLoopFlags(pFl, kSrc, "krvEval_doStmt", __LINE__)) {
-        case KRV_LOOP_ON: break;
-        case KRV_LOOP_LEAVE_OK: return 1;
-        case KRV_LOOP_LEAVE_FAIL: return 0;
+        if (!bFromCond) {
+            if (!krvEvalList(pEnv, pFunc, pNode->u.loopStmt.pBody, pszTag, pResult, pFl))
+                return 0;
+            switch (krvEvalLoopFlags(pFl, kSrc, "krvEval_doStmt", __LINE__)) {
+            case KRV_LOOP_ON: break;
+            case KRV_LOOP_LEAVE_OK: return 1;
+            case KRV_LOOP_LEAVE_FAIL: return 0;
+            }
         }
-        if (failedOrExit(krvEvalNode(pEnv, pFunc, pNode->u.loopStmt.pCond, pResult, pFl), pFl))
+        bFromCond = false;
+        bool bTrue;
+        if (!evalCond(pEnv, pFunc, pNode->u.loopStmt.pCond, pResult, pFl, &bTrue))
             return 0;
-        if (!krvEvalTrue(pResult))
+        if (!bTrue)
             return 1;
     }
 }
 
-// The part of a for loop after its body: step, then the loop from the
-// condition on. bSkipFirstCond: start with the body (used by the goto search,
-// which resumes inside the body).
+// A for loop from its condition on, or (bFromStep, used by the goto search,
+// which resumes inside the body) from its step.
 int krvEval_forLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
                     uint32_t *pFl, bool bFromStep)
 {
@@ -77,9 +89,10 @@ int krvEval_forLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, cons
     for (;;) {
         if (!bFromStep) {
             if (pCond) {
-                if (failedOrExit(krvEvalNode(pEnv, pFunc, pCond, pResult, pFl), pFl))
+                bool bTrue;
+                if (!evalCond(pEnv, pFunc, pCond, pResult, pFl, &bTrue))
                     return 0;
-                if (!krvEvalTrue(pResult))
+                if (!bTrue)
                     return 1;
             }
             if (!krvEvalList(pEnv, pFunc, pBody, pszTag, pResult, pFl))
@@ -91,18 +104,16 @@ int krvEval_forLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, cons
             }
         }
         bFromStep = false;
-        if (pStep && !(pStep->nKind == krvAPTNType_opExpr && krvEvalQuickAssign(pEnv, pStep, pResult)) &&
-            failedOrExit(krvEvalNode(pEnv, pFunc, pStep, pResult, pFl), pFl))
+        if (pStep && !krvEvalValue(pEnv, pFunc, pStep, pResult, pFl))
             return 0;
     }
 }
 
-__attribute__((noinline)) static int evalFor(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
+static int evalFor(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
                    uint32_t *pFl)
 {
     krvAPTN_t *pInit = pNode->u.forStmt.pInit;
-    if (pInit && pInit->nKind != krvAPTNType_nullStmt &&
-        failedOrExit(krvEvalNode(pEnv, pFunc, pInit, pResult, pFl), pFl))
+    if (pInit && pInit->nKind != krvAPTNType_nullStmt && !krvEvalValue(pEnv, pFunc, pInit, pResult, pFl))
         return 0;
     return krvEval_forLoop(pEnv, pFunc, pNode, pszTag, pResult, pFl, false);
 }
@@ -116,37 +127,11 @@ int krvEvalSwitchPick(krvEnv_t *pEnv, krvAPTN_t *pSwitch, const krvValue_t *pVal
     }
     krvCaseGroup_t *pGroup = nullptr;
     if (krvCaseGroup_t **ppDense = pSwitch->u.switchStmt.ppDense; ppDense && pValue->type == KRV_DT_INTEGER) {
+        // Integer labels close together: their table.
         uint64_t i = static_cast<uint64_t>(pValue->val.nInt) - static_cast<uint64_t>(pSwitch->u.switchStmt.nDenseMin);
-        if (i < static_cast<uint64_t>(pSwitch->nHintArg))
+        if (i < static_cast<uint64_t>(pSwitch->nEvalArg))
             pGroup = ppDense[i];
-        *ppGroup = pGroup ? pGroup : pSwitch->u.switchStmt.pDefault;
-        return 1;
-    }
-    // A short label list is searched directly; a long one through the table.
-    int nSeen = 0;
-    bool bFound = false;
-    for (krvCaseGroup_t *pG = pSwitch->u.switchStmt.pGroups; pG && nSeen <= 16 && !bFound; pG = pG->next) {
-        for (krvCaseLabel_t *pL = pG->pLabels; pL; pL = pL->next) {
-            const krvValue_t *pV = pL->pValue;
-            if (!pV || pL->isDefault)
-                continue;
-            if (++nSeen > 16)
-                break;
-            if (pV->type != pValue->type)
-                continue;
-            if (pV->type == KRV_DT_INTEGER ? pV->val.nInt == pValue->val.nInt
-                                           : strcmp(pV->val.pStr, pValue->val.pStr) == 0) {
-                pGroup = pG;
-                bFound = true;
-                break;
-            }
-        }
-    }
-    if (nSeen <= 16) {
-        *ppGroup = pGroup ? pGroup : pSwitch->u.switchStmt.pDefault;
-        return 1;
-    }
-    if (sysHashSetting_t *pTable = pSwitch->u.switchStmt.pCaseTable) {
+    } else if (sysHashSetting_t *pTable = pSwitch->u.switchStmt.pCaseTable) {
         auto *pLabel = static_cast<krvCaseLabel_t *>(sysHashFind(pTable, pValue));
         if (pLabel)
             pGroup = pLabel->pGroup;
@@ -155,7 +140,7 @@ int krvEvalSwitchPick(krvEnv_t *pEnv, krvAPTN_t *pSwitch, const krvValue_t *pVal
     return 1;
 }
 
-// Runs a switch body from the first statement of pGroup to its end.
+// Runs a switch body from pFrom (or the first statement of pGroup) to its end.
 int krvEvalSwitchRun(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvCaseGroup_t *pGroup, krvAPTN_t *pFrom,
                      const char **pszTag, krvValue_t *pResult, uint32_t *pFl)
 {
@@ -163,7 +148,7 @@ int krvEvalSwitchRun(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvCaseGroup_t *pGrou
         krvAPTN_t *p = pFrom ? pFrom : pGroup->exeBodyHead;
         pFrom = nullptr;
         for (; p; p = p->next) {
-            if (!krvEvalStmt(pEnv, pFunc, p, pszTag, pResult, pFl))
+            if (!krvEvalDispatch(pEnv, pFunc, p, pszTag, pResult, pFl))
                 return 0;
             if (*pFl) {
                 switch (krvEvalSwitchFlags(pFl, kSrc, "krvEval_switchStmt", __LINE__)) {
@@ -179,50 +164,15 @@ int krvEvalSwitchRun(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvCaseGroup_t *pGrou
     return 1;
 }
 
-__attribute__((noinline)) static int evalSwitch(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
-                      krvValue_t *pResult, uint32_t *pFl)
+static int evalSwitch(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
+                      uint32_t *pFl)
 {
-    if (failedOrExit(krvEvalNode(pEnv, pFunc, pNode->u.switchStmt.pExpr, pResult, pFl), pFl))
+    if (!krvEvalValue(pEnv, pFunc, pNode->u.switchStmt.pExpr, pResult, pFl))
         return 0;
     krvCaseGroup_t *pGroup;
     if (!krvEvalSwitchPick(pEnv, pNode, pResult, &pGroup))
         return 0;
     return krvEvalSwitchRun(pEnv, pFunc, pGroup, nullptr, pszTag, pResult, pFl);
-}
-
-__attribute__((noinline)) static int evalBuiltin(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
-{
-    krvBuiHandler_t pfn = krvBuiGetHandler(pNode->u.builtinCall.nFuncId);
-    if (!pfn) {
-        const krvBuiFunc_t *pBui = krvBuiGetFunc(pNode->u.builtinCall.nFuncId);
-        krvDebug("\"%s\" line %d: built-in function %s is not available\n", krvEnvFileName(pEnv, pNode->nFileIdx),
-                 pNode->nLine, pBui ? pBui->szName : "?");
-        return 0;
-    }
-    return pfn(pEnv, pFunc, pNode, pResult, pFl);
-}
-
-static krvEvalExtCall_t g_pfnExtCall = nullptr;
-
-void krvEvalSetExtCaller(krvEvalExtCall_t pfn)
-{
-    g_pfnExtCall = pfn;
-}
-
-krvEvalExtCall_t krvEvalGetExtCaller(void)
-{
-    return g_pfnExtCall;
-}
-
-__attribute__((noinline)) static int evalExtCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
-{
-    if (!g_pfnExtCall) {
-        krvFuncInfo_t *pExt = pNode->u.extCall.pFunc;
-        krvDebug("\"%s\" line %d: extension function %s cannot be called yet\n",
-                 krvEnvFileName(pEnv, pNode->nFileIdx), pNode->nLine, pExt && pExt->szName ? pExt->szName : "?");
-        return 0;
-    }
-    return g_pfnExtCall(pEnv, pFunc, pNode, pResult, pFl);
 }
 
 int krvEvalUsrCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
@@ -239,118 +189,268 @@ int krvEvalUsrCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvVa
     return ok;
 }
 
-__attribute__((noinline)) static int evalRef(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode,
-                                             krvValue_t *pResult, uint32_t *pFl)
+static int evalReturn(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
 {
-    krvValue_t *pCell = krvEvalPlainCell(pEnv, pNode);
-    if (!pCell)
-        pCell = krvEvalFastElem(pEnv, pNode);
-    if (!pCell) {
-        krvLoc_t loc;
-        if (!krvEvalLocate(pEnv, pFunc, pNode, &loc, pFl))
-            return 0;
-        pCell = loc.pCell;
+    int ok = 1;
+    if (pNode->u.exprStmt.pExpr) {
+        const char *szTag = nullptr;
+        ok = krvEvalDispatch(pEnv, pFunc, pNode->u.exprStmt.pExpr, &szTag, pResult, pFl);
+    } else {
+        krvEvalSetInt(pResult, 0);
     }
+    if (*pFl & KRV_XCPT_EXIT)
+        return 0;
+    *pFl |= KRV_XCPT_RETURN;
+    return ok;
+}
+
+// A value read from the cell a reference names.
+static inline int evalRef(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
+{
+    krvStruct_t *pType;
+    krvValue_t *pCell = krvEvalCellOf(pEnv, pFunc, pNode, &pType, pFl);
+    if (!pCell)
+        return 0;
     krvCellGuard guard(pCell);
-    if (krvEvalCopy(pResult, pCell) != 0) {
-        krvErrorAt(KRV_RTE_OPERATOR, pEnv, pNode, "Out of memory.");
+    return krvEvalCopy(pResult, pCell) ? 1 : krvEvalOutOfMemory(pEnv, pNode);
+}
+
+static int evalConst(krvEnv_t *pEnv, krvAPTN_t *pNode, krvValue_t *pResult)
+{
+    krvVar_t *pCid = pNode->u.varRef.pCid;
+    if (!pCid || !pCid->pData) {
+        krvEvalUnbound(pEnv, pNode, "constant not solved");
         return 0;
     }
+    return krvEvalCopy(pResult, pCid->pData) ? 1 : krvEvalOutOfMemory(pEnv, pNode);
+}
+
+static int evalStr(krvEnv_t *pEnv, krvAPTN_t *pNode, krvValue_t *pResult)
+{
+    krvValue_t lit;
+    lit.type = KRV_DT_STRING;
+    lit.val.pStr = pNode->u.szStrConst;
+    bool ok = lit.val.pStr ? krvEvalCopy(pResult, &lit) : krvSetStr(pResult, nullptr) == 0;
+    return ok ? 1 : krvEvalOutOfMemory(pEnv, pNode);
+}
+
+// ---- one function per operation, all of the dispatcher's shape ---------------------
+#define KRV_EOP_ARGS                                                                                  \
+    krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult, \
+        uint32_t *pFl
+
+static int opNone(KRV_EOP_ARGS)
+{
+    (void)pFunc;
+    (void)pszTag;
+    (void)pFl;
+    krvDebug("\"%s\" line %d %s(): type %d is not processed. (script \"%s\", line %d)\n", kSrc, __LINE__,
+             "krvEval_APTN", pNode->nKind, krvEnvFileName(pEnv, pNode->nFileIdx), pNode->nLine);
+    krvEvalSetInt(pResult, 0);
+    return 0;
+}
+static int opInt(KRV_EOP_ARGS)
+{
+    (void)pEnv, (void)pFunc, (void)pszTag, (void)pFl;
+    krvEvalSetInt(pResult, pNode->u.nIntConst);
     return 1;
 }
+static int opFloat(KRV_EOP_ARGS)
+{
+    (void)pEnv, (void)pFunc, (void)pszTag, (void)pFl;
+    krvEvalSetFloat(pResult, pNode->u.dFloatConst);
+    return 1;
+}
+static int opStr(KRV_EOP_ARGS)
+{
+    (void)pFunc, (void)pszTag, (void)pFl;
+    return evalStr(pEnv, pNode, pResult);
+}
+static int opConst(KRV_EOP_ARGS)
+{
+    (void)pFunc, (void)pszTag, (void)pFl;
+    return evalConst(pEnv, pNode, pResult);
+}
+static int opRef(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return evalRef(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opUnary(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvEvalUnaryNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+template <int32_t nOp> static int opBinary(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvEvalBinaryNode(pEnv, pFunc, pNode, nOp, pResult, pFl);
+}
+#define KRV_EOP_BIN(op) [int(KRV_EOP_BINARY) + int(op) - int(KRV_OP_MUL)] = opBinary<op>
+static int opLogic(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvEvalLogicNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opCond(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvEvalCondNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opAssign(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvEvalAssignNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opCompound(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvEvalCompoundNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opIncDec(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvEvalIncDecNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opBadUpdate(KRV_EOP_ARGS)
+{
+    (void)pFunc, (void)pszTag, (void)pResult, (void)pFl;
+    return krvEvalUpdateInvalid(pEnv, pNode);
+}
+static int opList(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvEvalListNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opUsrCall(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvEvalUsrCall(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opBuiltinCall(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvBuiGetFunc(pNode->u.builtinCall.nFuncId)->pfnHandler(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opExtCall(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return krvEvalCallExtFunc(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opExprStmt(KRV_EOP_ARGS)
+{
+    return krvEvalDispatch(pEnv, pFunc, pNode->u.exprStmt.pExpr, pszTag, pResult, pFl);
+}
+static int opNullStmt(KRV_EOP_ARGS)
+{
+    (void)pEnv, (void)pFunc, (void)pNode, (void)pszTag, (void)pResult, (void)pFl;
+    return 1;
+}
+static int opBreak(KRV_EOP_ARGS)
+{
+    (void)pEnv, (void)pFunc, (void)pNode, (void)pszTag, (void)pResult;
+    *pFl |= KRV_XCPT_BREAK;
+    return 1;
+}
+static int opContinue(KRV_EOP_ARGS)
+{
+    (void)pEnv, (void)pFunc, (void)pNode, (void)pszTag, (void)pResult;
+    *pFl |= KRV_XCPT_CONTINUE;
+    return 1;
+}
+static int opGoto(KRV_EOP_ARGS)
+{
+    (void)pEnv, (void)pFunc, (void)pResult;
+    *pFl |= KRV_XCPT_GOTO;
+    *pszTag = pNode->u.gotoStmt.szTagName;
+    return 1;
+}
+static int opReturn(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    return evalReturn(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opDo(KRV_EOP_ARGS)
+{
+    return krvEval_doLoop(pEnv, pFunc, pNode, pszTag, pResult, pFl, false);
+}
+static int opBlock(KRV_EOP_ARGS)
+{
+    if (!krvEvalList(pEnv, pFunc, pNode->u.compoundStmt.pStmts, pszTag, pResult, pFl))
+        return 0;
+    return (*pFl & KRV_XCPT_EXIT) ? 0 : 1;
+}
+static int opEval(KRV_EOP_ARGS)
+{
+    (void)pEnv, (void)pFunc, (void)pNode, (void)pszTag, (void)pResult, (void)pFl;
+    return 0;
+}
+static int opExit(KRV_EOP_ARGS)
+{
+    (void)pFunc, (void)pszTag, (void)pResult;
+    *pFl |= KRV_XCPT_EXIT;
+    krvPrint("Exit from \"%s\" line %d!\n", krvEnvFileName(pEnv, pNode->nFileIdx), pNode->nLine);
+    return 0;
+}
+
+const krvEvalOpFn_t g_krvEvalOps[KRV_EOP_COUNT] = {
+    [KRV_EOP_NONE] = opNone,
+    [KRV_EOP_INT] = opInt,
+    [KRV_EOP_FLOAT] = opFloat,
+    [KRV_EOP_STR] = opStr,
+    [KRV_EOP_CONST] = opConst,
+    [KRV_EOP_LOCAL] = opRef,
+    [KRV_EOP_GLOBAL] = opRef,
+    [KRV_EOP_OBJ_MEMBER] = opRef,
+    [KRV_EOP_ELEM] = opRef,
+    [KRV_EOP_REF] = opRef,
+    [KRV_EOP_UNARY] = opUnary,
+    KRV_EOP_BIN(KRV_OP_MUL),
+    KRV_EOP_BIN(KRV_OP_DIV),
+    KRV_EOP_BIN(KRV_OP_MOD),
+    KRV_EOP_BIN(KRV_OP_ADD),
+    KRV_EOP_BIN(KRV_OP_SUB),
+    KRV_EOP_BIN(KRV_OP_SHR),
+    KRV_EOP_BIN(KRV_OP_SHL),
+    KRV_EOP_BIN(KRV_OP_GT),
+    KRV_EOP_BIN(KRV_OP_GE),
+    KRV_EOP_BIN(KRV_OP_LT),
+    KRV_EOP_BIN(KRV_OP_LE),
+    KRV_EOP_BIN(KRV_OP_NE),
+    KRV_EOP_BIN(KRV_OP_EQ),
+    KRV_EOP_BIN(18),
+    KRV_EOP_BIN(KRV_OP_BAND),
+    KRV_EOP_BIN(KRV_OP_BXOR),
+    KRV_EOP_BIN(KRV_OP_BOR),
+    [KRV_EOP_AND] = opLogic,
+    [KRV_EOP_OR] = opLogic,
+    [KRV_EOP_COND] = opCond,
+    [KRV_EOP_ASSIGN] = opAssign,
+    [KRV_EOP_COMPOUND] = opCompound,
+    [KRV_EOP_INCDEC] = opIncDec,
+    [KRV_EOP_BAD_UPDATE] = opBadUpdate,
+    [KRV_EOP_LIST] = opList,
+    [KRV_EOP_USR_CALL] = opUsrCall,
+    [KRV_EOP_BUILTIN_CALL] = opBuiltinCall,
+    [KRV_EOP_EXT_CALL] = opExtCall,
+    [KRV_EOP_EXPR_STMT] = opExprStmt,
+    [KRV_EOP_NULL_STMT] = opNullStmt,
+    [KRV_EOP_BREAK] = opBreak,
+    [KRV_EOP_CONTINUE] = opContinue,
+    [KRV_EOP_GOTO] = opGoto,
+    [KRV_EOP_RETURN] = opReturn,
+    [KRV_EOP_IF] = krvEval_ifStmt,
+    [KRV_EOP_WHILE] = krvEval_whileStmt,
+    [KRV_EOP_DO] = opDo,
+    [KRV_EOP_FOR] = evalFor,
+    [KRV_EOP_SWITCH] = evalSwitch,
+    [KRV_EOP_BLOCK] = opBlock,
+    [KRV_EOP_EVAL] = opEval,
+    [KRV_EOP_EXIT] = opExit,
+};
 
 int krvEval_APTN(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
                  uint32_t *pFl)
 {
-    switch (pNode->nKind) {
-    case krvAPTNType_intConst:
-        krvEvalSetInt(pResult, pNode->u.nIntConst);
-        return 1;
-    case krvAPTNType_floatConst:
-        krvEvalSetFloat(pResult, pNode->u.dFloatConst);
-        return 1;
-    case krvAPTNType_strConst:
-        if (krvSetStr(pResult, pNode->u.szStrConst) != 0) {
-            krvErrorAt(KRV_RTE_OPERATOR, pEnv, pNode, "Out of memory.");
-            return 0;
-        }
-        return 1;
-    case krvAPTNType_varRef:
-        return evalRef(pEnv, pFunc, pNode, pResult, pFl);
-    case krvAPTNType_cidRef: {
-        krvVar_t *pCid = pNode->u.varRef.pCid;
-        if (!pCid || !pCid->pData) {
-            krvEvalUnbound(pEnv, pNode, "constant not solved");
-            return 0;
-        }
-        if (krvEvalCopy(pResult, pCid->pData) != 0) {
-            krvErrorAt(KRV_RTE_OPERATOR, pEnv, pNode, "Out of memory.");
-            return 0;
-        }
-        return 1;
-    }
-    case krvAPTNType_opExpr:
-        return krvEvalExpr(pEnv, pFunc, pNode, pResult, pFl);
-    case krvAPTNType_exprList:
-        for (krvAPTN_t *p = pNode->u.exprList.pFirst; p; p = p->next)
-            if (failedOrExit(krvEvalNode(pEnv, pFunc, p, pResult, pFl), pFl))
-                return 0;
-        return 1;
-    case krvAPTNType_builtinCall:
-        return evalBuiltin(pEnv, pFunc, pNode, pResult, pFl);
-    case krvAPTNType_extCall:
-        return evalExtCall(pEnv, pFunc, pNode, pResult, pFl);
-    case krvAPTNType_usrCall:
-        return krvEvalUsrCall(pEnv, pFunc, pNode, pResult, pFl);
-    case krvAPTNType_exprStmt:
-        return krvEvalNode(pEnv, pFunc, pNode->u.exprStmt.pExpr, pResult, pFl);
-    case krvAPTNType_nullStmt:
-        return 1;
-    case krvAPTNType_breakStmt:
-        *pFl |= KRV_XCPT_BREAK;
-        return 1;
-    case krvAPTNType_continueStmt:
-        *pFl |= KRV_XCPT_CONTINUE;
-        return 1;
-    case krvAPTNType_gotoStmt:
-        *pFl |= KRV_XCPT_GOTO;
-        *pszTag = pNode->u.gotoStmt.szTagName;
-        return 1;
-    case krvAPTNType_returnStmt: {
-        int ok = 1;
-        if (pNode->u.exprStmt.pExpr)
-            ok = krvEvalNode(pEnv, pFunc, pNode->u.exprStmt.pExpr, pResult, pFl);
-        else
-            krvEvalSetInt(pResult, 0);
-        if (*pFl & KRV_XCPT_EXIT)
-            return 0;
-        *pFl |= KRV_XCPT_RETURN;
-        return ok;
-    }
-    case krvAPTNType_ifStmt:
-        return krvEval_ifStmt(pEnv, pFunc, pNode, pszTag, pResult, pFl);
-    case krvAPTNType_whileStmt:
-        return krvEval_whileStmt(pEnv, pFunc, pNode, pszTag, pResult, pFl);
-    case krvAPTNType_doStmt:
-        return krvEval_doStmt(pEnv, pFunc, pNode, pszTag, pResult, pFl);
-    case krvAPTNType_forStmt:
-        return evalFor(pEnv, pFunc, pNode, pszTag, pResult, pFl);
-    case krvAPTNType_switchStmt:
-        return evalSwitch(pEnv, pFunc, pNode, pszTag, pResult, pFl);
-    case krvAPTNType_compoundStmt:
-        if (!krvEvalList(pEnv, pFunc, pNode->u.compoundStmt.pStmts, pszTag, pResult, pFl))
-            return 0;
-        return (*pFl & KRV_XCPT_EXIT) ? 0 : 1;
-    case krvAPTNType_evalStmt:
-        return 0;
-    case krvAPTNType_exitStmt:
-        *pFl |= KRV_XCPT_EXIT;
-        krvPrint("Exit from \"%s\" line %d!\n", krvEnvFileName(pEnv, pNode->nFileIdx), pNode->nLine);
-        return 0;
-    default:
-        krvDebug("\"%s\" line %d %s(): type %d is not processed. (script \"%s\", line %d)\n", kSrc, __LINE__,
-                 "krvEval_APTN", pNode->nKind, krvEnvFileName(pEnv, pNode->nFileIdx), pNode->nLine);
-        krvEvalSetInt(pResult, 0);
-        return 0;
-    }
+    return krvEvalDispatch(pEnv, pFunc, pNode, pszTag, pResult, pFl);
 }

@@ -12,7 +12,7 @@ static int evalBound(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, int
     v.type = KRV_DT_INTEGER;
     v.val.uRaw = 0;
     *pbIllegal = false;
-    if (!krvEvalNode(pEnv, pFunc, pExpr, &v, pFl) || (*pFl & KRV_XCPT_EXIT)) {
+    if (!krvEvalValue(pEnv, pFunc, pExpr, &v, pFl)) {
         krvEvalDrop(&v);
         return 0;
     }
@@ -66,7 +66,7 @@ int krvEvalWindow(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, const krvLoc_t *pLoc, kr
                   uint32_t *pFl)
 {
     const int32_t *pS = pLoc->pSizes;
-    int32_t n = pS ? pS[0] : 0;
+    int32_t n = krvDescDims(pS);
     if (n < 1 || n > KRV_WIN_DIMS_MAX) {
         krvErrorAt(KRV_RTE_RANGE, pEnv, pLoc->pLastNode, "Array \"%s\" has %d dimensions; at most %d are handled.",
                    refName(pLoc), n, KRV_WIN_DIMS_MAX);
@@ -76,18 +76,11 @@ int krvEvalWindow(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, const krvLoc_t *pLoc, kr
     int32_t aSize[KRV_WIN_DIMS_MAX], aStride[KRV_WIN_DIMS_MAX], aVStart[KRV_WIN_DIMS_MAX];
     int32_t aUSize[KRV_WIN_DIMS_MAX];
     for (int k = 0; k < n; k++) {
-        if (pLoc->bView) {
-            const int32_t *pU = pS + 1, *pSt = pS + n + 2, *pW = pS + 2 * n + 2;
-            aSize[k] = pW[k + 1] ? pW[k] / pW[k + 1] : 0;
-            aStride[k] = pU[k + 1];
-            aVStart[k] = pSt[k];
-            aUSize[k] = pU[k + 1] ? pU[k] / pU[k + 1] : 0;
-        } else {
-            aSize[k] = pS[k + 2] ? pS[k + 1] / pS[k + 2] : 0;
-            aStride[k] = pS[k + 2];
-            aVStart[k] = 0;
-            aUSize[k] = aSize[k];
-        }
+        krvDescDim_t d = krvDescDim(pS, pLoc->bView, k);
+        aSize[k] = d.nSize;
+        aStride[k] = d.nStride;
+        aVStart[k] = d.nStart;
+        aUSize[k] = d.nUnderSize;
     }
     krvAPTN_t *pIdx = pLoc->pIndexes;
     int nLead = 0;
@@ -147,6 +140,15 @@ krvValue_t *krvWindowElem(const krvWindow_t *pWin, int64_t i)
         nOff += (pWin->aAddrStart[k] + ik) * pWin->aUnder[k];
     }
     return pWin->pBase + nOff * pWin->nElemSize;
+}
+
+int32_t *krvWindowNewView(const krvWindow_t *pWin)
+{
+    int32_t n = pWin->nDims;
+    int32_t *pV = static_cast<int32_t *>(malloc(static_cast<size_t>(krvViewLen(n)) * sizeof(int32_t)));
+    if (pV)
+        krvViewFill(pV, n, pWin->aUnder, pWin->aUnderSize, pWin->aAddrStart, pWin->aCount);
+    return pV;
 }
 
 int krvEvalArgWindow(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pArg, krvLoc_t *pLoc,

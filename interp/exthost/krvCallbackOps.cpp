@@ -5,6 +5,7 @@
 #include <atomic>
 #include <new>
 
+#include "model/krvArrDesc.h"
 #include "exthost/krvExtCall.h"
 #include "model/krvNameList.h"
 #include "model/krvNamespace.h"
@@ -41,7 +42,7 @@ bool hasCallbackShape(const krvFuncInfo_t *pFunc)
         return false;
     if (KRV_IS_VAR_ARRAY(p1->dbd) || p1->pType)
         return false;
-    return KRV_IS_VAR_ARRAY(p2->dbd) && !p2->pType && p2->arrSize.pSizes && p2->arrSize.pSizes[0] == 1;
+    return KRV_IS_VAR_ARRAY(p2->dbd) && !p2->pType && krvDescDims(p2->arrSize.pSizes) == 1;
 }
 
 // The main environment of the running script group.

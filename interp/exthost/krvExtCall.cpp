@@ -43,7 +43,7 @@ static int marshalOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, const krvFuncInfo_t *
     int nKind = krvExtArgKind(pExt, i);
     krvValue_t *pCell = &pFrame->aArgs[i];
     if (nKind == KRV_EXT_ARG_VALUE)
-        return krvEvalNode(pEnv, pCur, pArg, pCell, pFl) && !(*pFl & KRV_XCPT_EXIT);
+        return krvEvalValue(pEnv, pCur, pArg, pCell, pFl);
     if (nKind != KRV_EXT_ARG_REF && nKind != KRV_EXT_ARG_ARRAY && nKind != KRV_EXT_ARG_STRUCT) {
         krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg,
                    "extension function \"%s\" gives its %d-%s argument more than one kind (masks 0x%x, 0x%x, 0x%x).",

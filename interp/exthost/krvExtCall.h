@@ -1,6 +1,5 @@
 // Calls from scripts into module functions, and the script callbacks that
-// modules run. The evaluator reaches both through the hooks installed by
-// krvExtCallInstall.
+// modules run.
 #pragma once
 #include <cstdint>
 
@@ -16,7 +15,3 @@ int krvEvalCallExtFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall
 void *krvCallbackNew(const char *szQualifiedName);
 int krvCallbackRun(void *pCallback, int32_t nCount, krvValue_t *pCells, krvValue_t *pResult);
 int krvCallbackFree(void *pCallback);
-
-// Installs the extension-call hook into the evaluator and the callback
-// operations into the host service table. Call before any module loads.
-void krvExtCallInstall(void);

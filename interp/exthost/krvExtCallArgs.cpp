@@ -52,23 +52,11 @@ int krvExtArrayRef(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, krvExtT
         krvErrorAt(KRV_RTE_ARGUMENT, pEnv, pArg, "%s is not an array variable.", argName(pArg));
         return 0;
     }
-    // Window descriptor: n; the products of the underlying dimensions; the
-    // start of the window in each; the products of the window.
-    int32_t *pV = static_cast<int32_t *>(malloc(static_cast<size_t>(3 * n + 3) * sizeof(int32_t)));
+    int32_t *pV = krvWindowNewView(&win);
     if (!pV) {
         krvErrorAt(KRV_RTE_DEPTH, pEnv, pArg, "Out of memory for the call's arguments.");
         return 0;
     }
-    pV[0] = n;
-    int32_t *pU = pV + 1, *pS = pV + n + 2, *pW = pV + 2 * n + 2;
-    pU[n] = 1;
-    pW[n] = 1;
-    for (int k = n - 1; k >= 0; k--) {
-        pU[k + 1] = win.aUnder[k];
-        pS[k] = win.aAddrStart[k];
-        pW[k] = pW[k + 1] * win.aCount[k];
-    }
-    pU[0] = win.aUnder[0] * win.aUnderSize[0];
     bindNode(pRef, pArg, &loc);
     pRef->var.dbd = KRV_DBD_FIXARR_REF;
     pRef->var.pType = loc.pType;

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "model/krvArrDesc.h"
 #include "exthost/krvHostSlots.h"
 #include "model/krvAPTN.h"
 #include "model/krvDiag.h"
@@ -54,22 +55,15 @@ bool krvArrViewOf(void *pRef, krvArrView_t *pView)
     krvAPTN_t *pVarRef = static_cast<krvAPTN_t *>(pRef);
     KRV_EXT_ASSERT(pVarRef->u.varRef.pVarPtr->arrSize.pSizes);
     pView->pSizes = pVar->arrSize.pSizes;
-    pView->nDims = pView->pSizes[0];
+    pView->nDims = krvDescDims(pView->pSizes);
     pView->isWindow = KRV_IS_VAR_REF(pVar->dbd);
     return pView->nDims >= 1;
-}
-
-// Product k (1..n+1) of the dimensions as seen through the view.
-int32_t krvViewProduct(const krvArrView_t &v, int32_t k)
-{
-    return v.isWindow ? v.pSizes[2 * v.nDims + 1 + k] : v.pSizes[k];
 }
 
 // Element count of dimension d (from 0) as seen through the view.
 int32_t krvViewDimSize(const krvArrView_t &v, int32_t d)
 {
-    int32_t nNext = krvViewProduct(v, d + 2);
-    return nNext > 0 ? krvViewProduct(v, d + 1) / nNext : 0;
+    return krvDescDim(v.pSizes, v.isWindow, d).nSize;
 }
 
 // Row-major position of (start_d + i_d) in the underlying array.
@@ -77,8 +71,8 @@ int64_t krvViewOrdinal(const krvArrView_t &v, const int32_t *pIdx)
 {
     int64_t nOrd = 0;
     for (int32_t d = 0; d < v.nDims; d++) {
-        int64_t nStart = v.isWindow ? v.pSizes[v.nDims + 2 + d] : 0;
-        nOrd += (nStart + pIdx[d]) * static_cast<int64_t>(v.pSizes[d + 2]);
+        krvDescDim_t dim = krvDescDim(v.pSizes, v.isWindow, d);
+        nOrd += (dim.nStart + pIdx[d]) * static_cast<int64_t>(dim.nStride);
     }
     return nOrd;
 }

@@ -1,21 +1,20 @@
 // Host services that let a module call back into script functions. The
 // name lookup is done here; creating, running and freeing a callback are
-// the evaluator's, which installs its operations with krvSetCallbackOps.
+// the operations of krvCallbackOps.cpp (tests may put others in their place).
+#include "exthost/krvExtCall.h"
 #include "exthost/krvHostSlots.h"
 #include "exthost/krvHostTable.h"
 #include "model/krvNameList.h"
 #include "model/krvNamespace.h"
 
 namespace {
-krvCallbackOps_t g_callbackOps = {nullptr, nullptr, nullptr};
+const krvCallbackOps_t kCallbackOps = {krvCallbackNew, krvCallbackRun, krvCallbackFree};
+krvCallbackOps_t g_callbackOps = kCallbackOps;
 }
 
 void krvSetCallbackOps(const krvCallbackOps_t *pOps)
 {
-    if (pOps)
-        g_callbackOps = *pOps;
-    else
-        g_callbackOps = krvCallbackOps_t{nullptr, nullptr, nullptr};
+    g_callbackOps = pOps ? *pOps : kCallbackOps;
 }
 
 int32_t krvExtGetUsrFuncParamNum(const char *szQualifiedName)

@@ -14,13 +14,13 @@ void krvBuildHostTable(krvHostTable_t *pTable);
 int krvIsHandle(const void *pValue);
 int krvIsFileHandle(const void *pValue);
 
-// Script callbacks are run by the evaluator. Until it installs its
-// operations, creating a callback fails and running one does nothing.
+// The operations behind the script callback services: the evaluator's
+// (krvCallbackNew, krvCallbackRun, krvCallbackFree) unless replaced.
 struct krvCallbackOps_t {
     void *(*pfnNew)(const char *szQualifiedName);
     int (*pfnRun)(void *pCallback, int32_t nCount, krvValue_t *pCells, krvValue_t *pResult);
     int (*pfnFree)(void *pCallback);
 };
-// Installs the operations (NULL restores the inactive default). Call before
-// any module is loaded.
+// Replaces the operations (NULL restores the evaluator's). Call before any
+// module is loaded.
 void krvSetCallbackOps(const krvCallbackOps_t *pOps);

@@ -9,9 +9,9 @@
 
 #include "exthost/krvHostTable.h"
 #include "exthost/krvModule.h"
+#include "exthost/krvModuleNames.h"
 #include "exthost/krvModuleRecord.h"
 #include "exthost/krvModuleSearch.h"
-#include "driver/krvPaths.h"
 #include "model/krvDiag.h"
 #include "model/krvEnv.h"
 #include "model/krvHostFuncs.h"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "model/krvArrDesc.h"
 #include "layout/krvLayout.h"
 
 namespace {
@@ -38,7 +39,7 @@ struct LayoutPass {
             pMd->nMbrOffset = static_cast<int32_t>(nTotal < INT32_MAX ? nTotal : INT32_MAX);
             int64_t nElems = 1;
             if (KRV_IS_VAR_ARRAY(pMd->dbd) && pMd->arrSize.pSizes && pMd->dbd != KRV_DBD_ARRAY_TBA)
-                nElems = pMd->arrSize.pSizes[1];
+                nElems = krvDescCount(pMd->arrSize.pSizes);
             int64_t nElemSize = 1;
             if (!pMd->nt.tname && pMd->pType) {
                 int32_t nSub = layout(pMd->pType);

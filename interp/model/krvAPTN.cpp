@@ -244,15 +244,6 @@ void krvFreeCaseGroups(krvCaseGroup_t *pGroups)
     drain(work);
 }
 
-void krvFreeAPTNOne(krvAPTN_t *p)
-{
-    if (!p)
-        return;
-    freeList_t work;
-    work.push_back({p, false});
-    drain(work);
-}
-
 void krvFreeAPTN(krvAPTN_t *p)
 {
     if (!p)

@@ -125,26 +125,17 @@ struct krvCaseGroup_t {
 // Header: kind, position, `next` (the next node of the list the node is in)
 // and `tail` (in the first node of a statement list: its last node). Every
 // statement carries its tag list (NULL when untagged); expressions leave it NULL.
-// Access hints (nHint, nHintArg): filled once a function is resolved, before
-// it can run, and only read afterwards. A node without a hint (0) takes the
-// general path; a hint only chooses a quicker way to the same result.
-enum krvAPTNHint_t : uint8_t {
-    KRV_HINT_NONE = 0,
-    KRV_HINT_LOCAL = 1,            // 4: elementary local or parameter; nHintArg = frame slot
-    KRV_HINT_GLOBAL = 2,           // 4: elementary global variable
-    KRV_HINT_OBJMBR = 3,           // 4: elementary member of the object; nHintArg = object slot
-    KRV_HINT_ELEM1 = 4,            // 4: one plain index into a one-dimensional array
-    KRV_HINT_CONSTINT = 6,         // 5: an integer constant whose value is nHintArg
-    KRV_HINT_PURE = 5,             // 7: no side effects; may be tried as integer arithmetic first
-};
-
+// Evaluator fields (nEvalKind, nEvalFlags, nEvalArg): written by the
+// evaluator's preparation of a resolved script, before anything can run,
+// and only read afterwards. nEvalKind names the one operation that the
+// evaluator carries out for the node; the rest of the system reads nKind.
 struct krvAPTN_t {
     int32_t nKind;                 // krvAPTNType_t
     uint16_t nFileIdx;
-    uint8_t nHint;                 // krvAPTNHint_t
-    uint8_t nHintSpare;            // 7 marked pure: both operands are literals, integer constants or locals
+    uint8_t nEvalKind;             // the evaluator's operation (0 until prepared)
+    uint8_t nEvalFlags;            // facts the operation relies on
     int32_t nLine;
-    int32_t nHintArg;
+    int32_t nEvalArg;              // the operation's argument (frame slot, table size)
     krvAPTN_t *next;
     krvAPTN_t *tail;
     krvNameList_t *pTags;
@@ -224,7 +215,7 @@ struct krvAPTN_t {
             krvCaseGroup_t *pDefault;
             krvCaseGroup_t *pGroups;           // owned
             krvCaseGroup_t **ppDense;          // integer labels nDenseMin.. by value (owned; NULL: none);
-            int64_t nDenseMin;                 // nHintArg entries, NULL where no label
+            int64_t nDenseMin;                 // nEvalArg entries, NULL where no label
         } switchStmt;
         struct {                               // 26
             krvAPTN_t *pStmts;
@@ -248,7 +239,5 @@ int krvSwitchCaseTableCreate(krvAPTN_t *pSwitch);
 // node after it through next. Unknown kinds print a debug message and only
 // the node itself is freed.
 void krvFreeAPTN(krvAPTN_t *pNode);
-// The same for one node without following next.
-void krvFreeAPTNOne(krvAPTN_t *pNode);
 // Frees groups, their labels (cells and references) and their statements.
 void krvFreeCaseGroups(krvCaseGroup_t *pGroups);

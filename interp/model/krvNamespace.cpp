@@ -204,26 +204,6 @@ krvVar_t *krvCreateGlobalIntVar(const char *szName, krvNamespace_t *pNs)
     return p;
 }
 
-static int tableRemove(sysHashSetting_t *pTable, void *pRec, const char *szName)
-{
-    if (!pRec || tableFind(pTable, szName) != pRec)
-        return -1;
-    sysHashDel(pTable, pRec);
-    return 0;
-}
-
-int krvRemoveVar(krvNamespace_t *pNs, krvVar_t *pVar)
-{
-    pNs = orGlobal(pNs);
-    return pVar ? tableRemove(pNs->vars, pVar, pVar->szName) : -1;
-}
-
-int krvRemoveConst(krvNamespace_t *pNs, krvVar_t *pConst)
-{
-    pNs = orGlobal(pNs);
-    return pConst ? tableRemove(pNs->consts, pConst, pConst->szName) : -1;
-}
-
 char *krvNsPathText(const krvNamespace_t *pNs)
 {
     std::string s;

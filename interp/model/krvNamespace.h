@@ -47,10 +47,6 @@ int krvAddMemberFunc(krvStruct_t *pStruct, krvFuncInfo_t *pFunc);
 // of that name exists or memory runs out (no partial record is left).
 krvVar_t *krvCreateGlobalIntVar(const char *szName, krvNamespace_t *pNs);
 
-// Removes a record from its table without freeing it; 0, or -1 when absent.
-int krvRemoveVar(krvNamespace_t *pNs, krvVar_t *pVar);
-int krvRemoveConst(krvNamespace_t *pNs, krvVar_t *pConst);
-
 // ---- texts ----------------------------------------------------------------------
 // "::" for the global namespace, "::a::b::" for b inside a; heap copy.
 char *krvNsPathText(const krvNamespace_t *pNs);

@@ -1,10 +1,11 @@
 // Arguments of user function calls: the count, then every argument against
 // its parameter (by reference, elementary, structure, array).
+#include "model/krvArrDesc.h"
 #include "resolve/krvSolveInternal.h"
 
 static int dimSize(const int32_t *pSizes, int nDim)   // nDim from 1
 {
-    return pSizes[nDim + 1] != 0 ? pSizes[nDim] / pSizes[nDim + 1] : 0;
+    return krvDescDim(pSizes, false, nDim - 1).nSize;
 }
 
 static void solveStructArg(krvEnv_t *pEnv, krvNamespace_t *pNs, krvFuncInfo_t *pFunc, krvAPTN_t *pArg,

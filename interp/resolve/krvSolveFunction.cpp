@@ -2,7 +2,6 @@
 // the body, and the gotos still pending at its end.
 #include <cstring>
 
-#include "eval/krvEval.h"
 #include "resolve/krvSolveInternal.h"
 
 static void mainRule(krvEnv_t *pEnv, int nId, const krvVar_t *pAt, int nFileIdx, int nLine, const char *szText)
@@ -94,5 +93,4 @@ void krvSolveFunction(krvEnv_t *pEnv, krvNamespace_t *pNs, krvFuncInfo_t *pFunc)
         if (!bFound)
             krvSolveErrAt(pEnv, 214, pGoto, 1, "go to an undeclared tag %s", szTag);
     }
-    krvEvalPrepareFunc(pFunc);
 }

@@ -1,6 +1,7 @@
 // Name texts used in resolution messages, and small reference helpers.
 #include <cstdlib>
 
+#include "model/krvArrDesc.h"
 #include "resolve/krvSolveInternal.h"
 
 std::string krvNsResText(const krvNameList_t *pNsRes)
@@ -57,7 +58,7 @@ int krvVarDims(uint8_t dbd, const int32_t *pSizes)
 {
     if (!KRV_IS_VAR_ARRAY(dbd) || dbd == KRV_DBD_ARRAY_TBA || (dbd & KRV_DBD_UNKNOWN) || !pSizes)
         return 0;
-    return pSizes[0];
+    return krvDescDims(pSizes);
 }
 
 bool krvVarIsStructTyped(const krvVar_t *pVar)

@@ -6,9 +6,9 @@
 
 struct krvEnv_t;
 
-// Installs the task and synchronisation built-ins into the built-in table
-// and makes the task table (numbers start at 2) when it does not exist yet.
-void krvTaskInstall(void);
+// Makes the task table (numbers start at 2) when it does not exist yet.
+// false when out of memory.
+bool krvTaskInit(void);
 
 // Called when main has ended: waits until every task that is still running
 // has ended, then releases the tasks that were never joined. Later
@@ -18,6 +18,3 @@ void krvTaskEndOfRun(void);
 // Final release when the interpreter's tables are freed: ends the run as
 // above and frees every mutex and condition block scripts left behind.
 void krvTaskFreeAll(void);
-
-// Number of tasks created and not yet ended (for tests and diagnostics).
-int64_t krvTaskRunningCount(void);

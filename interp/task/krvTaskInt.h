@@ -21,8 +21,6 @@ struct krvTask_t {
 };
 
 // ---- task table (krvTaskTable.cpp) ---------------------------------------------
-// Makes the table, its lock and the counter (set to 2) once. 0, or -1.
-int krvTaskTableInit(void);
 // Gives the task the next number and adds it to the table.
 int64_t krvTaskTableAdd(krvTask_t *pTask);
 // Takes the task of a number out of the table to join it; NULL when

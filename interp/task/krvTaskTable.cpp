@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <mutex>
 
+#include "task/krvTask.h"
 #include "task/krvTaskInt.h"
 #include "sysHash.h"
 #include "sysThread.h"
@@ -33,16 +34,16 @@ void krvTaskSetSelf(krvTask_t *pTask)
     t_pSelf = pTask;
 }
 
-int krvTaskTableInit(void)
+bool krvTaskInit(void)
 {
     if (g_pTableLock)
-        return 0;
+        return true;
     if (sysHashInit(&g_table, KRV_TASK_TABLE_SLOTS, offsetof(krvTask_t, link), offsetof(krvTask_t, nNumber),
                     sysHashId, sysHashIdCmp) != 0)
-        return -1;
+        return false;
     g_pTableLock = sysMutexCreate();
     g_nNextNumber = KRV_TASK_FIRST_NUMBER;
-    return 0;
+    return true;
 }
 
 int64_t krvTaskTableAdd(krvTask_t *pTask)
@@ -105,12 +106,6 @@ void krvTaskWaitRunning(void)
 {
     std::unique_lock<std::mutex> lock(g_runLock);
     g_runDone.wait(lock, [] { return g_nRunning == 0; });
-}
-
-int64_t krvTaskRunningCount(void)
-{
-    std::lock_guard<std::mutex> lock(g_runLock);
-    return g_nRunning;
 }
 
 void krvTaskRelease(krvTask_t *pTask)

@@ -51,7 +51,7 @@ struct OpFixture : ::testing::Test {
     int apply(int32_t nOp, krvValue_t a, krvValue_t b)
     {
         krvClearValue(&out);
-        return krvEvalBinary(pEnv, pAt, nOp, krvOpForm(nOp), &a, &b, &out);
+        return krvEvalBinary(pEnv, pAt, nOp, nOp, &a, &b, &out);
     }
     krvValue_t out{KRV_DT_INTEGER, 0, {0}};
 };
@@ -122,21 +122,21 @@ TEST_F(OpFixture, StringsConcatenateAndCompare)
     krvValue_t a{}, b{};
     krvSetStr(&a, "ab");
     krvSetStr(&b, "cd");
-    ASSERT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_ADD, "+", &a, &b, &out), 1);
+    ASSERT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_ADD, KRV_OP_ADD, &a, &b, &out), 1);
     ASSERT_EQ(out.type, KRV_DT_STRING);
     EXPECT_STREQ(out.val.pStr, "abcd");
     // The target as first operand: appended in place or reallocated.
-    ASSERT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_ADD, "+", &out, &out, &out), 1);
+    ASSERT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_ADD, KRV_OP_ADD, &out, &out, &out), 1);
     EXPECT_STREQ(out.val.pStr, "abcdabcd");
-    ASSERT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_EQ, "==", &a, &a, &out), 1);
+    ASSERT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_EQ, KRV_OP_EQ, &a, &a, &out), 1);
     EXPECT_EQ(out.type, KRV_DT_INTEGER);
     EXPECT_EQ(out.val.nInt, 1);
-    EXPECT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_LT, "<", &a, &b, &out), 0);
+    EXPECT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_LT, KRV_OP_LT, &a, &b, &out), 0);
     EXPECT_EQ(krvGetLastDiagId(), KRV_RTE_OPERATOR);
     krvValue_t one = I(1);
-    ASSERT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_EQ, "==", &one, &a, &out), 1);
+    ASSERT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_EQ, KRV_OP_EQ, &one, &a, &out), 1);
     EXPECT_EQ(out.val.nInt, 0);
-    EXPECT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_ADD, "+", &one, &a, &out), 0);
+    EXPECT_EQ(krvEvalBinary(pEnv, pAt, KRV_OP_ADD, KRV_OP_ADD, &one, &a, &out), 0);
     krvClearValue(&a);
     krvClearValue(&b);
     krvClearValue(&out);

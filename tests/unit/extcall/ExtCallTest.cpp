@@ -92,6 +92,7 @@ protected:
     int call()
     {
         uint32_t fl = 0;
+        krvEvalPrepareTree(pCall);
         return krvEvalCallExtFunc(pEnv, nullptr, pCall, &result, &fl);
     }
 

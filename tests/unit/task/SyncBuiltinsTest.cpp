@@ -18,7 +18,7 @@ class SyncBuiltins : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        krvTaskInstall();
+        ASSERT_TRUE(krvTaskInit());
         pEnv = krvNewEnv("sync.krv");
         ASSERT_NE(pEnv, nullptr);
         pEnv->phase = 'R';
@@ -47,6 +47,7 @@ protected:
             pCall->u.builtinCall.pArgs = krvAPTNAppend(pCall->u.builtinCall.pArgs, p);
         }
         calls.push_back(pCall);
+        krvEvalPrepareTree(pCall);
         return pCall;
     }
     // Runs a built-in; its result, with the status and output beside.
