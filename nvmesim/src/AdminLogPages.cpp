@@ -4,6 +4,7 @@
 
 #include "ControllerCore.h"
 #include "nvmesim/Subsystem.h"
+#include "nvmewire/Zoned.h"
 
 namespace nvmesim {
 
@@ -92,10 +93,10 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         break;
     }
     case NVME_LOG_LID_CMD_EFFECTS: {
-        if (nCsi != 0)
-            return gen(SC_INVALID_FIELD);
         log.assign(sizeof(nvme_cmd_effects_log), 0);
         auto *p = reinterpret_cast<nvme_cmd_effects_log *>(log.data());
+        if (!fillIoEffects(p->iocs, nCsi))
+            return gen(SC_INVALID_FIELD);
         constexpr uint32_t kSupp = 1, kLbcc = 2, kNcc = 4, kNic = 8, kCcc = 16;
         for (uint8_t op : {ADMIN_DELETE_SQ, ADMIN_CREATE_SQ, ADMIN_GET_LOG_PAGE, ADMIN_DELETE_CQ, ADMIN_CREATE_CQ,
                            ADMIN_IDENTIFY, ADMIN_ABORT, ADMIN_SET_FEATURES, ADMIN_GET_FEATURES, ADMIN_ASYNC_EVENT,
@@ -109,12 +110,13 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         if (isPrimaryWithSriov())
             p->acs[ADMIN_VIRTUAL_MGMT] = kSupp;
         p->acs[ADMIN_FORMAT_NVM] = kSupp | kLbcc | kNcc | (1u << 16);   // no other commands outstanding
-        for (uint8_t op : {NVM_FLUSH, NVM_READ, NVM_COMPARE, NVM_VERIFY})
-            p->iocs[op] = kSupp;
-        for (uint8_t op : {NVM_WRITE, NVM_WRITE_UNCOR, NVM_WRITE_ZEROES, NVM_DSM, NVM_COPY})
-            p->iocs[op] = kSupp | kLbcc;
         break;
     }
+    case LOG_CHANGED_ZONES:
+        if (const uint16_t s = changedZoneLog(e, bRae, log))
+            return s;
+        nEventType = NVME_AER_NOTICE;
+        break;
     case NVME_LOG_LID_DEVICE_SELF_TEST: {
         log.assign(sizeof(nvme_self_test_log), 0);
         auto *p = reinterpret_cast<nvme_self_test_log *>(log.data());
