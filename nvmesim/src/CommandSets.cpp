@@ -22,10 +22,9 @@ constexpr uint16_t specific(uint16_t nSc) { return makeStatus(SCT_CMD_SPECIFIC, 
 constexpr uint64_t kCombinations[] = {IOCS_NVM | IOCS_KV | IOCS_ZNS, IOCS_NVM | IOCS_ZNS, IOCS_NVM | IOCS_KV, IOCS_NVM};
 constexpr uint32_t kCombinationCount = sizeof kCombinations / sizeof kCombinations[0];
 
-bool csiListed(uint8_t nNsCsi, uint8_t nCsi) {
-    // Zoned namespaces take the NVM command set's reads and writes too.
-    return nNsCsi == nCsi || (nCsi == CSI_NVM && nNsCsi == CSI_ZNS);
-}
+// The I/O command set specific namespace data of a CSI: a zoned namespace
+// has the NVM command set's as well.
+bool hasCsiData(uint8_t nNsCsi, uint8_t nCsi) { return nNsCsi == nCsi || (nCsi == CSI_NVM && nNsCsi == CSI_ZNS); }
 } // namespace
 
 uint64_t ControllerCore::supportedCommandSets() const {
@@ -60,7 +59,7 @@ uint16_t ControllerCore::identifyCommandSet(uint8_t nCns, uint8_t nCsi, uint32_t
     case CNS_CSI_NS: {
         Namespace *p = activeNamespace(nNsid);
         std::shared_lock lock(p->rw);
-        if (!csiListed(p->nCsi, nCsi))
+        if (!hasCsiData(p->nCsi, nCsi))
             return gen(SC_INVALID_FIELD);
         if (nCsi == CSI_ZNS && p->zoned) {
             auto *id = reinterpret_cast<IdNsZoned *>(pOut);
@@ -105,7 +104,7 @@ uint16_t ControllerCore::identifyCommandSet(uint8_t nCns, uint8_t nCsi, uint32_t
         size_t n = 0;
         for (uint32_t id = nNsid + 1; id <= m_subsys.maxNamespaces() && n < 1024; ++id) {
             const Namespace *p = nCns == CNS_CSI_ALLOCATED_NS_LIST ? m_subsys.ns(id) : activeNamespace(id);
-            if (p && csiListed(p->nCsi, nCsi))
+            if (p && p->nCsi == nCsi)
                 pList[n++] = id;
         }
         return 0;

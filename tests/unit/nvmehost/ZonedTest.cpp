@@ -224,11 +224,14 @@ TEST_F(Zoned, CommandSetsAreSelectedAndIdentified)
         nProfile = c.dw0();
     }
     EXPECT_EQ(nProfile, 0u);
-    // The zoned namespace is one of the NVM command set's list as well, and
-    // its identification descriptors carry CSI 02h.
+    // The zoned namespace is in its own command set's list only, its
+    // identification descriptors carry CSI 02h, and it has the NVM command
+    // set's specific data as well.
     uint32_t list[1024] = {};
     ASSERT_TRUE(identifyCsi(CNS_CSI_NS_ACTIVE_LIST, 0, CSI_NVM, list).ok());
-    EXPECT_NE(std::find(list, list + 1024, nNsid), list + 1024);
+    EXPECT_EQ(std::find(list, list + 1024, nNsid), list + 1024);
+    uint8_t buf[4096];
+    EXPECT_TRUE(identifyCsi(CNS_CSI_NS, nNsid, CSI_NVM, buf).ok());
     uint8_t desc[4096] = {};
     ASSERT_TRUE(identifyCsi(CNS_NS_DESC_LIST, nNsid, 0, desc).ok());
     bool bCsiSeen = false;
@@ -238,7 +241,6 @@ TEST_F(Zoned, CommandSetsAreSelectedAndIdentified)
             bCsiSeen = true;
         }
     EXPECT_TRUE(bCsiSeen);
-    uint8_t buf[4096];
     EXPECT_TRUE(identifyCsi(CNS_CSI_NS, nNsid, 0x3F, buf).is(SCT_GENERIC, SC_INVALID_FIELD)) << "unsupported CSI";
     // The commands of the zoned command set.
     {
@@ -257,6 +259,9 @@ TEST_F(Zoned, CommandSetsAreSelectedAndIdentified)
     // The configured simulator: the NVM namespace is no zoned one, the key
     // value namespace is listed for its own command set only.
     EXPECT_TRUE(identifyCsi(CNS_CSI_NS, 1, CSI_ZNS, buf).is(SCT_GENERIC, SC_INVALID_FIELD));
+    ASSERT_TRUE(identifyCsi(CNS_CSI_NS_ACTIVE_LIST, 0, CSI_NVM, list).ok());
+    EXPECT_EQ(list[0], 1u);
+    EXPECT_EQ(list[1], 0u);
     ASSERT_TRUE(identifyCsi(CNS_CSI_NS_ACTIVE_LIST, 0, CSI_KV, list).ok());
     EXPECT_EQ(list[0], 3u);
     EXPECT_EQ(list[1], 0u);
@@ -303,6 +308,7 @@ TEST_F(Zoned, CommandSetsAreSelectedAndIdentified)
     ASSERT_TRUE(identifyCsi(CNS_CSI_ALLOCATED_NS_LIST, 0, CSI_ZNS, list).ok());
     EXPECT_EQ(list[0], 2u);
     EXPECT_EQ(list[1], nNew);
+    EXPECT_EQ(list[2], 0u);
     id->nsze = id->ncap = 1000;   // not a whole number of 16 MiB zones
     EXPECT_TRUE(ctl->admin(create).is(SCT_GENERIC, SC_INVALID_FIELD));
 }
