@@ -64,7 +64,8 @@ protected:
     {
         uint32_t list[1024] = {};
         Completion c = identifyCsi(CNS_CSI_NS_ACTIVE_LIST, 0, CSI_ZNS, list);
-        ASSERT_TRUE(c.ok()) << std::hex << c.status();
+        if (!c.ok())
+            GTEST_SKIP() << "the controller has no zoned command set";
         if (!list[0])
             GTEST_SKIP() << "no zoned namespace";
         nNsid = list[0];
