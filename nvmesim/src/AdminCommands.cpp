@@ -5,6 +5,7 @@
 
 #include "ControllerCore.h"
 #include "nvmesim/Subsystem.h"
+#include "nvmewire/Zoned.h"
 
 namespace nvmesim {
 
@@ -108,8 +109,11 @@ void ControllerCore::deliverEvents() {
             const uint32_t ev = m_pendingEvents.front();
             m_pendingEvents.pop_front();
             const uint8_t nType = ev & 0xFF;
-            if (nType == NVME_AER_NOTICE && !(m_feat.nAsyncEventCfg & (1u << 8)))
-                continue;   // namespace attribute notices disabled
+            // Notices need their bit in Asynchronous Event Configuration:
+            // namespace attribute (8), zone descriptor changed (27).
+            const uint32_t nEnable = ((ev >> 8) & 0xFF) == AER_NOTICE_ZONE_DESC_CHANGED ? AEC_ZONE_DESC_CHANGED : (1u << 8);
+            if (nType == NVME_AER_NOTICE && !(m_feat.nAsyncEventCfg & nEnable))
+                continue;   // notices of this kind disabled
             if (std::find(m_events.begin(), m_events.end(), ev) == m_events.end())
                 m_events.push_back(ev);
         }

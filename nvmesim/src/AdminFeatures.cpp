@@ -37,6 +37,8 @@ uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
     const uint8_t nFid = e.cdw10() & 0xFF;
     const uint8_t nSel = (e.cdw10() >> 8) & 7;
     const bool bVwc = m_subsys.config().bVolatileWriteCache;
+    if (nFid == FEAT_IOCS_PROFILE)
+        return iocsProfileFeature(e, pDw0, false);
     if (nSel > 3)
         return gen(SC_INVALID_FIELD);
     if (isResvFeature(nFid))
@@ -105,6 +107,8 @@ uint16_t ControllerCore::adminGetFeatures(const Sqe &e, uint32_t *pDw0) {
 uint16_t ControllerCore::adminSetFeatures(const Sqe &e, uint32_t *pDw0) {
     const uint8_t nFid = e.cdw10() & 0xFF;
     const bool bSave = e.cdw10() >> 31;
+    if (nFid == FEAT_IOCS_PROFILE)
+        return iocsProfileFeature(e, pDw0, true);
     const bool bResvFeature = m_bResv && isResvFeature(nFid);
     if (!bResvFeature && !knownFeature(nFid, m_subsys.config().bVolatileWriteCache))
         return gen(SC_INVALID_FIELD);

@@ -27,7 +27,7 @@ void put128(uint8_t *p, uint64_t v) {
 
 Namespace *ControllerCore::activeNamespace(uint32_t nNsid) const {
     Namespace *p = m_subsys.ns(nNsid);
-    return p && p->attachedTo(m_nIndex) ? p : nullptr;
+    return p && p->attachedTo(m_nIndex) && ((m_nIocsEnabled >> p->nCsi) & 1) ? p : nullptr;
 }
 
 void ControllerCore::fillIdentifyController(nvme_id_ctrl &id) const {
@@ -103,8 +103,8 @@ bool ControllerCore::fillIdentifyNamespace(uint32_t nNsid, nvme_id_ns &id, bool 
         return true;
     }
     Namespace *p = bAllocated ? m_subsys.ns(nNsid) : activeNamespace(nNsid);
-    if (!p)
-        return true;   // inactive: all zeros
+    if (!p || p->nCsi == kCsiKv)
+        return true;   // inactive, or no block data to describe: all zeros
     std::shared_lock lock(p->rw);
     fillFormats();
     id.nsze = p->nBlocks;
@@ -171,17 +171,9 @@ uint16_t ControllerCore::adminIdentify(const Sqe &e) {
     case CNS_NS_ACTIVE_LIST:
         s = nsList(false);
         break;
-    case CNS_CSI_NS_ACTIVE_LIST:
-        if (nCsi != 0)
-            break;   // no namespaces of another command set
-        s = nsList(false);
-        break;
     case CNS_ALLOCATED_NS_LIST:
-    case CNS_CSI_ALLOCATED_NS_LIST:
         if (!bMgmt)
             return gen(SC_INVALID_FIELD);
-        if (nCns == CNS_CSI_ALLOCATED_NS_LIST && nCsi != 0)
-            break;
         s = nsList(true);
         break;
     case CNS_NS_DESC_LIST: {
@@ -197,9 +189,9 @@ uint16_t ControllerCore::adminIdentify(const Sqe &e) {
         q[1] = 8;
         std::memcpy(q + 4, p->nguid, 8);
         q += 12;
-        q[0] = 4;   // command set identifier: NVM
+        q[0] = 4;   // command set identifier
         q[1] = 1;
-        q[4] = 0;
+        q[4] = p->nCsi;
         break;
     }
     case CNS_CSI_INDEPENDENT_NS: {
@@ -218,19 +210,25 @@ uint16_t ControllerCore::adminIdentify(const Sqe &e) {
         break;
     }
     case CNS_CSI_NS:
-        if (nCsi != 0)
-            return gen(SC_INVALID_FIELD);
         if (!validNsid(nNsid) || !activeNamespace(nNsid))
             return gen(SC_INVALID_NS);
-        break;   // nothing beyond the base namespace data for NVM
-    case CNS_CSI_CTRL: {
-        if (nCsi != 0)
-            return gen(SC_INVALID_FIELD);
-        auto *p = reinterpret_cast<nvme_id_ctrl_nvm *>(buf.data());
-        p->dmrl = 255;
-        p->dmrsl = 0xFFFFFFFF;
+        s = identifyCommandSet(nCns, nCsi, nNsid, buf.data());
         break;
-    }
+    case CNS_CSI_CTRL:
+        if (nCsi == CSI_NVM) {
+            auto *p = reinterpret_cast<nvme_id_ctrl_nvm *>(buf.data());
+            p->dmrl = 255;
+            p->dmrsl = 0xFFFFFFFF;
+            break;
+        }
+        s = identifyCommandSet(nCns, nCsi, nNsid, buf.data());
+        break;
+    case CNS_CSI_NS_ACTIVE_LIST:
+    case CNS_CSI_ALLOCATED_NS_LIST:
+        if (nCns == CNS_CSI_ALLOCATED_NS_LIST && !bMgmt)
+            return gen(SC_INVALID_FIELD);
+        s = identifyCommandSet(nCns, nCsi, nNsid, buf.data());
+        break;
     case CNS_NS_CTRL_LIST:
         if (!bMgmt)
             return gen(SC_INVALID_FIELD);
@@ -253,11 +251,9 @@ uint16_t ControllerCore::adminIdentify(const Sqe &e) {
             return gen(SC_INVALID_FIELD);
         m_subsys.secondaryList(nCntid, *reinterpret_cast<nvme_secondary_ctrl_list *>(buf.data()));
         break;
-    case CNS_COMMAND_SET_STRUCTURE: {
-        auto *p = reinterpret_cast<nvme_id_iocs *>(buf.data());
-        p->iocsc[0] = 1;   // NVM command set only
+    case CNS_COMMAND_SET_STRUCTURE:
+        s = identifyCommandSet(nCns, nCsi, nNsid, buf.data());
         break;
-    }
     default:
         return gen(SC_INVALID_FIELD);
     }

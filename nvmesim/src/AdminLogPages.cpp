@@ -8,6 +8,7 @@
 #include "nvmewire/EventLogs.h"
 #include "nvmewire/LogPages.h"
 #include "nvmewire/Reservation.h"
+#include "nvmewire/Zoned.h"
 
 namespace nvmesim {
 
@@ -39,6 +40,7 @@ bool ControllerCore::logPageSupported(uint8_t nLid) const {
     case LID_TELEMETRY_CTRL: return true;
     case LID_PERSISTENT_EVENT: return true;
     case LID_RESERVATION: return m_bResv;
+    case LID_ZNS_CHANGED_ZONES: return (supportedCommandSets() >> CSI_ZNS) & 1;
     default: return false;
     }
 }
@@ -64,8 +66,10 @@ void ControllerCore::fillSupportedLogPages(std::vector<uint8_t> &log) const {
             p[nLid] = LID_SUPP_LSUPP;
 }
 
-// The opcodes the controller executes, with their effects.
-void ControllerCore::fillCommandEffects(nvme_cmd_effects_log &log) const {
+// The opcodes the controller executes, with their effects: the admin
+// commands and the I/O commands of command set nCsi (false when the
+// controller does not support that set).
+bool ControllerCore::fillCommandEffects(nvme_cmd_effects_log &log, uint8_t nCsi) const {
     std::memset(&log, 0, sizeof log);
     auto *p = &log;
     constexpr uint32_t kSupp = 1, kLbcc = 2, kNcc = 4, kNic = 8, kCcc = 16;
@@ -88,18 +92,17 @@ void ControllerCore::fillCommandEffects(nvme_cmd_effects_log &log) const {
         p->acs[ADMIN_DIRECTIVE_SEND] = kSupp;
         p->acs[ADMIN_DIRECTIVE_RECV] = kSupp;
     }
-    for (uint8_t op : {NVM_FLUSH, NVM_READ, NVM_COMPARE, NVM_VERIFY})
-        p->iocs[op] = kSupp;
-    for (uint8_t op : {NVM_WRITE, NVM_WRITE_UNCOR, NVM_WRITE_ZEROES, NVM_DSM, NVM_COPY})
-        p->iocs[op] = kSupp | kLbcc;
-    if (m_bResv)
+    if (!fillIoEffects(p->iocs, nCsi))
+        return false;
+    if (m_bResv && nCsi != CSI_KV)
         for (uint8_t op : {NVM_RESV_REGISTER, NVM_RESV_REPORT, NVM_RESV_ACQUIRE, NVM_RESV_RELEASE})
             p->iocs[op] = kSupp;
+    return true;
 }
 
 bool ControllerCore::adminOpcodeSupported(uint8_t nOpcode) const {
     nvme_cmd_effects_log log;
-    fillCommandEffects(log);
+    fillCommandEffects(log, CSI_NVM);
     return log.acs[nOpcode] & 1;
 }
 
@@ -191,10 +194,9 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
         break;
     }
     case NVME_LOG_LID_CMD_EFFECTS: {
-        if (nCsi != 0)
-            return gen(SC_INVALID_FIELD);
         log.assign(sizeof(nvme_cmd_effects_log), 0);
-        fillCommandEffects(*reinterpret_cast<nvme_cmd_effects_log *>(log.data()));
+        if (!fillCommandEffects(*reinterpret_cast<nvme_cmd_effects_log *>(log.data()), nCsi))
+            return gen(SC_INVALID_FIELD);
         break;
     }
     case LID_RESERVATION:
@@ -202,6 +204,11 @@ uint16_t ControllerCore::adminGetLogPage(const Sqe &e) {
             return specific(SC_INVALID_LOG_PAGE);
         fillResvLog(log);
         nEventType = AER_IO_CMD_SPECIFIC;
+        break;
+    case LID_ZNS_CHANGED_ZONES:
+        if (const uint16_t s = changedZoneLog(e, bRae, log))
+            return s;
+        nEventType = NVME_AER_NOTICE;
         break;
     case NVME_LOG_LID_DEVICE_SELF_TEST: {
         log.assign(sizeof(nvme_self_test_log), 0);

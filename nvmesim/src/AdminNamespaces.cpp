@@ -3,6 +3,7 @@
 
 #include "ControllerCore.h"
 #include "nvmesim/Subsystem.h"
+#include "nvmewire/KeyValue.h"
 
 namespace nvmesim {
 
@@ -16,16 +17,36 @@ uint16_t ControllerCore::adminNamespaceMgmt(const Sqe &e, uint32_t *pDw0) {
         return gen(SC_INVALID_OPCODE);
     const uint8_t nSel = e.cdw10() & 0xF;
     if (nSel == 0) {
-        if (static_cast<uint8_t>(e.cdw11() >> 24) != 0)
+        // The command set of the new namespace: CDW11 31:24.
+        const uint8_t nCsi = static_cast<uint8_t>(e.cdw11() >> 24);
+        if (nCsi > 63 || !((supportedCommandSets() >> nCsi) & 1))
             return specific(SC_IOCS_NOT_SUPPORTED);
+        if (!((m_nIocsEnabled >> nCsi) & 1))
+            return specific(SC_IOCS_NOT_ENABLED);
         nvme_id_ns id;
         const uint16_t s = recvData(e, &id, sizeof id);
         if (s)
             return s;
-        if (id.dps & ~(NS_DPS_TYPE_MASK | NS_DPS_FIRST))
+        if (nCsi == kCsiKv) {
+            // Key value: NSZE is the capacity in bytes, in blocks of format 0.
+            IdNsKv kvId;
+            std::memcpy(&kvId, &id, sizeof kvId);
+            const uint64_t nBs = m_subsys.formats()[0].nDataSize;
+            if (kvId.nsze == 0 || kvId.nsze % nBs)
+                return gen(SC_INVALID_FIELD);
+            uint32_t nNsid = 0;
+            const uint16_t r = m_subsys.createNamespace(kvId.nsze / nBs, kvId.nsze / nBs, 0, kvId.nmic, &nNsid, 0, nCsi);
+            if (!r) {
+                *pDw0 = nNsid;
+                recordNamespaceChange(e.cdw10(), nNsid, &id);
+            }
+            return r;
+        }
+        // Protection information on NVM namespaces only.
+        if ((id.dps & ~(NS_DPS_TYPE_MASK | NS_DPS_FIRST)) || (nCsi != kCsiNvm && id.dps))
             return gen(SC_INVALID_FIELD);
         uint32_t nNsid = 0;
-        const uint16_t r = m_subsys.createNamespace(id.nsze, id.ncap, id.flbas, id.nmic, &nNsid, id.dps);
+        const uint16_t r = m_subsys.createNamespace(id.nsze, id.ncap, id.flbas, id.nmic, &nNsid, id.dps, nCsi);
         if (!r) {
             *pDw0 = nNsid;
             recordNamespaceChange(e.cdw10(), nNsid, &id);

@@ -183,11 +183,36 @@ void parseHostId(const json &v, const std::string &szPath, ControllerConfig &c) 
         c.hostId[i / 2] = static_cast<uint8_t>(c.hostId[i / 2] | (d << (4 * (i % 2))));
     }
     c.bHostIdExtended = s.size() > 16;
+ZonedConfig parseZoned(const json &o, const std::string &p, uint64_t nBs, ZonedConfig z) {
+    checkKeys(o, p, {"zoneSize", "zoneCapacity", "maxActive", "maxOpen", "descriptorExtension", "readAcrossZones"});
+    z.nZoneSize = getUnsigned(o, "zoneSize", p, nBs, 1ull << 40, z.nZoneSize, true);
+    if (z.nZoneSize % nBs)
+        fail(p + ".zoneSize", "not a multiple of the block size " + std::to_string(nBs));
+    z.nZoneCapacity = getUnsigned(o, "zoneCapacity", p, nBs, z.nZoneSize, 0, true);
+    if (z.nZoneCapacity % nBs)
+        fail(p + ".zoneCapacity", "not a multiple of the block size " + std::to_string(nBs));
+    z.nMaxActive = static_cast<uint32_t>(getUnsigned(o, "maxActive", p, 0, 0xFFFFFFFE, z.nMaxActive));
+    z.nMaxOpen = static_cast<uint32_t>(getUnsigned(o, "maxOpen", p, 0, 0xFFFFFFFE, z.nMaxOpen));
+    if (z.nMaxActive && (!z.nMaxOpen || z.nMaxOpen > z.nMaxActive))
+        fail(p + ".maxOpen", "must be between 1 and maxActive when maxActive is given");
+    z.nDescExtSize = static_cast<uint32_t>(getUnsigned(o, "descriptorExtension", p, 0, 255 * 64, z.nDescExtSize));
+    if (z.nDescExtSize % 64)
+        fail(p + ".descriptorExtension", "must be a multiple of 64");
+    z.bReadAcrossZones = getBool(o, "readAcrossZones", p, z.bReadAcrossZones);
+    return z;
+}
+
+KvConfig parseKv(const json &o, const std::string &p, KvConfig k) {
+    checkKeys(o, p, {"maxKeySize", "maxValueSize", "maxKeys"});
+    k.nMaxKeySize = static_cast<uint32_t>(getUnsigned(o, "maxKeySize", p, 1, 16, k.nMaxKeySize));
+    k.nMaxValueSize = static_cast<uint32_t>(getUnsigned(o, "maxValueSize", p, 1, 0xFFFFFFFF, k.nMaxValueSize, true));
+    k.nMaxKeys = static_cast<uint32_t>(getUnsigned(o, "maxKeys", p, 0, 0xFFFFFFFF, k.nMaxKeys));
+    return k;
 }
 
 ControllerConfig parseController(const json &o, const std::string &p) {
     checkKeys(o, p, {"mqes", "cqr", "dstrd", "timeout", "nssrs", "css", "mpsMin", "mpsMax", "queuePairs", "mdts",
-                     "msixVectors", "sgl", "hostId", "faults"});
+                     "msixVectors", "sgl", "hostId", "zasl", "faults"});
     ControllerConfig c;
     c.nMqes = static_cast<uint16_t>(getUnsigned(o, "mqes", p, 1, 65535, c.nMqes));
     c.bCqr = getBool(o, "cqr", p, c.bCqr);
@@ -207,6 +232,7 @@ ControllerConfig parseController(const json &o, const std::string &p) {
     c.bSgl = getBool(o, "sgl", p, c.bSgl);
     if (auto it = o.find("hostId"); it != o.end())
         parseHostId(*it, p + ".hostId", c);
+    c.nZasl = static_cast<uint8_t>(getUnsigned(o, "zasl", p, 0, 12, c.nZasl));
     if (auto it = o.find("faults"); it != o.end())
         c.faults = parseFaults(*it, p + ".faults");
     return c;
@@ -216,7 +242,7 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
     checkKeys(o, p, {"vendorId", "deviceId", "subsystemVendorId", "serial", "model", "firmware", "capacity",
                      "maxNamespaces", "namespaceManagement", "volatileWriteCache", "reservations", "temperature", "lbaFormats",
                      "controllers", "controllerCount", "namespaces", "timings", "sriov", "streams",
-                     "powerStates", "sanitize"});
+                     "powerStates", "sanitize", "zoned", "kv"});
     DeviceConfig d;
     d.nVendorId = static_cast<uint16_t>(getUnsigned(o, "vendorId", p, 1, 0xFFFE, d.nVendorId));
     d.nDeviceId = static_cast<uint16_t>(getUnsigned(o, "deviceId", p, 0, 0xFFFF, d.nDeviceId));
@@ -331,13 +357,29 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
         s.nFailOperations = static_cast<uint32_t>(getUnsigned(*it, "failOperations", q, 0, 1000000, 0));
     }
     completeDevice(d, nIndex);   // formats and controllers are needed below
+    if (auto it = o.find("zoned"); it != o.end())
+        d.zonedDefaults = parseZoned(*it, p + ".zoned", d.lbaFormats[0].nDataSize, d.zonedDefaults);
+    if (auto it = o.find("kv"); it != o.end())
+        d.kvDefaults = parseKv(*it, p + ".kv", d.kvDefaults);
     d.namespaces.clear();
     if (const json *a = getArray(o, "namespaces", p)) {
         for (size_t i = 0; i < a->size(); ++i) {
             const std::string q = p + ".namespaces[" + std::to_string(i) + "]";
             const json &n = (*a)[i];
-            checkKeys(n, q, {"nsid", "size", "blocks", "format", "extendedLba", "pi", "piFirst", "backingFile", "attach"});
+            checkKeys(n, q, {"nsid", "size", "blocks", "format", "extendedLba", "pi", "piFirst", "backingFile", "attach",
+                             "type", "zoned", "kv"});
             NamespaceConfig nc;
+            const std::string szType = getString(n, "type", q, "nvm");
+            if (szType == "zoned")
+                nc.nCsi = kCsiZoned;
+            else if (szType == "kv")
+                nc.nCsi = kCsiKv;
+            else if (szType != "nvm")
+                fail(q + ".type", "expected \"nvm\", \"zoned\" or \"kv\"");
+            if (n.contains("zoned") && nc.nCsi != kCsiZoned)
+                fail(q + ".zoned", "only for a namespace of type \"zoned\"");
+            if (n.contains("kv") && nc.nCsi != kCsiKv)
+                fail(q + ".kv", "only for a namespace of type \"kv\"");
             nc.nNsid = static_cast<uint32_t>(getUnsigned(n, "nsid", q, 1, d.nMaxNamespaces, 0));
             nc.nFormat = static_cast<uint32_t>(getUnsigned(n, "format", q, 0, d.lbaFormats.size() - 1, 0));
             const uint64_t nBs = d.lbaFormats[nc.nFormat].nDataSize;
@@ -356,6 +398,24 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
             if (nc.nPi && d.lbaFormats[nc.nFormat].nMetaSize < 8)
                 fail(q + ".pi", "the format has less than 8 bytes of metadata");
             nc.bPiFirst = getBool(n, "piFirst", q, false);
+            if (nc.nCsi == kCsiZoned) {
+                nc.zoned = d.zonedDefaults;
+                if (auto it = n.find("zoned"); it != n.end())
+                    nc.zoned = parseZoned(*it, q + ".zoned", nBs, nc.zoned);
+                if (nc.zoned.nZoneSize % nBs || nc.zoned.nZoneCapacity % nBs)
+                    fail(q + ".zoned.zoneSize", "not a multiple of the block size " + std::to_string(nBs));
+                if ((nc.nBlocks * nBs) % nc.zoned.nZoneSize)
+                    fail(q + ".size", "not a whole number of zones of " + std::to_string(nc.zoned.nZoneSize) + " bytes");
+            }
+            if (nc.nCsi == kCsiKv) {
+                nc.kv = d.kvDefaults;
+                if (auto it = n.find("kv"); it != n.end())
+                    nc.kv = parseKv(*it, q + ".kv", nc.kv);
+                if (nc.bExtendedLba || d.lbaFormats[nc.nFormat].nMetaSize)
+                    fail(q + ".format", "a key value namespace has no metadata");
+            }
+            if (nc.nPi && nc.nCsi != kCsiNvm)
+                fail(q + ".pi", "protection information is offered on NVM namespaces only");
             nc.szBackingFile = getString(n, "backingFile", q, "");
             if (const json *at = getArray(n, "attach", q)) {
                 for (size_t k = 0; k < at->size(); ++k)

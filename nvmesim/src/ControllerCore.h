@@ -88,6 +88,7 @@ struct Completion {
     uint16_t nStatus;
     Clock::time_point due;
     uint32_t nNsid = 0;          // of an I/O command
+    uint32_t nDw1 = 0;
 };
 
 // A contiguous piece of a data transfer in bus-address space.
@@ -114,6 +115,7 @@ struct FeatureState {
     uint64_t nHmbList = 0;
     uint32_t nHmbCount = 0;
     uint32_t nKato = 0;              // ms
+    uint32_t nIocsProfile = 0;       // I/O command set combination index
     int64_t nTimestampBase = 0;      // ms at nTimestampSetAt
     Clock::time_point timestampSetAt = Clock::now();
     bool bTimestampSet = false;
@@ -172,6 +174,8 @@ public:
     void abortPreempted(uint32_t nNsid);
     const HostId &hostId() const { return m_hostId; }
     void resetHostId();
+    // The controller changed a zone's descriptor (Changed Zone List).
+    void noteChangedZone(uint32_t nNsid, uint64_t nZslba);
 
     // Virtual functions: present while the physical function has them
     // enabled (a function that appears or goes is reset), memory decoding
@@ -304,7 +308,7 @@ private:
     uint8_t logPageAttributes() const;
     void fillSupportedLogPages(std::vector<uint8_t> &log) const;
     bool adminOpcodeSupported(uint8_t nOpcode) const;
-    void fillCommandEffects(nvme_cmd_effects_log &log) const;
+    bool fillCommandEffects(nvme_cmd_effects_log &log, uint8_t nCsi) const;
     bool isPrimaryWithSriov() const;
     // Directives (streams).
     bool directivesSupported() const;
@@ -329,8 +333,24 @@ private:
     void addErrorEntry(uint16_t nSqId, uint16_t nCid, uint16_t nStatus, uint32_t nNsid, uint64_t nLba);
     void finishSelfTest(uint8_t nResult);   // 0 done, 1 aborted by command, 2 by a reset
 
+    // I/O command sets (CommandSets.cpp): which are supported and enabled,
+    // their Identify structures, features and log pages.
+    uint64_t supportedCommandSets() const;
+    void selectCommandSets();
+    bool commandSetOpcode(uint8_t nOpc) const;
+    uint16_t identifyCommandSet(uint8_t nCns, uint8_t nCsi, uint32_t nNsid, uint8_t *pOut);
+    uint16_t iocsProfileFeature(const Sqe &e, uint32_t *pDw0, bool bSet);
+    bool fillIoEffects(uint32_t *pIocs, uint8_t nCsi) const;
+    uint16_t changedZoneLog(const Sqe &e, bool bRae, std::vector<uint8_t> &log);
+    uint16_t ioCommandSet(const Sqe &e, Namespace &ns, uint32_t *pDw0, uint32_t *pDw1);
+    // Zoned (IoZoned.cpp) and key value (IoKeyValue.cpp) commands.
+    uint16_t ioZoned(const Sqe &e, Namespace &ns, uint32_t *pDw0, uint32_t *pDw1);
+    uint16_t zoneMgmtSend(const Sqe &e, Namespace &ns);
+    uint16_t zoneMgmtRecv(const Sqe &e, Namespace &ns);
+    uint16_t ioKeyValue(const Sqe &e, Namespace &ns, uint32_t *pDw0);
+
     // NVM commands.
-    uint16_t io(const Sqe &e, uint32_t *pDw0);
+    uint16_t io(const Sqe &e, uint32_t *pDw0, uint32_t *pDw1);
     uint16_t ioReadWrite(const Sqe &e, Namespace &ns, bool bWrite);
     uint16_t ioCompare(const Sqe &e, Namespace &ns);
     uint16_t ioWriteZeroes(const Sqe &e, Namespace &ns);
@@ -437,6 +457,8 @@ private:
     std::atomic<bool> m_bEventsPosted{false};   // set with each posting, under m_eventMutex
     std::vector<uint32_t> m_changedNs;
     bool m_bChangedNsOverflow = false;
+    std::map<uint32_t, std::vector<uint64_t>> m_changedZones;   // by NSID; more than the log holds: overflow
+    uint64_t m_nIocsEnabled = IOCS_NVM;  // command sets whose namespaces are active (CC.CSS, profile)
     uint32_t m_nDoorbellErrors = 0;      // invalid doorbell writes not yet in the error log
     uint32_t m_nMaskedEvents = 0;        // event types waiting for their log page to be read
     // Reservation notifications (under m_eventMutex): the log's entries,

@@ -2,10 +2,100 @@
 
 namespace nvmesim {
 
+Namespace::~Namespace() {
+    if (fileBacked() && (zoned || kv))
+        flushMedia();
+}
+
+bool Namespace::flushZonedLocked() {
+    const bool bOk = data->flush() && (!meta || meta->flush());
+    if (!fileBacked() || !zoned->dirty())
+        return bOk;
+    return zoned->save(szBackingFile + ".zones") && bOk;
+}
+
+bool Namespace::flushMedia() {
+    if (zoned) {
+        std::lock_guard lock(zoned->mutex());
+        return flushZonedLocked();
+    }
+    if (kv) {
+        std::lock_guard lock(kv->mutex());
+        return !fileBacked() || !kv->dirty() || kv->save(szBackingFile + ".kv");
+    }
+    return (!data || data->flush()) && (!meta || meta->flush());
+}
+
+void Namespace::dropVolatile() {
+    if (data)
+        data->dropVolatile();
+    if (meta)
+        meta->dropVolatile();
+    if (zoned) {
+        std::lock_guard lock(zoned->mutex());
+        if (!fileBacked()) {
+            zoned->closeOpenZones();
+            return;
+        }
+        for (const auto &[nLba, nCount] : zoned->recover(szBackingFile + ".zones")) {
+            data->zero(nLba << nLbaShift, nCount << nLbaShift, true);
+            if (meta)
+                meta->zero(nLba * nMetaSize, nCount * nMetaSize, true);
+        }
+        zoned->save(szBackingFile + ".zones");
+    }
+    if (kv && fileBacked()) {
+        std::lock_guard lock(kv->mutex());
+        kv->load(szBackingFile + ".kv");
+    }
+}
+
+void Namespace::eraseCommandSetState() {
+    if (zoned) {
+        std::lock_guard lock(zoned->mutex());
+        zoned->resetAll();
+        if (fileBacked())
+            zoned->save(szBackingFile + ".zones");
+    }
+    if (kv) {
+        std::lock_guard lock(kv->mutex());
+        kv->clear();
+        if (fileBacked())
+            kv->save(szBackingFile + ".kv");
+    }
+}
+
 bool Namespace::createMedia(std::string *pErr) {
     data.reset();
     meta.reset();
+    zoned.reset();
+    kv.reset();
     clearAllUncorrectable();
+    if (nCsi == kCsiKv) {
+        kv = std::make_unique<KeyValueStore>(kvCfg, bytes());
+        if (fileBacked() && !kv->load(szBackingFile + ".kv")) {
+            *pErr = "cannot read " + szBackingFile + ".kv";
+            kv.reset();
+            return false;
+        }
+        return true;
+    }
+    if (!createBlockMedia(pErr))
+        return false;
+    if (nCsi == kCsiZoned) {
+        zoned = std::make_unique<ZonedNamespace>(zonedCfg, nBlocks, nLbaShift);
+        // Without zone states that fit, the media starts empty too.
+        if (fileBacked() && !zoned->load(szBackingFile + ".zones")) {
+            data->clear();
+            if (meta)
+                meta->clear();
+            zoned->save(szBackingFile + ".zones");
+        }
+    }
+    return true;
+}
+
+bool Namespace::createBlockMedia(std::string *pErr) {
     const uint64_t nMetaBytes = nBlocks * nMetaSize;
     if (szBackingFile.empty()) {
         data = std::make_unique<SparseStore>(bytes());

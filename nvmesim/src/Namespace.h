@@ -14,6 +14,9 @@
 #include "BlockStore.h"
 #include "ProtectionInfo.h"
 #include "Reservations.h"
+#include "KeyValueStore.h"
+#include "ZonedNamespace.h"
+#include "nvmesim/Config.h"
 
 namespace nvmesim {
 
@@ -27,7 +30,12 @@ inline uint32_t lbaShiftOf(uint64_t nDataSize) {
 
 class Namespace {
 public:
+    Namespace() = default;
+    // Zone states and key value pairs of a file-backed namespace reach
+    // their files, as at a flush.
+    ~Namespace();
     uint32_t nNsid = 0;
+    uint8_t nCsi = kCsiNvm;      // command set: NVM, key value or zoned
     uint64_t nBlocks = 0;        // NSZE = NCAP
     uint32_t nFormat = 0;        // LBA format index
     uint32_t nLbaShift = 9;
@@ -38,6 +46,13 @@ public:
     std::string szBackingFile;
     std::unique_ptr<BlockStore> data;
     std::unique_ptr<BlockStore> meta;
+    // Zoned: the zones over 'data'. Key value: the pairs (no block media;
+    // the capacity is bytes()). Their states are kept next to a backing
+    // file in PATH.zones and PATH.kv.
+    ZonedConfig zonedCfg;
+    KvConfig kvCfg;
+    std::unique_ptr<ZonedNamespace> zoned;
+    std::unique_ptr<KeyValueStore> kv;
     std::atomic<uint64_t> attachedMask{0};   // bit n: controller index n
     uint8_t nguid[16] = {};
     Reservations resv;           // under the subsystem's reservation mutex
@@ -50,15 +65,20 @@ public:
         return (attachedMask.load(std::memory_order_acquire) >> nCtrlIndex) & 1;
     }
 
-    // The volatile write cache to the media; false on a write error.
-    bool flushMedia() { return data->flush() && (!meta || meta->flush()); }
-    // Power loss: what the volatile write cache held is gone.
-    void dropVolatile() {
-        if (data)
-            data->dropVolatile();
-        if (meta)
-            meta->dropVolatile();
-    }
+    // The volatile write cache to the media, then the zone states or key
+    // value pairs to their file; false on a write error.
+    bool flushMedia();
+    // The same with the zone mutex held.
+    bool flushZonedLocked();
+    // Power loss: what the volatile write cache held is gone; zone states
+    // and pairs are what was saved last (open zones closed, data past the
+    // restored write pointers zeroed).
+    void dropVolatile();
+    // Format: every zone empty, no pairs.
+    void eraseCommandSetState();
+    bool fileBacked() const { return !szBackingFile.empty(); }
+    // Still in use (a deleted namespace has no media).
+    bool live() const { return data || kv; }
 
     // (Re)creates the media for the current size and format; false with a
     // reason when a backing file cannot be opened.
@@ -78,6 +98,7 @@ public:
     }
 
 private:
+    bool createBlockMedia(std::string *pErr);
     mutable std::mutex m_uncMutex;
     std::map<uint64_t, uint64_t> m_unc;   // start -> end (exclusive)
     std::atomic<bool> m_bAnyUnc{false};

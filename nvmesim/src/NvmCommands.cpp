@@ -34,13 +34,12 @@ bool ControllerCore::flushNamespaces() {
     for (uint32_t n = 1; n <= m_subsys.maxNamespaces(); ++n)
         if (Namespace *p = activeNamespace(n)) {
             std::shared_lock lock(p->rw);
-            bOk = (!p->data || p->flushMedia()) && bOk;
+            bOk = (!p->live() || p->flushMedia()) && bOk;
         }
     return bOk;
 }
 
-uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
-    (void)pDw0;
+uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0, uint32_t *pDw1) {
     if (e.fuse())
         return gen(SC_INVALID_FIELD);   // no fused operations
     // An I/O command takes a controller in a non-operational power state
@@ -72,11 +71,14 @@ uint16_t ControllerCore::io(const Sqe &e, uint32_t *pDw0) {
             return gen(SC_INVALID_OPCODE);
         break;
     default:
-        return gen(SC_INVALID_OPCODE);
+        if (!commandSetOpcode(e.opc()))
+            return gen(SC_INVALID_OPCODE);
     }
     Namespace *ns = activeNamespace(e.nsid());
     if (!ns)
         return gen(SC_INVALID_NS);
+    if (ns->nCsi != kCsiNvm)
+        return ioCommandSet(e, *ns, pDw0, pDw1);
     std::shared_lock lock(ns->rw);
     if (!ns->data || !ns->attachedTo(m_nIndex))
         return gen(SC_INVALID_NS);   // deleted or detached meanwhile

@@ -156,6 +156,7 @@ void ControllerCore::writeCc(uint32_t nNew) {
             return;
         }
         m_nPageSize = static_cast<uint32_t>(Cc{nNew}.pageSize());
+        selectCommandSets();
         // Enabled again: a power loss from now on is unsafe until the next
         // completed shutdown.
         m_bNeedsShutdown.store(true);

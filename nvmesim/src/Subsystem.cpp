@@ -93,6 +93,9 @@ bool Subsystem::addNamespace(const NamespaceConfig &nc, std::string *pErr) {
     ns->nPiType = nc.nPi;
     ns->bPiFirst = nc.nPi && nc.bPiFirst;
     ns->szBackingFile = nc.szBackingFile;
+    ns->nCsi = nc.nCsi;
+    ns->zonedCfg = nc.zoned;
+    ns->kvCfg = nc.kv;
     for (int i = 0; i < 8; ++i) {
         ns->nguid[i] = static_cast<uint8_t>(0xA0 + m_nIndex);
         ns->nguid[8 + i] = static_cast<uint8_t>(nNsid >> (8 * (i % 4)));
@@ -369,13 +372,22 @@ void Subsystem::notifyChanged(uint32_t nNsid, uint64_t nBefore, uint64_t nAfter)
 }
 
 uint16_t Subsystem::createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFlbas, uint8_t nNmic, uint32_t *pNsid,
-                                   uint8_t nDps) {
+                                   uint8_t nDps, uint8_t nCsi) {
     (void)nNmic;
     const uint32_t nFormat = (nFlbas & 0xF) | ((nFlbas >> 1) & 0x30);
     if (nFormat >= m_cfg.lbaFormats.size() || !piFits(nDps, m_cfg.lbaFormats[nFormat]))
         return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT, true);
     if (nBlocks == 0)
         return makeStatus(SCT_GENERIC, SC_INVALID_FIELD, true);
+    // A zoned namespace is a whole number of zones; a key value one has
+    // no metadata.
+    const uint64_t nBs = m_cfg.lbaFormats[nFormat].nDataSize;
+    if (nCsi == kCsiZoned && (m_cfg.zonedDefaults.nZoneSize % nBs || m_cfg.zonedDefaults.nZoneCapacity % nBs))
+        return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT, true);
+    if (nCsi == kCsiZoned && (nBlocks * nBs) % m_cfg.zonedDefaults.nZoneSize)
+        return makeStatus(SCT_GENERIC, SC_INVALID_FIELD, true);
+    if (nCsi == kCsiKv && (m_cfg.lbaFormats[nFormat].nMetaSize || (nFlbas & 0x10)))
+        return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT, true);
     if (nCap != nBlocks)
         return makeStatus(SCT_CMD_SPECIFIC, SC_THIN_PROV_NOT_SUPP, true);
     std::lock_guard lock(m_mgmtMutex);
@@ -404,6 +416,9 @@ uint16_t Subsystem::createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFl
     ns->bExtended = nc.bExtendedLba;
     ns->nPiType = nDps & NS_DPS_TYPE_MASK;
     ns->bPiFirst = ns->nPiType && (nDps & NS_DPS_FIRST);
+    ns->nCsi = nCsi;
+    ns->zonedCfg = m_cfg.zonedDefaults;
+    ns->kvCfg = m_cfg.kvDefaults;
     for (int i = 0; i < 8; ++i) {
         ns->nguid[i] = static_cast<uint8_t>(0xA0 + m_nIndex);
         ns->nguid[8 + i] = static_cast<uint8_t>(nNsid >> (8 * (i % 4)));
@@ -436,6 +451,8 @@ uint16_t Subsystem::deleteNamespace(uint32_t nNsid) {
             m_nAllocated -= p->nBlocks * (p->blockSize() + p->nMetaSize);
             p->data.reset();
             p->meta.reset();
+            p->zoned.reset();
+            p->kv.reset();
             p->nBlocks = 0;
             {
                 std::lock_guard resv(m_resvMutex);
@@ -508,6 +525,11 @@ uint16_t Subsystem::formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtende
     // new block size.
     uint64_t nNeed = 0, nFree = 0;
     for (Namespace *p : targets) {
+        // Zones keep their size in bytes; key value namespaces have no metadata.
+        if (p->nCsi == kCsiZoned && (p->zonedCfg.nZoneSize % f.nDataSize || p->zonedCfg.nZoneCapacity % f.nDataSize))
+            return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT, true);
+        if (p->nCsi == kCsiKv && (f.nMetaSize || bExtended))
+            return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_FORMAT, true);
         const uint64_t nBlocks = p->bytes() / f.nDataSize;
         nNeed += nBlocks * (f.nDataSize + f.nMetaSize);
         nFree += p->nBlocks * (p->blockSize() + p->nMetaSize);
@@ -529,13 +551,35 @@ uint16_t Subsystem::formatLocked(uint32_t nNsid, uint32_t nFormat, bool bExtende
             p->nBlocks = 0;
             return makeStatus(SCT_GENERIC, SC_INTERNAL);
         }
-        p->data->clear();
+        if (p->data)
+            p->data->clear();
         if (p->meta)
             p->meta->clear();
+        p->eraseCommandSetState();
         m_nAllocated += p->nBlocks * (p->blockSize() + p->nMetaSize);
         pChanged->emplace_back(p->nNsid, p->attachedMask.load());
     }
     return 0;
+}
+
+bool Subsystem::failZone(uint32_t nNsid, uint64_t nZslba, bool bOffline) {
+    Namespace *p = ns(nNsid);
+    if (!p)
+        return false;
+    {
+        std::shared_lock rw(p->rw);
+        if (!p->zoned)
+            return false;
+        std::lock_guard lock(p->zoned->mutex());
+        if (!p->zoned->fail(nZslba, bOffline))
+            return false;
+        if (p->fileBacked())
+            p->flushZonedLocked();
+    }
+    for (size_t i = 0; i < m_ctrls.size(); ++i)
+        if (p->attachedTo(static_cast<uint32_t>(i)))
+            m_ctrls[i]->core().noteChangedZone(nNsid, nZslba);
+    return true;
 }
 
 } // namespace nvmesim

@@ -241,7 +241,7 @@ void ControllerCore::execute(uint16_t nSqId, const Sqe &e) {
             return;
     } else {
         c.nNsid = e.nsid();
-        c.nStatus = io(e, &c.nDw0);
+        c.nStatus = io(e, &c.nDw0, &c.nDw1);
     }
     if (c.nStatus) {
         // The command's entry in the Error Information log is announced by
@@ -299,6 +299,7 @@ bool ControllerCore::post(const Completion &c) {
     }
     Cqe e{};
     e.setDw0(c.nDw0);
+    e.setDw1(c.nDw1);
     e.setSqhd(static_cast<uint16_t>(sq.nHead));
     e.setSqid(c.nSqId);
     e.setCid(c.nCid);

@@ -15,7 +15,31 @@ struct LbaFormat {
     uint16_t nMetaSize = 0;     // metadata bytes per block
 };
 
+// The zones of a zoned namespace (sizes in bytes, multiples of the block
+// size; the namespace is a whole number of zones).
+struct ZonedConfig {
+    uint64_t nZoneSize = 16ull << 20;
+    uint64_t nZoneCapacity = 0;      // 0: the zone size
+    uint32_t nMaxActive = 0;         // zones active at once; 0: no limit
+    uint32_t nMaxOpen = 0;           // zones open at once; 0: no limit
+    uint32_t nDescExtSize = 0;       // zone descriptor extension bytes, a multiple of 64
+    bool bReadAcrossZones = false;   // reads may span zones
+};
+
+// The limits of a key value namespace.
+struct KvConfig {
+    uint32_t nMaxKeySize = 16;       // 1..16 bytes
+    uint32_t nMaxValueSize = 1u << 20;
+    uint32_t nMaxKeys = 0;           // 0: as many as the capacity holds
+};
+
+// Command set identifiers of namespaces.
+constexpr uint8_t kCsiNvm = 0, kCsiKv = 1, kCsiZoned = 2;
+
 struct NamespaceConfig {
+    uint8_t nCsi = kCsiNvm;       // command set of the namespace
+    ZonedConfig zoned;            // when zoned
+    KvConfig kv;                  // when key value (size: capacity in bytes)
     uint32_t nNsid = 0;           // 0: the next free id
     uint64_t nBlocks = 0;         // size in blocks of the chosen format
     uint32_t nFormat = 0;         // index into DeviceConfig::lbaFormats
@@ -59,7 +83,7 @@ struct ControllerConfig {
     uint8_t nDstrd = 0;           // doorbell stride 4 << DSTRD bytes
     uint8_t nTo = 20;             // CAP.TO in 500 ms units
     bool bNssrs = true;
-    uint8_t nCss = 0x01;          // CAP.CSS: bit 0 NVM, bit 6 I/O command sets, bit 7 admin only
+    uint8_t nCss = 0x41;          // CAP.CSS: bit 0 NVM, bit 6 I/O command sets, bit 7 admin only
     uint8_t nMpsMin = 0;          // page size 2^(12 + MPSMIN)
     uint8_t nMpsMax = 4;
     uint32_t nQueuePairs = 64;    // I/O SQ/CQ pairs offered
@@ -68,6 +92,7 @@ struct ControllerConfig {
     bool bSgl = true;             // SGL support for I/O commands
     std::array<uint8_t, 16> hostId{};   // host identifier at power-on (bytes 0-7 for 64 bits); zero: none
     bool bHostIdExtended = false;       // hostId is a 128-bit identifier
+    uint8_t nZasl = 0;            // zone append size limit 2^n minimum pages; 0: MDTS
     FaultConfig faults;
 };
 
@@ -140,6 +165,8 @@ struct DeviceConfig {
     Timings timings;
     uint16_t nStreams = 0;               // streams directive: MSL; 0: no directives
     std::vector<PowerStateConfig> powerStates;   // default: PS0-PS2 operational, PS3-PS4 not
+    ZonedConfig zonedDefaults;     // namespaces created as zoned by Namespace Management
+    KvConfig kvDefaults;           // ... and as key value
 };
 
 struct SimConfig {

@@ -75,6 +75,12 @@ public:
     uint64_t capacity() const { return m_nCapacity; }
     uint64_t unallocated() const;
     uint64_t powerCycles() const { return m_nPowerCycles.load(); }
+    // A zone of a zoned namespace fails as media can: it becomes read only
+    // (or offline), and every controller the namespace is attached to
+    // lists it in its Changed Zone List and raises a zone descriptor
+    // changed notice. False when nZslba is no zone's start, the zone is
+    // offline already or the namespace is not zoned.
+    bool failZone(uint32_t nNsid, uint64_t nZslba, bool bOffline);
     uint64_t unsafeShutdowns() const { return m_nUnsafeShutdowns.load(); }
 
     // --- used by the controllers ---
@@ -82,9 +88,11 @@ public:
     uint32_t maxNamespaces() const { return m_cfg.nMaxNamespaces; }
     const std::vector<LbaFormat> &formats() const { return m_cfg.lbaFormats; }
     // Status-returning management operations (status field values).
-    // nDps: protection information type (bits 2:0) and location (bit 3: first).
+    // nDps: protection information type (bits 2:0) and location (bit 3:
+    // first). nCsi: the namespace's command set (kCsiNvm, kCsiZoned with the
+    // zones of zonedDefaults, kCsiKv with the limits of kvDefaults).
     uint16_t createNamespace(uint64_t nBlocks, uint64_t nCap, uint8_t nFlbas, uint8_t nNmic, uint32_t *pNsid,
-                             uint8_t nDps = 0);
+                             uint8_t nDps = 0, uint8_t nCsi = kCsiNvm);
     uint16_t deleteNamespace(uint32_t nNsid);
     uint16_t attachNamespace(uint32_t nNsid, const std::vector<uint16_t> &cntlids, bool bAttach);
     uint16_t formatNamespace(uint32_t nNsid, uint32_t nFormat, bool bExtended, uint32_t nCtrlIndex, uint8_t nDps = 0);

@@ -80,6 +80,13 @@ constexpr uint8_t FCTYPE_DISCONNECT = nvme_fabrics_type_disconnect;
 constexpr uint8_t CSI_NVM = NVME_CSI_NVM;
 constexpr uint8_t CSI_KV = NVME_CSI_KV;
 constexpr uint8_t CSI_ZNS = NVME_CSI_ZNS;
+// I/O command set vectors: bit n is the command set with CSI n.
+constexpr uint64_t IOCS_NVM = 1ull << NVME_CSI_NVM;
+constexpr uint64_t IOCS_KV = 1ull << NVME_CSI_KV;
+constexpr uint64_t IOCS_ZNS = 1ull << NVME_CSI_ZNS;
+// Feature I/O Command Set Profile: CDW11 8:0, the combination index.
+constexpr uint8_t FEAT_IOCS_PROFILE = NVME_FEAT_FID_IOCS_PROFILE;
+constexpr uint32_t IOCS_PROFILE_INDEX_MASK = 0x1FF;
 
 // Identify CNS values.
 constexpr uint8_t CNS_NS = NVME_IDENTIFY_CNS_NS;

@@ -108,7 +108,7 @@ bool HostController::makeQueueRing(DmaMemory *pRing, size_t nBytes)
     return pRing->allocate(plat, pDev, nRounded, nPageSize, nullptr);
 }
 
-bool HostController::bringUp(uint32_t nAsqSize, uint32_t nAcqSize, std::string *pErr, int nTimeoutMs)
+bool HostController::bringUp(uint32_t nAsqSize, uint32_t nAcqSize, std::string *pErr, int nTimeoutMs, uint32_t nCss)
 {
     if (!disable(pErr))
         return false;
@@ -134,7 +134,7 @@ bool HostController::bringUp(uint32_t nAsqSize, uint32_t nAcqSize, std::string *
     uint32_t nMps = 0;
     while ((size_t(4096) << nMps) < nPageSize)
         ++nMps;
-    const Cc cc = Cc::make(nMps, CC_CSS_NVM, CC_AMS_RR, false);
+    const Cc cc = Cc::make(nMps, nCss, CC_AMS_RR, false);
     setReg32(REG_CC, cc.raw);
     setReg32(REG_CC, cc.withEn(true).raw);
     sqs[0] = std::move(pSq);

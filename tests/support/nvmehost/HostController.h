@@ -44,9 +44,10 @@ public:
     bool waitReady(bool bReady, int nTimeoutMs = 0);
     // CC.EN = 0 and wait for RDY = 0. Forgets every host queue.
     bool disable(std::string *pErr);
-    // Disable, admin queues of the given sizes, CC, enable, wait for RDY
-    // (at most CAP.TO, or nTimeoutMs when positive).
-    bool bringUp(uint32_t nAsqSize, uint32_t nAcqSize, std::string *pErr, int nTimeoutMs = 0);
+    // Disable, admin queues of the given sizes, CC (command sets nCss),
+    // enable, wait for RDY (at most CAP.TO, or nTimeoutMs when positive).
+    bool bringUp(uint32_t nAsqSize, uint32_t nAcqSize, std::string *pErr, int nTimeoutMs = 0,
+                 uint32_t nCss = nvmewire::CC_CSS_NVM);
     // Normal shutdown through CC.SHN; true when SHST reports complete.
     bool shutdown(int nTimeoutMs, std::string *pErr);
 

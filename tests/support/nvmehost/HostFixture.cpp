@@ -37,7 +37,7 @@ void HostFixture::TearDown()
 void HostFixture::bringUp(uint32_t nAdminEntries)
 {
     std::string sErr;
-    ASSERT_TRUE(ctl->bringUp(nAdminEntries, nAdminEntries, &sErr)) << sErr;
+    ASSERT_TRUE(ctl->bringUp(nAdminEntries, nAdminEntries, &sErr, 0, nCcCss)) << sErr;
     Completion c = ctl->setQueueCount(8, 8, &nSqGranted, &nCqGranted);
     ASSERT_TRUE(c.ok()) << "Set Features (number of queues) status " << std::hex << c.status();
     ASSERT_GE(nSqGranted, 1u);

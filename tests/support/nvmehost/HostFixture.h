@@ -42,6 +42,7 @@ protected:
     std::unique_ptr<kxmplat::Platform> plat;
     std::unique_ptr<HostController> ctl;
     kxmplat::PciSlot slot;
+    uint32_t nCcCss = nvmewire::CC_CSS_NVM;   // CC.CSS of bringUp()
     uint32_t nSqGranted = 0;
     uint32_t nCqGranted = 0;
 };

@@ -90,7 +90,8 @@ TEST(Admin, IdentifyListsAndDescriptors) {
     EXPECT_EQ(b.p[1], 16);
     EXPECT_EQ(h.identify(CNS_NS_DESC_LIST, 5, b), st(SCT_GENERIC, SC_INVALID_NS));
     ASSERT_EQ(h.identify(CNS_COMMAND_SET_STRUCTURE, 0, b), 0);
-    EXPECT_EQ(reinterpret_cast<uint64_t *>(b.p)[0], 1u);
+    EXPECT_EQ(reinterpret_cast<uint64_t *>(b.p)[0], IOCS_NVM | IOCS_KV | IOCS_ZNS);
+    EXPECT_EQ(reinterpret_cast<uint64_t *>(b.p)[3], IOCS_NVM);
     ASSERT_EQ(h.identify(CNS_ALLOCATED_NS, 5, b), 0);
     EXPECT_EQ(reinterpret_cast<nvme_id_ns *>(b.p)->nsze, 2048u);
 }

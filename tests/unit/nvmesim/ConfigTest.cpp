@@ -127,6 +127,47 @@ TEST(Config, ReservationsAndHostIdentifiers) {
     EXPECT_EQ(error(R"({"devices":[{"reservations":1}]})").rfind("devices[0].reservations:", 0), 0u);
 }
 
+TEST(Config, ZonedAndKeyValueNamespaces) {
+    SimConfig c;
+    std::string err;
+    ASSERT_TRUE(parseConfig(R"({"devices":[{"zoned":{"zoneSize":"2M"},"kv":{"maxKeys":5},
+        "controllers":[{"zasl":2}],
+        "namespaces":[{"size":"8M","type":"zoned","zoned":{"zoneCapacity":"1M","maxActive":4,"maxOpen":2,
+                                                         "descriptorExtension":128,"readAcrossZones":true}},
+                      {"size":"4M","type":"zoned"},
+                      {"size":"64K","type":"kv","kv":{"maxKeySize":8,"maxValueSize":"4K"}}]}]})",
+                            &c, &err))
+        << err;
+    const DeviceConfig &d = c.devices[0];
+    EXPECT_EQ(d.controllers[0].nZasl, 2);
+    EXPECT_EQ(d.controllers[0].nCss, 0x41);
+    const ZonedConfig &z = d.namespaces[0].zoned;
+    EXPECT_EQ(d.namespaces[0].nCsi, kCsiZoned);
+    EXPECT_EQ(z.nZoneSize, 2u << 20) << "the device's zone size";
+    EXPECT_EQ(z.nZoneCapacity, 1u << 20);
+    EXPECT_EQ(z.nMaxActive, 4u);
+    EXPECT_EQ(z.nMaxOpen, 2u);
+    EXPECT_EQ(z.nDescExtSize, 128u);
+    EXPECT_TRUE(z.bReadAcrossZones);
+    EXPECT_EQ(d.namespaces[1].zoned.nZoneCapacity, 0u) << "the whole zone";
+    EXPECT_EQ(d.namespaces[2].nCsi, kCsiKv);
+    EXPECT_EQ(d.namespaces[2].kv.nMaxKeySize, 8u);
+    EXPECT_EQ(d.namespaces[2].kv.nMaxValueSize, 4096u);
+    EXPECT_EQ(d.namespaces[2].kv.nMaxKeys, 5u) << "the device's limit";
+    const std::string p = "devices[0].namespaces[0].";
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1M","type":"block"}]}]})").rfind(p + "type:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1M","zoned":{}}]}]})").rfind(p + "zoned:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1M","type":"zoned","kv":{}}]}]})").rfind(p + "kv:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"3M","type":"zoned","zoned":{"zoneSize":"2M"}}]}]})").rfind(p + "size:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"2M","type":"zoned","zoned":{"zoneSize":1000}}]}]})").rfind(p + "zoned.zoneSize:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"2M","type":"zoned","zoned":{"zoneSize":"1M","zoneCapacity":"2M"}}]}]})").rfind(p + "zoned.zoneCapacity:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"2M","type":"zoned","zoned":{"maxActive":2,"maxOpen":3}}]}]})").rfind(p + "zoned.maxOpen:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"2M","type":"zoned","zoned":{"descriptorExtension":10}}]}]})").rfind(p + "zoned.descriptorExtension:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1M","type":"kv","kv":{"maxKeySize":17}}]}]})").rfind(p + "kv.maxKeySize:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"namespaces":[{"size":"1M","type":"kv","format":1}]}]})").rfind(p + "format:", 0), 0u);
+    EXPECT_EQ(error(R"({"devices":[{"controllers":[{"zasl":13}]}]})").rfind("devices[0].controllers[0].zasl:", 0), 0u);
+}
+
 TEST(Config, FromEnvironment) {
     SimConfig c;
     std::string err;

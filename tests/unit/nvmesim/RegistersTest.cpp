@@ -13,7 +13,7 @@ TEST(Registers, DefaultCapabilities) {
     EXPECT_EQ(cap.to(), 20u);                  // 10 s
     EXPECT_EQ(cap.dstrd(), 0u);
     EXPECT_TRUE(cap.nssrs());
-    EXPECT_EQ(cap.css(), CAP_CSS_NVM);
+    EXPECT_EQ(cap.css(), CAP_CSS_NVM | CAP_CSS_CSI);
     EXPECT_EQ(cap.mpsmin(), 0u);               // 4 KiB pages
     EXPECT_EQ(h.c->mmioRead32(REG_VS), 0x00020000u);
     EXPECT_EQ(h.csts(), 0u);
