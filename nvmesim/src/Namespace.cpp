@@ -1,5 +1,7 @@
 #include "Namespace.h"
 
+#include <sys/stat.h>
+
 namespace nvmesim {
 
 Namespace::~Namespace() {
@@ -80,16 +82,25 @@ bool Namespace::createMedia(std::string *pErr) {
         }
         return true;
     }
+    // A backing file that already holds data is only taken with the zone
+    // states that go with it: without them the write pointers are unknown,
+    // and starting every zone empty would throw the user's data away.
+    struct stat st;
+    const bool bHadData = nCsi == kCsiZoned && fileBacked() && ::stat(szBackingFile.c_str(), &st) == 0 && st.st_size > 0;
     if (!createBlockMedia(pErr))
         return false;
     if (nCsi == kCsiZoned) {
         zoned = std::make_unique<ZonedNamespace>(zonedCfg, nBlocks, nLbaShift);
-        // Without zone states that fit, the media starts empty too.
         if (fileBacked() && !zoned->load(szBackingFile + ".zones")) {
-            data->clear();
-            if (meta)
-                meta->clear();
-            zoned->save(szBackingFile + ".zones");
+            if (bHadData) {
+                *pErr = szBackingFile + ".zones is missing or does not fit the namespace, so the zone states of " +
+                        szBackingFile + " are unknown (remove the backing file to start with empty zones)";
+                zoned.reset();
+                data.reset();
+                meta.reset();
+                return false;
+            }
+            zoned->save(szBackingFile + ".zones");   // a new file: every zone empty
         }
     }
     return true;
