@@ -183,6 +183,8 @@ void parseHostId(const json &v, const std::string &szPath, ControllerConfig &c) 
         c.hostId[i / 2] = static_cast<uint8_t>(c.hostId[i / 2] | (d << (4 * (i % 2))));
     }
     c.bHostIdExtended = s.size() > 16;
+}
+
 ZonedConfig parseZoned(const json &o, const std::string &p, uint64_t nBs, ZonedConfig z) {
     checkKeys(o, p, {"zoneSize", "zoneCapacity", "maxActive", "maxOpen", "descriptorExtension", "readAcrossZones"});
     z.nZoneSize = getUnsigned(o, "zoneSize", p, nBs, 1ull << 40, z.nZoneSize, true);
