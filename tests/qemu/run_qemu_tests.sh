@@ -177,12 +177,15 @@ for variant in "${VARIANTS[@]}"; do
     # Two controllers: 00:03.0 stands for the system's disk and is bound to
     # the kernel's nvme driver; 01:00.0, behind a root port without hotplug
     # (so that its link can be reset through the bridge), is the one under
-    # test. Its namespace is given a
-    # UUID, as a drive has a unique namespace identifier from the factory.
-    SYS_IMG="$WORK/system-disk.img" TEST_IMG="$WORK/test-disk.img"
-    rm -f "$SYS_IMG" "$TEST_IMG"
+    # test. It has a plain namespace (1, found first by the tests that want
+    # one) and a zoned one (2: 1 MiB zones of 768 KiB capacity, at most 4
+    # active and 2 open); each is given a UUID, as a drive has a unique
+    # namespace identifier from the factory.
+    SYS_IMG="$WORK/system-disk.img" TEST_IMG="$WORK/test-disk.img" ZONED_IMG="$WORK/zoned-disk.img"
+    rm -f "$SYS_IMG" "$TEST_IMG" "$ZONED_IMG"
     head -c 4194304 /dev/urandom >"$SYS_IMG"
     truncate -s 256M "$TEST_IMG"
+    truncate -s 8M "$ZONED_IMG"
     SYS_SUM=$(cksum <"$SYS_IMG")
     case "$variant" in
         vfio)
@@ -213,6 +216,8 @@ for variant in "${VARIANTS[@]}"; do
             -device nvme-subsys,id=testsubsys \
             -device nvme,id=testctl,serial=KXMTEST,bus=rp1,subsys=testsubsys,sriov_max_vfs=2,sriov_vq_flexible=4,sriov_vi_flexible=2 \
             -device nvme-ns,drive=testdisk,bus=testctl,nsid=1,uuid=6b786d2d-7465-7374-2d6e-616d65737061 \
+            -drive file="$ZONED_IMG",if=none,id=zoneddisk,format=raw \
+            -device nvme-ns,drive=zoneddisk,bus=testctl,nsid=2,uuid=6b786d2d-7a6f-6e65-642d-6e616d657370,zoned=true,zoned.zone_size=1M,zoned.zone_capacity=768K,zoned.max_active=4,zoned.max_open=2 \
             </dev/null >"$LOG" 2>&1
         rc=$?
         tr -d '\r' <"$LOG" >"$LOG.txt" && mv "$LOG.txt" "$LOG"
