@@ -189,7 +189,7 @@ ControllerConfig parseController(const json &o, const std::string &p) {
 DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
     checkKeys(o, p, {"vendorId", "deviceId", "subsystemVendorId", "serial", "model", "firmware", "capacity",
                      "maxNamespaces", "namespaceManagement", "volatileWriteCache", "temperature", "lbaFormats",
-                     "controllers", "controllerCount", "namespaces", "timings", "sriov"});
+                     "controllers", "controllerCount", "namespaces", "timings", "sriov", "firstControllerId"});
     DeviceConfig d;
     d.nVendorId = static_cast<uint16_t>(getUnsigned(o, "vendorId", p, 1, 0xFFFE, d.nVendorId));
     d.nDeviceId = static_cast<uint16_t>(getUnsigned(o, "deviceId", p, 0, 0xFFFF, d.nDeviceId));
@@ -205,6 +205,7 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
         fail(p + ".firmware", "1 to 8 characters");
     d.nCapacity = getUnsigned(o, "capacity", p, 0, 1ull << 50, 0, true);
     d.nMaxNamespaces = static_cast<uint32_t>(getUnsigned(o, "maxNamespaces", p, 1, 1024, d.nMaxNamespaces));
+    d.nFirstCntlid = static_cast<uint16_t>(getUnsigned(o, "firstControllerId", p, 0, 0xFF00, d.nFirstCntlid));
     d.bNamespaceManagement = getBool(o, "namespaceManagement", p, d.bNamespaceManagement);
     d.bVolatileWriteCache = getBool(o, "volatileWriteCache", p, d.bVolatileWriteCache);
     d.nTemperatureK = static_cast<uint16_t>(getUnsigned(o, "temperature", p, 200, 400, d.nTemperatureK));
