@@ -123,18 +123,22 @@ known_reason() {   # known_reason NAME OUTPUT: the reason, when every failed che
 run_script() {   # run_script NAME
     out=/tmp/$1.out
     mkdir -p /tmp/$1
-    (cd /tmp/$1 && KXM_NVME_DEVICES=$TEST timeout 90 korvel /scripts/$1.krv) >$out 2>&1
+    t=$(date +%s)
+    # Each takes seconds; the bound keeps a hanging one from eating the boot.
+    (cd /tmp/$1 && KXM_NVME_DEVICES=$TEST timeout 40 korvel /scripts/$1.krv) >$out 2>&1
     rc=$?
+    t="in $(( $(date +%s) - t )) s"
     sed "s/^/[$1] /" $out
     if grep -q "^$1: PASS" $out; then
-        echo "KXM-QEMU-SCRIPT: $1 PASS $(sed -n "s/^$1: PASS //p" $out)"
+        echo "KXM-QEMU-SCRIPT: $1 PASS $(sed -n "s/^$1: PASS //p" $out) $t"
     elif grep -q "^$1: SKIP" $out; then
         echo "KXM-QEMU-SCRIPT: $1 SKIP $(sed -n "s/^$1: SKIP //p" $out)"
     elif reason=$(known_reason $1 $out) && [ -n "$reason" ]; then
         echo "KXM-QEMU-SCRIPT: $1 SKIP ($reason)"
     else
         verdict=$(sed -n "s/^$1: FAIL //p" $out)
-        echo "KXM-QEMU-SCRIPT: $1 FAIL ${verdict:-(no verdict; korvel exit $rc)}"
+        [ $rc = 143 ] && verdict="(stopped after 40 s)"   # busybox timeout: 128 + SIGTERM
+        echo "KXM-QEMU-SCRIPT: $1 FAIL ${verdict:-(no verdict; korvel exit $rc)} $t"
         RESULT=FAIL
         echo "KXM-QEMU: the end of $1's kxm_nvme.log:"
         tail -n 40 /tmp/$1/kxm_nvme.log 2>/dev/null | sed "s/^/[$1 log] /"
