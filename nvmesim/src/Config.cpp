@@ -244,7 +244,7 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
     checkKeys(o, p, {"vendorId", "deviceId", "subsystemVendorId", "serial", "model", "firmware", "capacity",
                      "maxNamespaces", "namespaceManagement", "volatileWriteCache", "reservations", "temperature", "lbaFormats",
                      "controllers", "controllerCount", "namespaces", "timings", "sriov", "streams",
-                     "powerStates", "sanitize", "zoned", "kv"});
+                     "powerStates", "sanitize", "zoned", "kv", "firstControllerId"});
     DeviceConfig d;
     d.nVendorId = static_cast<uint16_t>(getUnsigned(o, "vendorId", p, 1, 0xFFFE, d.nVendorId));
     d.nDeviceId = static_cast<uint16_t>(getUnsigned(o, "deviceId", p, 0, 0xFFFF, d.nDeviceId));
@@ -260,6 +260,7 @@ DeviceConfig parseDevice(const json &o, const std::string &p, size_t nIndex) {
         fail(p + ".firmware", "1 to 8 characters");
     d.nCapacity = getUnsigned(o, "capacity", p, 0, 1ull << 50, 0, true);
     d.nMaxNamespaces = static_cast<uint32_t>(getUnsigned(o, "maxNamespaces", p, 1, 1024, d.nMaxNamespaces));
+    d.nFirstCntlid = static_cast<uint16_t>(getUnsigned(o, "firstControllerId", p, 0, 0xFF00, d.nFirstCntlid));
     d.bNamespaceManagement = getBool(o, "namespaceManagement", p, d.bNamespaceManagement);
     d.bVolatileWriteCache = getBool(o, "volatileWriteCache", p, d.bVolatileWriteCache);
     d.bReservations = getBool(o, "reservations", p, d.bReservations);

@@ -293,6 +293,8 @@ void ControllerCore::setVfState(bool bPresent, bool bMse) {
     kick();
 }
 
+uint16_t ControllerCore::cntlid() const { return static_cast<uint16_t>(m_subsys.config().nFirstCntlid + m_nIndex); }
+
 void ControllerCore::setOffline() {
     // Called by the primary's worker, which holds its own locks: the reset
     // itself is left to this controller's worker (see step()), only the

@@ -198,7 +198,7 @@ public:
     uint32_t vectorLimit() const { return isVf() ? m_nVi.load() : m_cfg.nMsixVectors; }
 
     uint32_t index() const { return m_nIndex; }
-    uint16_t cntlid() const { return static_cast<uint16_t>(m_nIndex + 1); }
+    uint16_t cntlid() const;
     FaultInjector &faults() { return m_faults; }
     Subsystem &subsystem() { return m_subsys; }
     const ControllerConfig &config() const { return m_cfg; }

@@ -281,7 +281,7 @@ uint16_t Subsystem::virtualizationManagement(uint16_t nPrimary, uint8_t nAct, ui
         return 0;
     }
     // A secondary controller of this primary.
-    const size_t nFirst = m_nPrimaries + 1;
+    const size_t nFirst = m_cfg.nFirstCntlid + m_nPrimaries;
     if (nCntlid < nFirst || nCntlid >= nFirst + s.nTotalVfs)
         return makeStatus(SCT_CMD_SPECIFIC, SC_INVALID_CTRL_ID, true);
     const size_t nVf = nCntlid - nFirst + 1;
@@ -321,7 +321,7 @@ void Subsystem::primaryCapabilities(nvme_primary_ctrl_cap &out) const {
         nVi += secondaryCore(k).m_nVi.load();
     }
     const ControllerConfig &pc = m_cfg.controllers[0];
-    out.cntlid = 1;
+    out.cntlid = m_cfg.nFirstCntlid;
     out.portid = 0;
     out.crt = 0x3;   // VQ and VI resources
     out.vqfrt = s.nFlexQueues;
@@ -347,7 +347,7 @@ void Subsystem::secondaryList(uint16_t nFirst, nvme_secondary_ctrl_list &out) co
             continue;
         nvme_secondary_ctrl &e = out.sc_entry[n++];
         e.scid = sc.cntlid();
-        e.pcid = 1;
+        e.pcid = m_cfg.nFirstCntlid;
         e.scs = sc.m_bOnline.load() ? 1 : 0;
         e.vfn = sc.vfNumber();
         e.nvq = sc.m_nVq.load();
@@ -361,7 +361,7 @@ std::vector<uint16_t> Subsystem::controllerIds(uint32_t nNsid) const {
     const Namespace *p = nNsid ? ns(nNsid) : nullptr;
     for (size_t i = 0; i < m_ctrls.size(); ++i)
         if (!nNsid || (p && p->attachedTo(static_cast<uint32_t>(i))))
-            out.push_back(static_cast<uint16_t>(i + 1));
+            out.push_back(static_cast<uint16_t>(m_cfg.nFirstCntlid + i));
     return out;
 }
 
@@ -479,9 +479,10 @@ uint16_t Subsystem::attachNamespace(uint32_t nNsid, const std::vector<uint16_t> 
             return makeStatus(SCT_GENERIC, SC_INVALID_NS, true);
         uint64_t nSel = 0;
         for (uint16_t id : cntlids) {
-            if (id == 0 || id > m_ctrls.size() || ((nSel >> (id - 1)) & 1))
+            const size_t i = size_t(id) - m_cfg.nFirstCntlid;   // wraps below the first id
+            if (i >= m_ctrls.size() || ((nSel >> i) & 1))
                 return makeStatus(SCT_CMD_SPECIFIC, SC_CTRL_LIST_INVALID, true);
-            nSel |= 1ull << (id - 1);
+            nSel |= 1ull << i;
         }
         if (!nSel)
             return makeStatus(SCT_CMD_SPECIFIC, SC_CTRL_LIST_INVALID, true);

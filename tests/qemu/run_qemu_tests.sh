@@ -3,7 +3,10 @@
 # qemu-system-x86_64 (TCG), against QEMU's emulated NVMe controller, through
 # the linux platform backend: once through vfio-pci behind an emulated IOMMU,
 # once without IOMMU (sysfs and hugepages). A second controller in the guest
-# is bound to the kernel's nvme driver and must stay untouched.
+# is bound to the kernel's nvme driver and must stay untouched. When korvel
+# and the kxm_nvme module are given, the example scripts of examples/nvme and
+# the virtual function script beside this file run in the guest too, one
+# result line each.
 #
 # Everything comes from Debian's packages: qemu-system-x86 (installed when
 # missing and we are root), busybox-static and a kernel from linux-image
@@ -12,16 +15,18 @@
 # Exit status: 0 passed, 1 failed, 77 skipped (packages not to be had).
 #
 #   run_qemu_tests.sh --cache DIR --work DIR --tests NVMEHOST_TESTS --check GUEST_CHECK
-#                     [--variant vfio|noiommu]...
+#                     [--korvel KORVEL --module KXM_NVME] [--variant vfio|noiommu]...
 set -uo pipefail
 
-CACHE= WORK= TESTS= CHECK= VARIANTS=()
+CACHE= WORK= TESTS= CHECK= KORVEL= MODULE= VARIANTS=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --cache) CACHE=$2; shift 2 ;;
         --work) WORK=$2; shift 2 ;;
         --tests) TESTS=$2; shift 2 ;;
         --check) CHECK=$2; shift 2 ;;
+        --korvel) KORVEL=$2; shift 2 ;;
+        --module) MODULE=$2; shift 2 ;;
         --variant) VARIANTS+=("$2"); shift 2 ;;
         *) echo "run_qemu_tests.sh: unknown argument '$1'" >&2; exit 2 ;;
     esac
@@ -30,7 +35,13 @@ done
     echo "usage: run_qemu_tests.sh --cache DIR --work DIR --tests NVMEHOST_TESTS --check GUEST_CHECK" >&2
     exit 2
 }
+[ -z "$KORVEL$MODULE" ] || { [ -x "$KORVEL" ] && [ -f "$MODULE" ]; } || {
+    echo "run_qemu_tests.sh: --korvel and --module go together and must name the built files" >&2
+    exit 2
+}
 [ ${#VARIANTS[@]} -gt 0 ] || VARIANTS=(vfio noiommu)
+HERE=$(cd "$(dirname "$0")" && pwd)
+EXAMPLES=$(cd "$HERE/../../examples/nvme" && pwd)
 # Each boot is bounded so that the whole run stays within five minutes.
 BOOT_TIMEOUT=${KXM_QEMU_BOOT_TIMEOUT:-110}
 
@@ -112,7 +123,8 @@ ROOT="$WORK/initramfs"
 rm -rf "$ROOT" && mkdir -p "$ROOT"/{bin,dev,proc,sys,tmp,modules,lib64}
 cp "$BUSYBOX" "$ROOT/bin/busybox"
 
-# A program and the shared libraries it loads, at the same paths.
+# A program (or a module) and the shared libraries it loads, at the same
+# paths.
 copy_program() {
     cp "$1" "$ROOT/bin/$(basename "$1")" || return 1
     local lib
@@ -124,6 +136,13 @@ copy_program() {
 }
 copy_program "$TESTS" || { echo "FAILED: cannot copy $TESTS into the initramfs"; exit 1; }
 copy_program "$CHECK" || { echo "FAILED: cannot copy $CHECK into the initramfs"; exit 1; }
+# korvel finds its modules in its own folder; the scripts go to /scripts.
+if [ -n "$KORVEL" ]; then
+    mkdir -p "$ROOT/scripts"
+    { copy_program "$KORVEL" && copy_program "$MODULE" &&
+      cp "$EXAMPLES"/{common.krvh,smoke.krv,resets.krv,namespaces.krv} "$HERE/vf.krv" "$ROOT/scripts/"; } ||
+        { echo "FAILED: cannot copy korvel, its module and the scripts into the initramfs"; exit 1; }
+fi
 
 # Kernel modules with what they depend on, in loading order.
 declare -A MOD_DONE=()
@@ -158,12 +177,15 @@ for variant in "${VARIANTS[@]}"; do
     # Two controllers: 00:03.0 stands for the system's disk and is bound to
     # the kernel's nvme driver; 01:00.0, behind a root port without hotplug
     # (so that its link can be reset through the bridge), is the one under
-    # test. Its namespace is given a
-    # UUID, as a drive has a unique namespace identifier from the factory.
-    SYS_IMG="$WORK/system-disk.img" TEST_IMG="$WORK/test-disk.img"
-    rm -f "$SYS_IMG" "$TEST_IMG"
+    # test. It has a plain namespace (1, found first by the tests that want
+    # one) and a zoned one (2: 1 MiB zones of 768 KiB capacity, at most 4
+    # active and 2 open); each is given a UUID, as a drive has a unique
+    # namespace identifier from the factory.
+    SYS_IMG="$WORK/system-disk.img" TEST_IMG="$WORK/test-disk.img" ZONED_IMG="$WORK/zoned-disk.img"
+    rm -f "$SYS_IMG" "$TEST_IMG" "$ZONED_IMG"
     head -c 4194304 /dev/urandom >"$SYS_IMG"
     truncate -s 256M "$TEST_IMG"
+    truncate -s 8M "$ZONED_IMG"
     SYS_SUM=$(cksum <"$SYS_IMG")
     case "$variant" in
         vfio)
@@ -186,14 +208,16 @@ for variant in "${VARIANTS[@]}"; do
             "${IOMMU[@]}" \
             -nographic -no-reboot -serial stdio -monitor none -display none -nodefaults \
             -kernel "$VMLINUZ" -initrd "$WORK/initramfs.cpio.gz" \
-            -append "console=ttyS0 panic=-1 loglevel=4 no_timer_check kxm.mode=$variant $APPEND${KXM_QEMU_GTEST_FILTER:+ kxm.filter=$KXM_QEMU_GTEST_FILTER}" \
+            -append "console=ttyS0 panic=-1 loglevel=4 no_timer_check kxm.mode=$variant $APPEND${KXM_QEMU_GTEST_FILTER:+ kxm.filter=$KXM_QEMU_GTEST_FILTER}${KXM_QEMU_SCRIPTS:+ kxm.scripts=$KXM_QEMU_SCRIPTS}" \
             -drive file="$SYS_IMG",if=none,id=sysdisk,format=raw \
             -device nvme,drive=sysdisk,serial=KXMSYSTEM,addr=3 \
-            -device pcie-root-port,id=rp1,chassis=1,slot=1,addr=4,hotplug=off \
+            -device pcie-root-port,id=rp1,chassis=1,slot=1,addr=4,hotplug=off,x-speed=5 \
             -drive file="$TEST_IMG",if=none,id=testdisk,format=raw \
             -device nvme-subsys,id=testsubsys \
             -device nvme,id=testctl,serial=KXMTEST,bus=rp1,subsys=testsubsys,sriov_max_vfs=2,sriov_vq_flexible=4,sriov_vi_flexible=2 \
             -device nvme-ns,drive=testdisk,bus=testctl,nsid=1,uuid=6b786d2d-7465-7374-2d6e-616d65737061 \
+            -drive file="$ZONED_IMG",if=none,id=zoneddisk,format=raw \
+            -device nvme-ns,drive=zoneddisk,bus=testctl,nsid=2,uuid=6b786d2d-7a6f-6e65-642d-6e616d657370,zoned=true,zoned.zone_size=1M,zoned.zone_capacity=768K,zoned.max_active=4,zoned.max_open=2 \
             </dev/null >"$LOG" 2>&1
         rc=$?
         tr -d '\r' <"$LOG" >"$LOG.txt" && mv "$LOG.txt" "$LOG"
@@ -217,7 +241,8 @@ for variant in "${VARIANTS[@]}"; do
     if [ "$(cksum <"$SYS_IMG")" != "$SYS_SUM" ]; then
         verdict="FAILED (the disk behind the kernel's nvme driver was changed)"
     fi
-    grep -E '^(guest-check:|\[  (PASSED|FAILED|SKIPPED) |\[==========\]|KXM-QEMU)' "$LOG" | sed "s/^/  [$variant] /"
+    grep -E '^(guest-check:|\[  (PASSED|FAILED|SKIPPED) |\[==========\]|KXM-QEMU|\[[a-z]+\]   FAIL )' "$LOG" |
+        sed -e 's/^KXM-QEMU-SCRIPT: /script /' -e "s/^/  [$variant] /"
     note "$variant: $verdict in ${secs} s"
     case "$verdict" in
         passed) ;;

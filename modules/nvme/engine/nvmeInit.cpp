@@ -12,6 +12,7 @@
 #include "nvmeCmdPool.h"
 #include "nvmeEngine.h"
 #include "nvmeNsLinks.h"
+#include "nvmePciCfg.h"
 #include "nvmePollers.h"
 #include "nvmePostProc.h"
 #include "nvmeQueues.h"
@@ -236,8 +237,10 @@ void releaseNamespaces(NvmeEngine &eng, NvmeCntl *pCntl)
 // Identify CNS 12h: the controllers attached to nsid include ours?
 bool attachedTo(NvmeEngine &eng, NvmeCntl *pPF, NvmeCntl *pCntl, uint32_t nsid, NvmeBuf *pBuf)
 {
+    // The list holds the controllers from CNTID up: starting at our own id
+    // puts it first (CNTLID 0 is a valid id, so no "one below" here).
     const int64_t nWord =
-        adminCmd(eng, pPF, nvmeReqIdentify(0x12, nsid, static_cast<uint16_t>(pCntl->CNTLID - 1), pBuf));
+        adminCmd(eng, pPF, nvmeReqIdentify(0x12, nsid, static_cast<uint16_t>(pCntl->CNTLID), pBuf));
     if (!(nWord & NVME_CMD_CPL) || ((nWord >> 16) & 0x7FFF) != 0)
         return false;
     const uint8_t *p = nvmeBufData(pBuf);
@@ -443,6 +446,11 @@ int32_t nvmeInitCntl(NvmeEngine &eng, NvmeCntl *pCntl, bool bAdminOnly, NvmeInit
     eng.log.log("Info: %s line %d: initialize %s function (funcHandle:%p)\n", "nvmeExt", __LINE__, szKind,
                 static_cast<void *>(pCntl));
     const bool bFirst = pCntl->nState == 0;
+    // A virtual function's capabilities were first read when it was enabled,
+    // before its secondary controller was brought online; some controllers
+    // answer register reads of an offline one with 0. Read CAP again.
+    if (pCntl->funcType == nvme_VF)
+        nvmeDecodeCapRegister(eng, pCntl);
     const uint32_t nCsts = readReg(eng, pCntl, nvmewire::REG_CSTS);
     if ((nCsts & nvmewire::CSTS_RDY) && nCsts != 0xFFFFFFFFu && nvmeDisableCntl(eng, pCntl) != EC_NONE) {
         printf("Error: fail to disable the controller\n");

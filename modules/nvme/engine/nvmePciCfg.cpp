@@ -77,7 +77,11 @@ void nvmeDecodeCaps(NvmeEngine &eng, NvmeCntl *pCntl)
         s.nLnkCtl = static_cast<uint16_t>(nvmeCfgRead(eng, pFunc, nPcie + PCIE_LNKCTL, 2));
         s.nDevCtl2 = static_cast<uint16_t>(nvmeCfgRead(eng, pFunc, nPcie + PCIE_DEVCTL2, 2));
     }
+    nvmeDecodeCapRegister(eng, pCntl);
+}
 
+void nvmeDecodeCapRegister(NvmeEngine &eng, NvmeCntl *pCntl)
+{
     kxmplat::Platform *pPlat = eng.platform();
     const uint64_t nLo = pPlat->mmioRead32(pCntl->device(), nvmewire::REG_CAP);
     const uint64_t nHi = pPlat->mmioRead32(pCntl->device(), nvmewire::REG_CAP + 4);

@@ -27,6 +27,9 @@ bool nvmePcieInit(NvmeEngine &eng, const FuncHandleRec *pFunc);
 // Saves the configuration registers of the controller's function and
 // decodes CAP into the controller record (logged, one value a line).
 void nvmeDecodeCaps(NvmeEngine &eng, NvmeCntl *pCntl);
+// The CAP part of the above alone: page sizes, timeout, queue size limit,
+// doorbell stride.
+void nvmeDecodeCapRegister(NvmeEngine &eng, NvmeCntl *pCntl);
 
 // Writes the saved configuration back (after a reset cleared it).
 void nvmeRestoreCfg(NvmeEngine &eng, NvmeCntl *pCntl);

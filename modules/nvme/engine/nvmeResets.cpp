@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "nvmeBuf.h"
 #include "nvmeCmdPool.h"
 #include "nvmeEngine.h"
 #include "nvmeInit.h"
@@ -404,6 +405,10 @@ void nvmePut(NvmeEngine &eng)
             for (NvmeCntl *pCntl : pDev->cntls)
                 if (pCntl && pCntl->nState == NVME_CNTL_INITED && eng.platform())
                     nvmeTakeDown(eng, pCntl);
+    // The script's data buffers go before the platform that holds their
+    // memory is closed (their handles are invalid after put either way).
+    for (NvmeHandleHdr *pHdr : eng.registry.runsOf(NVME_KIND_BUF))
+        nvmeBufFreeOn(eng.registry, reinterpret_cast<NvmeBuf *>(pHdr));
     eng.closePlatform();
 }
 

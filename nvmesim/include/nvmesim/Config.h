@@ -153,6 +153,7 @@ struct DeviceConfig {
     std::string szFirmware = "1.0";
     uint64_t nCapacity = 0;        // total NVM capacity in bytes; 0: 2x what the namespaces use, at least 4 GiB
     uint32_t nMaxNamespaces = 32;  // NN
+    uint16_t nFirstCntlid = 1;     // CNTLID of the first controller; the others follow
     bool bNamespaceManagement = true;
     bool bVolatileWriteCache = true;
     bool bReservations = false;    // reservation commands, host identifiers, notifications
