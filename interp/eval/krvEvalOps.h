@@ -22,6 +22,11 @@ enum krvEvalOp_t : uint8_t {
     KRV_EOP_BINARY,          // arithmetic, ordering, integer and equality groups: one operation
                              // per operator code, KRV_EOP_BINARY + (code - KRV_OP_MUL)
     KRV_EOP_BINARY_LAST = KRV_EOP_BINARY + 16,
+    KRV_EOP_BINARY_LI,       // the same operators, operand 1 an elementary local, operand 2 an
+                             // integer literal: KRV_EOP_BINARY_LI + (code - KRV_OP_MUL)
+    KRV_EOP_BINARY_LI_LAST = KRV_EOP_BINARY_LI + 16,
+    KRV_EOP_BINARY_LL,       // the same operators over two elementary locals
+    KRV_EOP_BINARY_LL_LAST = KRV_EOP_BINARY_LL + 16,
     KRV_EOP_AND,             // &&
     KRV_EOP_OR,              // ||
     KRV_EOP_COND,            // ? :

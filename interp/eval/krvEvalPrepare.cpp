@@ -139,8 +139,18 @@ static bool prepOp(krvFuncInfo_t *pFunc, krvAPTN_t *p)
         return true;
     }
     p->nEvalKind = opKind(p);
-    if (p->nEvalKind >= KRV_EOP_BINARY && p->nEvalKind <= KRV_EOP_BINARY_LAST && bPure2)
-        p->nEvalFlags |= KRV_EF_OPD2_PURE;
+    if (p->nEvalKind >= KRV_EOP_BINARY && p->nEvalKind <= KRV_EOP_BINARY_LAST) {
+        if (bPure2)
+            p->nEvalFlags |= KRV_EF_OPD2_PURE;
+        // Integer work on locals gets an operation of its own.
+        int nIdx = p->nEvalKind - KRV_EOP_BINARY;
+        if (pOpd1 && pOpd2 && !pOpd1->next && !pOpd2->next && pOpd1->nEvalKind == KRV_EOP_LOCAL) {
+            if (pOpd2->nEvalKind == KRV_EOP_INT)
+                p->nEvalKind = static_cast<uint8_t>(KRV_EOP_BINARY_LI + nIdx);
+            else if (pOpd2->nEvalKind == KRV_EOP_LOCAL)
+                p->nEvalKind = static_cast<uint8_t>(KRV_EOP_BINARY_LL + nIdx);
+        }
+    }
     return p->nEvalKind < KRV_EOP_ASSIGN && bPure1 && bPure2;
 }
 

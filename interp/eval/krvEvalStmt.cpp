@@ -287,6 +287,37 @@ template <int32_t nOp> static int opBinary(KRV_EOP_ARGS)
     return krvEvalBinaryNode(pEnv, pFunc, pNode, nOp, pResult, pFl);
 }
 #define KRV_EOP_BIN(op) [int(KRV_EOP_BINARY) + int(op) - int(KRV_OP_MUL)] = opBinary<op>
+
+// The integer operation over two integers read from the frame; the
+// operator's general operation when a cell is missing or not an integer, or
+// while cells are shared between threads.
+template <int32_t nOp>
+static inline int binaryInts(KRV_EOP_ARGS, const krvValue_t *pA, int64_t b, bool bIntB)
+{
+    (void)pszTag;
+    if (pA && bIntB && KRV_T_INTLIKE(pA->type) && !krvEvalCellsShared()) [[likely]] {
+        int ok = krvEvalIntOp(pEnv, pNode, nOp, pA->val.nInt, b, pResult);
+        if (!ok)
+            krvEvalDrop(pResult);
+        return ok;
+    }
+    return krvEvalBinaryNode(pEnv, pFunc, pNode, nOp, pResult, pFl);
+}
+template <int32_t nOp> static int opBinaryLocalInt(KRV_EOP_ARGS)
+{
+    const krvValue_t *pA = pEnv->pEval->pFrame[-pNode->u.opExpr.opd1->nEvalArg].pData;
+    return binaryInts<nOp>(pEnv, pFunc, pNode, pszTag, pResult, pFl, pA, pNode->u.opExpr.opd2->u.nIntConst, true);
+}
+template <int32_t nOp> static int opBinaryLocals(KRV_EOP_ARGS)
+{
+    const krvSlot_t *pFrame = pEnv->pEval->pFrame;
+    const krvValue_t *pA = pFrame[-pNode->u.opExpr.opd1->nEvalArg].pData;
+    const krvValue_t *pB = pFrame[-pNode->u.opExpr.opd2->nEvalArg].pData;
+    bool bIntB = pB && KRV_T_INTLIKE(pB->type);
+    return binaryInts<nOp>(pEnv, pFunc, pNode, pszTag, pResult, pFl, pA, bIntB ? pB->val.nInt : 0, bIntB);
+}
+#define KRV_EOP_BIN_LI(op) [int(KRV_EOP_BINARY_LI) + int(op) - int(KRV_OP_MUL)] = opBinaryLocalInt<op>
+#define KRV_EOP_BIN_LL(op) [int(KRV_EOP_BINARY_LL) + int(op) - int(KRV_OP_MUL)] = opBinaryLocals<op>
 static int opLogic(KRV_EOP_ARGS)
 {
     (void)pszTag;
@@ -422,6 +453,40 @@ const krvEvalOpFn_t g_krvEvalOps[KRV_EOP_COUNT] = {
     KRV_EOP_BIN(KRV_OP_BAND),
     KRV_EOP_BIN(KRV_OP_BXOR),
     KRV_EOP_BIN(KRV_OP_BOR),
+    KRV_EOP_BIN_LI(KRV_OP_MUL),
+    KRV_EOP_BIN_LI(KRV_OP_DIV),
+    KRV_EOP_BIN_LI(KRV_OP_MOD),
+    KRV_EOP_BIN_LI(KRV_OP_ADD),
+    KRV_EOP_BIN_LI(KRV_OP_SUB),
+    KRV_EOP_BIN_LI(KRV_OP_SHR),
+    KRV_EOP_BIN_LI(KRV_OP_SHL),
+    KRV_EOP_BIN_LI(KRV_OP_GT),
+    KRV_EOP_BIN_LI(KRV_OP_GE),
+    KRV_EOP_BIN_LI(KRV_OP_LT),
+    KRV_EOP_BIN_LI(KRV_OP_LE),
+    KRV_EOP_BIN_LI(KRV_OP_NE),
+    KRV_EOP_BIN_LI(KRV_OP_EQ),
+    KRV_EOP_BIN_LI(18),
+    KRV_EOP_BIN_LI(KRV_OP_BAND),
+    KRV_EOP_BIN_LI(KRV_OP_BXOR),
+    KRV_EOP_BIN_LI(KRV_OP_BOR),
+    KRV_EOP_BIN_LL(KRV_OP_MUL),
+    KRV_EOP_BIN_LL(KRV_OP_DIV),
+    KRV_EOP_BIN_LL(KRV_OP_MOD),
+    KRV_EOP_BIN_LL(KRV_OP_ADD),
+    KRV_EOP_BIN_LL(KRV_OP_SUB),
+    KRV_EOP_BIN_LL(KRV_OP_SHR),
+    KRV_EOP_BIN_LL(KRV_OP_SHL),
+    KRV_EOP_BIN_LL(KRV_OP_GT),
+    KRV_EOP_BIN_LL(KRV_OP_GE),
+    KRV_EOP_BIN_LL(KRV_OP_LT),
+    KRV_EOP_BIN_LL(KRV_OP_LE),
+    KRV_EOP_BIN_LL(KRV_OP_NE),
+    KRV_EOP_BIN_LL(KRV_OP_EQ),
+    KRV_EOP_BIN_LL(18),
+    KRV_EOP_BIN_LL(KRV_OP_BAND),
+    KRV_EOP_BIN_LL(KRV_OP_BXOR),
+    KRV_EOP_BIN_LL(KRV_OP_BOR),
     [KRV_EOP_AND] = opLogic,
     [KRV_EOP_OR] = opLogic,
     [KRV_EOP_COND] = opCond,
