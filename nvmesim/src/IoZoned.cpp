@@ -5,6 +5,7 @@
 // moves only over data that was written.
 #include <cstring>
 
+#include "BlockRange.h"
 #include "ControllerCore.h"
 #include "Namespace.h"
 #include "nvmesim/Subsystem.h"
@@ -16,11 +17,6 @@ namespace {
 constexpr uint16_t gen(uint16_t nSc) { return makeStatus(SCT_GENERIC, nSc, true); }
 constexpr uint16_t media(uint16_t nSc) { return makeStatus(SCT_MEDIA, nSc); }
 
-uint64_t slbaOf(const Sqe &e) { return e.cdw10() | (static_cast<uint64_t>(e.cdw11()) << 32); }
-uint32_t nlbOf(const Sqe &e) { return (e.cdw12() & 0xFFFF) + 1; }
-bool inRange(const Namespace &ns, uint64_t nSlba, uint64_t nCount) {
-    return nSlba < ns.nBlocks && nCount <= ns.nBlocks - nSlba;
-}
 } // namespace
 
 uint16_t ControllerCore::ioZoned(const Sqe &e, Namespace &ns, uint32_t *pDw0, uint32_t *pDw1) {

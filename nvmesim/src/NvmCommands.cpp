@@ -4,6 +4,7 @@
 // take the paths of NvmProtected.cpp.
 #include <cstring>
 
+#include "BlockRange.h"
 #include "ControllerCore.h"
 #include "Namespace.h"
 #include "SanitizeState.h"
@@ -17,11 +18,6 @@ constexpr uint16_t gen(uint16_t nSc) { return makeStatus(SCT_GENERIC, nSc, true)
 constexpr uint16_t specific(uint16_t nSc) { return makeStatus(SCT_CMD_SPECIFIC, nSc, true); }
 constexpr uint16_t media(uint16_t nSc) { return makeStatus(SCT_MEDIA, nSc); }
 
-uint64_t slbaOf(const Sqe &e) { return e.cdw10() | (static_cast<uint64_t>(e.cdw11()) << 32); }
-uint32_t nlbOf(const Sqe &e) { return (e.cdw12() & 0xFFFF) + 1; }
-bool inRange(const Namespace &ns, uint64_t nSlba, uint64_t nCount) {
-    return nSlba < ns.nBlocks && nCount <= ns.nBlocks - nSlba;
-}
 } // namespace
 
 // FUA, or the issuing controller has its volatile write cache off.

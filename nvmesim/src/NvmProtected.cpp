@@ -10,6 +10,7 @@
 
 #include <endian.h>
 
+#include "BlockRange.h"
 #include "ControllerCore.h"
 #include "Namespace.h"
 #include "ProtectionInfo.h"
@@ -24,11 +25,6 @@ constexpr uint16_t media(uint16_t nSc) { return makeStatus(SCT_MEDIA, nSc); }
 // limit; they go through the buffers this many blocks at a time.
 constexpr uint64_t kPiChunkBlocks = 256;
 
-uint64_t slbaOf(const Sqe &e) { return e.cdw10() | (static_cast<uint64_t>(e.cdw11()) << 32); }
-uint32_t nlbOf(const Sqe &e) { return (e.cdw12() & 0xFFFF) + 1; }
-bool inRange(const Namespace &ns, uint64_t nSlba, uint64_t nCount) {
-    return nSlba < ns.nBlocks && nCount <= ns.nBlocks - nSlba;
-}
 PiRequest requestOf(const Sqe &e) { return PiRequest::fromCommand(e.cdw12(), CDW12_PRINFO_SHIFT, e.cdw14(), e.cdw15()); }
 // The request for the blocks from the nSkip'th on.
 PiRequest advanced(PiRequest r, uint64_t nSkip) {
