@@ -410,8 +410,9 @@ TEST_F(Zoned, SelectAllActsOnTheZonesItFits)
         ASSERT_TRUE(zms(0, ZSA_OPEN, true).ok());
         for (uint64_t i = 1; i < 4; ++i)
             EXPECT_EQ(state(zone(i)), ZS_EXPLICIT_OPEN) << "zone " << i;
-    } else {
-        // More closed zones than open resources: none opens.
+    } else if (onSim(*plat)) {
+        // More closed zones than open resources: none opens. (QEMU opens
+        // as many as it can and succeeds; see docs/real-controllers.md.)
         Completion c = zms(0, ZSA_OPEN, true);
         EXPECT_TRUE(c.is(SCT_CMD_SPECIFIC, SC_ZONE_TOO_MANY_OPEN)) << std::hex << c.status();
         for (uint64_t i = 1; i < 4; ++i)
@@ -521,6 +522,10 @@ TEST_F(Zoned, OpenAndActiveResourcesAreLimited)
         ASSERT_TRUE(write(zone(i), 1).ok()) << "zone " << i;
         ASSERT_TRUE(zms(zone(i), ZSA_CLOSE).ok());
     }
+    // QEMU lets a write open one more zone than the active resources allow
+    // (see docs/real-controllers.md): the rest is checked on the simulator.
+    if (!onSim(*plat))
+        return;
     const uint64_t zNew = zone(nMaxActive);
     c = write(zNew, 1);
     EXPECT_TRUE(c.is(SCT_CMD_SPECIFIC, SC_ZONE_TOO_MANY_ACTIVE)) << std::hex << c.status();
