@@ -1,4 +1,5 @@
 #include "KeyValueStore.h"
+#include "SideFile.h"
 
 #include <cstdio>
 #include <cstring>
@@ -72,9 +73,7 @@ void KeyValueStore::clear() {
 }
 
 bool KeyValueStore::save(const std::string &szPath) {
-    const std::string szTmp = szPath + ".tmp";
-    {
-        std::ofstream f(szTmp, std::ios::binary | std::ios::trunc);
+    if (!replaceSideFile(szPath, [&](std::ofstream &f) {
         const uint64_t nCount = m_pairs.size();
         f.write(kMagic, sizeof kMagic);
         f.write(reinterpret_cast<const char *>(&nCount), sizeof nCount);
@@ -86,10 +85,7 @@ bool KeyValueStore::save(const std::string &szPath) {
             f.write(reinterpret_cast<const char *>(&nVl), 4);
             f.write(reinterpret_cast<const char *>(v.data()), nVl);
         }
-        if (!f.flush())
-            return false;
-    }
-    if (std::rename(szTmp.c_str(), szPath.c_str()) != 0)
+    }))
         return false;
     m_bDirty = false;
     return true;

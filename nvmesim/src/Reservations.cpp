@@ -1,4 +1,5 @@
 #include "Reservations.h"
+#include "SideFile.h"
 
 #include <cstdio>
 #include <fstream>
@@ -320,8 +321,7 @@ uint16_t Reservations::commit(const State &before) {
 
 // ------------------------------------------------------------ side file
 
-// The file exists while PTPL is on; it is written whole and renamed into
-// place, so a crash leaves the old or the new state, never half of one.
+// The file exists while PTPL is on.
 bool Reservations::save() const {
     if (m_szFile.empty())
         return true;
@@ -329,9 +329,7 @@ bool Reservations::save() const {
         std::remove(m_szFile.c_str());
         return true;
     }
-    const std::string szTmp = m_szFile + ".tmp";
-    {
-        std::ofstream f(szTmp, std::ios::trunc);
+    return replaceSideFile(m_szFile, [&](std::ofstream &f) {
         f << "reservations 1\n";
         f << "generation " << m_s.nGeneration << "\n";
         f << "type " << unsigned(m_s.nType) << "\n";
@@ -339,11 +337,7 @@ bool Reservations::save() const {
             f << "holder " << m_s.holder.hex() << "\n";
         for (const auto &r : m_s.regs)
             f << "registrant " << r.host.hex() << (r.host.bExtended ? " 128 " : " 64 ") << r.nKey << "\n";
-        f.flush();
-        if (!f)
-            return false;
-    }
-    return std::rename(szTmp.c_str(), m_szFile.c_str()) == 0;
+    });
 }
 
 bool Reservations::attachFile(const std::string &szPath, std::string *pErr) {

@@ -1,4 +1,5 @@
 #include "ZonedNamespace.h"
+#include "SideFile.h"
 
 #include <cstdio>
 #include <cstring>
@@ -288,9 +289,7 @@ void ZonedNamespace::closeOpenZones() {
 }
 
 bool ZonedNamespace::save(const std::string &szPath) const {
-    const std::string szTmp = szPath + ".tmp";
-    {
-        std::ofstream f(szTmp, std::ios::binary | std::ios::trunc);
+    if (!replaceSideFile(szPath, [&](std::ofstream &f) {
         FileHeader h{};
         std::memcpy(h.magic, kMagic, sizeof kMagic);
         h.nZones = m_zones.size();
@@ -303,10 +302,7 @@ bool ZonedNamespace::save(const std::string &szPath) const {
             f.write(reinterpret_cast<const char *>(&fz), sizeof fz);
         }
         f.write(reinterpret_cast<const char *>(m_ext.data()), static_cast<std::streamsize>(m_ext.size()));
-        if (!f.flush())
-            return false;
-    }
-    if (std::rename(szTmp.c_str(), szPath.c_str()) != 0)
+    }))
         return false;
     m_bDirty = false;
     return true;
