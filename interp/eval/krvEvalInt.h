@@ -1,6 +1,7 @@
 // What the evaluator's units share: cell copies, the cells that prepared
 // references name, and operands read in place.
 #pragma once
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <malloc.h>
@@ -74,7 +75,7 @@ static inline bool krvEvalFailed(int ok, const uint32_t *pFl)
 // the rest of the interpreter.
 typedef int (*krvEvalOpFn_t)(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
                              krvValue_t *pResult, uint32_t *pFl);
-extern const krvEvalOpFn_t g_krvEvalOps[KRV_EOP_COUNT];
+extern const std::array<krvEvalOpFn_t, KRV_EOP_COUNT> g_krvEvalOps;
 static inline int krvEvalDispatch(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
                                   krvValue_t *pResult, uint32_t *pFl)
 {

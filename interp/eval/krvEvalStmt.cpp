@@ -1,5 +1,6 @@
 // The node dispatcher krvEval_APTN: one case per evaluator operation, with
 // the loops, branches, switch and the flag word of the statements.
+#include <array>
 #include <cstdio>
 
 #include "builtin/krvBuiltinTable.h"
@@ -286,7 +287,7 @@ template <int32_t nOp> static int opBinary(KRV_EOP_ARGS)
     (void)pszTag;
     return krvEvalBinaryNode(pEnv, pFunc, pNode, nOp, pResult, pFl);
 }
-#define KRV_EOP_BIN(op) [int(KRV_EOP_BINARY) + int(op) - int(KRV_OP_MUL)] = opBinary<op>
+#define KRV_EOP_BIN(t, op) t[int(KRV_EOP_BINARY) + int(op) - int(KRV_OP_MUL)] = opBinary<op>
 
 // The integer operation over two integers read from the frame; the
 // operator's general operation when a cell is missing or not an integer, or
@@ -316,8 +317,8 @@ template <int32_t nOp> static int opBinaryLocals(KRV_EOP_ARGS)
     bool bIntB = pB && KRV_T_INTLIKE(pB->type);
     return binaryInts<nOp>(pEnv, pFunc, pNode, pszTag, pResult, pFl, pA, bIntB ? pB->val.nInt : 0, bIntB);
 }
-#define KRV_EOP_BIN_LI(op) [int(KRV_EOP_BINARY_LI) + int(op) - int(KRV_OP_MUL)] = opBinaryLocalInt<op>
-#define KRV_EOP_BIN_LL(op) [int(KRV_EOP_BINARY_LL) + int(op) - int(KRV_OP_MUL)] = opBinaryLocals<op>
+#define KRV_EOP_BIN_LI(t, op) t[int(KRV_EOP_BINARY_LI) + int(op) - int(KRV_OP_MUL)] = opBinaryLocalInt<op>
+#define KRV_EOP_BIN_LL(t, op) t[int(KRV_EOP_BINARY_LL) + int(op) - int(KRV_OP_MUL)] = opBinaryLocals<op>
 static int opLogic(KRV_EOP_ARGS)
 {
     (void)pszTag;
@@ -424,95 +425,101 @@ static int opExit(KRV_EOP_ARGS)
     return 0;
 }
 
-const krvEvalOpFn_t g_krvEvalOps[KRV_EOP_COUNT] = {
-    [KRV_EOP_NONE] = opNone,
-    [KRV_EOP_INT] = opInt,
-    [KRV_EOP_FLOAT] = opFloat,
-    [KRV_EOP_STR] = opStr,
-    [KRV_EOP_CONST] = opConst,
-    [KRV_EOP_LOCAL] = opRef,
-    [KRV_EOP_GLOBAL] = opRef,
-    [KRV_EOP_OBJ_MEMBER] = opRef,
-    [KRV_EOP_ELEM] = opRef,
-    [KRV_EOP_REF] = opRef,
-    [KRV_EOP_UNARY] = opUnary,
-    KRV_EOP_BIN(KRV_OP_MUL),
-    KRV_EOP_BIN(KRV_OP_DIV),
-    KRV_EOP_BIN(KRV_OP_MOD),
-    KRV_EOP_BIN(KRV_OP_ADD),
-    KRV_EOP_BIN(KRV_OP_SUB),
-    KRV_EOP_BIN(KRV_OP_SHR),
-    KRV_EOP_BIN(KRV_OP_SHL),
-    KRV_EOP_BIN(KRV_OP_GT),
-    KRV_EOP_BIN(KRV_OP_GE),
-    KRV_EOP_BIN(KRV_OP_LT),
-    KRV_EOP_BIN(KRV_OP_LE),
-    KRV_EOP_BIN(KRV_OP_NE),
-    KRV_EOP_BIN(KRV_OP_EQ),
-    KRV_EOP_BIN(18),
-    KRV_EOP_BIN(KRV_OP_BAND),
-    KRV_EOP_BIN(KRV_OP_BXOR),
-    KRV_EOP_BIN(KRV_OP_BOR),
-    KRV_EOP_BIN_LI(KRV_OP_MUL),
-    KRV_EOP_BIN_LI(KRV_OP_DIV),
-    KRV_EOP_BIN_LI(KRV_OP_MOD),
-    KRV_EOP_BIN_LI(KRV_OP_ADD),
-    KRV_EOP_BIN_LI(KRV_OP_SUB),
-    KRV_EOP_BIN_LI(KRV_OP_SHR),
-    KRV_EOP_BIN_LI(KRV_OP_SHL),
-    KRV_EOP_BIN_LI(KRV_OP_GT),
-    KRV_EOP_BIN_LI(KRV_OP_GE),
-    KRV_EOP_BIN_LI(KRV_OP_LT),
-    KRV_EOP_BIN_LI(KRV_OP_LE),
-    KRV_EOP_BIN_LI(KRV_OP_NE),
-    KRV_EOP_BIN_LI(KRV_OP_EQ),
-    KRV_EOP_BIN_LI(18),
-    KRV_EOP_BIN_LI(KRV_OP_BAND),
-    KRV_EOP_BIN_LI(KRV_OP_BXOR),
-    KRV_EOP_BIN_LI(KRV_OP_BOR),
-    KRV_EOP_BIN_LL(KRV_OP_MUL),
-    KRV_EOP_BIN_LL(KRV_OP_DIV),
-    KRV_EOP_BIN_LL(KRV_OP_MOD),
-    KRV_EOP_BIN_LL(KRV_OP_ADD),
-    KRV_EOP_BIN_LL(KRV_OP_SUB),
-    KRV_EOP_BIN_LL(KRV_OP_SHR),
-    KRV_EOP_BIN_LL(KRV_OP_SHL),
-    KRV_EOP_BIN_LL(KRV_OP_GT),
-    KRV_EOP_BIN_LL(KRV_OP_GE),
-    KRV_EOP_BIN_LL(KRV_OP_LT),
-    KRV_EOP_BIN_LL(KRV_OP_LE),
-    KRV_EOP_BIN_LL(KRV_OP_NE),
-    KRV_EOP_BIN_LL(KRV_OP_EQ),
-    KRV_EOP_BIN_LL(18),
-    KRV_EOP_BIN_LL(KRV_OP_BAND),
-    KRV_EOP_BIN_LL(KRV_OP_BXOR),
-    KRV_EOP_BIN_LL(KRV_OP_BOR),
-    [KRV_EOP_AND] = opLogic,
-    [KRV_EOP_OR] = opLogic,
-    [KRV_EOP_COND] = opCond,
-    [KRV_EOP_ASSIGN] = opAssign,
-    [KRV_EOP_COMPOUND] = opCompound,
-    [KRV_EOP_INCDEC] = opIncDec,
-    [KRV_EOP_BAD_UPDATE] = opBadUpdate,
-    [KRV_EOP_LIST] = opList,
-    [KRV_EOP_USR_CALL] = opUsrCall,
-    [KRV_EOP_BUILTIN_CALL] = opBuiltinCall,
-    [KRV_EOP_EXT_CALL] = opExtCall,
-    [KRV_EOP_EXPR_STMT] = opExprStmt,
-    [KRV_EOP_NULL_STMT] = opNullStmt,
-    [KRV_EOP_BREAK] = opBreak,
-    [KRV_EOP_CONTINUE] = opContinue,
-    [KRV_EOP_GOTO] = opGoto,
-    [KRV_EOP_RETURN] = opReturn,
-    [KRV_EOP_IF] = krvEval_ifStmt,
-    [KRV_EOP_WHILE] = krvEval_whileStmt,
-    [KRV_EOP_DO] = opDo,
-    [KRV_EOP_FOR] = evalFor,
-    [KRV_EOP_SWITCH] = evalSwitch,
-    [KRV_EOP_BLOCK] = opBlock,
-    [KRV_EOP_EVAL] = opEval,
-    [KRV_EOP_EXIT] = opExit,
-};
+// The operation table, filled entry by entry at compile time.
+static constexpr std::array<krvEvalOpFn_t, KRV_EOP_COUNT> buildEvalOps()
+{
+    std::array<krvEvalOpFn_t, KRV_EOP_COUNT> t{};
+    t[KRV_EOP_NONE] = opNone;
+    t[KRV_EOP_INT] = opInt;
+    t[KRV_EOP_FLOAT] = opFloat;
+    t[KRV_EOP_STR] = opStr;
+    t[KRV_EOP_CONST] = opConst;
+    t[KRV_EOP_LOCAL] = opRef;
+    t[KRV_EOP_GLOBAL] = opRef;
+    t[KRV_EOP_OBJ_MEMBER] = opRef;
+    t[KRV_EOP_ELEM] = opRef;
+    t[KRV_EOP_REF] = opRef;
+    t[KRV_EOP_UNARY] = opUnary;
+    KRV_EOP_BIN(t, KRV_OP_MUL);
+    KRV_EOP_BIN(t, KRV_OP_DIV);
+    KRV_EOP_BIN(t, KRV_OP_MOD);
+    KRV_EOP_BIN(t, KRV_OP_ADD);
+    KRV_EOP_BIN(t, KRV_OP_SUB);
+    KRV_EOP_BIN(t, KRV_OP_SHR);
+    KRV_EOP_BIN(t, KRV_OP_SHL);
+    KRV_EOP_BIN(t, KRV_OP_GT);
+    KRV_EOP_BIN(t, KRV_OP_GE);
+    KRV_EOP_BIN(t, KRV_OP_LT);
+    KRV_EOP_BIN(t, KRV_OP_LE);
+    KRV_EOP_BIN(t, KRV_OP_NE);
+    KRV_EOP_BIN(t, KRV_OP_EQ);
+    KRV_EOP_BIN(t, 18);
+    KRV_EOP_BIN(t, KRV_OP_BAND);
+    KRV_EOP_BIN(t, KRV_OP_BXOR);
+    KRV_EOP_BIN(t, KRV_OP_BOR);
+    KRV_EOP_BIN_LI(t, KRV_OP_MUL);
+    KRV_EOP_BIN_LI(t, KRV_OP_DIV);
+    KRV_EOP_BIN_LI(t, KRV_OP_MOD);
+    KRV_EOP_BIN_LI(t, KRV_OP_ADD);
+    KRV_EOP_BIN_LI(t, KRV_OP_SUB);
+    KRV_EOP_BIN_LI(t, KRV_OP_SHR);
+    KRV_EOP_BIN_LI(t, KRV_OP_SHL);
+    KRV_EOP_BIN_LI(t, KRV_OP_GT);
+    KRV_EOP_BIN_LI(t, KRV_OP_GE);
+    KRV_EOP_BIN_LI(t, KRV_OP_LT);
+    KRV_EOP_BIN_LI(t, KRV_OP_LE);
+    KRV_EOP_BIN_LI(t, KRV_OP_NE);
+    KRV_EOP_BIN_LI(t, KRV_OP_EQ);
+    KRV_EOP_BIN_LI(t, 18);
+    KRV_EOP_BIN_LI(t, KRV_OP_BAND);
+    KRV_EOP_BIN_LI(t, KRV_OP_BXOR);
+    KRV_EOP_BIN_LI(t, KRV_OP_BOR);
+    KRV_EOP_BIN_LL(t, KRV_OP_MUL);
+    KRV_EOP_BIN_LL(t, KRV_OP_DIV);
+    KRV_EOP_BIN_LL(t, KRV_OP_MOD);
+    KRV_EOP_BIN_LL(t, KRV_OP_ADD);
+    KRV_EOP_BIN_LL(t, KRV_OP_SUB);
+    KRV_EOP_BIN_LL(t, KRV_OP_SHR);
+    KRV_EOP_BIN_LL(t, KRV_OP_SHL);
+    KRV_EOP_BIN_LL(t, KRV_OP_GT);
+    KRV_EOP_BIN_LL(t, KRV_OP_GE);
+    KRV_EOP_BIN_LL(t, KRV_OP_LT);
+    KRV_EOP_BIN_LL(t, KRV_OP_LE);
+    KRV_EOP_BIN_LL(t, KRV_OP_NE);
+    KRV_EOP_BIN_LL(t, KRV_OP_EQ);
+    KRV_EOP_BIN_LL(t, 18);
+    KRV_EOP_BIN_LL(t, KRV_OP_BAND);
+    KRV_EOP_BIN_LL(t, KRV_OP_BXOR);
+    KRV_EOP_BIN_LL(t, KRV_OP_BOR);
+    t[KRV_EOP_AND] = opLogic;
+    t[KRV_EOP_OR] = opLogic;
+    t[KRV_EOP_COND] = opCond;
+    t[KRV_EOP_ASSIGN] = opAssign;
+    t[KRV_EOP_COMPOUND] = opCompound;
+    t[KRV_EOP_INCDEC] = opIncDec;
+    t[KRV_EOP_BAD_UPDATE] = opBadUpdate;
+    t[KRV_EOP_LIST] = opList;
+    t[KRV_EOP_USR_CALL] = opUsrCall;
+    t[KRV_EOP_BUILTIN_CALL] = opBuiltinCall;
+    t[KRV_EOP_EXT_CALL] = opExtCall;
+    t[KRV_EOP_EXPR_STMT] = opExprStmt;
+    t[KRV_EOP_NULL_STMT] = opNullStmt;
+    t[KRV_EOP_BREAK] = opBreak;
+    t[KRV_EOP_CONTINUE] = opContinue;
+    t[KRV_EOP_GOTO] = opGoto;
+    t[KRV_EOP_RETURN] = opReturn;
+    t[KRV_EOP_IF] = krvEval_ifStmt;
+    t[KRV_EOP_WHILE] = krvEval_whileStmt;
+    t[KRV_EOP_DO] = opDo;
+    t[KRV_EOP_FOR] = evalFor;
+    t[KRV_EOP_SWITCH] = evalSwitch;
+    t[KRV_EOP_BLOCK] = opBlock;
+    t[KRV_EOP_EVAL] = opEval;
+    t[KRV_EOP_EXIT] = opExit;
+    return t;
+}
+
+constinit const std::array<krvEvalOpFn_t, KRV_EOP_COUNT> g_krvEvalOps = buildEvalOps();
 
 int krvEval_APTN(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
                  uint32_t *pFl)
