@@ -19,39 +19,48 @@ int krvEvalDivideByZero(krvEnv_t *pEnv, const krvAPTN_t *pAt);
 // Reports an operator code no rule covers; 0.
 int krvEvalUnknownOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp);
 
-// Binary operator nOp over two integer-like values, in wrap-around signed
-// 64-bit arithmetic. 1, or 0 after a report.
+// Binary operator nOp over two integers, in wrap-around signed 64-bit
+// arithmetic. false for a division by 0 or a code no operator has.
+static inline bool krvEvalIntCompute(int32_t nOp, int64_t a, int64_t b, int64_t *pR)
+{
+    uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
+    switch (nOp) {
+    case KRV_OP_MUL: *pR = static_cast<int64_t>(ua * ub); return true;
+    case KRV_OP_DIV:
+        if (b == 0)
+            return false;
+        *pR = (b == -1) ? static_cast<int64_t>(0 - ua) : a / b;
+        return true;
+    case KRV_OP_MOD:
+        if (b == 0)
+            return false;
+        *pR = (b == -1) ? 0 : a % b;
+        return true;
+    case KRV_OP_ADD: *pR = static_cast<int64_t>(ua + ub); return true;
+    case KRV_OP_SUB: *pR = static_cast<int64_t>(ua - ub); return true;
+    case KRV_OP_SHR: *pR = a >> (b & 63); return true;
+    case KRV_OP_SHL: *pR = static_cast<int64_t>(ua << (b & 63)); return true;
+    case KRV_OP_GT: *pR = a > b; return true;
+    case KRV_OP_GE: *pR = a >= b; return true;
+    case KRV_OP_LT: *pR = a < b; return true;
+    case KRV_OP_LE: *pR = a <= b; return true;
+    case KRV_OP_NE: *pR = a != b; return true;
+    case KRV_OP_EQ: *pR = a == b; return true;
+    case KRV_OP_BAND: *pR = a & b; return true;
+    case KRV_OP_BXOR: *pR = a ^ b; return true;
+    case KRV_OP_BOR: *pR = a | b; return true;
+    default: return false;
+    }
+}
+
+// The same over two integer-like values into a cell. 1, or 0 after a report.
 static inline int krvEvalIntOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int64_t a, int64_t b,
                                krvValue_t *pOut)
 {
-    uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
     int64_t r;
-    switch (nOp) {
-    case KRV_OP_MUL: r = static_cast<int64_t>(ua * ub); break;
-    case KRV_OP_DIV:
-        if (b == 0)
+    if (!krvEvalIntCompute(nOp, a, b, &r)) [[unlikely]] {
+        if (b == 0 && (nOp == KRV_OP_DIV || nOp == KRV_OP_MOD))
             return krvEvalDivideByZero(pEnv, pAt);
-        r = (b == -1) ? static_cast<int64_t>(0 - ua) : a / b;
-        break;
-    case KRV_OP_MOD:
-        if (b == 0)
-            return krvEvalDivideByZero(pEnv, pAt);
-        r = (b == -1) ? 0 : a % b;
-        break;
-    case KRV_OP_ADD: r = static_cast<int64_t>(ua + ub); break;
-    case KRV_OP_SUB: r = static_cast<int64_t>(ua - ub); break;
-    case KRV_OP_SHR: r = a >> (b & 63); break;
-    case KRV_OP_SHL: r = static_cast<int64_t>(ua << (b & 63)); break;
-    case KRV_OP_GT: r = a > b; break;
-    case KRV_OP_GE: r = a >= b; break;
-    case KRV_OP_LT: r = a < b; break;
-    case KRV_OP_LE: r = a <= b; break;
-    case KRV_OP_NE: r = a != b; break;
-    case KRV_OP_EQ: r = a == b; break;
-    case KRV_OP_BAND: r = a & b; break;
-    case KRV_OP_BXOR: r = a ^ b; break;
-    case KRV_OP_BOR: r = a | b; break;
-    default:
         return krvEvalUnknownOp(pEnv, pAt, nOp);
     }
     krvEvalSetInt(pOut, r);

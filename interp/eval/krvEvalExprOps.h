@@ -45,15 +45,21 @@ __attribute__((always_inline)) static inline int krvEvalBinaryNode(krvEnv_t *pEn
 
 // "=": the target is located, operand 2 evaluated into the result, and the
 // target becomes a copy of it.
+// The second half, once the target is located.
+static inline int krvEvalAssignTo(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue_t *pCell,
+                                  krvValue_t *pResult, uint32_t *pFl)
+{
+    if (!krvEvalValue(pEnv, pFunc, pExpr->u.opExpr.opd2, pResult, pFl))
+        return 0;
+    krvCellGuard guard(pCell);
+    return krvEvalCopy(pCell, pResult) ? 1 : krvEvalOutOfMemory(pEnv, pExpr);
+}
 static inline int krvEvalAssignNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue_t *pResult,
                                     uint32_t *pFl)
 {
     krvStruct_t *pType;
     krvValue_t *pCell = krvEvalCellOf(pEnv, pFunc, pExpr->u.opExpr.opd1, &pType, pFl);
-    if (!pCell || !krvEvalValue(pEnv, pFunc, pExpr->u.opExpr.opd2, pResult, pFl))
-        return 0;
-    krvCellGuard guard(pCell);
-    return krvEvalCopy(pCell, pResult) ? 1 : krvEvalOutOfMemory(pEnv, pExpr);
+    return pCell ? krvEvalAssignTo(pEnv, pFunc, pExpr, pCell, pResult, pFl) : 0;
 }
 
 static inline int32_t krvEvalCompoundBase(int32_t nOp)

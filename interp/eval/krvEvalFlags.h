@@ -57,7 +57,7 @@ static inline int krvEvalList(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *p
                               krvValue_t *pResult, uint32_t *pFl)
 {
     for (krvAPTN_t *p = pList; p; p = p->next) {
-        if (!krvEvalDispatch(pEnv, pFunc, p, pszTag, pResult, pFl))
+        if (!krvEvalStmt(pEnv, pFunc, p, pszTag, pResult, pFl))
             return 0;
         if (*pFl)
             return 1;

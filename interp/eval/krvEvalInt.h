@@ -82,6 +82,14 @@ static inline int krvEvalDispatch(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_
     return g_krvEvalOps[pNode->nEvalKind](pEnv, pFunc, pNode, pszTag, pResult, pFl);
 }
 
+// Runs a statement: an expression statement is its expression's operation.
+static inline int krvEvalStmt(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
+                              krvValue_t *pResult, uint32_t *pFl)
+{
+    return krvEvalDispatch(pEnv, pFunc, pNode->nEvalKind == KRV_EOP_EXPR_STMT ? pNode->u.exprStmt.pExpr : pNode,
+                           pszTag, pResult, pFl);
+}
+
 // Evaluates a node into pResult (the dispatcher without a tag out-parameter,
 // for expressions). 1, or 0 on failure or exit.
 static inline int krvEvalValue(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult,
@@ -114,6 +122,27 @@ static inline krvValue_t *krvEvalFrameCell(krvEnv_t *pEnv, const krvAPTN_t *pRef
     return pCell;
 }
 
+// The general operation of an operator node whose operands are prepared.
+uint8_t krvEvalOpKind(const krvAPTN_t *p);
+
+// Integer trees (KRV_EOP_INT_TREE): operators over integer literals,
+// constants, elementary variables and such trees, nothing that changes
+// anything. Each operator node has a function of its own (nEvalArg indexes
+// g_krvEvalIntFns, chosen by krvEvalIntTreeFn) that gives its value while
+// every value read is an integer and no division by 0 occurs; false
+// otherwise, and the node's general operation is then to evaluate it (and
+// report what is wrong). Only while no cell is shared between threads.
+typedef bool (*krvEvalIntFn_t)(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pn);
+extern const krvEvalIntFn_t *const g_krvEvalIntFns;
+int32_t krvEvalIntTreeFn(const krvAPTN_t *pNode);
+// Any node krvEvalIntTree can read: a literal, a constant, an elementary
+// variable, an element or an integer tree.
+bool krvEvalIntNode(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pn);
+static inline bool krvEvalIntTree(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pn)
+{
+    return g_krvEvalIntFns[pNode->nEvalArg](pEnv, pNode, pn);
+}
+
 // A temporary for an operand: its cell, and whether the cell's text is the
 // temporary's own (a literal's text read in place is not).
 struct krvOpnd_t {
@@ -128,29 +157,56 @@ static inline void krvEvalOpndDrop(krvOpnd_t *pT)
 const krvValue_t *krvEvalOperand(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvOpnd_t *pTmp,
                                  bool bInPlace, uint32_t *pFl);
 
-// The element a one-index reference names (KRV_EOP_ELEM): storage, the
-// index checked against the dimension, then the member. *ppType receives
-// the element's structure type. NULL after a report.
-__attribute__((noinline)) static krvValue_t *krvEvalElemCell(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pRef,
-                                                             krvStruct_t **ppType, uint32_t *pFl)
-{
-    krvVar_t *pVar = pRef->u.varRef.pVarPtr;
+// The array a one-index reference (KRV_EOP_ELEM) indexes: its cells
+// (NULL without storage), size descriptor and structure type.
+struct krvElemBase_t {
     krvValue_t *pBase;
     const int32_t *pDesc;
     krvStruct_t *pType;
-    bool bView = false;
+    bool bView;
+};
+static inline krvElemBase_t krvEvalElemBase(krvEnv_t *pEnv, const krvAPTN_t *pRef)
+{
+    const krvVar_t *pVar = pRef->u.varRef.pVarPtr;
+    krvElemBase_t b;
     if (pVar->isGlobal) {
-        pBase = pVar->pData;
-        pDesc = pVar->arrSize.pSizes;
-        pType = pVar->pType;
+        b = {pVar->pData, pVar->arrSize.pSizes, pVar->pType, false};
     } else {
         const krvSlot_t *pSlot = pEnv->pEval->pFrame - pRef->nEvalArg;
-        pBase = pSlot->pData;
-        pDesc = pSlot->pASizes;
-        pType = pSlot->pType;
-        bView = KRV_IS_VAR_REF(pSlot->dbd);
+        b = {pSlot->pData, pSlot->pASizes, pSlot->pType, KRV_IS_VAR_REF(pSlot->dbd)};
     }
-    if (!pBase || !pDesc) [[unlikely]]
+    if (!b.pDesc)
+        b.pBase = nullptr;
+    return b;
+}
+
+// Element nIdx of that array, then the reference's member; *ppType receives
+// the element's structure type. NULL when the index is out of range (the
+// dimension's size in *pnSize).
+static inline krvValue_t *krvEvalElemPick(const krvElemBase_t &b, const krvAPTN_t *pRef, int64_t nIdx,
+                                          krvStruct_t **ppType, int32_t *pnSize)
+{
+    krvDescDim_t d = krvDescDim(b.pDesc, b.bView, 0);
+    *pnSize = d.nSize;
+    if (nIdx < 0 || nIdx >= d.nSize) [[unlikely]]
+        return nullptr;
+    krvStruct_t *pType = b.pType;
+    krvValue_t *pCell = b.pBase + (d.nStart + nIdx) * static_cast<int64_t>(d.nStride) * (pType ? pType->nSize : 1);
+    if (const krvAPTN_t *pM = pRef->u.varRef.pMember) {
+        pCell += pM->u.varRef.pVarPtr->nMbrOffset;
+        pType = pM->u.varRef.pVarPtr->pType;
+    }
+    *ppType = pType;
+    return pCell;
+}
+
+// The element a one-index reference names: storage, the index checked
+// against the dimension, then the member. NULL after a report.
+__attribute__((noinline)) static krvValue_t *krvEvalElemCell(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pRef,
+                                                             krvStruct_t **ppType, uint32_t *pFl)
+{
+    krvElemBase_t b = krvEvalElemBase(pEnv, pRef);
+    if (!b.pBase) [[unlikely]]
         return krvEvalNoStorage(pEnv, pRef);
     krvAPTN_t *pIdx = pRef->u.varRef.pIndexes;
     krvOpnd_t t;
@@ -159,18 +215,12 @@ __attribute__((noinline)) static krvValue_t *krvEvalElemCell(krvEnv_t *pEnv, krv
         return nullptr;
     if (pI->type != KRV_DT_INTEGER) [[unlikely]] {
         krvEvalOpndDrop(&t);
-        return krvEvalIndexIllegal(pEnv, pIdx, pVar);
+        return krvEvalIndexIllegal(pEnv, pIdx, pRef->u.varRef.pVarPtr);
     }
-    int64_t nIdx = pI->val.nInt;
-    krvDescDim_t d = krvDescDim(pDesc, bView, 0);
-    if (nIdx < 0 || nIdx >= d.nSize) [[unlikely]]
-        return krvEvalIndexRange(pEnv, pIdx, nIdx, d.nSize);
-    krvValue_t *pCell = pBase + (d.nStart + nIdx) * static_cast<int64_t>(d.nStride) * (pType ? pType->nSize : 1);
-    if (const krvAPTN_t *pM = pRef->u.varRef.pMember) {
-        pCell += pM->u.varRef.pVarPtr->nMbrOffset;
-        pType = pM->u.varRef.pVarPtr->pType;
-    }
-    *ppType = pType;
+    int32_t nSize;
+    krvValue_t *pCell = krvEvalElemPick(b, pRef, pI->val.nInt, ppType, &nSize);
+    if (!pCell) [[unlikely]]
+        return krvEvalIndexRange(pEnv, pIdx, pI->val.nInt, nSize);
     return pCell;
 }
 
@@ -211,6 +261,10 @@ __attribute__((always_inline)) inline const krvValue_t *krvEvalOperand(krvEnv_t 
 {
     krvEvalZero(&pTmp->v);
     pTmp->bOwned = false;
+    if (!krvEvalCellsShared()) {
+        if (pNode->nEvalKind == KRV_EOP_INT_TREE && krvEvalIntTree(pEnv, pNode, &pTmp->v.val.nInt))
+            return &pTmp->v;
+    }
     if (bInPlace && !krvEvalCellsShared()) {
         switch (pNode->nEvalKind) {
         case KRV_EOP_INT:

@@ -22,17 +22,18 @@ enum krvEvalOp_t : uint8_t {
     KRV_EOP_BINARY,          // arithmetic, ordering, integer and equality groups: one operation
                              // per operator code, KRV_EOP_BINARY + (code - KRV_OP_MUL)
     KRV_EOP_BINARY_LAST = KRV_EOP_BINARY + 16,
-    KRV_EOP_BINARY_LI,       // the same operators, operand 1 an elementary local, operand 2 an
-                             // integer literal: KRV_EOP_BINARY_LI + (code - KRV_OP_MUL)
-    KRV_EOP_BINARY_LI_LAST = KRV_EOP_BINARY_LI + 16,
-    KRV_EOP_BINARY_LL,       // the same operators over two elementary locals
-    KRV_EOP_BINARY_LL_LAST = KRV_EOP_BINARY_LL + 16,
+    KRV_EOP_INT_TREE,        // an operator over integer trees (see krvEvalIntTree); nEvalArg = its
+                             // integer function; krvEvalOpKind gives its general operation
     KRV_EOP_AND,             // &&
     KRV_EOP_OR,              // ||
     KRV_EOP_COND,            // ? :
     KRV_EOP_ASSIGN,          // =
+    KRV_EOP_ASSIGN_INT,      // = of a node that krvEvalIntNode reads (KRV_EF_INT)
     KRV_EOP_COMPOUND,        // compound assignments
     KRV_EOP_INCDEC,          // ++ and --
+    KRV_EOP_INCDEC_LOCAL,    // the same on an elementary local; nEvalArg = its frame slot
+    KRV_EOP_UPDATE_LOCAL,    // a compound assignment of an integer tree (or literal, or local) to an
+                             // elementary local; nEvalArg = its frame slot
     KRV_EOP_BAD_UPDATE,      // an assignment resolution left unbound, or an unknown code: reported
     KRV_EOP_LIST,            // expression list
     // calls
@@ -60,3 +61,5 @@ enum krvEvalOp_t : uint8_t {
 // nEvalFlags.
 #define KRV_EF_PURE 0x01      // evaluating the node changes nothing (no assignment, no call)
 #define KRV_EF_OPD2_PURE 0x02 // binary operators: operand 2 is pure, operand 1 may be read in place
+#define KRV_EF_INT 0x04       // krvEvalIntNode reads the node (a literal, constant, elementary
+                              // variable, element or integer tree)

@@ -94,8 +94,43 @@ static void joinLiterals(krvAPTN_t *p)
     p->u.szStrConst = sz;
 }
 
-// The operation of an operator node whose operands are prepared.
-static uint8_t opKind(const krvAPTN_t *p)
+// A prepared node that krvEvalIntTree evaluates: an integer literal, a
+// constant, an elementary variable, an element whose index is such a node,
+// or an integer tree. bAlone: not followed by another node of its list.
+static bool isIntNode(const krvAPTN_t *p, bool bAlone = true)
+{
+    if (!p || (bAlone && p->next))
+        return false;
+    switch (p->nEvalKind) {
+    case KRV_EOP_INT:
+    case KRV_EOP_CONST:
+    case KRV_EOP_LOCAL:
+    case KRV_EOP_GLOBAL:
+    case KRV_EOP_OBJ_MEMBER:
+    case KRV_EOP_INT_TREE:
+        return true;
+    case KRV_EOP_ELEM:
+        return isIntNode(p->u.varRef.pIndexes);
+    default:
+        return false;
+    }
+}
+
+// An operator node (of general operation nEvalKind) over such nodes.
+static bool isIntTree(const krvAPTN_t *p)
+{
+    const krvAPTN_t *pA = p->u.opExpr.opd1, *pB = p->u.opExpr.opd2;
+    uint8_t k = p->nEvalKind;
+    if (k == KRV_EOP_UNARY)
+        return isIntNode(pA);
+    if (k == KRV_EOP_COND)
+        return isIntNode(pA) && isIntNode(pB, false) && isIntNode(pB->next);
+    if (k == KRV_EOP_AND || k == KRV_EOP_OR || (k >= KRV_EOP_BINARY && k <= KRV_EOP_BINARY_LAST))
+        return isIntNode(pA) && isIntNode(pB);
+    return false;
+}
+
+uint8_t krvEvalOpKind(const krvAPTN_t *p)
 {
     int32_t nOp = p->u.opExpr.nOp;
     if (nOp >= KRV_OP_POS && nOp <= KRV_OP_BNOT)
@@ -138,18 +173,23 @@ static bool prepOp(krvFuncInfo_t *pFunc, krvAPTN_t *p)
         p->nEvalKind = KRV_EOP_STR;
         return true;
     }
-    p->nEvalKind = opKind(p);
-    if (p->nEvalKind >= KRV_EOP_BINARY && p->nEvalKind <= KRV_EOP_BINARY_LAST) {
-        if (bPure2)
-            p->nEvalFlags |= KRV_EF_OPD2_PURE;
-        // Integer work on locals gets an operation of its own.
-        int nIdx = p->nEvalKind - KRV_EOP_BINARY;
-        if (pOpd1 && pOpd2 && !pOpd1->next && !pOpd2->next && pOpd1->nEvalKind == KRV_EOP_LOCAL) {
-            if (pOpd2->nEvalKind == KRV_EOP_INT)
-                p->nEvalKind = static_cast<uint8_t>(KRV_EOP_BINARY_LI + nIdx);
-            else if (pOpd2->nEvalKind == KRV_EOP_LOCAL)
-                p->nEvalKind = static_cast<uint8_t>(KRV_EOP_BINARY_LL + nIdx);
-        }
+    p->nEvalKind = krvEvalOpKind(p);
+    if (p->nEvalKind >= KRV_EOP_BINARY && p->nEvalKind <= KRV_EOP_BINARY_LAST && bPure2)
+        p->nEvalFlags |= KRV_EF_OPD2_PURE;
+    const krvAPTN_t *pT = p->u.opExpr.opd1;
+    if (p->nEvalKind == KRV_EOP_ASSIGN && pOpd2 && !pOpd2->next && (pOpd2->nEvalFlags & KRV_EF_INT))
+        p->nEvalKind = KRV_EOP_ASSIGN_INT;
+    if (pT && pT->nEvalKind == KRV_EOP_LOCAL && !pT->next) {
+        // Updates of an elementary local.
+        if (p->nEvalKind == KRV_EOP_INCDEC)
+            p->nEvalKind = KRV_EOP_INCDEC_LOCAL;
+        else if (p->nEvalKind == KRV_EOP_COMPOUND && isIntNode(pOpd2))
+            p->nEvalKind = KRV_EOP_UPDATE_LOCAL;
+        p->nEvalArg = pT->nEvalArg;
+    }
+    if (isIntTree(p)) {
+        p->nEvalArg = krvEvalIntTreeFn(p);
+        p->nEvalKind = KRV_EOP_INT_TREE;
     }
     return p->nEvalKind < KRV_EOP_ASSIGN && bPure1 && bPure2;
 }
@@ -303,6 +343,8 @@ static bool prepNode(krvFuncInfo_t *pFunc, krvAPTN_t *p)
     }
     if (bPure)
         p->nEvalFlags |= KRV_EF_PURE;
+    if (isIntNode(p, false))
+        p->nEvalFlags |= KRV_EF_INT;
     return bPure;
 }
 

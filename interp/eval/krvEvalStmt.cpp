@@ -16,11 +16,20 @@ void krvEvalMultipleBits(const char *szSrc, const char *szFunc, int nLine, uint3
     krvAssertFail(szSrc, nLine, "0 == 1");
 }
 
+static int opIncDecLocal(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
+                         krvValue_t *pResult, uint32_t *pFl);
+
 // A condition of if, while, do or for: evaluated into the result cell.
 // 1 with *pbTrue set, or 0 on failure or exit.
 static inline int evalCond(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCond, krvValue_t *pResult, uint32_t *pFl,
                            bool *pbTrue)
 {
+    int64_t n;
+    if ((pCond->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared() && krvEvalIntNode(pEnv, pCond, &n)) {
+        krvEvalSetInt(pResult, n);
+        *pbTrue = n != 0;
+        return 1;
+    }
     int ok = krvEvalValue(pEnv, pFunc, pCond, pResult, pFl);
     *pbTrue = krvEvalTrue(pResult);
     return ok;
@@ -105,8 +114,14 @@ int krvEval_forLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, cons
             }
         }
         bFromStep = false;
-        if (pStep && !krvEvalValue(pEnv, pFunc, pStep, pResult, pFl))
-            return 0;
+        if (pStep) {
+            const char *szTag = nullptr;
+            int ok = pStep->nEvalKind == KRV_EOP_INCDEC_LOCAL
+                         ? opIncDecLocal(pEnv, pFunc, pStep, &szTag, pResult, pFl)
+                         : krvEvalDispatch(pEnv, pFunc, pStep, &szTag, pResult, pFl);
+            if (krvEvalFailed(ok, pFl))
+                return 0;
+        }
     }
 }
 
@@ -149,7 +164,7 @@ int krvEvalSwitchRun(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvCaseGroup_t *pGrou
         krvAPTN_t *p = pFrom ? pFrom : pGroup->exeBodyHead;
         pFrom = nullptr;
         for (; p; p = p->next) {
-            if (!krvEvalDispatch(pEnv, pFunc, p, pszTag, pResult, pFl))
+            if (!krvEvalStmt(pEnv, pFunc, p, pszTag, pResult, pFl))
                 return 0;
             if (*pFl) {
                 switch (krvEvalSwitchFlags(pFl, kSrc, "krvEval_switchStmt", __LINE__)) {
@@ -289,36 +304,17 @@ template <int32_t nOp> static int opBinary(KRV_EOP_ARGS)
 }
 #define KRV_EOP_BIN(t, op) t[int(KRV_EOP_BINARY) + int(op) - int(KRV_OP_MUL)] = opBinary<op>
 
-// The integer operation over two integers read from the frame; the
-// operator's general operation when a cell is missing or not an integer, or
-// while cells are shared between threads.
-template <int32_t nOp>
-static inline int binaryInts(KRV_EOP_ARGS, const krvValue_t *pA, int64_t b, bool bIntB)
+// An integer tree; the operator's general operation when a value read is
+// not an integer, or while cells are shared between threads.
+static int opIntTree(KRV_EOP_ARGS)
 {
-    (void)pszTag;
-    if (pA && bIntB && KRV_T_INTLIKE(pA->type) && !krvEvalCellsShared()) [[likely]] {
-        int ok = krvEvalIntOp(pEnv, pNode, nOp, pA->val.nInt, b, pResult);
-        if (!ok)
-            krvEvalDrop(pResult);
-        return ok;
+    int64_t n;
+    if (!krvEvalCellsShared() && krvEvalIntTree(pEnv, pNode, &n)) [[likely]] {
+        krvEvalSetInt(pResult, n);
+        return 1;
     }
-    return krvEvalBinaryNode(pEnv, pFunc, pNode, nOp, pResult, pFl);
+    return g_krvEvalOps[krvEvalOpKind(pNode)](pEnv, pFunc, pNode, pszTag, pResult, pFl);
 }
-template <int32_t nOp> static int opBinaryLocalInt(KRV_EOP_ARGS)
-{
-    const krvValue_t *pA = pEnv->pEval->pFrame[-pNode->u.opExpr.opd1->nEvalArg].pData;
-    return binaryInts<nOp>(pEnv, pFunc, pNode, pszTag, pResult, pFl, pA, pNode->u.opExpr.opd2->u.nIntConst, true);
-}
-template <int32_t nOp> static int opBinaryLocals(KRV_EOP_ARGS)
-{
-    const krvSlot_t *pFrame = pEnv->pEval->pFrame;
-    const krvValue_t *pA = pFrame[-pNode->u.opExpr.opd1->nEvalArg].pData;
-    const krvValue_t *pB = pFrame[-pNode->u.opExpr.opd2->nEvalArg].pData;
-    bool bIntB = pB && KRV_T_INTLIKE(pB->type);
-    return binaryInts<nOp>(pEnv, pFunc, pNode, pszTag, pResult, pFl, pA, bIntB ? pB->val.nInt : 0, bIntB);
-}
-#define KRV_EOP_BIN_LI(t, op) t[int(KRV_EOP_BINARY_LI) + int(op) - int(KRV_OP_MUL)] = opBinaryLocalInt<op>
-#define KRV_EOP_BIN_LL(t, op) t[int(KRV_EOP_BINARY_LL) + int(op) - int(KRV_OP_MUL)] = opBinaryLocals<op>
 static int opLogic(KRV_EOP_ARGS)
 {
     (void)pszTag;
@@ -334,6 +330,26 @@ static int opAssign(KRV_EOP_ARGS)
     (void)pszTag;
     return krvEvalAssignNode(pEnv, pFunc, pNode, pResult, pFl);
 }
+// "=" of an integer: the target located first, as always; the general
+// assignment when the value read is not an integer.
+static int opAssignInt(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    int64_t n;
+    if (!krvEvalCellsShared()) [[likely]] {
+        krvStruct_t *pType;
+        krvValue_t *pCell = krvEvalCellOf(pEnv, pFunc, pNode->u.opExpr.opd1, &pType, pFl);
+        if (!pCell)
+            return 0;
+        if (krvEvalIntNode(pEnv, pNode->u.opExpr.opd2, &n)) [[likely]] {
+            krvEvalSetInt(pCell, n);
+            krvEvalSetInt(pResult, n);
+            return 1;
+        }
+        return krvEvalAssignTo(pEnv, pFunc, pNode, pCell, pResult, pFl);
+    }
+    return krvEvalAssignNode(pEnv, pFunc, pNode, pResult, pFl);
+}
 static int opCompound(KRV_EOP_ARGS)
 {
     (void)pszTag;
@@ -343,6 +359,37 @@ static int opIncDec(KRV_EOP_ARGS)
 {
     (void)pszTag;
     return krvEvalIncDecNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+// ++ and -- on an integer local, and compound assignments of integers to
+// one: the general operation for any other value, or while cells are shared
+// between threads.
+static int opIncDecLocal(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    krvValue_t *pCell = pEnv->pEval->pFrame[-pNode->nEvalArg].pData;
+    if (pCell && pCell->type == KRV_DT_INTEGER && !krvEvalCellsShared()) [[likely]] {
+        int32_t nOp = pNode->u.opExpr.nOp;
+        uint64_t u = pCell->val.uRaw;
+        uint64_t v = (nOp == KRV_OP_PRE_INC || nOp == KRV_OP_POST_INC) ? u + 1 : u - 1;
+        pCell->val.uRaw = v;
+        krvEvalSetInt(pResult, static_cast<int64_t>((nOp == KRV_OP_POST_INC || nOp == KRV_OP_POST_DEC) ? u : v));
+        return 1;
+    }
+    return krvEvalIncDecNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+static int opUpdateLocal(KRV_EOP_ARGS)
+{
+    (void)pszTag;
+    krvValue_t *pCell = pEnv->pEval->pFrame[-pNode->nEvalArg].pData;
+    int64_t b, r;
+    if (pCell && pCell->type == KRV_DT_INTEGER && !krvEvalCellsShared() &&
+        krvEvalIntNode(pEnv, pNode->u.opExpr.opd2, &b) &&
+        krvEvalIntCompute(krvEvalCompoundBase(pNode->u.opExpr.nOp), pCell->val.nInt, b, &r)) [[likely]] {
+        pCell->val.nInt = r;
+        krvEvalSetInt(pResult, r);
+        return 1;
+    }
+    return krvEvalCompoundNode(pEnv, pFunc, pNode, pResult, pFl);
 }
 static int opBadUpdate(KRV_EOP_ARGS)
 {
@@ -457,46 +504,16 @@ static constexpr std::array<krvEvalOpFn_t, KRV_EOP_COUNT> buildEvalOps()
     KRV_EOP_BIN(t, KRV_OP_BAND);
     KRV_EOP_BIN(t, KRV_OP_BXOR);
     KRV_EOP_BIN(t, KRV_OP_BOR);
-    KRV_EOP_BIN_LI(t, KRV_OP_MUL);
-    KRV_EOP_BIN_LI(t, KRV_OP_DIV);
-    KRV_EOP_BIN_LI(t, KRV_OP_MOD);
-    KRV_EOP_BIN_LI(t, KRV_OP_ADD);
-    KRV_EOP_BIN_LI(t, KRV_OP_SUB);
-    KRV_EOP_BIN_LI(t, KRV_OP_SHR);
-    KRV_EOP_BIN_LI(t, KRV_OP_SHL);
-    KRV_EOP_BIN_LI(t, KRV_OP_GT);
-    KRV_EOP_BIN_LI(t, KRV_OP_GE);
-    KRV_EOP_BIN_LI(t, KRV_OP_LT);
-    KRV_EOP_BIN_LI(t, KRV_OP_LE);
-    KRV_EOP_BIN_LI(t, KRV_OP_NE);
-    KRV_EOP_BIN_LI(t, KRV_OP_EQ);
-    KRV_EOP_BIN_LI(t, 18);
-    KRV_EOP_BIN_LI(t, KRV_OP_BAND);
-    KRV_EOP_BIN_LI(t, KRV_OP_BXOR);
-    KRV_EOP_BIN_LI(t, KRV_OP_BOR);
-    KRV_EOP_BIN_LL(t, KRV_OP_MUL);
-    KRV_EOP_BIN_LL(t, KRV_OP_DIV);
-    KRV_EOP_BIN_LL(t, KRV_OP_MOD);
-    KRV_EOP_BIN_LL(t, KRV_OP_ADD);
-    KRV_EOP_BIN_LL(t, KRV_OP_SUB);
-    KRV_EOP_BIN_LL(t, KRV_OP_SHR);
-    KRV_EOP_BIN_LL(t, KRV_OP_SHL);
-    KRV_EOP_BIN_LL(t, KRV_OP_GT);
-    KRV_EOP_BIN_LL(t, KRV_OP_GE);
-    KRV_EOP_BIN_LL(t, KRV_OP_LT);
-    KRV_EOP_BIN_LL(t, KRV_OP_LE);
-    KRV_EOP_BIN_LL(t, KRV_OP_NE);
-    KRV_EOP_BIN_LL(t, KRV_OP_EQ);
-    KRV_EOP_BIN_LL(t, 18);
-    KRV_EOP_BIN_LL(t, KRV_OP_BAND);
-    KRV_EOP_BIN_LL(t, KRV_OP_BXOR);
-    KRV_EOP_BIN_LL(t, KRV_OP_BOR);
+    t[KRV_EOP_INT_TREE] = opIntTree;
     t[KRV_EOP_AND] = opLogic;
     t[KRV_EOP_OR] = opLogic;
     t[KRV_EOP_COND] = opCond;
     t[KRV_EOP_ASSIGN] = opAssign;
+    t[KRV_EOP_ASSIGN_INT] = opAssignInt;
     t[KRV_EOP_COMPOUND] = opCompound;
     t[KRV_EOP_INCDEC] = opIncDec;
+    t[KRV_EOP_INCDEC_LOCAL] = opIncDecLocal;
+    t[KRV_EOP_UPDATE_LOCAL] = opUpdateLocal;
     t[KRV_EOP_BAD_UPDATE] = opBadUpdate;
     t[KRV_EOP_LIST] = opList;
     t[KRV_EOP_USR_CALL] = opUsrCall;

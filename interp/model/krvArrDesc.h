@@ -41,7 +41,7 @@ struct krvDescDim_t {
 
 static inline int32_t krvDescQuot(int32_t a, int32_t b)
 {
-    return b ? a / b : 0;
+    return b == 1 ? a : b ? a / b : 0;
 }
 
 static inline krvDescDim_t krvDescDim(const int32_t *pDesc, bool bView, int32_t k)
