@@ -67,6 +67,11 @@ static inline int krvEvalIntOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp
     return 1;
 }
 
+// pA + pB of two strings into pOut (which may be pA or pB). 1, or 0 after
+// reporting that memory ran out.
+int krvEvalConcat(krvEnv_t *pEnv, const krvAPTN_t *pAt, const krvValue_t *pA, const krvValue_t *pB,
+                  krvValue_t *pOut);
+
 // The rules for every pair that is not two integer-like values.
 int krvEvalBinaryMixed(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int32_t nMsgOp, const krvValue_t *pA,
                        const krvValue_t *pB, krvValue_t *pOut);

@@ -3,7 +3,7 @@
 #include <climits>
 #include <malloc.h>
 
-#include "eval/krvEvalArith.h"
+#include "eval/krvEvalExprOps.h"
 
 static int typeError(krvEnv_t *pEnv, const krvAPTN_t *pAt, const char *szVerb, const char *szOp,
                      const krvValue_t *pA, const krvValue_t *pB)
@@ -30,7 +30,8 @@ int krvEvalUnknownOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp)
     return 0;
 }
 
-static int concat(krvEnv_t *pEnv, const krvAPTN_t *pAt, const krvValue_t *pA, const krvValue_t *pB, krvValue_t *pOut)
+int krvEvalConcat(krvEnv_t *pEnv, const krvAPTN_t *pAt, const krvValue_t *pA, const krvValue_t *pB,
+                  krvValue_t *pOut)
 {
     size_t la = strlen(pA->val.pStr), lb = strlen(pB->val.pStr);
     if (pOut->type == KRV_DT_STRING && malloc_usable_size(pOut->val.pStr) > la + lb) {
@@ -45,11 +46,20 @@ static int concat(krvEnv_t *pEnv, const krvAPTN_t *pAt, const krvValue_t *pA, co
             return 1;
         }
     }
-    char *p = static_cast<char *>(malloc(la + lb + 1));
-    if (!p) {
-        krvErrorAt(KRV_RTE_OPERATOR, pEnv, pAt, "Out of memory.");
-        return 0;
+    if (pOut == pA && pB->val.pStr != pA->val.pStr) {
+        // A string that grows by appending grows by half again, so that a
+        // loop of appends copies each byte a few times only.
+        size_t n = la + lb + 1;
+        char *p = static_cast<char *>(realloc(pA->val.pStr, n + n / 2));
+        if (!p)
+            return krvEvalOutOfMemory(pEnv, pAt);
+        memcpy(p + la, pB->val.pStr, lb + 1);
+        pOut->val.pStr = p;
+        return 1;
     }
+    char *p = static_cast<char *>(malloc(la + lb + 1));
+    if (!p)
+        return krvEvalOutOfMemory(pEnv, pAt);
     memcpy(p, pA->val.pStr, la);
     memcpy(p + la, pB->val.pStr, lb + 1);
     if (pOut->type == KRV_DT_STRING)
@@ -115,7 +125,7 @@ int krvEvalBinaryMixed(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int32_
             break;
         if (ta == KRV_DT_STRING && tb == KRV_DT_STRING) {
             if (nOp == KRV_OP_ADD)
-                return concat(pEnv, pAt, pA, pB, pOut);
+                return krvEvalConcat(pEnv, pAt, pA, pB, pOut);
             int bEq = strcmp(pA->val.pStr, pB->val.pStr) == 0;
             krvEvalSetInt(pOut, nOp == KRV_OP_EQ ? bEq : !bEq);
             return 1;

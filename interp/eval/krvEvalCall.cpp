@@ -115,11 +115,10 @@ __attribute__((noinline)) static int bindArray(krvEnv_t *pEnv, krvFuncInfo_t *pC
     return 1;
 }
 
-static int bindOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const krvVar_t *pParam, krvSlot_t *pSlot,
-                   uint32_t *pFl)
+// Parameters by reference and structures by value.
+__attribute__((noinline)) static int bindVariable(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg,
+                                                  const krvVar_t *pParam, krvSlot_t *pSlot, uint32_t *pFl)
 {
-    if (KRV_IS_VAR_ARRAY(pParam->dbd))
-        return bindArray(pEnv, pCur, pArg, pParam, pSlot, pFl);
     if (KRV_IS_VAR_REF(pParam->dbd)) {
         if (!needVarRef(pEnv, pArg, pParam))
             return 0;
@@ -153,10 +152,39 @@ static int bindOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const k
         pSlot->pType = pType;
         return 1;
     }
+    return 0;
+}
+
+static inline int bindOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const krvVar_t *pParam,
+                          krvSlot_t *pSlot, uint32_t *pFl)
+{
+    if (KRV_IS_VAR_ARRAY(pParam->dbd))
+        return bindArray(pEnv, pCur, pArg, pParam, pSlot, pFl);
+    if (KRV_IS_VAR_REF(pParam->dbd) || pParam->pType)
+        return bindVariable(pEnv, pCur, pArg, pParam, pSlot, pFl);
     // Elementary by value: evaluated straight into the slot's one cell.
     if (!krvEvalSlotElementary(pSlot))
         return outOfMemory(pEnv, pArg);
-    return krvEvalValue(pEnv, pCur, pArg, pSlot->pData, pFl);
+    return krvEvalInto(pEnv, pCur, pArg, pSlot->pData, pFl);
+}
+
+// The object of a member function call.
+__attribute__((noinline)) static int bindObject(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall,
+                                                const krvFuncInfo_t *pF, int32_t nNewTop, uint32_t *pFl)
+{
+    krvAPTN_t *pObjRef = pCall->u.usrCall.objRef;
+    krvStruct_t *pType = nullptr;
+    krvValue_t *pObj = nullptr;
+    if (!pObjRef)
+        krvEvalUnbound(pEnv, pCall, "member function call without object");
+    else if (pObjRef->nKind == krvAPTNType_varRef)
+        pObj = krvEvalCellOf(pEnv, pCur, pObjRef, &pType, pFl);
+    if (!pObj)
+        return 0;
+    krvSlot_t *pSlot = krvEvalSlot(pEnv->pEval, nNewTop - pF->obj->stoffset);
+    uint8_t dbd = static_cast<uint8_t>((pF->obj->dbd & ~KRV_DBD_ARRAY_BIT) | KRV_DBD_REF_BIT);
+    makeRef(pSlot, dbd, pType, pObj);
+    return 1;
 }
 
 int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *pFl)
@@ -181,22 +209,8 @@ int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
     // Calls made while the arguments are evaluated go above this frame.
     pSt->top = nNewTop;
     int ok = 1;
-    if (pF->obj) {
-        krvAPTN_t *pObjRef = pCall->u.usrCall.objRef;
-        krvStruct_t *pType = nullptr;
-        krvValue_t *pObj = nullptr;
-        if (!pObjRef)
-            krvEvalUnbound(pEnv, pCall, "member function call without object");
-        else if (pObjRef->nKind == krvAPTNType_varRef)
-            pObj = krvEvalCellOf(pEnv, pCur, pObjRef, &pType, pFl);
-        if (!pObj) {
-            ok = 0;
-        } else {
-            krvSlot_t *pSlot = krvEvalSlot(pSt, nNewTop - pF->obj->stoffset);
-            uint8_t dbd = static_cast<uint8_t>((pF->obj->dbd & ~KRV_DBD_ARRAY_BIT) | KRV_DBD_REF_BIT);
-            makeRef(pSlot, dbd, pType, pObj);
-        }
-    }
+    if (pF->obj)
+        ok = bindObject(pEnv, pCur, pCall, pF, nNewTop, pFl);
     krvAPTN_t *pArg = pCall->u.usrCall.pArgs;
     for (krvVar_t *pP = pF->pParams; ok && pP && pArg; pP = pP->link, pArg = pArg->next)
         ok = bindOne(pEnv, pCur, pArg, pP, krvEvalSlot(pSt, nNewTop - pP->stoffset), pFl);

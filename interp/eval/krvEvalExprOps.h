@@ -46,9 +46,28 @@ __attribute__((always_inline)) static inline int krvEvalBinaryNode(krvEnv_t *pEn
 // "=": the target is located, operand 2 evaluated into the result, and the
 // target becomes a copy of it.
 // The second half, once the target is located.
+// When the value is never read, a text the value owns moves into the target
+// and any other value is copied there straight (into the target's own text
+// buffer when it is large enough).
 static inline int krvEvalAssignTo(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue_t *pCell,
                                   krvValue_t *pResult, uint32_t *pFl)
 {
+    if (pExpr->nEvalFlags & KRV_EF_VOID) {
+        krvOpnd_t t;
+        const krvValue_t *pB = krvEvalOperand(pEnv, pFunc, pExpr->u.opExpr.opd2, &t, true, pFl);
+        if (!pB)
+            return 0;
+        krvCellGuard guard(pCell);
+        if (t.bOwned && t.v.type == KRV_DT_STRING) {
+            if (pCell->type == KRV_DT_STRING)
+                free(pCell->val.pStr);
+            *pCell = t.v;
+            return 1;
+        }
+        int ok = krvEvalCopy(pCell, pB) ? 1 : krvEvalOutOfMemory(pEnv, pExpr);
+        krvEvalOpndDrop(&t);
+        return ok;
+    }
     if (!krvEvalValue(pEnv, pFunc, pExpr->u.opExpr.opd2, pResult, pFl))
         return 0;
     krvCellGuard guard(pCell);
@@ -127,7 +146,7 @@ static inline int krvEvalCompoundNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvA
     else
         ok = krvEvalBinary(pEnv, pExpr, krvEvalCompoundBase(nOp), nOp, pCell, pB, pCell);
     krvEvalOpndDrop(&tb);
-    if (ok && !krvEvalCopy(pResult, pCell))
+    if (ok && !(pExpr->nEvalFlags & KRV_EF_VOID) && !krvEvalCopy(pResult, pCell))
         ok = krvEvalOutOfMemory(pEnv, pExpr);
     return ok;
 }

@@ -7,7 +7,13 @@
 int krvEvalSlotOwnCells(krvSlot_t *pSlot, int32_t nCells);
 // Gives slot pSlot one cell of its own for an elementary value, keeping the
 // one it has when it is already such a slot. false when out of memory.
-bool krvEvalSlotElementary(krvSlot_t *pSlot);
+bool krvEvalSlotMakeElementary(krvSlot_t *pSlot);
+static inline bool krvEvalSlotElementary(krvSlot_t *pSlot)
+{
+    if (pSlot->dbd == KRV_DBD_ELEMENT && !pSlot->pType && pSlot->nCells == 1 && pSlot->pData) [[likely]]
+        return true;
+    return krvEvalSlotMakeElementary(pSlot);
+}
 // Sets up the locals of pFunc for a frame ending at nFrameTop (step of the
 // call sequence before top is raised). 1, or 0 after a report.
 int krvEvalSetupLocals(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, int32_t nFrameTop, const krvAPTN_t *pAt);

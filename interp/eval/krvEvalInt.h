@@ -143,6 +143,30 @@ static inline bool krvEvalIntTree(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_
     return g_krvEvalIntFns[pNode->nEvalArg](pEnv, pNode, pn);
 }
 
+// Evaluates an integer tree by its general operation.
+static inline int krvEvalGeneral(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult,
+                                 uint32_t *pFl)
+{
+    const char *szTag = nullptr;
+    return !krvEvalFailed(g_krvEvalOps[krvEvalOpKind(pNode)](pEnv, pFunc, pNode, &szTag, pResult, pFl), pFl);
+}
+
+// krvEvalValue, reading what krvEvalIntNode can read without its operation.
+static inline int krvEvalInto(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult,
+                              uint32_t *pFl)
+{
+    int64_t n;
+    if ((pNode->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared()) {
+        if (krvEvalIntNode(pEnv, pNode, &n)) {
+            krvEvalSetInt(pResult, n);
+            return 1;
+        }
+        if (pNode->nEvalKind == KRV_EOP_INT_TREE)
+            return krvEvalGeneral(pEnv, pFunc, pNode, pResult, pFl);
+    }
+    return krvEvalValue(pEnv, pFunc, pNode, pResult, pFl);
+}
+
 // A temporary for an operand: its cell, and whether the cell's text is the
 // temporary's own (a literal's text read in place is not).
 struct krvOpnd_t {
@@ -261,9 +285,14 @@ __attribute__((always_inline)) inline const krvValue_t *krvEvalOperand(krvEnv_t 
 {
     krvEvalZero(&pTmp->v);
     pTmp->bOwned = false;
-    if (!krvEvalCellsShared()) {
-        if (pNode->nEvalKind == KRV_EOP_INT_TREE && krvEvalIntTree(pEnv, pNode, &pTmp->v.val.nInt))
+    if (pNode->nEvalKind == KRV_EOP_INT_TREE && !krvEvalCellsShared()) {
+        pTmp->bOwned = true;
+        if (krvEvalIntTree(pEnv, pNode, &pTmp->v.val.nInt))
             return &pTmp->v;
+        if (krvEvalGeneral(pEnv, pFunc, pNode, &pTmp->v, pFl))
+            return &pTmp->v;
+        krvEvalDrop(&pTmp->v);
+        return nullptr;
     }
     if (bInPlace && !krvEvalCellsShared()) {
         switch (pNode->nEvalKind) {

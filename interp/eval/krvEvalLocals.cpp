@@ -24,10 +24,8 @@ int krvEvalSlotOwnCells(krvSlot_t *pSlot, int32_t nCells)
     return 0;
 }
 
-bool krvEvalSlotElementary(krvSlot_t *pSlot)
+bool krvEvalSlotMakeElementary(krvSlot_t *pSlot)
 {
-    if (pSlot->dbd == KRV_DBD_ELEMENT && !pSlot->pType && pSlot->nCells == 1 && pSlot->pData)
-        return true;
     if (pSlot->bOwnSizes) {
         free(pSlot->pASizes);
         pSlot->bOwnSizes = 0;

@@ -29,6 +29,7 @@ enum krvEvalOp_t : uint8_t {
     KRV_EOP_COND,            // ? :
     KRV_EOP_ASSIGN,          // =
     KRV_EOP_ASSIGN_INT,      // = of a node that krvEvalIntNode reads (KRV_EF_INT)
+    KRV_EOP_APPEND_LOCAL,    // s = s + x of an elementary local s and a pure x; nEvalArg = its slot
     KRV_EOP_COMPOUND,        // compound assignments
     KRV_EOP_INCDEC,          // ++ and --
     KRV_EOP_INCDEC_LOCAL,    // the same on an elementary local; nEvalArg = its frame slot
@@ -61,5 +62,7 @@ enum krvEvalOp_t : uint8_t {
 // nEvalFlags.
 #define KRV_EF_PURE 0x01      // evaluating the node changes nothing (no assignment, no call)
 #define KRV_EF_OPD2_PURE 0x02 // binary operators: operand 2 is pure, operand 1 may be read in place
+#define KRV_EF_VOID 0x08      // assignments: the value is never read (the statement after it
+                              // writes the result cell first)
 #define KRV_EF_INT 0x04       // krvEvalIntNode reads the node (a literal, constant, elementary
                               // variable, element or integer tree)

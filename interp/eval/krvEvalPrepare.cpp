@@ -130,6 +130,39 @@ static bool isIntTree(const krvAPTN_t *p)
     return false;
 }
 
+// s + x, of the local s a reference pT names and an x that changes nothing.
+static bool isAppend(const krvAPTN_t *pT, const krvAPTN_t *pSum)
+{
+    if (!pSum || pSum->next || pSum->nKind != krvAPTNType_opExpr || pSum->u.opExpr.nOp != KRV_OP_ADD)
+        return false;
+    const krvAPTN_t *pS = pSum->u.opExpr.opd1, *pX = pSum->u.opExpr.opd2;
+    return pS && !pS->next && pS->nEvalKind == KRV_EOP_LOCAL && pS->nEvalArg == pT->nEvalArg && pX && !pX->next &&
+           (pX->nEvalFlags & KRV_EF_PURE);
+}
+
+// Whether the statement q (run after an expression statement) first of all
+// writes the result cell, or is an expression statement.
+static bool writesResultFirst(const krvAPTN_t *q)
+{
+    if (!q)
+        return false;
+    switch (q->nKind) {
+    case krvAPTNType_exprStmt:
+        return q->u.exprStmt.pExpr != nullptr;
+    case krvAPTNType_ifStmt:
+        return q->u.ifStmt.pCond != nullptr;
+    case krvAPTNType_whileStmt:
+        return q->u.loopStmt.pCond != nullptr;
+    case krvAPTNType_forStmt:
+        return (q->u.forStmt.pInit && q->u.forStmt.pInit->nKind != krvAPTNType_nullStmt) || q->u.forStmt.pCond;
+    case krvAPTNType_switchStmt:
+    case krvAPTNType_returnStmt:
+        return true;
+    default:
+        return false;
+    }
+}
+
 uint8_t krvEvalOpKind(const krvAPTN_t *p)
 {
     int32_t nOp = p->u.opExpr.nOp;
@@ -180,6 +213,8 @@ static bool prepOp(krvFuncInfo_t *pFunc, krvAPTN_t *p)
     if (p->nEvalKind == KRV_EOP_ASSIGN && pOpd2 && !pOpd2->next && (pOpd2->nEvalFlags & KRV_EF_INT))
         p->nEvalKind = KRV_EOP_ASSIGN_INT;
     if (pT && pT->nEvalKind == KRV_EOP_LOCAL && !pT->next) {
+        if ((p->nEvalKind == KRV_EOP_ASSIGN || p->nEvalKind == KRV_EOP_ASSIGN_INT) && isAppend(pT, pOpd2))
+            p->nEvalKind = KRV_EOP_APPEND_LOCAL;
         // Updates of an elementary local.
         if (p->nEvalKind == KRV_EOP_INCDEC)
             p->nEvalKind = KRV_EOP_INCDEC_LOCAL;
@@ -306,6 +341,10 @@ static bool prepNode(krvFuncInfo_t *pFunc, krvAPTN_t *p)
                        : p->nKind == krvAPTNType_returnStmt ? KRV_EOP_RETURN
                                                             : KRV_EOP_EVAL;
         prepList(pFunc, p->u.exprStmt.pExpr);
+        if (krvAPTN_t *pE = p->u.exprStmt.pExpr; pE && p->nKind == krvAPTNType_exprStmt &&
+                                                  pE->nEvalKind >= KRV_EOP_ASSIGN && pE->nEvalKind <= KRV_EOP_COMPOUND &&
+                                                  writesResultFirst(p->next))
+            pE->nEvalFlags |= KRV_EF_VOID;
         break;
     case krvAPTNType_ifStmt:
         p->nEvalKind = KRV_EOP_IF;

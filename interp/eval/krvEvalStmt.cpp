@@ -24,13 +24,7 @@ static int opIncDecLocal(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode,
 static inline int evalCond(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pCond, krvValue_t *pResult, uint32_t *pFl,
                            bool *pbTrue)
 {
-    int64_t n;
-    if ((pCond->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared() && krvEvalIntNode(pEnv, pCond, &n)) {
-        krvEvalSetInt(pResult, n);
-        *pbTrue = n != 0;
-        return 1;
-    }
-    int ok = krvEvalValue(pEnv, pFunc, pCond, pResult, pFl);
+    int ok = krvEvalInto(pEnv, pFunc, pCond, pResult, pFl);
     *pbTrue = krvEvalTrue(pResult);
     return ok;
 }
@@ -209,8 +203,7 @@ static int evalReturn(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, kr
 {
     int ok = 1;
     if (pNode->u.exprStmt.pExpr) {
-        const char *szTag = nullptr;
-        ok = krvEvalDispatch(pEnv, pFunc, pNode->u.exprStmt.pExpr, &szTag, pResult, pFl);
+        ok = krvEvalInto(pEnv, pFunc, pNode->u.exprStmt.pExpr, pResult, pFl);
     } else {
         krvEvalSetInt(pResult, 0);
     }
@@ -348,6 +341,31 @@ static int opAssignInt(KRV_EOP_ARGS)
         }
         return krvEvalAssignTo(pEnv, pFunc, pNode, pCell, pResult, pFl);
     }
+    return krvEvalAssignNode(pEnv, pFunc, pNode, pResult, pFl);
+}
+// s = s + x of a string local and a string: x appended to s where it is;
+// otherwise an assignment like any other.
+static int opAppendLocal(KRV_EOP_ARGS)
+{
+    krvValue_t *pCell = pEnv->pEval->pFrame[-pNode->nEvalArg].pData;
+    krvAPTN_t *pSum = pNode->u.opExpr.opd2;
+    if (pCell && pCell->type == KRV_DT_STRING && !krvEvalCellsShared()) {
+        krvOpnd_t t;
+        const krvValue_t *pX = krvEvalOperand(pEnv, pFunc, pSum->u.opExpr.opd2, &t, true, pFl);
+        if (!pX)
+            return 0;
+        if (pX->type == KRV_DT_STRING) [[likely]] {
+            int ok = krvEvalConcat(pEnv, pSum, pCell, pX, pCell);
+            krvEvalOpndDrop(&t);
+            if (ok && !(pNode->nEvalFlags & KRV_EF_VOID) && !krvEvalCopy(pResult, pCell))
+                ok = krvEvalOutOfMemory(pEnv, pNode);
+            return ok;
+        }
+        // x changes nothing: evaluating it again below is harmless.
+        krvEvalOpndDrop(&t);
+    }
+    if (pSum->nEvalFlags & KRV_EF_INT)
+        return opAssignInt(pEnv, pFunc, pNode, pszTag, pResult, pFl);
     return krvEvalAssignNode(pEnv, pFunc, pNode, pResult, pFl);
 }
 static int opCompound(KRV_EOP_ARGS)
@@ -510,6 +528,7 @@ static constexpr std::array<krvEvalOpFn_t, KRV_EOP_COUNT> buildEvalOps()
     t[KRV_EOP_COND] = opCond;
     t[KRV_EOP_ASSIGN] = opAssign;
     t[KRV_EOP_ASSIGN_INT] = opAssignInt;
+    t[KRV_EOP_APPEND_LOCAL] = opAppendLocal;
     t[KRV_EOP_COMPOUND] = opCompound;
     t[KRV_EOP_INCDEC] = opIncDec;
     t[KRV_EOP_INCDEC_LOCAL] = opIncDecLocal;
