@@ -137,10 +137,29 @@ extern const krvEvalIntFn_t *const g_krvEvalIntFns;
 int32_t krvEvalIntTreeFn(const krvAPTN_t *pNode);
 // Any node krvEvalIntTree can read: a literal, a constant, an elementary
 // variable, an element or an integer tree.
-bool krvEvalIntNode(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pn);
+bool krvEvalIntOther(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pn);
 static inline bool krvEvalIntTree(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pn)
 {
     return g_krvEvalIntFns[pNode->nEvalArg](pEnv, pNode, pn);
+}
+static inline bool krvEvalIntNode(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pn)
+{
+    switch (pNode->nEvalKind) {
+    case KRV_EOP_INT:
+        *pn = pNode->u.nIntConst;
+        return true;
+    case KRV_EOP_LOCAL: {
+        const krvValue_t *pCell = pEnv->pEval->pFrame[-pNode->nEvalArg].pData;
+        if (!pCell || pCell->type != KRV_DT_INTEGER)
+            return false;
+        *pn = pCell->val.nInt;
+        return true;
+    }
+    case KRV_EOP_INT_TREE:
+        return krvEvalIntTree(pEnv, pNode, pn);
+    default:
+        return krvEvalIntOther(pEnv, pNode, pn);
+    }
 }
 
 // Evaluates an integer tree by its general operation.
@@ -152,19 +171,16 @@ static inline int krvEvalGeneral(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t
 }
 
 // krvEvalValue, reading what krvEvalIntNode can read without its operation.
-static inline int krvEvalInto(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult,
-                              uint32_t *pFl)
+int krvEvalIntoGeneral(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl);
+__attribute__((always_inline)) static inline int krvEvalInto(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode,
+                                                             krvValue_t *pResult, uint32_t *pFl)
 {
     int64_t n;
-    if ((pNode->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared()) {
-        if (krvEvalIntNode(pEnv, pNode, &n)) {
-            krvEvalSetInt(pResult, n);
-            return 1;
-        }
-        if (pNode->nEvalKind == KRV_EOP_INT_TREE)
-            return krvEvalGeneral(pEnv, pFunc, pNode, pResult, pFl);
+    if ((pNode->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared() && krvEvalIntNode(pEnv, pNode, &n)) [[likely]] {
+        krvEvalSetInt(pResult, n);
+        return 1;
     }
-    return krvEvalValue(pEnv, pFunc, pNode, pResult, pFl);
+    return krvEvalIntoGeneral(pEnv, pFunc, pNode, pResult, pFl);
 }
 
 // A temporary for an operand: its cell, and whether the cell's text is the

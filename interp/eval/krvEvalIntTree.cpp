@@ -24,7 +24,7 @@ inline bool intCell(const krvValue_t *pCell, int64_t *pn)
 
 } // namespace
 
-bool krvEvalIntNode(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t *pn)
+bool krvEvalIntOther(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t *pn)
 {
     switch (p->nEvalKind) {
     case KRV_EOP_INT:
@@ -74,7 +74,7 @@ template <int K> inline bool operand(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t
     } else if constexpr (K == OPD_TREE) {
         return krvEvalIntTree(pEnv, p, pn);
     } else {
-        return krvEvalIntNode(pEnv, p, pn);
+        return krvEvalIntOther(pEnv, p, pn);
     }
 }
 
@@ -193,4 +193,12 @@ int32_t krvEvalIntTreeFn(const krvAPTN_t *p)
     default:
         return binIndex(p->u.opExpr.nOp, opdClass(p->u.opExpr.opd1), opdClass(p->u.opExpr.opd2));
     }
+}
+
+int krvEvalIntoGeneral(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
+{
+    // An integer tree has been tried already.
+    if (pNode->nEvalKind == KRV_EOP_INT_TREE && (pNode->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared())
+        return krvEvalGeneral(pEnv, pFunc, pNode, pResult, pFl);
+    return krvEvalValue(pEnv, pFunc, pNode, pResult, pFl);
 }

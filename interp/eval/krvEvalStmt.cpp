@@ -18,6 +18,8 @@ void krvEvalMultipleBits(const char *szSrc, const char *szFunc, int nLine, uint3
 
 static int opIncDecLocal(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
                          krvValue_t *pResult, uint32_t *pFl);
+static int opUpdateLocal(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
+                         krvValue_t *pResult, uint32_t *pFl);
 
 // A condition of if, while, do or for: evaluated into the result cell.
 // 1 with *pbTrue set, or 0 on failure or exit.
@@ -112,6 +114,8 @@ int krvEval_forLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, cons
             const char *szTag = nullptr;
             int ok = pStep->nEvalKind == KRV_EOP_INCDEC_LOCAL
                          ? opIncDecLocal(pEnv, pFunc, pStep, &szTag, pResult, pFl)
+                     : pStep->nEvalKind == KRV_EOP_UPDATE_LOCAL
+                         ? opUpdateLocal(pEnv, pFunc, pStep, &szTag, pResult, pFl)
                          : krvEvalDispatch(pEnv, pFunc, pStep, &szTag, pResult, pFl);
             if (krvEvalFailed(ok, pFl))
                 return 0;
@@ -158,6 +162,8 @@ int krvEvalSwitchRun(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvCaseGroup_t *pGrou
         krvAPTN_t *p = pFrom ? pFrom : pGroup->exeBodyHead;
         pFrom = nullptr;
         for (; p; p = p->next) {
+            if (p->nEvalKind == KRV_EOP_BREAK)
+                return 1;
             if (!krvEvalStmt(pEnv, pFunc, p, pszTag, pResult, pFl))
                 return 0;
             if (*pFl) {
@@ -177,7 +183,7 @@ int krvEvalSwitchRun(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvCaseGroup_t *pGrou
 static int evalSwitch(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag, krvValue_t *pResult,
                       uint32_t *pFl)
 {
-    if (!krvEvalValue(pEnv, pFunc, pNode->u.switchStmt.pExpr, pResult, pFl))
+    if (!krvEvalInto(pEnv, pFunc, pNode->u.switchStmt.pExpr, pResult, pFl))
         return 0;
     krvCaseGroup_t *pGroup;
     if (!krvEvalSwitchPick(pEnv, pNode, pResult, &pGroup))
