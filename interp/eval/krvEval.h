@@ -91,10 +91,11 @@ int krvEval_APTN_goto(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pNode,
 // Operator expressions (kind 7).
 int krvEvalExpr(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pExpr, krvValue_t *pResult,
                 uint32_t *pFlXcptFlags);
-// The body loop of an activation: runs the statements from pFirst, handles
-// return and the goto search. 1 or 0.
-int krvEvalFuncBody(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pFirst, krvValue_t *pResult,
-                    uint32_t *pFlXcptFlags);
+// The body loop of an activation once statement pAt (of the top-level list
+// from pFirst) has left a flag word other than 0 and return: the goto
+// search, and the rest of the body. 1 or 0.
+int krvEvalBodyResume(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pFirst, krvAPTN_t *pAt, const char *szTag,
+                      krvValue_t *pResult, uint32_t *pFlXcptFlags);
 
 // ---- element location -------------------------------------------------------------
 // Where a reference leads: the element's first cell and what the last

@@ -28,3 +28,23 @@ static inline int krvEvalNativeStackLow(krvEnv_t *pEnv, const krvAPTN_t *pAt)
         return krvEvalNativeStackExhausted(pEnv, pAt);
     return 0;
 }
+
+// The body loop of an activation: runs the statements from pFirst, handles
+// return and (krvEvalBodyResume) the goto search. 1 or 0.
+static inline int krvEvalFuncBody(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pFirst, krvValue_t *pResult,
+                                  uint32_t *pFl)
+{
+    const char *szTag = nullptr;
+    for (krvAPTN_t *p = pFirst; p; p = p->next) {
+        if (!krvEvalStmt(pEnv, pFunc, p, &szTag, pResult, pFl))
+            return 0;
+        if (*pFl) {
+            if (*pFl == KRV_XCPT_RETURN) {
+                *pFl = 0;
+                return 1;
+            }
+            return krvEvalBodyResume(pEnv, pFunc, pFirst, p, szTag, pResult, pFl);
+        }
+    }
+    return 1;
+}

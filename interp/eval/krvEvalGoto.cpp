@@ -179,16 +179,18 @@ static int bodyFlags(uint32_t *pFl, int *pOk)
     }
 }
 
-int krvEvalFuncBody(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pFirst, krvValue_t *pResult, uint32_t *pFl)
+int krvEvalBodyResume(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pFirst, krvAPTN_t *pAt, const char *szTag,
+                      krvValue_t *pResult, uint32_t *pFl)
 {
-    const char *szTag = nullptr;
-    krvAPTN_t *p = pFirst;
+    krvAPTN_t *p = pAt;
     int ok = 1;
+    bool bRan = true;
     for (;;) {
         if (!p)
             return 1;
-        if (!krvEvalDispatch(pEnv, pFunc, p, &szTag, pResult, pFl))
+        if (!bRan && !krvEvalStmt(pEnv, pFunc, p, &szTag, pResult, pFl))
             return 0;
+        bRan = false;
         int nAct = bodyFlags(pFl, &ok);
         if (nAct == 0)
             return ok;
