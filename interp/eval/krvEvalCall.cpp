@@ -168,6 +168,15 @@ static inline int bindOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, 
     return krvEvalInto(pEnv, pCur, pArg, pSlot->pData, pFl);
 }
 
+__attribute__((cold, noinline)) static int unboundCall(krvEnv_t *pEnv, krvAPTN_t *pCall)
+{
+    char szText[300];
+    snprintf(szText, sizeof szText, "not solve function call to %s",
+             pCall->u.usrCall.szName ? pCall->u.usrCall.szName : "");
+    krvEvalUnbound(pEnv, pCall, szText);
+    return 0;
+}
+
 // The object of a member function call.
 __attribute__((noinline)) static int bindObject(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall,
                                                 const krvFuncInfo_t *pF, int32_t nNewTop, uint32_t *pFl)
@@ -190,13 +199,8 @@ __attribute__((noinline)) static int bindObject(krvEnv_t *pEnv, krvFuncInfo_t *p
 int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, krvValue_t *pResult, uint32_t *pFl)
 {
     krvFuncInfo_t *pF = pCall->u.usrCall.pFuncPtr;
-    if (!pF || pF->type != KRV_USR_FUNC_TYPE) {
-        char szText[300];
-        snprintf(szText, sizeof szText, "not solve function call to %s",
-                 pCall->u.usrCall.szName ? pCall->u.usrCall.szName : "");
-        krvEvalUnbound(pEnv, pCall, szText);
-        return 0;
-    }
+    if (!pF || pF->type != KRV_USR_FUNC_TYPE) [[unlikely]]
+        return unboundCall(pEnv, pCall);
     krvEvalState_t *pSt = pEnv->pEval;
     if (krvEvalNativeStackLow(pEnv, pCall))
         return 0;

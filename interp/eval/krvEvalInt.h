@@ -279,8 +279,21 @@ __attribute__((always_inline)) static inline krvValue_t *krvEvalCellOf(krvEnv_t 
         krvValue_t *pObj = krvEvalFrameCell(pEnv, pRef, pRef->nEvalArg);
         return pObj ? pObj + pRef->u.varRef.pMember->u.varRef.pVarPtr->nMbrOffset : nullptr;
     }
-    case KRV_EOP_ELEM:
+    case KRV_EOP_ELEM: {
+        // An integer index in range is read without a temporary; anything
+        // else goes the way that reports it (the index changes nothing, so
+        // evaluating it twice is harmless).
+        const krvAPTN_t *pIdx = pRef->u.varRef.pIndexes;
+        int64_t nIdx;
+        if ((pIdx->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared()) {
+            krvElemBase_t b = krvEvalElemBase(pEnv, pRef);
+            int32_t nSize;
+            if (b.pBase && krvEvalIntNode(pEnv, pIdx, &nIdx))
+                if (krvValue_t *pCell = krvEvalElemPick(b, pRef, nIdx, ppType, &nSize))
+                    return pCell;
+        }
         return krvEvalElemCell(pEnv, pFunc, pRef, ppType, pFl);
+    }
     default: {
         krvLoc_t loc;
         if (!krvEvalLocate(pEnv, pFunc, pRef, &loc, pFl))

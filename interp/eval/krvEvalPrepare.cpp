@@ -163,6 +163,29 @@ static bool writesResultFirst(const krvAPTN_t *q)
     }
 }
 
+// The value of an expression statement (or of the statement a list ends
+// with, or of a for step) is never read: the statement run next writes the
+// result cell first.
+static krvAPTN_t *lastOf(krvAPTN_t *pList)
+{
+    while (pList && pList->next)
+        pList = pList->next;
+    return pList;
+}
+static void markVoid(krvAPTN_t *p)
+{
+    if (p && p->nKind == krvAPTNType_compoundStmt)
+        p = lastOf(p->u.compoundStmt.pStmts);
+    if (p && p->nKind == krvAPTNType_exprStmt)
+        p = p->u.exprStmt.pExpr;
+    if (p && !p->next && p->nEvalKind >= KRV_EOP_ASSIGN && p->nEvalKind <= KRV_EOP_UPDATE_LOCAL)
+        p->nEvalFlags |= KRV_EF_VOID;
+}
+static void markVoidTail(krvAPTN_t *pList)
+{
+    markVoid(lastOf(pList));
+}
+
 uint8_t krvEvalOpKind(const krvAPTN_t *p)
 {
     int32_t nOp = p->u.opExpr.nOp;
@@ -341,10 +364,8 @@ static bool prepNode(krvFuncInfo_t *pFunc, krvAPTN_t *p)
                        : p->nKind == krvAPTNType_returnStmt ? KRV_EOP_RETURN
                                                             : KRV_EOP_EVAL;
         prepList(pFunc, p->u.exprStmt.pExpr);
-        if (krvAPTN_t *pE = p->u.exprStmt.pExpr; pE && p->nKind == krvAPTNType_exprStmt &&
-                                                  pE->nEvalKind >= KRV_EOP_ASSIGN && pE->nEvalKind <= KRV_EOP_COMPOUND &&
-                                                  writesResultFirst(p->next))
-            pE->nEvalFlags |= KRV_EF_VOID;
+        if (p->nKind == krvAPTNType_exprStmt && writesResultFirst(p->next))
+            markVoid(p);
         break;
     case krvAPTNType_ifStmt:
         p->nEvalKind = KRV_EOP_IF;
@@ -357,6 +378,8 @@ static bool prepNode(krvFuncInfo_t *pFunc, krvAPTN_t *p)
         p->nEvalKind = p->nKind == krvAPTNType_whileStmt ? KRV_EOP_WHILE : KRV_EOP_DO;
         prepList(pFunc, p->u.loopStmt.pCond);
         prepList(pFunc, p->u.loopStmt.pBody);
+        if (p->u.loopStmt.pCond)
+            markVoidTail(p->u.loopStmt.pBody);
         break;
     case krvAPTNType_forStmt:
         p->nEvalKind = KRV_EOP_FOR;
@@ -364,6 +387,10 @@ static bool prepNode(krvFuncInfo_t *pFunc, krvAPTN_t *p)
         prepList(pFunc, p->u.forStmt.pCond);
         prepList(pFunc, p->u.forStmt.pStep);
         prepList(pFunc, p->u.forStmt.pBody);
+        if (p->u.forStmt.pCond)
+            markVoid(p->u.forStmt.pStep);
+        if (p->u.forStmt.pStep || p->u.forStmt.pCond)
+            markVoidTail(p->u.forStmt.pBody);
         break;
     case krvAPTNType_switchStmt:
         p->nEvalKind = KRV_EOP_SWITCH;

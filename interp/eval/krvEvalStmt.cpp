@@ -342,7 +342,8 @@ static int opAssignInt(KRV_EOP_ARGS)
             return 0;
         if (krvEvalIntNode(pEnv, pNode->u.opExpr.opd2, &n)) [[likely]] {
             krvEvalSetInt(pCell, n);
-            krvEvalSetInt(pResult, n);
+            if (!(pNode->nEvalFlags & KRV_EF_VOID))
+                krvEvalSetInt(pResult, n);
             return 1;
         }
         return krvEvalAssignTo(pEnv, pFunc, pNode, pCell, pResult, pFl);
@@ -396,7 +397,8 @@ static int opIncDecLocal(KRV_EOP_ARGS)
         uint64_t u = pCell->val.uRaw;
         uint64_t v = (nOp == KRV_OP_PRE_INC || nOp == KRV_OP_POST_INC) ? u + 1 : u - 1;
         pCell->val.uRaw = v;
-        krvEvalSetInt(pResult, static_cast<int64_t>((nOp == KRV_OP_POST_INC || nOp == KRV_OP_POST_DEC) ? u : v));
+        if (!(pNode->nEvalFlags & KRV_EF_VOID))
+            krvEvalSetInt(pResult, static_cast<int64_t>((nOp == KRV_OP_POST_INC || nOp == KRV_OP_POST_DEC) ? u : v));
         return 1;
     }
     return krvEvalIncDecNode(pEnv, pFunc, pNode, pResult, pFl);
@@ -410,7 +412,8 @@ static int opUpdateLocal(KRV_EOP_ARGS)
         krvEvalIntNode(pEnv, pNode->u.opExpr.opd2, &b) &&
         krvEvalIntCompute(krvEvalCompoundBase(pNode->u.opExpr.nOp), pCell->val.nInt, b, &r)) [[likely]] {
         pCell->val.nInt = r;
-        krvEvalSetInt(pResult, r);
+        if (!(pNode->nEvalFlags & KRV_EF_VOID))
+            krvEvalSetInt(pResult, r);
         return 1;
     }
     return krvEvalCompoundNode(pEnv, pFunc, pNode, pResult, pFl);
