@@ -132,33 +132,33 @@ uint8_t krvEvalOpKind(const krvAPTN_t *p);
 // every value read is an integer and no division by 0 occurs; false
 // otherwise, and the node's general operation is then to evaluate it (and
 // report what is wrong). Only while no cell is shared between threads.
-typedef bool (*krvEvalIntFn_t)(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pn);
+typedef bool (*krvEvalIntFn_t)(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn);
 extern const krvEvalIntFn_t *const g_krvEvalIntFns;
 int32_t krvEvalIntTreeFn(const krvAPTN_t *pNode);
 // Any node krvEvalIntTree can read: a literal, a constant, an elementary
 // variable, an element or an integer tree.
-bool krvEvalIntOther(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pn);
-static inline bool krvEvalIntTree(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pn)
+bool krvEvalIntOther(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn);
+static inline bool krvEvalIntTree(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn)
 {
-    return g_krvEvalIntFns[pNode->nEvalArg](pEnv, pNode, pn);
+    return g_krvEvalIntFns[pNode->nEvalArg](pFrame, pNode, pn);
 }
-static inline bool krvEvalIntNode(krvEnv_t *pEnv, const krvAPTN_t *pNode, int64_t *pn)
+static inline bool krvEvalIntNode(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn)
 {
     switch (pNode->nEvalKind) {
     case KRV_EOP_INT:
         *pn = pNode->u.nIntConst;
         return true;
     case KRV_EOP_LOCAL: {
-        const krvValue_t *pCell = pEnv->pEval->pFrame[-pNode->nEvalArg].pData;
+        const krvValue_t *pCell = pFrame[-pNode->nEvalArg].pData;
         if (!pCell || pCell->type != KRV_DT_INTEGER)
             return false;
         *pn = pCell->val.nInt;
         return true;
     }
     case KRV_EOP_INT_TREE:
-        return krvEvalIntTree(pEnv, pNode, pn);
+        return krvEvalIntTree(pFrame, pNode, pn);
     default:
-        return krvEvalIntOther(pEnv, pNode, pn);
+        return krvEvalIntOther(pFrame, pNode, pn);
     }
 }
 
@@ -176,7 +176,7 @@ __attribute__((always_inline)) static inline int krvEvalInto(krvEnv_t *pEnv, krv
                                                              krvValue_t *pResult, uint32_t *pFl)
 {
     int64_t n;
-    if ((pNode->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared() && krvEvalIntNode(pEnv, pNode, &n)) [[likely]] {
+    if ((pNode->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared() && krvEvalIntNode(pEnv->pEval->pFrame, pNode, &n)) [[likely]] {
         krvEvalSetInt(pResult, n);
         return 1;
     }
@@ -205,14 +205,14 @@ struct krvElemBase_t {
     krvStruct_t *pType;
     bool bView;
 };
-static inline krvElemBase_t krvEvalElemBase(krvEnv_t *pEnv, const krvAPTN_t *pRef)
+static inline krvElemBase_t krvEvalElemBase(const krvSlot_t *pFrame, const krvAPTN_t *pRef)
 {
     const krvVar_t *pVar = pRef->u.varRef.pVarPtr;
     krvElemBase_t b;
     if (pVar->isGlobal) {
         b = {pVar->pData, pVar->arrSize.pSizes, pVar->pType, false};
     } else {
-        const krvSlot_t *pSlot = pEnv->pEval->pFrame - pRef->nEvalArg;
+        const krvSlot_t *pSlot = pFrame - pRef->nEvalArg;
         b = {pSlot->pData, pSlot->pASizes, pSlot->pType, KRV_IS_VAR_REF(pSlot->dbd)};
     }
     if (!b.pDesc)
@@ -245,7 +245,7 @@ static inline krvValue_t *krvEvalElemPick(const krvElemBase_t &b, const krvAPTN_
 __attribute__((noinline)) static krvValue_t *krvEvalElemCell(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pRef,
                                                              krvStruct_t **ppType, uint32_t *pFl)
 {
-    krvElemBase_t b = krvEvalElemBase(pEnv, pRef);
+    krvElemBase_t b = krvEvalElemBase(pEnv->pEval->pFrame, pRef);
     if (!b.pBase) [[unlikely]]
         return krvEvalNoStorage(pEnv, pRef);
     krvAPTN_t *pIdx = pRef->u.varRef.pIndexes;
@@ -286,9 +286,9 @@ __attribute__((always_inline)) static inline krvValue_t *krvEvalCellOf(krvEnv_t 
         const krvAPTN_t *pIdx = pRef->u.varRef.pIndexes;
         int64_t nIdx;
         if ((pIdx->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared()) {
-            krvElemBase_t b = krvEvalElemBase(pEnv, pRef);
+            krvElemBase_t b = krvEvalElemBase(pEnv->pEval->pFrame, pRef);
             int32_t nSize;
-            if (b.pBase && krvEvalIntNode(pEnv, pIdx, &nIdx))
+            if (b.pBase && krvEvalIntNode(pEnv->pEval->pFrame, pIdx, &nIdx))
                 if (krvValue_t *pCell = krvEvalElemPick(b, pRef, nIdx, ppType, &nSize))
                     return pCell;
         }
@@ -316,7 +316,7 @@ __attribute__((always_inline)) inline const krvValue_t *krvEvalOperand(krvEnv_t 
     pTmp->bOwned = false;
     if (pNode->nEvalKind == KRV_EOP_INT_TREE && !krvEvalCellsShared()) {
         pTmp->bOwned = true;
-        if (krvEvalIntTree(pEnv, pNode, &pTmp->v.val.nInt))
+        if (krvEvalIntTree(pEnv->pEval->pFrame, pNode, &pTmp->v.val.nInt))
             return &pTmp->v;
         if (krvEvalGeneral(pEnv, pFunc, pNode, &pTmp->v, pFl))
             return &pTmp->v;

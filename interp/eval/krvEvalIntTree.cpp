@@ -24,33 +24,33 @@ inline bool intCell(const krvValue_t *pCell, int64_t *pn)
 
 } // namespace
 
-bool krvEvalIntOther(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t *pn)
+bool krvEvalIntOther(const krvSlot_t *pFrame, const krvAPTN_t *p, int64_t *pn)
 {
     switch (p->nEvalKind) {
     case KRV_EOP_INT:
         *pn = p->u.nIntConst;
         return true;
     case KRV_EOP_LOCAL:
-        return intCell(pEnv->pEval->pFrame[-p->nEvalArg].pData, pn);
+        return intCell(pFrame[-p->nEvalArg].pData, pn);
     case KRV_EOP_GLOBAL:
         return intCell(p->u.varRef.pVarPtr->pData, pn);
     case KRV_EOP_CONST:
         return p->u.varRef.pCid && intCell(p->u.varRef.pCid->pData, pn);
     case KRV_EOP_OBJ_MEMBER: {
-        const krvValue_t *pObj = pEnv->pEval->pFrame[-p->nEvalArg].pData;
+        const krvValue_t *pObj = pFrame[-p->nEvalArg].pData;
         return pObj && intCell(pObj + p->u.varRef.pMember->u.varRef.pVarPtr->nMbrOffset, pn);
     }
     case KRV_EOP_ELEM: {
-        krvElemBase_t b = krvEvalElemBase(pEnv, p);
+        krvElemBase_t b = krvEvalElemBase(pFrame, p);
         int64_t nIdx;
-        if (!b.pBase || !krvEvalIntNode(pEnv, p->u.varRef.pIndexes, &nIdx))
+        if (!b.pBase || !krvEvalIntNode(pFrame, p->u.varRef.pIndexes, &nIdx))
             return false;
         krvStruct_t *pType;
         int32_t nSize;
         return intCell(krvEvalElemPick(b, p, nIdx, &pType, &nSize), pn);
     }
     case KRV_EOP_INT_TREE:
-        return krvEvalIntTree(pEnv, p, pn);
+        return krvEvalIntTree(pFrame, p, pn);
     default:
         return false;
     }
@@ -61,34 +61,34 @@ namespace {
 // Operand classes.
 enum { OPD_INT, OPD_LOCAL, OPD_CONST, OPD_TREE, OPD_ANY, OPD_CLASSES };
 
-template <int K> inline bool operand(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t *pn)
+template <int K> inline bool operand(const krvSlot_t *pFrame, const krvAPTN_t *p, int64_t *pn)
 {
     if constexpr (K == OPD_INT) {
-        (void)pEnv;
+        (void)pFrame;
         *pn = p->u.nIntConst;
         return true;
     } else if constexpr (K == OPD_LOCAL) {
-        return intCell(pEnv->pEval->pFrame[-p->nEvalArg].pData, pn);
+        return intCell(pFrame[-p->nEvalArg].pData, pn);
     } else if constexpr (K == OPD_CONST) {
         return p->u.varRef.pCid && intCell(p->u.varRef.pCid->pData, pn);
     } else if constexpr (K == OPD_TREE) {
-        return krvEvalIntTree(pEnv, p, pn);
+        return krvEvalIntTree(pFrame, p, pn);
     } else {
-        return krvEvalIntOther(pEnv, p, pn);
+        return krvEvalIntOther(pFrame, p, pn);
     }
 }
 
-template <int32_t nOp, int KA, int KB> bool binary(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t *pn)
+template <int32_t nOp, int KA, int KB> bool binary(const krvSlot_t *pFrame, const krvAPTN_t *p, int64_t *pn)
 {
     int64_t a, b;
-    return operand<KA>(pEnv, p->u.opExpr.opd1, &a) && operand<KB>(pEnv, p->u.opExpr.opd2, &b) &&
+    return operand<KA>(pFrame, p->u.opExpr.opd1, &a) && operand<KB>(pFrame, p->u.opExpr.opd2, &b) &&
            krvEvalIntCompute(nOp, a, b, pn);
 }
 
-bool unary(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t *pn)
+bool unary(const krvSlot_t *pFrame, const krvAPTN_t *p, int64_t *pn)
 {
     int64_t a;
-    if (!krvEvalIntNode(pEnv, p->u.opExpr.opd1, &a))
+    if (!krvEvalIntNode(pFrame, p->u.opExpr.opd1, &a))
         return false;
     switch (p->u.opExpr.nOp) {
     case KRV_OP_POS: *pn = a; return true;
@@ -100,26 +100,26 @@ bool unary(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t *pn)
 }
 
 // && and ||: the value 0 or 1, the second operand only when it decides.
-template <bool bAnd> bool logic(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t *pn)
+template <bool bAnd> bool logic(const krvSlot_t *pFrame, const krvAPTN_t *p, int64_t *pn)
 {
     int64_t a, b;
-    if (!krvEvalIntNode(pEnv, p->u.opExpr.opd1, &a))
+    if (!krvEvalIntNode(pFrame, p->u.opExpr.opd1, &a))
         return false;
     if ((a != 0) != bAnd) {
         *pn = bAnd ? 0 : 1;
         return true;
     }
-    if (!krvEvalIntNode(pEnv, p->u.opExpr.opd2, &b))
+    if (!krvEvalIntNode(pFrame, p->u.opExpr.opd2, &b))
         return false;
     *pn = b != 0;
     return true;
 }
 
-bool cond(krvEnv_t *pEnv, const krvAPTN_t *p, int64_t *pn)
+bool cond(const krvSlot_t *pFrame, const krvAPTN_t *p, int64_t *pn)
 {
     int64_t a;
-    return krvEvalIntNode(pEnv, p->u.opExpr.opd1, &a) &&
-           krvEvalIntNode(pEnv, a ? p->u.opExpr.opd2 : p->u.opExpr.opd2->next, pn);
+    return krvEvalIntNode(pFrame, p->u.opExpr.opd1, &a) &&
+           krvEvalIntNode(pFrame, a ? p->u.opExpr.opd2 : p->u.opExpr.opd2->next, pn);
 }
 
 // The table: the binary operators first (operator, class of operand 1,
