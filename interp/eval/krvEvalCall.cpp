@@ -221,7 +221,7 @@ int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
     if (ok && pF->pLocals)
         ok = krvEvalSetupLocals(pEnv, pF, nNewTop, pCall);
     if (ok) {
-        krvEvalSetFrame(pSt, nNewTop);
+        krvEvalSetFrame(pEnv, nNewTop);
         if (pF->pLocals)
             ok = krvEvalInitLocals(pEnv, pF, pFl);
         if (ok) {
@@ -229,7 +229,7 @@ int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
             ok = krvEvalFuncBody(pEnv, pF, pF->pBody, pResult, pFl);
         }
     }
-    krvEvalSetFrame(pSt, nSavedFrameTop);
+    krvEvalSetFrame(pEnv, nSavedFrameTop);
     pSt->top = nSavedTop;
     return ok;
 }

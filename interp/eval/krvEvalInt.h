@@ -116,7 +116,7 @@ static inline bool krvEvalTrue(const krvValue_t *pCell)
 // The cell of frame slot nSlot of the running activation.
 static inline krvValue_t *krvEvalFrameCell(krvEnv_t *pEnv, const krvAPTN_t *pRef, int32_t nSlot)
 {
-    krvValue_t *pCell = pEnv->pEval->pFrame[-nSlot].pData;
+    krvValue_t *pCell = pEnv->pEvalFrame[-nSlot].pData;
     if (!pCell) [[unlikely]]
         return krvEvalNoStorage(pEnv, pRef);
     return pCell;
@@ -176,7 +176,7 @@ __attribute__((always_inline)) static inline int krvEvalInto(krvEnv_t *pEnv, krv
                                                              krvValue_t *pResult, uint32_t *pFl)
 {
     int64_t n;
-    if ((pNode->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared() && krvEvalIntNode(pEnv->pEval->pFrame, pNode, &n)) [[likely]] {
+    if ((pNode->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared() && krvEvalIntNode(pEnv->pEvalFrame, pNode, &n)) [[likely]] {
         krvEvalSetInt(pResult, n);
         return 1;
     }
@@ -245,7 +245,7 @@ static inline krvValue_t *krvEvalElemPick(const krvElemBase_t &b, const krvAPTN_
 __attribute__((noinline)) static krvValue_t *krvEvalElemCell(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pRef,
                                                              krvStruct_t **ppType, uint32_t *pFl)
 {
-    krvElemBase_t b = krvEvalElemBase(pEnv->pEval->pFrame, pRef);
+    krvElemBase_t b = krvEvalElemBase(pEnv->pEvalFrame, pRef);
     if (!b.pBase) [[unlikely]]
         return krvEvalNoStorage(pEnv, pRef);
     krvAPTN_t *pIdx = pRef->u.varRef.pIndexes;
@@ -286,9 +286,9 @@ __attribute__((always_inline)) static inline krvValue_t *krvEvalCellOf(krvEnv_t 
         const krvAPTN_t *pIdx = pRef->u.varRef.pIndexes;
         int64_t nIdx;
         if ((pIdx->nEvalFlags & KRV_EF_INT) && !krvEvalCellsShared()) {
-            krvElemBase_t b = krvEvalElemBase(pEnv->pEval->pFrame, pRef);
+            krvElemBase_t b = krvEvalElemBase(pEnv->pEvalFrame, pRef);
             int32_t nSize;
-            if (b.pBase && krvEvalIntNode(pEnv->pEval->pFrame, pIdx, &nIdx))
+            if (b.pBase && krvEvalIntNode(pEnv->pEvalFrame, pIdx, &nIdx))
                 if (krvValue_t *pCell = krvEvalElemPick(b, pRef, nIdx, ppType, &nSize))
                     return pCell;
         }
@@ -316,7 +316,7 @@ __attribute__((always_inline)) inline const krvValue_t *krvEvalOperand(krvEnv_t 
     pTmp->bOwned = false;
     if (pNode->nEvalKind == KRV_EOP_INT_TREE && !krvEvalCellsShared()) {
         pTmp->bOwned = true;
-        if (krvEvalIntTree(pEnv->pEval->pFrame, pNode, &pTmp->v.val.nInt))
+        if (krvEvalIntTree(pEnv->pEvalFrame, pNode, &pTmp->v.val.nInt))
             return &pTmp->v;
         if (krvEvalGeneral(pEnv, pFunc, pNode, &pTmp->v, pFl))
             return &pTmp->v;

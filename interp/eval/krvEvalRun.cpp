@@ -140,7 +140,7 @@ int krvEvalRunTask(krvEnv_t *pEnv, krvValue_t *pResult, uint32_t *pFl, int nMode
             if (pSt->nBtDepth < pSt->nBtMax) {
                 pSt->ppBacktrace[pSt->nBtDepth++] = pAt;
                 pSt->top = nNewTop;
-                krvEvalSetFrame(pSt, nNewTop);
+                krvEvalSetFrame(pEnv, nNewTop);
                 ok = krvEvalInitLocals(pEnv, pF, pFl);
                 if (ok) {
                     krvEvalSetInt(pResult, 0);
@@ -153,7 +153,7 @@ int krvEvalRunTask(krvEnv_t *pEnv, krvValue_t *pResult, uint32_t *pFl, int nMode
         }
     }
     pSt->top = nSavedTop;
-    krvEvalSetFrame(pSt, nSavedFrameTop);
+    krvEvalSetFrame(pEnv, nSavedFrameTop);
     pSt->nBtDepth = nSavedDepth;
     pSt->pNativeLimit = pSavedLimit;
     return ok;

@@ -51,7 +51,6 @@ struct krvEvalState_t {
     krvSlot_t *pSlotBase;          // reserved range, NULL until the first chunk
     int32_t top;                   // first slot above every frame in use
     int32_t nFrameTop;             // slots of the running activation end here
-    krvSlot_t *pFrame;             // slot nFrameTop (krvEvalSetFrame keeps the two in step)
     int32_t nLastAlloc;            // one past the last allocated slot
     krvAPTN_t **ppBacktrace;       // KRV_BACKTRACE_MAX entries, made on first use
     int32_t nBtDepth;
@@ -64,11 +63,14 @@ struct krvEvalState_t {
     int32_t nBtMax;                // entries of the backtrace stack (KRV_BACKTRACE_MAX, less for a task)
 };
 
-// Makes the activation whose slots end at nFrameTop the running one.
-static inline void krvEvalSetFrame(krvEvalState_t *pSt, int32_t nFrameTop)
+// Makes the activation whose slots end at nFrameTop the running one: its
+// slot nFrameTop goes to the environment's pEvalFrame, one load away from
+// every operation.
+static inline void krvEvalSetFrame(krvEnv_t *pEnv, int32_t nFrameTop)
 {
+    krvEvalState_t *pSt = pEnv->pEval;
     pSt->nFrameTop = nFrameTop;
-    pSt->pFrame = pSt->pSlotBase + nFrameTop;
+    pEnv->pEvalFrame = pSt->pSlotBase + nFrameTop;
 }
 
 // Slot idx of the stack; the chunk must exist.

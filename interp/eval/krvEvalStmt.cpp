@@ -308,7 +308,7 @@ template <int32_t nOp> static int opBinary(KRV_EOP_ARGS)
 static int opIntTree(KRV_EOP_ARGS)
 {
     int64_t n;
-    if (!krvEvalCellsShared() && krvEvalIntTree(pEnv->pEval->pFrame, pNode, &n)) [[likely]] {
+    if (!krvEvalCellsShared() && krvEvalIntTree(pEnv->pEvalFrame, pNode, &n)) [[likely]] {
         krvEvalSetInt(pResult, n);
         return 1;
     }
@@ -340,7 +340,7 @@ static int opAssignInt(KRV_EOP_ARGS)
         krvValue_t *pCell = krvEvalCellOf(pEnv, pFunc, pNode->u.opExpr.opd1, &pType, pFl);
         if (!pCell)
             return 0;
-        if (krvEvalIntNode(pEnv->pEval->pFrame, pNode->u.opExpr.opd2, &n)) [[likely]] {
+        if (krvEvalIntNode(pEnv->pEvalFrame, pNode->u.opExpr.opd2, &n)) [[likely]] {
             krvEvalSetInt(pCell, n);
             if (!(pNode->nEvalFlags & KRV_EF_VOID))
                 krvEvalSetInt(pResult, n);
@@ -354,7 +354,7 @@ static int opAssignInt(KRV_EOP_ARGS)
 // otherwise an assignment like any other.
 static int opAppendLocal(KRV_EOP_ARGS)
 {
-    krvValue_t *pCell = pEnv->pEval->pFrame[-pNode->nEvalArg].pData;
+    krvValue_t *pCell = pEnv->pEvalFrame[-pNode->nEvalArg].pData;
     krvAPTN_t *pSum = pNode->u.opExpr.opd2;
     if (pCell && pCell->type == KRV_DT_STRING && !krvEvalCellsShared()) {
         krvOpnd_t t;
@@ -391,7 +391,7 @@ static int opIncDec(KRV_EOP_ARGS)
 static int opIncDecLocal(KRV_EOP_ARGS)
 {
     (void)pszTag;
-    krvValue_t *pCell = pEnv->pEval->pFrame[-pNode->nEvalArg].pData;
+    krvValue_t *pCell = pEnv->pEvalFrame[-pNode->nEvalArg].pData;
     if (pCell && pCell->type == KRV_DT_INTEGER && !krvEvalCellsShared()) [[likely]] {
         int32_t nOp = pNode->u.opExpr.nOp;
         uint64_t u = pCell->val.uRaw;
@@ -406,10 +406,10 @@ static int opIncDecLocal(KRV_EOP_ARGS)
 static int opUpdateLocal(KRV_EOP_ARGS)
 {
     (void)pszTag;
-    krvValue_t *pCell = pEnv->pEval->pFrame[-pNode->nEvalArg].pData;
+    krvValue_t *pCell = pEnv->pEvalFrame[-pNode->nEvalArg].pData;
     int64_t b, r;
     if (pCell && pCell->type == KRV_DT_INTEGER && !krvEvalCellsShared() &&
-        krvEvalIntNode(pEnv->pEval->pFrame, pNode->u.opExpr.opd2, &b) &&
+        krvEvalIntNode(pEnv->pEvalFrame, pNode->u.opExpr.opd2, &b) &&
         krvEvalIntCompute(krvEvalCompoundBase(pNode->u.opExpr.nOp), pCell->val.nInt, b, &r)) [[likely]] {
         pCell->val.nInt = r;
         if (!(pNode->nEvalFlags & KRV_EF_VOID))

@@ -35,6 +35,7 @@ struct parseFileInfo_t {
 };
 
 struct krvEvalState_t;               // defined by the evaluator
+struct krvSlot_t;
 
 struct krvEnv_t {
     char phase;                      // 'P' parsing, 'S' resolving/checking, 'R' running
@@ -49,6 +50,7 @@ struct krvEnv_t {
     // Owned by the evaluator; the model only zeroes it and never frees
     // it (the evaluator provides its own release before krvFreeEnv).
     krvEvalState_t *pEval;
+    krvSlot_t *pEvalFrame;           // the running activation's frame (see krvEvalSetFrame)
     // ====================================================================
 };
 
