@@ -85,5 +85,15 @@ static inline int krvEvalBinary(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nO
 {
     if (KRV_T_INTLIKE(pA->type) && KRV_T_INTLIKE(pB->type))
         return krvEvalIntOp(pEnv, pAt, nOp, pA->val.nInt, pB->val.nInt, pOut);
+    if (pA->type == KRV_DT_STRING && pB->type == KRV_DT_STRING) {
+        // Joins and equality of two strings, the operators strings have.
+        if (nOp == KRV_OP_ADD)
+            return krvEvalConcat(pEnv, pAt, pA, pB, pOut);
+        if (nOp == KRV_OP_EQ || nOp == KRV_OP_NE) {
+            bool bEq = strcmp(pA->val.pStr, pB->val.pStr) == 0;
+            krvEvalSetInt(pOut, nOp == KRV_OP_EQ ? bEq : !bEq);
+            return 1;
+        }
+    }
     return krvEvalBinaryMixed(pEnv, pAt, nOp, nMsgOp, pA, pB, pOut);
 }

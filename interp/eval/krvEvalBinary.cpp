@@ -123,13 +123,7 @@ int krvEvalBinaryMixed(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int32_
     case KRV_OP_EQ:
         if (KRV_T_NUMERIC(ta) && KRV_T_NUMERIC(tb))
             break;
-        if (ta == KRV_DT_STRING && tb == KRV_DT_STRING) {
-            if (nOp == KRV_OP_ADD)
-                return krvEvalConcat(pEnv, pAt, pA, pB, pOut);
-            int bEq = strcmp(pA->val.pStr, pB->val.pStr) == 0;
-            krvEvalSetInt(pOut, nOp == KRV_OP_EQ ? bEq : !bEq);
-            return 1;
-        }
+        // Two strings are joined or compared before this (krvEvalBinary).
         if (nOp == KRV_OP_EQ || nOp == KRV_OP_NE) {
             krvEvalSetInt(pOut, nOp == KRV_OP_NE);
             return 1;

@@ -29,7 +29,8 @@ enum krvEvalOp_t : uint8_t {
     KRV_EOP_COND,            // ? :
     KRV_EOP_ASSIGN,          // =
     KRV_EOP_ASSIGN_INT,      // = of a node that krvEvalIntNode reads (KRV_EF_INT)
-    KRV_EOP_APPEND_LOCAL,    // s = s + x of an elementary local s and a pure x; nEvalArg = its slot
+    KRV_EOP_APPEND_LOCAL,    // s = s + x and s += x of an elementary local s and a pure x that is
+                             // not an integer node; nEvalArg = its slot
     KRV_EOP_COMPOUND,        // compound assignments
     KRV_EOP_INCDEC,          // ++ and --
     KRV_EOP_INCDEC_LOCAL,    // the same on an elementary local; nEvalArg = its frame slot

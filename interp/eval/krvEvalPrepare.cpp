@@ -238,6 +238,9 @@ static bool prepOp(krvFuncInfo_t *pFunc, krvAPTN_t *p)
     if (pT && pT->nEvalKind == KRV_EOP_LOCAL && !pT->next) {
         if ((p->nEvalKind == KRV_EOP_ASSIGN || p->nEvalKind == KRV_EOP_ASSIGN_INT) && isAppend(pT, pOpd2))
             p->nEvalKind = KRV_EOP_APPEND_LOCAL;
+        else if (p->u.opExpr.nOp == KRV_OP_ADD_ASSIGN && !isIntNode(pOpd2) && pOpd2 && !pOpd2->next &&
+                 (pOpd2->nEvalFlags & KRV_EF_PURE))
+            p->nEvalKind = KRV_EOP_APPEND_LOCAL;
         // Updates of an elementary local.
         if (p->nEvalKind == KRV_EOP_INCDEC)
             p->nEvalKind = KRV_EOP_INCDEC_LOCAL;

@@ -350,15 +350,17 @@ static int opAssignInt(KRV_EOP_ARGS)
     }
     return krvEvalAssignNode(pEnv, pFunc, pNode, pResult, pFl);
 }
-// s = s + x of a string local and a string: x appended to s where it is;
-// otherwise an assignment like any other.
+// s = s + x and s += x of a string local and a string: x appended to s
+// where it is; otherwise an assignment like any other.
 static int opAppendLocal(KRV_EOP_ARGS)
 {
     krvValue_t *pCell = pEnv->pEvalFrame[-pNode->nEvalArg].pData;
-    krvAPTN_t *pSum = pNode->u.opExpr.opd2;
+    bool bAssign = pNode->u.opExpr.nOp == KRV_OP_ASSIGN;
+    krvAPTN_t *pSum = bAssign ? pNode->u.opExpr.opd2 : pNode;
     if (pCell && pCell->type == KRV_DT_STRING && !krvEvalCellsShared()) {
         krvOpnd_t t;
-        const krvValue_t *pX = krvEvalOperand(pEnv, pFunc, pSum->u.opExpr.opd2, &t, true, pFl);
+        const krvValue_t *pX =
+            krvEvalOperand(pEnv, pFunc, bAssign ? pSum->u.opExpr.opd2 : pNode->u.opExpr.opd2, &t, true, pFl);
         if (!pX)
             return 0;
         if (pX->type == KRV_DT_STRING) [[likely]] {
@@ -371,6 +373,8 @@ static int opAppendLocal(KRV_EOP_ARGS)
         // x changes nothing: evaluating it again below is harmless.
         krvEvalOpndDrop(&t);
     }
+    if (!bAssign)
+        return krvEvalCompoundNode(pEnv, pFunc, pNode, pResult, pFl);
     if (pSum->nEvalFlags & KRV_EF_INT)
         return opAssignInt(pEnv, pFunc, pNode, pszTag, pResult, pFl);
     return krvEvalAssignNode(pEnv, pFunc, pNode, pResult, pFl);
