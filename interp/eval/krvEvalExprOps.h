@@ -106,6 +106,20 @@ __attribute__((always_inline)) static inline krvValue_t *krvEvalUpdateTarget(krv
     return krvEvalCellOf(pEnv, pFunc, pTarget, &pType, pFl);
 }
 
+// "++" or "--" (nOp) on an integer-like cell, which becomes an integer; the
+// expression's value goes to pResult unless it is never read.
+static inline int krvEvalIncDecInt(const krvAPTN_t *pExpr, krvValue_t *pCell, krvValue_t *pResult)
+{
+    int32_t nOp = pExpr->u.opExpr.nOp;
+    uint64_t u = pCell->val.uRaw;
+    uint64_t v = (nOp == KRV_OP_PRE_INC || nOp == KRV_OP_POST_INC) ? u + 1 : u - 1;
+    pCell->type = KRV_DT_INTEGER;
+    pCell->val.uRaw = v;
+    if (!(pExpr->nEvalFlags & KRV_EF_VOID))
+        krvEvalSetInt(pResult, static_cast<int64_t>((nOp == KRV_OP_POST_INC || nOp == KRV_OP_POST_DEC) ? u : v));
+    return 1;
+}
+
 // "++" and "--", prefix and postfix.
 static inline int krvEvalIncDecNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pExpr, krvValue_t *pResult,
                                     uint32_t *pFl)
@@ -113,16 +127,10 @@ static inline int krvEvalIncDecNode(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPT
     krvValue_t *pCell = krvEvalUpdateTarget(pEnv, pFunc, pExpr->u.opExpr.opd1, pFl);
     if (!pCell)
         return 0;
-    int32_t nOp = pExpr->u.opExpr.nOp;
     krvCellGuard guard(pCell);
     if (!KRV_T_INTLIKE(pCell->type))
-        return krvEvalIncDecMixed(pEnv, pExpr, nOp, pCell, pResult);
-    uint64_t u = pCell->val.uRaw;
-    uint64_t v = (nOp == KRV_OP_PRE_INC || nOp == KRV_OP_POST_INC) ? u + 1 : u - 1;
-    pCell->type = KRV_DT_INTEGER;
-    pCell->val.uRaw = v;
-    krvEvalSetInt(pResult, static_cast<int64_t>((nOp == KRV_OP_POST_INC || nOp == KRV_OP_POST_DEC) ? u : v));
-    return 1;
+        return krvEvalIncDecMixed(pEnv, pExpr, pExpr->u.opExpr.nOp, pCell, pResult);
+    return krvEvalIncDecInt(pExpr, pCell, pResult);
 }
 
 // Compound assignments: the operator's rules over the target and operand 2.

@@ -396,15 +396,8 @@ static int opIncDecLocal(KRV_EOP_ARGS)
 {
     (void)pszTag;
     krvValue_t *pCell = pEnv->pEvalFrame[-pNode->nEvalArg].pData;
-    if (pCell && pCell->type == KRV_DT_INTEGER && !krvEvalCellsShared()) [[likely]] {
-        int32_t nOp = pNode->u.opExpr.nOp;
-        uint64_t u = pCell->val.uRaw;
-        uint64_t v = (nOp == KRV_OP_PRE_INC || nOp == KRV_OP_POST_INC) ? u + 1 : u - 1;
-        pCell->val.uRaw = v;
-        if (!(pNode->nEvalFlags & KRV_EF_VOID))
-            krvEvalSetInt(pResult, static_cast<int64_t>((nOp == KRV_OP_POST_INC || nOp == KRV_OP_POST_DEC) ? u : v));
-        return 1;
-    }
+    if (pCell && pCell->type == KRV_DT_INTEGER && !krvEvalCellsShared()) [[likely]]
+        return krvEvalIncDecInt(pNode, pCell, pResult);
     return krvEvalIncDecNode(pEnv, pFunc, pNode, pResult, pFl);
 }
 static int opUpdateLocal(KRV_EOP_ARGS)
