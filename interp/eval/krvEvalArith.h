@@ -21,7 +21,7 @@ int krvEvalUnknownOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp);
 
 // Binary operator nOp over two integers, in wrap-around signed 64-bit
 // arithmetic. false for a division by 0 or a code no operator has.
-static inline bool krvEvalIntCompute(int32_t nOp, int64_t a, int64_t b, int64_t *pR)
+__attribute__((always_inline)) static inline bool krvEvalIntCompute(int32_t nOp, int64_t a, int64_t b, int64_t *pR)
 {
     uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
     switch (nOp) {
@@ -34,7 +34,10 @@ static inline bool krvEvalIntCompute(int32_t nOp, int64_t a, int64_t b, int64_t 
     case KRV_OP_MOD:
         if (b == 0)
             return false;
-        *pR = (b == -1) ? 0 : a % b;
+        if (a >= 0 && b > 0 && (b & (b - 1)) == 0)
+            *pR = a & (b - 1);             // a power of two: no division
+        else
+            *pR = (b == -1) ? 0 : a % b;
         return true;
     case KRV_OP_ADD: *pR = static_cast<int64_t>(ua + ub); return true;
     case KRV_OP_SUB: *pR = static_cast<int64_t>(ua - ub); return true;

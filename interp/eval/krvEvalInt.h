@@ -133,7 +133,8 @@ uint8_t krvEvalOpKind(const krvAPTN_t *p);
 // otherwise, and the node's general operation is then to evaluate it (and
 // report what is wrong). Only while no cell is shared between threads.
 typedef bool (*krvEvalIntFn_t)(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn);
-extern const krvEvalIntFn_t *const g_krvEvalIntFns;
+#define KRV_EVAL_INT_FNS (17 * 5 * 5 + 4)   // per operator and operand classes, then the others
+extern const std::array<krvEvalIntFn_t, KRV_EVAL_INT_FNS> g_krvEvalIntFns;
 int32_t krvEvalIntTreeFn(const krvAPTN_t *pNode);
 // Any node krvEvalIntTree can read: a literal, a constant, an elementary
 // variable, an element or an integer tree.
@@ -144,22 +145,21 @@ static inline bool krvEvalIntTree(const krvSlot_t *pFrame, const krvAPTN_t *pNod
 }
 static inline bool krvEvalIntNode(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn)
 {
-    switch (pNode->nEvalKind) {
-    case KRV_EOP_INT:
-        *pn = pNode->u.nIntConst;
-        return true;
-    case KRV_EOP_LOCAL: {
+    uint8_t k = pNode->nEvalKind;
+    if (k == KRV_EOP_INT_TREE)
+        return krvEvalIntTree(pFrame, pNode, pn);
+    if (k == KRV_EOP_LOCAL) {
         const krvValue_t *pCell = pFrame[-pNode->nEvalArg].pData;
         if (!pCell || pCell->type != KRV_DT_INTEGER)
             return false;
         *pn = pCell->val.nInt;
         return true;
     }
-    case KRV_EOP_INT_TREE:
-        return krvEvalIntTree(pFrame, pNode, pn);
-    default:
-        return krvEvalIntOther(pFrame, pNode, pn);
+    if (k == KRV_EOP_INT) {
+        *pn = pNode->u.nIntConst;
+        return true;
     }
+    return krvEvalIntOther(pFrame, pNode, pn);
 }
 
 // Evaluates an integer tree by its general operation.

@@ -127,6 +127,7 @@ bool cond(const krvSlot_t *pFrame, const krvAPTN_t *p, int64_t *pn)
 constexpr int kBinOps = KRV_OP_BOR - KRV_OP_MUL + 1;
 constexpr int kBinFns = kBinOps * OPD_CLASSES * OPD_CLASSES;
 enum { FN_UNARY = kBinFns, FN_AND, FN_OR, FN_COND, FN_COUNT };
+static_assert(FN_COUNT == KRV_EVAL_INT_FNS, "integer tree functions");
 
 constexpr int binIndex(int32_t nOp, int ka, int kb)
 {
@@ -162,10 +163,14 @@ template <int32_t... nOps> constexpr std::array<krvEvalIntFn_t, FN_COUNT> buildT
     return t;
 }
 
+} // namespace
+
 // Every code from KRV_OP_MUL to KRV_OP_BOR (18 has no operator: its
 // functions give false, and the general operation reports it).
-constexpr std::array<krvEvalIntFn_t, FN_COUNT> kTable =
+constinit const std::array<krvEvalIntFn_t, KRV_EVAL_INT_FNS> g_krvEvalIntFns =
     buildTable<5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21>();
+
+namespace {
 static_assert(KRV_OP_MUL == 5 && KRV_OP_BOR == 21, "operator codes");
 
 int opdClass(const krvAPTN_t *p)
@@ -181,7 +186,6 @@ int opdClass(const krvAPTN_t *p)
 
 } // namespace
 
-const krvEvalIntFn_t *const g_krvEvalIntFns = kTable.data();
 
 int32_t krvEvalIntTreeFn(const krvAPTN_t *p)
 {
