@@ -159,6 +159,13 @@ static inline bool krvEvalIntNode(const krvSlot_t *pFrame, const krvAPTN_t *pNod
         *pn = pNode->u.nIntConst;
         return true;
     }
+    if (k == KRV_EOP_CONST && pNode->u.varRef.pCid) {
+        const krvValue_t *pCell = pNode->u.varRef.pCid->pData;
+        if (!pCell || pCell->type != KRV_DT_INTEGER)
+            return false;
+        *pn = pCell->val.nInt;
+        return true;
+    }
     return krvEvalIntOther(pFrame, pNode, pn);
 }
 

@@ -16,10 +16,27 @@ void krvEvalMultipleBits(const char *szSrc, const char *szFunc, int nLine, uint3
     krvAssertFail(szSrc, nLine, "0 == 1");
 }
 
-static int opIncDecLocal(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
-                         krvValue_t *pResult, uint32_t *pFl);
+static inline int opIncDecLocal(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
+                                krvValue_t *pResult, uint32_t *pFl);
 static int opUpdateLocal(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
                          krvValue_t *pResult, uint32_t *pFl);
+
+// A loop condition that compares an integer local with an integer node.
+static inline bool isCountCond(const krvAPTN_t *pCond)
+{
+    int32_t nOp = pCond->u.opExpr.nOp;
+    return pCond->nEvalKind == KRV_EOP_INT_TREE && nOp >= KRV_OP_GT && nOp <= KRV_OP_EQ &&
+           pCond->u.opExpr.opd1->nEvalKind == KRV_EOP_LOCAL;
+}
+// Its value read straight, without the integer tree's function; false when
+// a value is not an integer (the condition then goes the general way).
+static inline bool countCond(const krvSlot_t *pFrame, const krvAPTN_t *pCond, int64_t *pn)
+{
+    const krvValue_t *pCell = pFrame[-pCond->u.opExpr.opd1->nEvalArg].pData;
+    int64_t b;
+    return pCell && pCell->type == KRV_DT_INTEGER && krvEvalIntNode(pFrame, pCond->u.opExpr.opd2, &b) &&
+           krvEvalIntCompute(pCond->u.opExpr.nOp, pCell->val.nInt, b, pn);
+}
 
 // A condition of if, while, do or for: evaluated into the result cell.
 // 1 with *pbTrue set, or 0 on failure or exit.
@@ -92,12 +109,18 @@ int krvEval_forLoop(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, cons
     krvAPTN_t *pCond = pNode->u.forStmt.pCond;
     krvAPTN_t *pStep = pNode->u.forStmt.pStep;
     krvAPTN_t *pBody = pNode->u.forStmt.pBody;
+    bool bCounted = pCond && isCountCond(pCond);
     for (;;) {
         if (!bFromStep) {
             if (pCond) {
                 bool bTrue;
-                if (!evalCond(pEnv, pFunc, pCond, pResult, pFl, &bTrue))
+                int64_t n;
+                if (bCounted && !krvEvalCellsShared() && countCond(pEnv->pEvalFrame, pCond, &n)) {
+                    krvEvalSetInt(pResult, n);
+                    bTrue = n != 0;
+                } else if (!evalCond(pEnv, pFunc, pCond, pResult, pFl, &bTrue)) {
                     return 0;
+                }
                 if (!bTrue)
                     return 1;
             }
@@ -392,7 +415,7 @@ static int opIncDec(KRV_EOP_ARGS)
 // ++ and -- on an integer local, and compound assignments of integers to
 // one: the general operation for any other value, or while cells are shared
 // between threads.
-static int opIncDecLocal(KRV_EOP_ARGS)
+__attribute__((always_inline)) static inline int opIncDecLocal(KRV_EOP_ARGS)
 {
     (void)pszTag;
     krvValue_t *pCell = pEnv->pEvalFrame[-pNode->nEvalArg].pData;
