@@ -139,11 +139,11 @@ int32_t krvEvalIntTreeFn(const krvAPTN_t *pNode);
 // Any node krvEvalIntTree can read: a literal, a constant, an elementary
 // variable, an element or an integer tree.
 bool krvEvalIntOther(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn);
-static inline bool krvEvalIntTree(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn)
+__attribute__((always_inline)) static inline bool krvEvalIntTree(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn)
 {
     return g_krvEvalIntFns[pNode->nEvalArg](pFrame, pNode, pn);
 }
-static inline bool krvEvalIntNode(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn)
+__attribute__((always_inline)) static inline bool krvEvalIntNode(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn)
 {
     uint8_t k = pNode->nEvalKind;
     if (k == KRV_EOP_INT_TREE)
@@ -212,7 +212,7 @@ struct krvElemBase_t {
     krvStruct_t *pType;
     bool bView;
 };
-static inline krvElemBase_t krvEvalElemBase(const krvSlot_t *pFrame, const krvAPTN_t *pRef)
+__attribute__((always_inline)) static inline krvElemBase_t krvEvalElemBase(const krvSlot_t *pFrame, const krvAPTN_t *pRef)
 {
     const krvVar_t *pVar = pRef->u.varRef.pVarPtr;
     krvElemBase_t b;
@@ -230,7 +230,7 @@ static inline krvElemBase_t krvEvalElemBase(const krvSlot_t *pFrame, const krvAP
 // Element nIdx of that array, then the reference's member; *ppType receives
 // the element's structure type. NULL when the index is out of range (the
 // dimension's size in *pnSize).
-static inline krvValue_t *krvEvalElemPick(const krvElemBase_t &b, const krvAPTN_t *pRef, int64_t nIdx,
+__attribute__((always_inline)) static inline krvValue_t *krvEvalElemPick(const krvElemBase_t &b, const krvAPTN_t *pRef, int64_t nIdx,
                                           krvStruct_t **ppType, int32_t *pnSize)
 {
     krvDescDim_t d = krvDescDim(b.pDesc, b.bView, 0);
@@ -319,40 +319,49 @@ __attribute__((always_inline)) inline const krvValue_t *krvEvalOperand(krvEnv_t 
                                                                         krvAPTN_t *pNode, krvOpnd_t *pTmp,
                                                                         bool bInPlace, uint32_t *pFl)
 {
-    krvEvalZero(&pTmp->v);
     pTmp->bOwned = false;
-    if (pNode->nEvalKind == KRV_EOP_INT_TREE && !krvEvalCellsShared()) {
-        pTmp->bOwned = true;
-        if (krvEvalIntTree(pEnv->pEvalFrame, pNode, &pTmp->v.val.nInt))
-            return &pTmp->v;
-        if (krvEvalGeneral(pEnv, pFunc, pNode, &pTmp->v, pFl))
-            return &pTmp->v;
-        krvEvalDrop(&pTmp->v);
-        return nullptr;
-    }
-    if (bInPlace && !krvEvalCellsShared()) {
-        switch (pNode->nEvalKind) {
-        case KRV_EOP_INT:
-            pTmp->v.val.nInt = pNode->u.nIntConst;
-            return &pTmp->v;
-        case KRV_EOP_LOCAL:
-        case KRV_EOP_GLOBAL:
-        case KRV_EOP_OBJ_MEMBER:
-        case KRV_EOP_ELEM: {
-            krvStruct_t *pType;
-            return krvEvalCellOf(pEnv, pFunc, pNode, &pType, pFl);
+    uint8_t k = pNode->nEvalKind;
+    if (!krvEvalCellsShared()) {
+        if (k == KRV_EOP_LOCAL && bInPlace) {
+            // An elementary local, the commonest operand.
+            if (krvValue_t *pCell = pEnv->pEvalFrame[-pNode->nEvalArg].pData) [[likely]]
+                return pCell;
+        } else if (k == KRV_EOP_INT_TREE) {
+            pTmp->bOwned = true;
+            pTmp->v.type = KRV_DT_INTEGER;
+            if (krvEvalIntTree(pEnv->pEvalFrame, pNode, &pTmp->v.val.nInt))
+                return &pTmp->v;
+            pTmp->v.val.nInt = 0;
+            if (krvEvalGeneral(pEnv, pFunc, pNode, &pTmp->v, pFl))
+                return &pTmp->v;
+            krvEvalDrop(&pTmp->v);
+            return nullptr;
+        } else if (bInPlace) {
+            switch (k) {
+            case KRV_EOP_INT:
+                pTmp->v.type = KRV_DT_INTEGER;
+                pTmp->v.val.nInt = pNode->u.nIntConst;
+                return &pTmp->v;
+            case KRV_EOP_GLOBAL:
+            case KRV_EOP_OBJ_MEMBER:
+            case KRV_EOP_ELEM: {
+                krvStruct_t *pType;
+                krvEvalZero(&pTmp->v);
+                return krvEvalCellOf(pEnv, pFunc, pNode, &pType, pFl);
+            }
+            case KRV_EOP_CONST:
+                return pNode->u.varRef.pCid->pData;
+            case KRV_EOP_STR:
+                // The literal's text is read where it is, not copied.
+                pTmp->v.type = KRV_DT_STRING;
+                pTmp->v.val.pStr = pNode->u.szStrConst;
+                return &pTmp->v;
+            default:
+                break;
+            }
         }
-        case KRV_EOP_CONST:
-            return pNode->u.varRef.pCid->pData;
-        case KRV_EOP_STR:
-            // The literal's text is read where it is, not copied.
-            pTmp->v.type = KRV_DT_STRING;
-            pTmp->v.val.pStr = pNode->u.szStrConst;
-            return &pTmp->v;
-        default:
-            break;
-        }
     }
+    krvEvalZero(&pTmp->v);
     pTmp->bOwned = true;
     if (!krvEvalValue(pEnv, pFunc, pNode, &pTmp->v, pFl)) {
         krvEvalDrop(&pTmp->v);
