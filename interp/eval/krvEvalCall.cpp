@@ -158,10 +158,12 @@ __attribute__((noinline)) static int bindVariable(krvEnv_t *pEnv, krvFuncInfo_t 
 static inline int bindOne(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pArg, const krvVar_t *pParam,
                           krvSlot_t *pSlot, uint32_t *pFl)
 {
-    if (KRV_IS_VAR_ARRAY(pParam->dbd))
-        return bindArray(pEnv, pCur, pArg, pParam, pSlot, pFl);
-    if (KRV_IS_VAR_REF(pParam->dbd) || pParam->pType)
-        return bindVariable(pEnv, pCur, pArg, pParam, pSlot, pFl);
+    if (pParam->dbd != KRV_DBD_ELEMENT || pParam->pType) [[unlikely]] {
+        if (KRV_IS_VAR_ARRAY(pParam->dbd))
+            return bindArray(pEnv, pCur, pArg, pParam, pSlot, pFl);
+        if (KRV_IS_VAR_REF(pParam->dbd) || pParam->pType)
+            return bindVariable(pEnv, pCur, pArg, pParam, pSlot, pFl);
+    }
     // Elementary by value: evaluated straight into the slot's one cell.
     if (!krvEvalSlotElementary(pSlot))
         return outOfMemory(pEnv, pArg);
@@ -216,8 +218,15 @@ int krvEvalCallUsrFunc(krvEnv_t *pEnv, krvFuncInfo_t *pCur, krvAPTN_t *pCall, kr
     if (pF->obj)
         ok = bindObject(pEnv, pCur, pCall, pF, nNewTop, pFl);
     krvAPTN_t *pArg = pCall->u.usrCall.pArgs;
-    for (krvVar_t *pP = pF->pParams; ok && pP && pArg; pP = pP->link, pArg = pArg->next)
-        ok = bindOne(pEnv, pCur, pArg, pP, krvEvalSlot(pSt, nNewTop - pP->stoffset), pFl);
+    if (ok) {
+        krvSlot_t *pTop = krvEvalSlot(pSt, nNewTop);
+        for (krvVar_t *pP = pF->pParams; pP && pArg; pP = pP->link, pArg = pArg->next) {
+            if (!bindOne(pEnv, pCur, pArg, pP, pTop - pP->stoffset, pFl)) {
+                ok = 0;
+                break;
+            }
+        }
+    }
     if (ok && pF->pLocals)
         ok = krvEvalSetupLocals(pEnv, pF, nNewTop, pCall);
     if (ok) {
