@@ -70,12 +70,26 @@ static inline int krvEvalIntOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp
     return 1;
 }
 
+// Whether two values are equal (== and !=, which never fail): integer-like
+// values by payload, numbers as doubles, strings byte for byte; a string
+// and a number never.
+static inline bool krvEvalEquals(const krvValue_t *pA, const krvValue_t *pB)
+{
+    int32_t ta = pA->type, tb = pB->type;
+    if (KRV_T_INTLIKE(ta) && KRV_T_INTLIKE(tb))
+        return pA->val.nInt == pB->val.nInt;
+    if (KRV_T_NUMERIC(ta) && KRV_T_NUMERIC(tb))
+        return krvEvalToD(pA) == krvEvalToD(pB);
+    return ta == KRV_DT_STRING && tb == KRV_DT_STRING && strcmp(pA->val.pStr, pB->val.pStr) == 0;
+}
+
 // pA + pB of two strings into pOut (which may be pA or pB). 1, or 0 after
 // reporting that memory ran out.
 int krvEvalConcat(krvEnv_t *pEnv, const krvAPTN_t *pAt, const krvValue_t *pA, const krvValue_t *pB,
                   krvValue_t *pOut);
 
-// The rules for every pair that is not two integer-like values.
+// The rules for every pair that is not two integer-like values, for the
+// operators other than == and !=.
 int krvEvalBinaryMixed(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int32_t nMsgOp, const krvValue_t *pA,
                        const krvValue_t *pB, krvValue_t *pOut);
 
@@ -86,17 +100,15 @@ int krvEvalBinaryMixed(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int32_
 static inline int krvEvalBinary(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int32_t nMsgOp,
                                 const krvValue_t *pA, const krvValue_t *pB, krvValue_t *pOut)
 {
+    if (nOp == KRV_OP_EQ || nOp == KRV_OP_NE) {
+        bool bEq = krvEvalEquals(pA, pB);
+        krvEvalSetInt(pOut, nOp == KRV_OP_EQ ? bEq : !bEq);
+        return 1;
+    }
     if (KRV_T_INTLIKE(pA->type) && KRV_T_INTLIKE(pB->type))
         return krvEvalIntOp(pEnv, pAt, nOp, pA->val.nInt, pB->val.nInt, pOut);
-    if (pA->type == KRV_DT_STRING && pB->type == KRV_DT_STRING) {
-        // Joins and equality of two strings, the operators strings have.
-        if (nOp == KRV_OP_ADD)
-            return krvEvalConcat(pEnv, pAt, pA, pB, pOut);
-        if (nOp == KRV_OP_EQ || nOp == KRV_OP_NE) {
-            bool bEq = strcmp(pA->val.pStr, pB->val.pStr) == 0;
-            krvEvalSetInt(pOut, nOp == KRV_OP_EQ ? bEq : !bEq);
-            return 1;
-        }
-    }
+    // Joins of two strings, the one other operator strings have.
+    if (nOp == KRV_OP_ADD && pA->type == KRV_DT_STRING && pB->type == KRV_DT_STRING)
+        return krvEvalConcat(pEnv, pAt, pA, pB, pOut);
     return krvEvalBinaryMixed(pEnv, pAt, nOp, nMsgOp, pA, pB, pOut);
 }

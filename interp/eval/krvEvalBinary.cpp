@@ -1,5 +1,5 @@
-// Binary operators over value cells: the arithmetic and ordering group, the
-// integer group, and the equality and addition group.
+// Binary operators over value cells other than == and != (krvEvalEquals):
+// the arithmetic and ordering group, the integer group, and addition.
 #include <climits>
 #include <malloc.h>
 
@@ -87,8 +87,6 @@ static int floatOp(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, const krvV
     case KRV_OP_GE: krvEvalSetInt(pOut, a >= b); return 1;
     case KRV_OP_LT: krvEvalSetInt(pOut, a < b); return 1;
     case KRV_OP_LE: krvEvalSetInt(pOut, a <= b); return 1;
-    case KRV_OP_NE: krvEvalSetInt(pOut, a != b); return 1;
-    case KRV_OP_EQ: krvEvalSetInt(pOut, a == b); return 1;
     default:
         return krvEvalUnknownOp(pEnv, pAt, nOp);
     }
@@ -119,15 +117,9 @@ int krvEvalBinaryMixed(krvEnv_t *pEnv, const krvAPTN_t *pAt, int32_t nOp, int32_
             return typeError(pEnv, pAt, "Not", krvOpForm(nMsgOp), pA, pB);
         break;
     case KRV_OP_ADD:
-    case KRV_OP_NE:
-    case KRV_OP_EQ:
         if (KRV_T_NUMERIC(ta) && KRV_T_NUMERIC(tb))
             break;
-        // Two strings are joined or compared before this (krvEvalBinary).
-        if (nOp == KRV_OP_EQ || nOp == KRV_OP_NE) {
-            krvEvalSetInt(pOut, nOp == KRV_OP_NE);
-            return 1;
-        }
+        // Two strings are joined before this (krvEvalBinary).
         krvErrorAt(KRV_RTE_OPERATOR, pEnv, pAt, "Not allow operator '%s' operating on a %s and a %s.", krvOpForm(nMsgOp),
                    krvDataTypeName(ta), krvDataTypeName(tb));
         return 0;

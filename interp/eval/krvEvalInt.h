@@ -133,7 +133,7 @@ uint8_t krvEvalOpKind(const krvAPTN_t *p);
 // otherwise, and the node's general operation is then to evaluate it (and
 // report what is wrong). Only while no cell is shared between threads.
 typedef bool (*krvEvalIntFn_t)(const krvSlot_t *pFrame, const krvAPTN_t *pNode, int64_t *pn);
-#define KRV_EVAL_INT_FNS (17 * 5 * 5 + 4)   // per operator and operand classes, then the others
+#define KRV_EVAL_INT_FNS (17 * 6 * 6 + 4)   // per operator and operand classes, then the others
 extern const std::array<krvEvalIntFn_t, KRV_EVAL_INT_FNS> g_krvEvalIntFns;
 int32_t krvEvalIntTreeFn(const krvAPTN_t *pNode);
 // Any node krvEvalIntTree can read: a literal, a constant, an elementary

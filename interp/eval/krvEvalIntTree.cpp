@@ -6,8 +6,11 @@
 // the general operations, which apply the rules for that type.
 //
 // Every operator node has a function of its own, made for its operator and
-// for what its operands are (an integer literal, an elementary local, or
-// anything else), so the common shapes read their operands without a call.
+// for what its operands are (an integer literal, an elementary local, a
+// constant, a tree, or anything else), so the common shapes read their
+// operands without a call. == and != never fail and compare values of any
+// type: their operands may also be string literals, and locals and
+// constants holding any value.
 #include <array>
 
 #include "eval/krvEvalArith.h"
@@ -59,7 +62,7 @@ bool krvEvalIntOther(const krvSlot_t *pFrame, const krvAPTN_t *p, int64_t *pn)
 namespace {
 
 // Operand classes.
-enum { OPD_INT, OPD_LOCAL, OPD_CONST, OPD_TREE, OPD_ANY, OPD_CLASSES };
+enum { OPD_INT, OPD_LOCAL, OPD_CONST, OPD_TREE, OPD_ANY, OPD_STR, OPD_CLASSES };
 
 template <int K> inline bool operand(const krvSlot_t *pFrame, const krvAPTN_t *p, int64_t *pn)
 {
@@ -73,16 +76,47 @@ template <int K> inline bool operand(const krvSlot_t *pFrame, const krvAPTN_t *p
         return p->u.varRef.pCid && intCell(p->u.varRef.pCid->pData, pn);
     } else if constexpr (K == OPD_TREE) {
         return krvEvalIntTree(pFrame, p, pn);
-    } else {
+    } else if constexpr (K == OPD_ANY) {
         return krvEvalIntOther(pFrame, p, pn);
+    } else {
+        (void)pFrame, (void)p, (void)pn;
+        return false;                      // a string literal (only == and != have them)
+    }
+}
+
+// The value of an operand of == or !=, which compare values of any type: a
+// local's or a constant's cell, a string literal, or an integer in *pTmp.
+template <int K> inline const krvValue_t *value(const krvSlot_t *pFrame, const krvAPTN_t *p, krvValue_t *pTmp)
+{
+    if constexpr (K == OPD_LOCAL) {
+        return pFrame[-p->nEvalArg].pData;
+    } else if constexpr (K == OPD_CONST) {
+        return p->u.varRef.pCid ? p->u.varRef.pCid->pData : nullptr;
+    } else if constexpr (K == OPD_STR) {
+        pTmp->type = KRV_DT_STRING;
+        pTmp->val.pStr = p->u.szStrConst;
+        return p->u.szStrConst ? pTmp : nullptr;
+    } else {
+        pTmp->type = KRV_DT_INTEGER;
+        return operand<K>(pFrame, p, &pTmp->val.nInt) ? pTmp : nullptr;
     }
 }
 
 template <int32_t nOp, int KA, int KB> bool binary(const krvSlot_t *pFrame, const krvAPTN_t *p, int64_t *pn)
 {
-    int64_t a, b;
-    return operand<KA>(pFrame, p->u.opExpr.opd1, &a) && operand<KB>(pFrame, p->u.opExpr.opd2, &b) &&
-           krvEvalIntCompute(nOp, a, b, pn);
+    if constexpr (nOp == KRV_OP_EQ || nOp == KRV_OP_NE) {
+        krvValue_t ta, tb;
+        const krvValue_t *pA = value<KA>(pFrame, p->u.opExpr.opd1, &ta);
+        const krvValue_t *pB = pA ? value<KB>(pFrame, p->u.opExpr.opd2, &tb) : nullptr;
+        if (!pB)
+            return false;
+        *pn = krvEvalEquals(pA, pB) == (nOp == KRV_OP_EQ);
+        return true;
+    } else {
+        int64_t a, b;
+        return operand<KA>(pFrame, p->u.opExpr.opd1, &a) && operand<KB>(pFrame, p->u.opExpr.opd2, &b) &&
+               krvEvalIntCompute(nOp, a, b, pn);
+    }
 }
 
 bool unary(const krvSlot_t *pFrame, const krvAPTN_t *p, int64_t *pn)
@@ -141,6 +175,7 @@ template <int32_t nOp, int KA> constexpr void fillB(std::array<krvEvalIntFn_t, F
     t[binIndex(nOp, KA, OPD_CONST)] = binary<nOp, KA, OPD_CONST>;
     t[binIndex(nOp, KA, OPD_TREE)] = binary<nOp, KA, OPD_TREE>;
     t[binIndex(nOp, KA, OPD_ANY)] = binary<nOp, KA, OPD_ANY>;
+    t[binIndex(nOp, KA, OPD_STR)] = binary<nOp, KA, OPD_STR>;
 }
 
 template <int32_t nOp> constexpr void fillOp(std::array<krvEvalIntFn_t, FN_COUNT> &t)
@@ -150,6 +185,7 @@ template <int32_t nOp> constexpr void fillOp(std::array<krvEvalIntFn_t, FN_COUNT
     fillB<nOp, OPD_CONST>(t);
     fillB<nOp, OPD_TREE>(t);
     fillB<nOp, OPD_ANY>(t);
+    fillB<nOp, OPD_STR>(t);
 }
 
 template <int32_t... nOps> constexpr std::array<krvEvalIntFn_t, FN_COUNT> buildTable()
@@ -180,6 +216,7 @@ int opdClass(const krvAPTN_t *p)
     case KRV_EOP_LOCAL: return OPD_LOCAL;
     case KRV_EOP_CONST: return OPD_CONST;
     case KRV_EOP_INT_TREE: return OPD_TREE;
+    case KRV_EOP_STR: return OPD_STR;
     default: return OPD_ANY;
     }
 }

@@ -116,6 +116,12 @@ static bool isIntNode(const krvAPTN_t *p, bool bAlone = true)
     }
 }
 
+// An operand of == or != in an integer tree: such a node, or a string literal.
+static bool isEqOperand(const krvAPTN_t *p)
+{
+    return isIntNode(p) || (p && !p->next && p->nEvalKind == KRV_EOP_STR && p->u.szStrConst);
+}
+
 // An operator node (of general operation nEvalKind) over such nodes.
 static bool isIntTree(const krvAPTN_t *p)
 {
@@ -125,6 +131,8 @@ static bool isIntTree(const krvAPTN_t *p)
         return isIntNode(pA);
     if (k == KRV_EOP_COND)
         return isIntNode(pA) && isIntNode(pB, false) && isIntNode(pB->next);
+    if (k == KRV_EOP_BINARY + (KRV_OP_EQ - KRV_OP_MUL) || k == KRV_EOP_BINARY + (KRV_OP_NE - KRV_OP_MUL))
+        return isEqOperand(pA) && isEqOperand(pB);
     if (k == KRV_EOP_AND || k == KRV_EOP_OR || (k >= KRV_EOP_BINARY && k <= KRV_EOP_BINARY_LAST))
         return isIntNode(pA) && isIntNode(pB);
     return false;
