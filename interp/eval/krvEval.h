@@ -148,9 +148,6 @@ krvValue_t *krvWindowElem(const krvWindow_t *pWin, int64_t i);
 int32_t *krvWindowNewView(const krvWindow_t *pWin);
 
 // ---- calls and the runner --------------------------------------------------------
-// A user call with its backtrace entry (and the depth limit of 215).
-int krvEvalUsrCall(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pCall, krvValue_t *pResult,
-                   uint32_t *pFlXcptFlags);
 // An if statement.
 int krvEval_ifStmt(krvEnv_t *pEnv, krvFuncInfo_t *pCurFunc, krvAPTN_t *pNode, const char **pszTagName,
                    krvValue_t *pResult, uint32_t *pFlXcptFlags);

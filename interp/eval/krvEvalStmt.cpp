@@ -214,7 +214,8 @@ static int evalSwitch(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, co
     return krvEvalSwitchRun(pEnv, pFunc, pGroup, nullptr, pszTag, pResult, pFl);
 }
 
-int krvEvalUsrCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
+// A user call with its backtrace entry (and the depth limit of 215).
+static inline int usrCall(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, krvValue_t *pResult, uint32_t *pFl)
 {
     krvEvalState_t *pSt = pEnv->pEval;
     if (pSt->nBtDepth >= pSt->nBtMax) {
@@ -451,7 +452,7 @@ static int opList(KRV_EOP_ARGS)
 static int opUsrCall(KRV_EOP_ARGS)
 {
     (void)pszTag;
-    return krvEvalUsrCall(pEnv, pFunc, pNode, pResult, pFl);
+    return usrCall(pEnv, pFunc, pNode, pResult, pFl);
 }
 static int opBuiltinCall(KRV_EOP_ARGS)
 {
