@@ -18,8 +18,8 @@ void krvEvalMultipleBits(const char *szSrc, const char *szFunc, int nLine, uint3
 
 static inline int opIncDecLocal(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
                                 krvValue_t *pResult, uint32_t *pFl);
-static int opUpdateLocal(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
-                         krvValue_t *pResult, uint32_t *pFl);
+static inline int opUpdateLocal(krvEnv_t *pEnv, krvFuncInfo_t *pFunc, krvAPTN_t *pNode, const char **pszTag,
+                                krvValue_t *pResult, uint32_t *pFl);
 
 // A loop condition that compares an integer local with an integer node.
 static inline bool isCountCond(const krvAPTN_t *pCond)
@@ -424,7 +424,7 @@ __attribute__((always_inline)) static inline int opIncDecLocal(KRV_EOP_ARGS)
         return krvEvalIncDecInt(pNode, pCell, pResult);
     return krvEvalIncDecNode(pEnv, pFunc, pNode, pResult, pFl);
 }
-static int opUpdateLocal(KRV_EOP_ARGS)
+__attribute__((always_inline)) static inline int opUpdateLocal(KRV_EOP_ARGS)
 {
     (void)pszTag;
     krvValue_t *pCell = pEnv->pEvalFrame[-pNode->nEvalArg].pData;
